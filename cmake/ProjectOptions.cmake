@@ -1,0 +1,11 @@
+# Compiler settings shared by every target of the project (third-party code keeps its own).
+function(devicescan_target_defaults target)
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+    target_compile_definitions(${target} PRIVATE
+        UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+endfunction()
+
+# A DLL named exactly as given (no "lib" prefix), built into bin/ unless told otherwise.
+function(devicescan_dll_naming target)
+    set_target_properties(${target} PROPERTIES PREFIX "" IMPORT_PREFIX "")
+endfunction()

@@ -1,0 +1,23 @@
+# Installs what the build needs on a Debian machine, once; sourced by the project's scripts.
+# Nothing is installed when everything is already there.
+ensure_build_tools() {
+    local missing=()
+    command -v cmake >/dev/null || missing+=(cmake)
+    command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(mingw-w64 g++-mingw-w64-x86-64-posix)
+    command -v wine >/dev/null || missing+=(wine64 wine)
+    command -v clang-format >/dev/null || missing+=(clang-format)
+    [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
+    command -v flock >/dev/null || missing+=(util-linux)
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# Configures (once) and builds everything into build/.
+build_all() {
+    [ -f build/CMakeCache.txt ] || cmake --preset windows >/dev/null
+    cmake --build build -j"$(nproc)"
+}

@@ -1,0 +1,31 @@
+# Shared Wine helpers, sourced by the project's scripts. WINEPREFIX must be set (absolute path).
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+export WINEARCH=win64
+
+# Creates the headless prefix once. Windows need Wine's null graphics driver when there is no
+# display, and the driver setting takes effect only after the wineserver has restarted. A lock
+# keeps two processes from creating the same prefix at once.
+wine_prepare_prefix() {
+    [ -f "$WINEPREFIX/.headless" ] && return 0
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    (
+        flock 9
+        [ -f "$WINEPREFIX/.headless" ] && exit 0
+        wineboot -i >/dev/null 2>&1
+        wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+        wineserver -k >/dev/null 2>&1
+        wineserver -w >/dev/null 2>&1
+        touch "$WINEPREFIX/.headless"
+    ) 9>"$WINEPREFIX.lock"
+}
+
+# Keeps one wineserver alive for a whole run, so that each program starts in a tenth of a second.
+# Wine's own background processes (services, device manager) are started here, detached from any
+# pipe: started by the first test program instead, they would inherit its output pipe and keep
+# ctest waiting for the end of that output until the wineserver stops.
+wine_start_server() {
+    wineserver -p >/dev/null 2>&1
+    wine wineboot </dev/null >/dev/null 2>&1
+}
+wine_stop_server() { wineserver -k >/dev/null 2>&1 || true; }
