@@ -141,25 +141,19 @@ class StringT {
     }
 
     // Replaces the text with count characters (kWholeText: up to the terminator; a null text is
-    // then empty). Grows by at least double below 1024 characters, by at least 1024 above, and
-    // never by less than growBy. False when memory is not available.
+    // then empty). False when memory is not available.
     bool SetString(const CharT* text, Size count) {
         if (count == kWholeText) {
             count = TraitsT::Length(text);
         }
-        const Size capacity = GetCapacity();
-        if (capacity < count || capacity == 0) {
-            Size extra = std::max(count - capacity, GrowBy());
-            extra = capacity < 1024 ? std::max(extra, capacity) : std::max<Size>(extra, 1024);
-            // The text may lie inside our own buffer, which the growth may move.
-            const bool ownText = text_ != nullptr && text >= text_ && text <= text_ + capacity;
-            const std::ptrdiff_t offset = ownText ? text - text_ : 0;
-            if (!Preallocate(capacity + extra)) {
-                return false;
-            }
-            if (ownText) {
-                text = text_ + offset;
-            }
+        // The text may lie inside our own buffer, which the growth may move.
+        const bool ownText = text_ != nullptr && text >= text_ && text <= text_ + GetCapacity();
+        const std::ptrdiff_t offset = ownText ? text - text_ : 0;
+        if (!EnsureCapacity(count)) {
+            return false;
+        }
+        if (ownText) {
+            text = text_ + offset;
         }
         StringData* data = Data();
         if (count > data->capacity) {
@@ -171,6 +165,19 @@ class StringT {
         text_[count] = 0;
         data->length = count;
         return true;
+    }
+
+    // Makes room for count characters. Growth at least doubles a buffer below 1024 characters,
+    // adds at least 1024 above, and never adds less than growBy; a string without buffer always
+    // gets one. False when memory is not available.
+    bool EnsureCapacity(Size count) {
+        const Size capacity = GetCapacity();
+        if (capacity >= count && capacity != 0) {
+            return true;
+        }
+        Size extra = std::max(count - capacity, GrowBy());
+        extra = capacity < 1024 ? std::max(extra, capacity) : std::max<Size>(extra, 1024);
+        return Preallocate(capacity + extra);
     }
 
     // Length 0; a string without buffer gets one of growBy characters.
