@@ -14,7 +14,7 @@ struct StringData {
     std::uint64_t growBy;     // minimum growth step in characters
     std::uint8_t ownsBuffer;  // 1: the block came from memMgr and goes back to it
     std::uint8_t
-        ownsData;  // 1: this StringData was allocated with new and is deleted with the buffer
+        ownsData;  // 1: this StringData came from StringDataPool and goes back with the buffer
 };
 
 }  // namespace qv

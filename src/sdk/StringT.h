@@ -9,6 +9,7 @@
 #include "ChTraitsCRT.h"
 #include "FatalError.h"
 #include "StringData.h"
+#include "StringDataPool.h"
 #include "StringMemMgr.h"
 
 namespace qv {
@@ -94,7 +95,7 @@ class StringT {
         const void* copySource = nullptr;
         std::size_t oldBytes = 0;
         if (text_ == nullptr) {
-            data = new (std::nothrow) StringData{MemMgrT::Default(), 0, 0, kDefaultGrowBy, 0, 1};
+            data = StringDataPool::Take({MemMgrT::Default(), 0, 0, kDefaultGrowBy, 0, 1});
             if (data == nullptr) {
                 return false;
             }
@@ -115,7 +116,7 @@ class StringT {
             block = data->memMgr->Allocate(newBytes);
             if (block == nullptr) {
                 if (createdData) {
-                    delete data;
+                    StringDataPool::Give(data);
                 }
                 return false;
             }
@@ -267,7 +268,7 @@ class StringT {
         }
         memMgr->Detach();
         if (data->ownsData) {
-            delete data;
+            StringDataPool::Give(data);
         }
         text_ = nullptr;
     }

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "IConstEnum.h"
+
+namespace qv {
+
+// A walk over the elements of an IMap that may change the values, and through IMap::EraseAt
+// remove elements. The slots of IConstEnum, with the key and value slots exchanged.
+template <typename K, typename V>
+class IEnum {
+  public:
+    virtual bool HasCurrent() const = 0;
+    virtual EnumPosition MoveNext() = 0;
+    virtual V* GetValue() = 0;
+    virtual const K* GetKey() const = 0;
+    virtual void Destroy() = 0;
+    virtual EnumPosition Reset() = 0;
+    virtual ~IEnum() = default;
+};
+
+}  // namespace qv
