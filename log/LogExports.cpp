@@ -24,8 +24,8 @@ HMODULE ModuleAt(void* address) {
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    // Thread notifications stay on: the statically linked runtime frees per-thread data on them.
     if (reason == DLL_PROCESS_ATTACH) {
-        DisableThreadLibraryCalls(instance);
         logger = new (std::nothrow) logdll::Logger(instance);
         return TRUE;
     }

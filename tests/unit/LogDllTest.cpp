@@ -259,7 +259,10 @@ TEST_P(LogDllConcurrency, EightThreadsWriteEveryLineWhole) {
 
 INSTANTIATE_TEST_SUITE_P(FlushModes, LogDllConcurrency,
                          ::testing::Values("flush = line\nmax_size = 0\n",
-                                           "flush = buffered\nmax_size = 256 KB\nbackups = 100\n"));
+                                           "flush = buffered\nmax_size = 256 KB\nbackups = 100\n"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                             return info.index == 0 ? "EachLine" : "BufferedAndRotating";
+                         });
 
 // Handles the process holds, from the system's handle list (GetProcessHandleCount always
 // answers 0 under Wine).
@@ -362,11 +365,16 @@ TEST_F(LogDll, SettingsChoosePathLevelAndTypeInEitherEncoding) {
 
 // Every bad settings file still gives a working library that writes to the default file and
 // says what it could not use.
+struct BadSettings {
+    const char* name;
+    std::string bytes;
+};
+
 class LogDllBadSettings : public LogLibraryTest,
-                          public ::testing::WithParamInterface<std::string> {};
+                          public ::testing::WithParamInterface<BadSettings> {};
 
 TEST_P(LogDllBadSettings, FallBackToDefaultsAndAreReported) {
-    WriteSettings(GetParam());
+    WriteSettings(GetParam().bytes);
     Load();
     EXPECT_TRUE(library->isEnabled());
     EXPECT_EQ(library->getLevel(), kInfo);
@@ -382,15 +390,23 @@ TEST_P(LogDllBadSettings, FallBackToDefaultsAndAreReported) {
 
 INSTANTIATE_TEST_SUITE_P(
     Files, LogDllBadSettings,
-    ::testing::Values(
-        std::string("level = loud\n"), std::string("level = 0x1FFFFFFFF\n"),
-        std::string("enabled = maybe\n"), std::string("max_size = -5\n"),
-        std::string("max_size = 12\n"), std::string("max_size = 99999999999999999999 GB\n"),
-        std::string("backups = 1000\n"), std::string("flush = sometimes\n"),
-        std::string("type = printer\n"), std::string("colour = blue\n"),
-        std::string("just some words\n=\n==\n"), std::string("path = Q:\\no\\such\\drive\\x.log\n"),
-        std::string("path = <>|\"?*\n"), std::string("\x00\x01\x02\xFF\xFE\xFD level = error", 19),
-        std::string(70000, 'z')));
+    ::testing::Values(BadSettings{"UnknownLevel", "level = loud\n"},
+                      BadSettings{"LevelBeyond32Bits", "level = 0x1FFFFFFFF\n"},
+                      BadSettings{"NotABoolean", "enabled = maybe\n"},
+                      BadSettings{"NegativeSize", "max_size = -5\n"},
+                      BadSettings{"TinySize", "max_size = 12\n"},
+                      BadSettings{"OverflowingSize", "max_size = 99999999999999999999 GB\n"},
+                      BadSettings{"TooManyBackups", "backups = 1000\n"},
+                      BadSettings{"UnknownFlush", "flush = sometimes\n"},
+                      BadSettings{"UnknownType", "type = printer\n"},
+                      BadSettings{"UnknownKey", "colour = blue\n"},
+                      BadSettings{"NoSettingsAtAll", "just some words\n=\n==\n"},
+                      BadSettings{"MissingDrive", "path = Q:\\no\\such\\drive\\x.log\n"},
+                      BadSettings{"InvalidPath", "path = <>|\"?*\n"},
+                      BadSettings{"BinaryGarbage",
+                                  std::string("\x00\x01\x02\xFF\xFE\xFD level = error", 20)},
+                      BadSettings{"HugeFile", std::string(70000, 'z')}),
+    [](const ::testing::TestParamInfo<BadSettings>& info) { return info.param.name; });
 
 TEST_F(LogDll, SettersChangeTheRunningLibraryAndRefuseBadValues) {
     Load();
