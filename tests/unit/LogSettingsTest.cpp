@@ -21,20 +21,6 @@ Parsed Parse(const std::wstring& text) {
     return parsed;
 }
 
-TEST(LogSettings, EmptyTextGivesTheDefaults) {
-    const Parsed parsed = Parse(L"");
-    EXPECT_TRUE(parsed.problems.empty());
-    EXPECT_TRUE(parsed.settings.enabled);
-    EXPECT_TRUE(parsed.settings.path.empty());
-    EXPECT_EQ(parsed.settings.level, LOG_SEVERITY_INFO);
-    EXPECT_EQ(parsed.settings.maxSize, 10u * 1024 * 1024);
-    EXPECT_EQ(parsed.settings.backups, 3u);
-    EXPECT_EQ(parsed.settings.type, LOG_TYPE_FILE);
-    EXPECT_EQ(parsed.settings.mode, LOG_MODE_FLUSH_EACH_LINE);
-    EXPECT_EQ(parsed.settings.depth, 0u);
-    EXPECT_FALSE(parsed.settings.monitor);
-}
-
 TEST(LogSettings, MaxSizeTakesUnitsAndRefusesWhatCannotBeMeant) {
     const struct {
         const wchar_t* value;
