@@ -1,0 +1,161 @@
+// log.dll against the plainest way to put the same lines in a file: a buffered fwrite of
+// ready-made lines. Our side also formats each record (time, thread, module, printf) and takes
+// the library's lock; the ratio shows what that costs.
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "BenchRegistry.h"
+#include "LogApi.h"
+#include "ProcAddress.h"
+
+namespace {
+
+std::wstring ProgramDirectory() {
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring directory(path);
+    return directory.substr(0, directory.find_last_of(L'\\'));
+}
+
+// A copy of the shipped log.dll in a scratch folder with its own settings, so that the
+// benchmark neither reads nor fills anything beside the shipped files.
+class ScratchLogLibrary {
+  public:
+    ScratchLogLibrary() {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        folder = std::wstring(temp) + L"devicescan-bench-log";
+        CreateDirectoryW(folder.c_str(), nullptr);
+        CopyFileW((ProgramDirectory() + L"\\log.dll").c_str(), (folder + L"\\log.dll").c_str(),
+                  FALSE);
+        if (FILE* settings = _wfopen((folder + L"\\log.ini").c_str(), L"wb")) {
+            std::fputs("path = bench.log\nmax_size = 16 MB\nbackups = 1\nflush = buffered\n",
+                       settings);
+            std::fclose(settings);
+        }
+        module = LoadLibraryW((folder + L"\\log.dll").c_str());
+        if (module == nullptr) {
+            return;
+        }
+        write = qv::GetProcAddressAs<LogWriteFunction>(module, "LogWrite");
+        setMode = qv::GetProcAddressAs<LogSetModeFunction>(module, "LogSetMode");
+        qv::GetProcAddressAs<LogInitFunction>(module, "LogInit")();
+    }
+    ~ScratchLogLibrary() {
+        if (module != nullptr) {
+            qv::GetProcAddressAs<LogDeinitFunction>(module, "LogDeinit")();
+            FreeLibrary(module);
+        }
+        for (const wchar_t* name :
+             {L"log.dll", L"log.ini", L"bench.log", L"bench.log.1", L"peer.log"}) {
+            DeleteFileW((folder + L"\\" + name).c_str());
+        }
+        RemoveDirectoryW(folder.c_str());
+    }
+    ScratchLogLibrary(const ScratchLogLibrary&) = delete;
+    ScratchLogLibrary& operator=(const ScratchLogLibrary&) = delete;
+
+    bool Loaded() const { return write != nullptr && setMode != nullptr; }
+    std::wstring PeerPath() const { return folder + L"\\peer.log"; }
+
+    // One typical record of the module: a device mount.
+    void WriteRecord(std::size_t number) const {
+        Write(L"Device Mounted [path = %s] [remote = %s] [type = %d] [fullSize = %llu MB]", L"E:\\",
+              L"", 2, static_cast<unsigned long long>(number));
+    }
+
+    LogSetModeFunction setMode = nullptr;
+
+  private:
+    void Write(const wchar_t* format, ...) const {
+        const std::uint32_t severity = LOG_SEVERITY_INFO;
+        va_list args;
+        va_start(args, format);
+        write(LOG_DEPTH_MESSAGE, &severity, GetModuleHandleW(nullptr),
+              L"DeviceScanSP::OnDeviceArrival", format, args);
+        va_end(args);
+    }
+
+    std::wstring folder;
+    HMODULE module = nullptr;
+    LogWriteFunction write = nullptr;
+};
+
+// The line log.dll writes for WriteRecord, ready-made.
+const char kPeerLine[] =
+    "2024-05-01 12:34:56.789  1234 INFO    devicescan-bench.exe DeviceScanSP::OnDeviceArrival: "
+    "Device Mounted [path = E:\\] [remote = ] [type = 2] [fullSize = 123456 MB]\r\n";
+
+// Records are timed in batches, so that starting the threads is a small part of each run.
+constexpr std::size_t kBatch = 4096;
+
+// Runs each of threads with its share of n batches of records and waits for all.
+void OnThreads(int threads, std::size_t n, const std::function<void(std::size_t)>& body) {
+    n *= kBatch;
+    if (threads == 1) {
+        body(n);
+        return;
+    }
+    std::vector<std::thread> workers;
+    for (int t = 0; t < threads; ++t) {
+        workers.emplace_back(body, n / static_cast<std::size_t>(threads));
+    }
+    for (auto& worker : workers) {
+        worker.join();
+    }
+}
+
+void CompareRecords(bench::Context& context, const ScratchLogLibrary& log, int threads,
+                    bool flushEachLine) {
+    FILE* peer = _wfopen(log.PeerPath().c_str(), L"wb");
+    if (peer == nullptr) {
+        return;
+    }
+    log.setMode(flushEachLine ? LOG_MODE_FLUSH_EACH_LINE : LOG_MODE_BUFFERED);
+    double ours = context.NsPerOp([&](std::size_t n) {
+        OnThreads(threads, n, [&](std::size_t count) {
+            for (std::size_t i = 0; i < count; ++i) {
+                log.WriteRecord(i);
+            }
+        });
+    });
+    double plain = context.NsPerOp([&](std::size_t n) {
+        std::fseek(peer, 0, SEEK_SET);
+        OnThreads(threads, n, [&](std::size_t count) {
+            for (std::size_t i = 0; i < count; ++i) {
+                std::fwrite(kPeerLine, 1, sizeof(kPeerLine) - 1, peer);
+                if (flushEachLine) {
+                    std::fflush(peer);
+                }
+            }
+        });
+    });
+    std::fclose(peer);
+    ours /= kBatch;
+    plain /= kBatch;
+    const std::string what = std::string("records, ") + (threads == 1 ? "1 thread" : "2 threads") +
+                             (flushEachLine ? ", flush each line" : ", buffered");
+    context.Compare(what, "LogWrite", ours, flushEachLine ? "fwrite+fflush" : "fwrite", plain);
+    std::printf("  %-44s %10.0f records/s vs %10.0f records/s\n", "", 1e9 / ours, 1e9 / plain);
+}
+
+}  // namespace
+
+BENCHMARK_GROUP(LogWriteThroughput) {
+    const ScratchLogLibrary log;
+    if (!log.Loaded()) {
+        std::printf("  log.dll not found beside the benchmark program\n");
+        return;
+    }
+    for (const bool flushEachLine : {false, true}) {
+        for (const int threads : {1, 2}) {
+            CompareRecords(context, log, threads, flushEachLine);
+        }
+    }
+}
