@@ -40,11 +40,12 @@ wine_start_server() {
     done
 }
 
-# Whether the desktop process of this prefix runs.
+# Whether the desktop process of this prefix runs (other prefixes may have theirs).
 wine_desktop_running() {
-    local pid
-    for pid in $(pgrep -f 'explorer.exe /desktop'); do
-        tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
+    local cmdline
+    for cmdline in $(grep -las 'explorer\.exe./desktop' /proc/[0-9]*/cmdline); do
+        tr '\0' '\n' <"${cmdline%/cmdline}/environ" 2>/dev/null |
+            grep -qxF "WINEPREFIX=$WINEPREFIX" && return 0
     done
     return 1
 }

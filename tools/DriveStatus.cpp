@@ -61,6 +61,7 @@ std::string FormatResult(DWORD error, const std::string& success) {
 DriveStatus ProbeDrive(wchar_t letter) {
     DriveStatus status;
     status.letter = letter;
+    status.defined = (GetLogicalDrives() & UnitMaskOf(letter)) != 0;
     const std::wstring root = std::wstring(1, letter) + L":\\";
     status.type = GetDriveTypeW(root.c_str());
     ProbeSpace(root, status);
@@ -71,6 +72,7 @@ DriveStatus ProbeDrive(wchar_t letter) {
 
 std::string FormatDriveStatus(const DriveStatus& status) {
     std::string text = "drive: " + std::string(1, static_cast<char>(status.letter)) + ":\n";
+    text += std::string("defined: ") + (status.defined ? "yes" : "no") + "\n";
     text += "type: " + std::to_string(status.type) + " " + DriveTypeName(status.type) + "\n";
     text += "space: " +
             FormatResult(status.spaceError, "caller " + std::to_string(status.freeToCaller) +

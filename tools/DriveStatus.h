@@ -10,6 +10,7 @@ namespace qv::tools {
 // same way, with every failure kept as its Win32 code.
 struct DriveStatus {
     wchar_t letter = L'A';
+    bool defined = false;  // listed by GetLogicalDrives, even when its directory has gone
     UINT type = DRIVE_UNKNOWN;
 
     DWORD spaceError = ERROR_SUCCESS;  // of GetDiskFreeSpaceExW on the root
@@ -23,8 +24,6 @@ struct DriveStatus {
 
     DWORD uncError = ERROR_SUCCESS;  // of WNetGetUniversalNameW on "X:"
     std::wstring uncName;
-
-    bool Exists() const { return type != DRIVE_UNKNOWN && type != DRIVE_NO_ROOT_DIR; }
 };
 
 // Probes an upper-case drive letter.

@@ -33,7 +33,7 @@ constexpr char kUsage[] =
 // The command line split into its words and its options.
 struct CommandLine {
     std::vector<std::wstring_view> words;  // the command first
-    bool broadcast = true;
+    bool noBroadcast = false;
     std::optional<DWORD> deviceType;
     std::optional<DWORD> flags;
 };
@@ -97,7 +97,7 @@ std::optional<CommandLine> SplitCommandLine(const std::vector<std::wstring_view>
             continue;
         }
         if (argument == L"--no-broadcast") {
-            line.broadcast = false;
+            line.noBroadcast = true;
             continue;
         }
         if (argument != L"--device-type" && argument != L"--flags") {
@@ -124,6 +124,61 @@ int Broadcast(const DeviceChange& change, const std::string& what) {
     if (error != ERROR_SUCCESS) {
         return Fail(kExitSystemFailure, "broadcast of " + what + ": " + DescribeError(error));
     }
+    std::printf("broadcast %s\n", what.c_str());
+    return kExitDone;
+}
+
+int FailLetterWord(std::wstring_view word) {
+    return Fail(kExitBadCommandLine, "not a drive letter: " + Narrow(word));
+}
+
+// Defines the letter as a drive over the directory, unless the letter is taken or nothing is at
+// the path; checked and done under the letters lock.
+int DefineLetter(wchar_t letter, UINT type, const std::string& path) {
+    const std::string drive = DriveName(letter);
+    DriveLettersLock lock;
+    const DWORD locked = lock.Acquire(kLockTimeoutMs);
+    if (locked != ERROR_SUCCESS) {
+        return Fail(kExitSystemFailure,
+                    "could not take the drive letters lock: " + DescribeError(locked));
+    }
+    if (IsDefined(letter)) {
+        return Fail(kExitLetterState, drive + " is already defined; unplug it first");
+    }
+    const DWORD defined = DefineUnixDrive(letter, type, path);
+    if (defined != ERROR_SUCCESS) {
+        return Fail(
+            kExitSystemFailure,
+            "could not define " + drive + " through the mount manager: " + DescribeError(defined));
+    }
+    // The mount manager takes any path; only the defined letter shows whether it leads anywhere.
+    if (!IsDirectoryRoot(letter)) {
+        RemoveUnixDrive(letter);
+        return Fail(kExitNoDirectory, "no directory at " + path);
+    }
+    return kExitDone;
+}
+
+// Removes a defined letter and gives the drive type it had; under the letters lock.
+int RemoveLetter(wchar_t letter, UINT& type) {
+    const std::string drive = DriveName(letter);
+    DriveLettersLock lock;
+    const DWORD locked = lock.Acquire(kLockTimeoutMs);
+    if (locked != ERROR_SUCCESS) {
+        return Fail(kExitSystemFailure,
+                    "could not take the drive letters lock: " + DescribeError(locked));
+    }
+    // A letter whose directory has gone still counts as defined here, so it can be removed.
+    if (!IsDefined(letter)) {
+        return Fail(kExitLetterState, drive + " was not defined");
+    }
+    type = GetDriveTypeW((std::wstring(1, letter) + L":\\").c_str());
+    const DWORD removed = RemoveUnixDrive(letter);
+    if (removed != ERROR_SUCCESS) {
+        return Fail(
+            kExitSystemFailure,
+            "could not remove " + drive + " through the mount manager: " + DescribeError(removed));
+    }
     return kExitDone;
 }
 
@@ -133,7 +188,7 @@ int Plug(const CommandLine& line) {
     }
     const std::optional<wchar_t> letter = ParseDriveLetter(line.words[1]);
     if (!letter) {
-        return Fail(kExitBadCommandLine, "not a drive letter: " + Narrow(line.words[1]));
+        return FailLetterWord(line.words[1]);
     }
     const std::optional<UINT> type = ParseDriveType(line.words[2]);
     if (!type) {
@@ -143,38 +198,17 @@ int Plug(const CommandLine& line) {
     if (!path || path->empty() || path->front() != '/') {
         return Fail(kExitBadCommandLine, "not an absolute Unix path: " + Narrow(line.words[3]));
     }
-    const std::string drive = DriveName(*letter);
-    {
-        DriveLettersLock lock;
-        const DWORD locked = lock.Acquire(kLockTimeoutMs);
-        if (locked != ERROR_SUCCESS) {
-            return Fail(kExitSystemFailure,
-                        "could not take the drive letters lock: " + DescribeError(locked));
-        }
-        if (IsDefined(*letter)) {
-            return Fail(kExitLetterState, drive + " is already defined; unplug it first");
-        }
-        const DWORD defined = DefineUnixDrive(*letter, *type, *path);
-        if (defined != ERROR_SUCCESS) {
-            return Fail(kExitSystemFailure, "the mount manager could not define " + drive + ": " +
-                                                DescribeError(defined));
-        }
-        if (!IsDirectoryRoot(*letter)) {
-            RemoveUnixDrive(*letter);
-            return Fail(kExitNoDirectory, "no directory at " + *path);
-        }
+    if (const int defined = DefineLetter(*letter, *type, *path); defined != kExitDone) {
+        return defined;
     }
+    const std::string drive = DriveName(*letter);
     std::printf("plugged %s as %s at %s\n", drive.c_str(), DriveTypeName(*type), path->c_str());
-    if (!line.broadcast) {
+    if (line.noBroadcast) {
         return kExitDone;
     }
-    const int broadcast = Broadcast(
+    return Broadcast(
         {DBT_DEVICEARRIVAL, true, DBT_DEVTYP_VOLUME, UnitMaskOf(*letter), VolumeFlags(*type)},
-        "the arrival of " + drive);
-    if (broadcast == kExitDone) {
-        std::printf("broadcast arrival of %s\n", drive.c_str());
-    }
-    return broadcast;
+        "arrival of " + drive);
 }
 
 int Unplug(const CommandLine& line) {
@@ -183,42 +217,23 @@ int Unplug(const CommandLine& line) {
     }
     const std::optional<wchar_t> letter = ParseDriveLetter(line.words[1]);
     if (!letter) {
-        return Fail(kExitBadCommandLine, "not a drive letter: " + Narrow(line.words[1]));
+        return FailLetterWord(line.words[1]);
     }
     const std::string drive = DriveName(*letter);
     if (HoldsSystem(*letter)) {
         return Fail(kExitBadCommandLine, drive + " holds the system; it stays");
     }
     UINT type = DRIVE_UNKNOWN;
-    {
-        DriveLettersLock lock;
-        const DWORD locked = lock.Acquire(kLockTimeoutMs);
-        if (locked != ERROR_SUCCESS) {
-            return Fail(kExitSystemFailure,
-                        "could not take the drive letters lock: " + DescribeError(locked));
-        }
-        // A letter whose directory has gone still counts as defined here, so it can be removed.
-        if (!IsDefined(*letter)) {
-            return Fail(kExitLetterState, drive + " was not defined");
-        }
-        type = GetDriveTypeW((std::wstring(1, *letter) + L":\\").c_str());
-        const DWORD removed = RemoveUnixDrive(*letter);
-        if (removed != ERROR_SUCCESS) {
-            return Fail(kExitSystemFailure, "the mount manager could not remove " + drive + ": " +
-                                                DescribeError(removed));
-        }
+    if (const int removed = RemoveLetter(*letter, type); removed != kExitDone) {
+        return removed;
     }
     std::printf("unplugged %s\n", drive.c_str());
-    if (!line.broadcast) {
+    if (line.noBroadcast) {
         return kExitDone;
     }
-    const int broadcast = Broadcast(
+    return Broadcast(
         {DBT_DEVICEREMOVECOMPLETE, true, DBT_DEVTYP_VOLUME, UnitMaskOf(*letter), VolumeFlags(type)},
-        "the removal of " + drive);
-    if (broadcast == kExitDone) {
-        std::printf("broadcast removal of %s\n", drive.c_str());
-    }
-    return broadcast;
+        "removal of " + drive);
 }
 
 int BroadcastRaw(const CommandLine& line) {
@@ -242,6 +257,9 @@ int BroadcastRaw(const CommandLine& line) {
     if ((line.deviceType || line.flags) && !change.withHeader) {
         return Fail(kExitBadCommandLine, "--device-type and --flags need a unit mask");
     }
+    if (line.flags.value_or(0) > 0xFFFF) {
+        return Fail(kExitBadCommandLine, "--flags takes a 16-bit value");
+    }
     if (change.withHeader && (change.event & 0x8000) == 0) {
         return Fail(kExitBadCommandLine, "events below 0x8000 travel without a header");
     }
@@ -249,11 +267,7 @@ int BroadcastRaw(const CommandLine& line) {
     change.flags = static_cast<WORD>(line.flags.value_or(0));
     const std::string what = "event " + Hex(static_cast<DWORD>(change.event)) +
                              (change.withHeader ? " mask " + Hex(change.unitMask) : "");
-    const int broadcast = Broadcast(change, what);
-    if (broadcast == kExitDone) {
-        std::printf("broadcast %s\n", what.c_str());
-    }
-    return broadcast;
+    return Broadcast(change, what);
 }
 
 int Status(const CommandLine& line) {
@@ -262,11 +276,25 @@ int Status(const CommandLine& line) {
     }
     const std::optional<wchar_t> letter = ParseDriveLetter(line.words[1]);
     if (!letter) {
-        return Fail(kExitBadCommandLine, "not a drive letter: " + Narrow(line.words[1]));
+        return FailLetterWord(line.words[1]);
     }
     const DriveStatus status = ProbeDrive(*letter);
     std::fputs(FormatDriveStatus(status).c_str(), stdout);
-    return status.Exists() ? kExitDone : kExitLetterState;
+    return status.defined ? kExitDone : kExitLetterState;
+}
+
+// Options belong to some commands only; given to another one they are a mistake worth telling.
+bool HasMisplacedOption(const CommandLine& line) {
+    const std::wstring_view command = line.words[0];
+    if (line.noBroadcast && command != L"plug" && command != L"unplug") {
+        Fail(kExitBadCommandLine, "--no-broadcast belongs to plug and unplug");
+        return true;
+    }
+    if ((line.deviceType || line.flags) && command != L"broadcast") {
+        Fail(kExitBadCommandLine, "--device-type and --flags belong to broadcast");
+        return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -276,6 +304,9 @@ int RunVolumeCommand(const std::vector<std::wstring_view>& arguments) {
     const std::optional<CommandLine> line = SplitCommandLine(arguments, problem);
     if (!line) {
         return Fail(kExitBadCommandLine, problem);
+    }
+    if (HasMisplacedOption(*line)) {
+        return kExitBadCommandLine;
     }
     const std::wstring_view command = line->words[0];
     if (command == L"plug") {

@@ -88,12 +88,17 @@ ToolResult RunVolumeTool(const std::wstring& arguments, DWORD timeoutMs) {
     return result;
 }
 
+ToolResult PlugVolume(wchar_t letter, const std::wstring& typeName,
+                      const std::string& unixDirectory, const std::wstring& options) {
+    return RunVolumeTool(std::wstring(L"plug ") + letter + L' ' + typeName + L" \"" +
+                         Widen(unixDirectory) + L"\" " + options);
+}
+
 std::optional<wchar_t> PlugOnFreeLetter(const std::wstring& typeName,
                                         const std::string& unixDirectory,
                                         const std::wstring& options) {
     for (wchar_t letter = L'Y'; letter >= L'M'; --letter) {
-        const ToolResult plugged = RunVolumeTool(std::wstring(L"plug ") + letter + L' ' + typeName +
-                                                 L" \"" + Widen(unixDirectory) + L"\" " + options);
+        const ToolResult plugged = PlugVolume(letter, typeName, unixDirectory, options);
         if (plugged.exitCode == tools::kExitDone) {
             return letter;
         }
@@ -128,12 +133,14 @@ std::string UnixPathOf(const std::wstring& windowsPath) {
 TemporaryDirectory::TemporaryDirectory() {
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
-    windowsPath = std::wstring(temp) + L"devicescan-volume-" +
-                  std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64());
+    const std::wstring name = L"devicescan-volume-" + std::to_wstring(GetCurrentProcessId()) +
+                              L"-" + std::to_wstring(GetTickCount64());
+    windowsPath = temp + name;
+    fileName = name + L".txt";
     if (!CreateDirectoryW(windowsPath.c_str(), nullptr)) {
         return;
     }
-    const std::wstring file = windowsPath + L"\\" + kFileName;
+    const std::wstring file = windowsPath + L"\\" + fileName;
     HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (handle != INVALID_HANDLE_VALUE) {
         DWORD written = 0;
@@ -144,7 +151,7 @@ TemporaryDirectory::TemporaryDirectory() {
 }
 
 TemporaryDirectory::~TemporaryDirectory() {
-    DeleteFileW((windowsPath + L"\\" + kFileName).c_str());
+    DeleteFileW((windowsPath + L"\\" + fileName).c_str());
     RemoveDirectoryW(windowsPath.c_str());
 }
 

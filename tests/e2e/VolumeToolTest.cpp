@@ -14,6 +14,7 @@ namespace {
 
 using qv::tests::DeviceChangeListener;
 using qv::tests::PlugOnFreeLetter;
+using qv::tests::PlugVolume;
 using qv::tests::RunVolumeTool;
 using qv::tests::TemporaryDirectory;
 using qv::tests::ToolResult;
@@ -38,7 +39,7 @@ class VolumeToolTest : public ::testing::Test {
         ASSERT_FALSE(directory.UnixPath().empty()) << "no Unix path for the temporary directory";
     }
     void TearDown() override {
-        for (const wchar_t letter : plugged) {
+        for (const wchar_t letter : pluggedLetters) {
             RunVolumeTool(L"unplug " + Letter(letter) + L" --no-broadcast");
         }
     }
@@ -47,18 +48,18 @@ class VolumeToolTest : public ::testing::Test {
         const std::optional<wchar_t> letter =
             PlugOnFreeLetter(typeName, directory.UnixPath(), options);
         if (letter) {
-            plugged.push_back(*letter);
+            pluggedLetters.push_back(*letter);
         }
         return letter;
     }
 
     ToolResult Unplug(wchar_t letter, const std::wstring& options = L"") {
-        std::erase(plugged, letter);
+        std::erase(pluggedLetters, letter);
         return RunVolumeTool(L"unplug " + Letter(letter) + L" " + options);
     }
 
     TemporaryDirectory directory;
-    std::vector<wchar_t> plugged;
+    std::vector<wchar_t> pluggedLetters;
 };
 
 struct NamedType {
@@ -83,7 +84,7 @@ TEST_F(VolumeToolTest, EachTypeNameGivesItsDriveTypeOverAReadableRoot) {
         EXPECT_LE(freeToCaller.QuadPart, total.QuadPart);
         EXPECT_LE(totalFree.QuadPart, total.QuadPart);
 
-        const std::wstring file = Root(*letter) + TemporaryDirectory::kFileName;
+        const std::wstring file = Root(*letter) + directory.FileName();
         EXPECT_NE(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES)
             << "the directory's file is not seen through the letter";
 
@@ -94,8 +95,9 @@ TEST_F(VolumeToolTest, EachTypeNameGivesItsDriveTypeOverAReadableRoot) {
 
         const ToolResult unplugged = Unplug(*letter, L"--no-broadcast");
         EXPECT_EQ(unplugged.exitCode, kExitDone) << unplugged.output;
-        EXPECT_EQ(GetDriveTypeW(Root(*letter).c_str()), static_cast<UINT>(DRIVE_NO_ROOT_DIR));
-        EXPECT_EQ(RunVolumeTool(L"status " + Letter(*letter)).exitCode, kExitLetterState);
+        // Another test may plug the freed letter at once, but never over this directory.
+        EXPECT_EQ(GetFileAttributesW(file.c_str()), INVALID_FILE_ATTRIBUTES)
+            << "the directory is still reached through the letter";
     }
 }
 
@@ -119,6 +121,7 @@ TEST_F(VolumeToolTest, HiddenWindowOfThisProcessHearsArrivalAndRemoval) {
         EXPECT_EQ(arrival->deviceType, static_cast<DWORD>(DBT_DEVTYP_VOLUME));
         EXPECT_EQ(arrival->flags, named.flags);
 
+        listener.Clear();
         const ToolResult unplugged = Unplug(*letter);
         ASSERT_EQ(unplugged.exitCode, kExitDone) << unplugged.output;
         const auto removal =
@@ -129,18 +132,26 @@ TEST_F(VolumeToolTest, HiddenWindowOfThisProcessHearsArrivalAndRemoval) {
     }
 }
 
+// On B:, which no other test plugs (the others take letters from Y: downwards, A: is the missing
+// directory's), so that any notice for it came from this test's tool.
 TEST_F(VolumeToolTest, NoBroadcastPlugsSilently) {
+    if ((GetLogicalDrives() & MaskOf(L'B')) != 0) {
+        GTEST_SKIP() << "B: is defined in this prefix";
+    }
     DeviceChangeListener listener;
     ASSERT_TRUE(listener.IsListening());
-    const std::optional<wchar_t> letter = Plug(L"removable", L"--no-broadcast");
-    ASSERT_TRUE(letter);
-    const ToolResult unplugged = Unplug(*letter, L"--no-broadcast");
+    const ToolResult plugged =
+        PlugVolume(L'B', L"removable", directory.UnixPath(), L"--no-broadcast");
+    ASSERT_EQ(plugged.exitCode, kExitDone) << plugged.output;
+    pluggedLetters.push_back(L'B');
+    EXPECT_EQ(GetDriveTypeW(L"B:\\"), static_cast<UINT>(DRIVE_REMOVABLE));
+    const ToolResult unplugged = Unplug(L'B', L"--no-broadcast");
     ASSERT_EQ(unplugged.exitCode, kExitDone) << unplugged.output;
-    // A broadcast of our own marks the end: anything the system sent for the letter came first.
+    // A broadcast of our own marks the end: anything sent for the letter came before it.
     ASSERT_EQ(RunVolumeTool(L"broadcast 0x8005 0").exitCode, kExitDone);
     ASSERT_TRUE(listener.Take(DBT_DEVICETYPESPECIFIC, 0, kNoticeTimeoutMs));
-    EXPECT_FALSE(listener.Take(DBT_DEVICEARRIVAL, MaskOf(*letter), 0));
-    EXPECT_FALSE(listener.Take(DBT_DEVICEREMOVECOMPLETE, MaskOf(*letter), 0));
+    EXPECT_FALSE(listener.Take(DBT_DEVICEARRIVAL, MaskOf(L'B'), 0));
+    EXPECT_FALSE(listener.Take(DBT_DEVICEREMOVECOMPLETE, MaskOf(L'B'), 0));
 }
 
 struct RawBroadcast {
@@ -203,6 +214,10 @@ TEST(VolumeToolBadInput, RefusedWithTheirExitCode) {
         {L"broadcast 7 y", kExitBadCommandLine},
         {L"broadcast 7 --flags 1", kExitBadCommandLine},
         {L"broadcast arrival y --flags", kExitBadCommandLine},
+        {L"broadcast arrival y --flags 0x10000", kExitBadCommandLine},
+        {L"broadcast arrival y --no-broadcast", kExitBadCommandLine},
+        {L"plug y removable /tmp --device-type 2", kExitBadCommandLine},
+        {L"status y --no-broadcast", kExitBadCommandLine},
     };
     for (const BadCommand& bad : cases) {
         const ToolResult result = RunVolumeTool(bad.arguments);
@@ -213,20 +228,23 @@ TEST(VolumeToolBadInput, RefusedWithTheirExitCode) {
     }
 }
 
-// B: is a letter no test plugs (they take letters from Y: downwards) and Wine leaves unset.
+// On A:, which no other test plugs and Wine leaves unset.
 TEST(VolumeToolBadInput, MissingDirectoryLeavesNoLetterBehind) {
-    if ((GetLogicalDrives() & MaskOf(L'B')) != 0) {
-        GTEST_SKIP() << "B: is defined in this prefix";
+    if ((GetLogicalDrives() & MaskOf(L'A')) != 0) {
+        GTEST_SKIP() << "A: is defined in this prefix";
     }
-    const ToolResult plugged = RunVolumeTool(L"plug b removable /nonexistent/devicescan-volume");
+    const ToolResult plugged = RunVolumeTool(L"plug a removable /nonexistent/devicescan-volume");
     EXPECT_EQ(plugged.exitCode, static_cast<DWORD>(kExitNoDirectory)) << plugged.output;
     EXPECT_NE(plugged.output.find("/nonexistent/devicescan-volume"), std::string::npos)
         << plugged.output;
-    EXPECT_EQ(GetLogicalDrives() & MaskOf(L'B'), 0u);
-    EXPECT_EQ(GetDriveTypeW(L"B:\\"), static_cast<UINT>(DRIVE_NO_ROOT_DIR));
+    EXPECT_EQ(GetLogicalDrives() & MaskOf(L'A'), 0u);
+    EXPECT_EQ(GetDriveTypeW(L"A:\\"), static_cast<UINT>(DRIVE_NO_ROOT_DIR));
 
-    const ToolResult unplugged = RunVolumeTool(L"unplug b");
+    const ToolResult unplugged = RunVolumeTool(L"unplug a");
     EXPECT_EQ(unplugged.exitCode, static_cast<DWORD>(kExitLetterState)) << unplugged.output;
+    const ToolResult status = RunVolumeTool(L"status a");
+    EXPECT_EQ(status.exitCode, static_cast<DWORD>(kExitLetterState)) << status.output;
+    EXPECT_NE(status.output.find("defined: no"), std::string::npos) << status.output;
 }
 
 }  // namespace
