@@ -14,6 +14,7 @@
 # and say why on stderr; the tool's own report goes to stdout.
 
 VOLUMES_BUILD="${VOLUMES_BUILD:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/build}"
+VOLUMES_PREFIX="${VOLUMES_PREFIX:-$VOLUMES_BUILD/wineprefix}"  # the one build/wine-run uses
 VOLUMES_MADE=()     # directories made here, tmpfs or not
 VOLUMES_PLUGGED=()  # letters plugged here and not unplugged yet
 
@@ -85,6 +86,13 @@ volume_unplug() {
     done
     VOLUMES_PLUGGED=("${kept[@]}")
     volume_tool unplug "$letter" "$@"
+}
+
+# volume_target LETTER: prints the Unix directory the letter leads to in the prefix; fails when
+# the letter is not defined. (Wine keeps each drive letter as a symbolic link in dosdevices/.)
+volume_target() {
+    local link="$VOLUMES_PREFIX/dosdevices/${1,,}:"
+    [ -L "$link" ] && readlink "$link"
 }
 
 # Unplugs every letter plugged here, unmounts every tmpfs made here and removes the directories.

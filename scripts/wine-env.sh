@@ -30,7 +30,7 @@ wine_prepare_prefix() {
 # notepad left open for the run (invisible under the null driver) keeps one desktop process,
 # started here without a pipe, alive until the wineserver stops.
 wine_start_server() {
-    wineserver -p >/dev/null 2>&1
+    wineserver -p >/dev/null 2>&1 || true  # one may run already: it is used
     wine wineboot </dev/null >/dev/null 2>&1
     (wine notepad.exe </dev/null >/dev/null 2>&1 &)
     local tries=100
