@@ -46,6 +46,7 @@ ExitCode HostApp::Run() {
     if (failure.code != ExitCode::kSuccess) {
         error.Write(ToUtf8(L"devicescan-host: " + failure.message));
     }
+    StopSignal::Process().MarkFinished();
     return failure.code;
 }
 

@@ -2,7 +2,16 @@
 
 namespace host {
 
-StopSignal::StopSignal() noexcept : event(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
+namespace {
+
+// The system gives a closing console's processes about five seconds.
+constexpr DWORD kCloseWaitMs = 4000;
+
+}  // namespace
+
+StopSignal::StopSignal() noexcept
+    : event(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+      finished(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
 
 StopSignal& StopSignal::Process() {
     // Deliberately never destroyed: see the class comment.
@@ -24,6 +33,7 @@ BOOL WINAPI StopSignal::ConsoleHandler(DWORD controlType) {
             return TRUE;
         case CTRL_CLOSE_EVENT:
             Process().Request(Reason::kClose);
+            WaitForSingleObject(Process().finished, kCloseWaitMs);
             return TRUE;
         default:
             return FALSE;

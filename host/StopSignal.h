@@ -11,7 +11,9 @@ namespace host {
 // the stdin reader (threads that may outlive main's objects) signal it.
 //
 // Threads: Request from any thread (the console control handler runs on a thread the system
-// creates); Event and Reason from the main thread.
+// creates); Event, Why and MarkFinished from the main thread. When the console window is closed,
+// the system ends the process as soon as the handler returns, so the handler then waits (a few
+// seconds at most) for MarkFinished.
 class StopSignal {
   public:
     enum class Reason { kNone, kQuit, kEndOfInput, kCtrlC, kCtrlBreak, kClose, kTimeout };
@@ -22,6 +24,8 @@ class StopSignal {
     bool InstallConsoleHandler() noexcept;
 
     void Request(Reason why) noexcept;
+    // The host has shut everything down; a console being closed may end the process now.
+    void MarkFinished() noexcept { SetEvent(finished); }
     // Manual-reset; signalled once a stop was requested. Null when it could not be created.
     HANDLE Event() const noexcept { return event; }
     Reason Why() const noexcept { return reason.load(); }
@@ -34,6 +38,7 @@ class StopSignal {
     static BOOL WINAPI ConsoleHandler(DWORD controlType);
 
     HANDLE event;
+    HANDLE finished;
     std::atomic<Reason> reason{Reason::kNone};
 };
 
