@@ -1,0 +1,53 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "DeviceRecord.h"
+#include "OutputQueue.h"
+#include "ScanReport.h"
+
+namespace host {
+
+// Turns what the host sees into output lines: readable text or one JSON object per line on
+// stdout, diagnostics on stderr. Formatting is all it does; the finished line goes to the
+// OutputQueue, which the main thread writes, so a caller on the module's window thread never
+// waits for a pipe.
+//
+// Threads: any. The printer is an immutable value; copies share the queue.
+class EventPrinter {
+  public:
+    enum class Format { kText, kJson };
+    enum class Source { kProducer, kListener };
+
+    EventPrinter(std::shared_ptr<OutputQueue> queue, Format format, bool verbose);
+
+    // stdout: the service runs / the host has shut it down (reason: "quit", "timeout", ...).
+    void Started(std::wstring_view objectName, std::wstring_view modulePath) const;
+    void Stopped(std::wstring_view reason) const;
+    // stdout: a mount or removal, as the producer or a listener heard of it.
+    void Device(bool mounted, Source source, const DeviceRecord& device) const;
+    // stdout: a step of a volume scan.
+    void Scan(const ScanReport& report) const;
+    // stderr: something the module did that it should not have; the run goes on.
+    void Warning(std::wstring_view text) const;
+    // stderr, only with --verbose: one call between host and module and its result.
+    void Trace(std::wstring_view text) const;
+
+    static std::string StartedLine(Format format, std::wstring_view objectName,
+                                   std::wstring_view modulePath);
+    static std::string StoppedLine(Format format, std::wstring_view reason);
+    static std::string DeviceLine(Format format, bool mounted, Source source,
+                                  const DeviceRecord& device);
+    static std::string ScanLine(Format format, const ScanReport& report);
+    // "local", "remote", "cdrom" or "unknown".
+    static const wchar_t* TypeName(std::int32_t type);
+
+  private:
+    std::shared_ptr<OutputQueue> queue;
+    Format format;
+    bool verbose;
+};
+
+}  // namespace host

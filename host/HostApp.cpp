@@ -1,0 +1,144 @@
+#include "HostApp.h"
+
+#include <windows.h>
+
+#include <utility>
+
+#include "ComponentManager.h"
+#include "HostListener.h"
+#include "ModuleLoader.h"
+#include "ProducerPlugin.h"
+#include "ServiceHost.h"
+#include "ServiceSession.h"
+#include "StdinWatcher.h"
+#include "SystemMessage.h"
+#include "Utf8.h"
+#include "VolumeScanner.h"
+
+namespace host {
+
+namespace {
+
+std::wstring Quoted(const std::wstring& text) {
+    return L"\"" + text + L"\"";
+}
+
+}  // namespace
+
+HostApp::HostApp(HostOptions options)
+    : options(std::move(options)),
+      out(STD_OUTPUT_HANDLE),
+      error(STD_ERROR_HANDLE),
+      queue(std::make_shared<OutputQueue>()),
+      printer(queue, this->options.json ? EventPrinter::Format::kJson : EventPrinter::Format::kText,
+              this->options.verbose) {}
+
+ExitCode HostApp::Run() {
+    if (!queue->IsValid() || StopSignal::Process().Event() == nullptr) {
+        error.Write(
+            ToUtf8(L"devicescan-host: cannot create an event: " + DescribeError(GetLastError())));
+        return ExitCode::kHostFailure;
+    }
+    // Without a console (output to pipes, a service) there is nothing to catch; that is fine.
+    StopSignal::Process().InstallConsoleHandler();
+    const Failure failure = RunModule();
+    Drain();
+    if (failure.code != ExitCode::kSuccess) {
+        error.Write(ToUtf8(L"devicescan-host: " + failure.message));
+    }
+    StopSignal::Process().MarkFinished();
+    return failure.code;
+}
+
+HostApp::Failure HostApp::RunModule() {
+    ModuleLoader module;
+    const std::uint32_t loaded =
+        module.Load(options.modulePath.empty() ? ModuleLoader::DefaultPath() : options.modulePath);
+    printer.Trace(L"LoadLibrary(" + Quoted(module.FullPath()) + L") -> " + std::to_wstring(loaded));
+    if (loaded != 0) {
+        return {ExitCode::kModuleNotLoaded, L"cannot load module " + Quoted(module.FullPath()) +
+                                                L": " + DescribeError(loaded, module.FullPath())};
+    }
+    if (const char* missing = module.ResolveExports()) {
+        return {ExitCode::kExportMissing,
+                L"module " + Quoted(module.FullPath()) + L" does not export " + FromUtf8(missing)};
+    }
+
+    VolumeScanner scanner(printer, VolumeWalker(options.progressEvery, options.scanPauseMs));
+    if (options.scan && !scanner.Start()) {
+        return {ExitCode::kHostFailure,
+                L"cannot start the scan worker: " + DescribeError(GetLastError())};
+    }
+    ProducerPlugin producer(printer, options.scan ? &scanner : nullptr);
+    ComponentManager manager(&producer, printer);
+    ServiceHost serviceHost(&manager);
+    HostListener listener(printer);
+    Failure failure;
+    {
+        ServiceSession session(module, printer);
+        failure = RunService(session, serviceHost, listener, module.FullPath());
+    }
+    // The service is gone: nothing calls the producer or the listener any more.
+    scanner.Shutdown();
+    if (manager.HeldCount() != 0) {
+        printer.Warning(L"the service did not give the producer plugin back (no ReleasePlugin)");
+    }
+    module.Unload();
+    printer.Trace(L"FreeLibrary");
+    if (failure.code == ExitCode::kSuccess) {
+        printer.Stopped(StopSignal::Name(stopReason));
+    }
+    return failure;
+}
+
+HostApp::Failure HostApp::RunService(ServiceSession& session, ServiceHost& serviceHost,
+                                     HostListener& listener, const std::wstring& modulePath) {
+    std::wstring why;
+    if (!session.Create(why)) {
+        return {ExitCode::kCreateFailed, why};
+    }
+    std::uint32_t code = session.Register(&listener);
+    if (code != 0) {
+        return {ExitCode::kRegisterFailed, L"Register failed: " + DescribeError(code)};
+    }
+    code = session.Init(&serviceHost);
+    if (code != 0) {
+        return {ExitCode::kInitFailed, L"Init failed: " + DescribeError(code)};
+    }
+    code = session.Start();
+    if (code != 0) {
+        return {ExitCode::kStartFailed, L"Start failed: " + DescribeError(code)};
+    }
+    StdinWatcher stdinWatcher;
+    if (options.readStdin && !stdinWatcher.Start()) {
+        return {ExitCode::kHostFailure,
+                L"cannot start the stdin reader: " + DescribeError(GetLastError())};
+    }
+    printer.Started(ServiceSession::kObjectName, modulePath);
+    stopReason = WaitForStop();
+    return {};
+}
+
+StopSignal::Reason HostApp::WaitForStop() {
+    StopSignal& stop = StopSignal::Process();
+    const ULONGLONG deadline =
+        options.seconds == 0 ? 0 : GetTickCount64() + ULONGLONG{options.seconds} * 1000;
+    const HANDLE handles[2] = {stop.Event(), queue->ReadyEvent()};
+    for (;;) {
+        DWORD timeout = INFINITE;
+        if (deadline != 0) {
+            const ULONGLONG now = GetTickCount64();
+            timeout = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+        }
+        const DWORD woken = WaitForMultipleObjects(2, handles, FALSE, timeout);
+        Drain();
+        if (woken == WAIT_OBJECT_0 || woken == WAIT_FAILED) {
+            return stop.Why();
+        }
+        if (woken == WAIT_TIMEOUT) {
+            stop.Request(StopSignal::Reason::kTimeout);
+        }
+    }
+}
+
+}  // namespace host

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "EventPrinter.h"
+#include "ExitCode.h"
+#include "HostOptions.h"
+#include "LineWriter.h"
+#include "OutputQueue.h"
+#include "StopSignal.h"
+
+namespace host {
+
+class HostListener;
+class ServiceHost;
+class ServiceSession;
+
+// One run of the host: load the module, create and start the service with the host's listener,
+// component manager and producer, print what happens until a stop is requested, then take it
+// all down in reverse order. A failure is one line on stderr and its exit code.
+//
+// Threads: Run on the main thread, which alone writes the output. The module's window thread
+// and the scanner's worker only queue lines (see OutputQueue).
+class HostApp {
+  public:
+    explicit HostApp(HostOptions options);
+
+    ExitCode Run();
+
+  private:
+    struct Failure {
+        ExitCode code = ExitCode::kSuccess;
+        std::wstring message;
+    };
+
+    // Everything that needs the module lives in here and is gone when it returns.
+    Failure RunModule();
+    Failure RunService(ServiceSession& session, ServiceHost& serviceHost, HostListener& listener,
+                       const std::wstring& modulePath);
+    // Writes the queued output until a stop is requested (or --seconds have passed).
+    StopSignal::Reason WaitForStop();
+    void Drain() { queue->Drain(out, error); }
+
+    HostOptions options;
+    LineWriter out;
+    LineWriter error;
+    std::shared_ptr<OutputQueue> queue;
+    EventPrinter printer;
+    StopSignal::Reason stopReason = StopSignal::Reason::kNone;
+};
+
+}  // namespace host

@@ -1,0 +1,40 @@
+#include "SystemMessage.h"
+
+#include <windows.h>
+
+namespace host {
+
+namespace {
+
+std::wstring SystemText(std::uint32_t code) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    if (length == 0 || buffer == nullptr) {
+        return {};
+    }
+    std::wstring text(buffer, length);
+    LocalFree(buffer);
+    while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ')) {
+        text.pop_back();
+    }
+    return text;
+}
+
+}  // namespace
+
+std::wstring DescribeError(std::uint32_t code, std::wstring_view subject) {
+    std::wstring text = std::to_wstring(code);
+    std::wstring message = SystemText(code);
+    const std::size_t insert = message.find(L"%1");
+    if (insert != std::wstring::npos && !subject.empty()) {
+        message.replace(insert, 2, subject);
+    }
+    if (!message.empty()) {
+        text += L" (" + message + L")";
+    }
+    return text;
+}
+
+}  // namespace host

@@ -1,0 +1,27 @@
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "ExitCode.h"
+#include "HostApp.h"
+#include "HostOptions.h"
+#include "LineWriter.h"
+#include "Utf8.h"
+
+int wmain(int argc, wchar_t** argv) {
+    const std::vector<std::wstring> args(argv + 1, argv + argc);
+    std::wstring problem;
+    const auto options = host::HostOptions::Parse(args, problem);
+    if (!options) {
+        const host::LineWriter error(STD_ERROR_HANDLE);
+        error.Write(host::ToUtf8(L"devicescan-host: " + problem));
+        error.Write(host::ToUtf8(host::HostOptions::Usage()));
+        return static_cast<int>(host::ExitCode::kUsage);
+    }
+    if (options->help) {
+        host::LineWriter(STD_OUTPUT_HANDLE).Write(host::ToUtf8(host::HostOptions::Usage()));
+        return static_cast<int>(host::ExitCode::kSuccess);
+    }
+    return static_cast<int>(host::HostApp(*options).Run());
+}
