@@ -4,14 +4,19 @@
 
 #include <string>
 
+#include "IDeviceScanSP.h"
 #include "IServPlugin.h"
 #include "ProcAddress.h"
 #include "ResultCodes.h"
+#include "support/HandleCount.h"
 
 namespace {
 
 using CreateFn = std::uint32_t (*)(const wchar_t*, qv::InterfaceId, void**);
 using DestroyFn = void (*)(const wchar_t*, void*);
+using qv::rnsdk::FileScan::IDeviceScanSP;
+
+constexpr wchar_t kServiceName[] = L"FileScan.OnDemand.DeviceScanSP";
 
 // The shipped module lies in bin/, beside this program's tests/ folder.
 std::wstring ShippedModulePath() {
@@ -44,14 +49,60 @@ class ModuleExports : public ::testing::Test {
     DestroyFn destroy = nullptr;
 };
 
-TEST_F(ModuleExports, UnknownNamesAreNotFound) {
+TEST_F(ModuleExports, ServiceIsCreatedByItsExactName) {
+    void* plugin = nullptr;
+    ASSERT_EQ(create(kServiceName, qv::IServPlugin::kId, &plugin), qv::kResultSuccess);
+    auto* base = static_cast<qv::IQvBaseInterface*>(static_cast<qv::IServPlugin*>(plugin));
+    EXPECT_EQ(base->QueryInterface(qv::IQvBaseInterface::kId), plugin);
+    destroy(kServiceName, plugin);
+
     for (const wchar_t* name :
-         {L"FileScan.OnDemand.Nothing", L"", L"filescan.ondemand.devicescansp"}) {
+         {L"filescan.ondemand.devicescansp", L"FileScan.OnDemand.DeviceScanSP ",
+          L"FileScan.OnDemand.DeviceScanS", L""}) {
         void* out = reinterpret_cast<void*>(1);
         EXPECT_EQ(create(name, qv::IServPlugin::kId, &out), qv::kResultNotFound) << name;
         EXPECT_EQ(out, nullptr);
     }
-    destroy(L"FileScan.OnDemand.Nothing", nullptr);
+}
+
+TEST_F(ModuleExports, DeviceScanViewIsAnotherPointerOfTheSameObject) {
+    void* plugin = nullptr;
+    ASSERT_EQ(create(kServiceName, qv::IServPlugin::kId, &plugin), qv::kResultSuccess);
+    auto* root = static_cast<qv::IServPlugin*>(plugin);
+    auto* view = static_cast<IDeviceScanSP*>(root->QueryInterface(IDeviceScanSP::kId));
+    ASSERT_NE(view, nullptr);
+    EXPECT_NE(static_cast<void*>(view), plugin);
+    const std::ptrdiff_t viewOffset = reinterpret_cast<char*>(view) - static_cast<char*>(plugin);
+
+    // Asked for the device-scan view directly, the export answers the same view of a new object.
+    void* other = nullptr;
+    ASSERT_EQ(create(kServiceName, IDeviceScanSP::kId, &other), qv::kResultSuccess);
+    void* otherRoot = static_cast<char*>(other) - viewOffset;
+    EXPECT_EQ(static_cast<qv::IServPlugin*>(otherRoot)->QueryInterface(IDeviceScanSP::kId), other);
+
+    destroy(kServiceName, nullptr);
+    destroy(L"FileScan.OnDemand.Nothing", plugin);
+    destroy(kServiceName, otherRoot);
+    destroy(kServiceName, plugin);
+
+    void* none = reinterpret_cast<void*>(1);
+    EXPECT_EQ(create(kServiceName, qv::InterfaceId{1, 2}, &none), qv::kResultNotFound);
+    EXPECT_EQ(none, nullptr);
+}
+
+TEST_F(ModuleExports, CreateAndDestroyCyclesLeakNoHandle) {
+    const auto cycle = [&] {
+        void* plugin = nullptr;
+        ASSERT_EQ(create(kServiceName, qv::IServPlugin::kId, &plugin), qv::kResultSuccess);
+        destroy(kServiceName, plugin);
+    };
+    cycle();
+    const long afterFirst = support::ProcessHandleCount();
+    ASSERT_GT(afterFirst, 0);
+    for (int i = 0; i < 200; ++i) {
+        cycle();
+    }
+    EXPECT_LE(support::ProcessHandleCount(), afterFirst + support::kHandleNoise);
 }
 
 TEST_F(ModuleExports, ModuleUnloadsAndLoadsAgain) {
@@ -60,6 +111,11 @@ TEST_F(ModuleExports, ModuleUnloadsAndLoadsAgain) {
         module = LoadLibraryW(ShippedModulePath().c_str());
         ASSERT_NE(module, nullptr);
     }
+    void* plugin = nullptr;
+    ASSERT_EQ(qv::GetProcAddressAs<CreateFn>(module, "QvCreateObject")(
+                  kServiceName, qv::IServPlugin::kId, &plugin),
+              qv::kResultSuccess);
+    qv::GetProcAddressAs<DestroyFn>(module, "QvDestroyObject")(kServiceName, plugin);
 }
 
 }  // namespace

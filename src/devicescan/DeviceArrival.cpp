@@ -1,0 +1,152 @@
+// Volume arrival: decides whether a drive that just arrived is offered for scanning, records it
+// and announces it. Runs on the window thread, inside the window procedure's error-mode guard.
+#include <windows.h>
+#include <winnetwk.h>
+
+#include <mutex>
+#include <string>
+
+#include "DeviceRecord.h"
+#include "DeviceScanSP.h"
+#include "FixedStringT.h"
+#include "LogMessage.h"
+#include "Platform.h"
+#include "Severity.h"
+#include "TraceScope.h"
+#include "Utils.h"
+
+using logging::LOG_ERROR;
+using logging::LOG_INFO;
+using logging::LOG_WARNING;
+using logging::LogMessage;
+using qv::rnsdk::FileScan::IDeviceScanSP;
+using Device = IDeviceScanSP::Device;
+
+namespace {
+
+constexpr wchar_t kOnDeviceArrival[] = L"DeviceScanSP::OnDeviceArrival";
+constexpr DWORD kUniversalNameBufferBytes = 2048;
+
+bool IsSystemDrive(const qv::String& path) {
+    qv::FixedStringT systemDirectory;
+    utils::GetSystemDirectoryPath(systemDirectory);
+    return systemDirectory.CompareNoCase(path.GetString(), path.GetLength()) == 0;
+}
+
+// The device type for a drive type, or 0 when such drives are never offered.
+std::int32_t DeviceTypeOf(UINT driveType) {
+    switch (driveType) {
+        case DRIVE_REMOVABLE:
+        case DRIVE_FIXED:
+            return IDeviceScanSP::kDeviceTypeLocal;
+        case DRIVE_REMOTE:
+            return IDeviceScanSP::kDeviceTypeRemote;
+        case DRIVE_CDROM:
+            return IDeviceScanSP::kDeviceTypeCdRom;
+        default:
+            return 0;
+    }
+}
+
+// Reads the drive's size into the record; false, with the reason logged, when the drive is not
+// worth a scan (size unknown, zero, or nothing stored on it).
+bool MeasureDrive(Device& device) {
+    ULARGE_INTEGER freeToCaller{};
+    ULARGE_INTEGER total{};
+    ULARGE_INTEGER totalFree{};
+    const wchar_t* path = device.path.GetString();
+    if (!platform::GetDiskFreeSpaceExW(path, &freeToCaller, &total, &totalFree)) {
+        LogMessage(LOG_ERROR, kOnDeviceArrival, L"disk info failed [path = %s] [error = %d]", path,
+                   GetLastError());
+        return false;
+    }
+    if (total.QuadPart == 0) {
+        LogMessage(LOG_WARNING, kOnDeviceArrival, L"disk info : 0 total bytes [path = %s]", path);
+        return false;
+    }
+    if (total.QuadPart == totalFree.QuadPart || total.QuadPart == freeToCaller.QuadPart) {
+        LogMessage(LOG_WARNING, kOnDeviceArrival,
+                   L"disk info : drive is empty or no user-quota [path = %s]", path);
+        return false;
+    }
+    device.fullSize = total.QuadPart;
+    device.storedSize = total.QuadPart - std::min(totalFree.QuadPart, freeToCaller.QuadPart);
+    return true;
+}
+
+// Fills the record's remote with the drive's UNC name; an unresolvable name leaves it empty.
+void ResolveRemoteName(Device& device) {
+    const wchar_t localName[] = {device.path.GetString()[0], L':', L'\0'};
+    alignas(UNIVERSAL_NAME_INFOW) BYTE buffer[kUniversalNameBufferBytes] = {};
+    DWORD size = sizeof(buffer);
+    const DWORD result =
+        platform::WNetGetUniversalNameW(localName, UNIVERSAL_NAME_INFO_LEVEL, buffer, &size);
+    if (result != NO_ERROR) {
+        LogMessage(LOG_INFO, kOnDeviceArrival,
+                   L"cannot resolve remote path [localPath = %s] [error = %d]",
+                   device.path.GetString(), result);
+        return;
+    }
+    device.remote = reinterpret_cast<const UNIVERSAL_NAME_INFOW*>(buffer)->lpUniversalName;
+}
+
+}  // namespace
+
+void DeviceScanSP::OnDeviceArrival(const qv::String& path) {
+    logging::TraceScope scope(kOnDeviceArrival);
+    if (IsSystemDrive(path)) {
+        LogMessage(LOG_WARNING, kOnDeviceArrival, L"Skip system drive from scanning! [path = %s]",
+                   path.GetString());
+        return;
+    }
+
+    Device device = FreshDeviceRecord();
+    device.path = path;
+    const UINT driveType = platform::GetDriveTypeW(device.path.GetString());
+    LogMessage(LOG_INFO, kOnDeviceArrival, L"GetDriveType [path = %s] [driveType = %u]",
+               device.path.GetString(), driveType);
+    device.type = DeviceTypeOf(driveType);
+    if (device.type == 0) {
+        LogMessage(LOG_ERROR, kOnDeviceArrival, L"invalid drive type [path = %s] [driveType = %u]",
+                   device.path.GetString(), driveType);
+        return;
+    }
+    // The system's drive type is not the last word: a USB disk may call itself fixed, and a
+    // card reader slot removable, while the storage stack knows better.
+    if (device.type == IDeviceScanSP::kDeviceTypeLocal &&
+        utils::IsFixedDrive(std::wstring(device.path.GetString()))) {
+        LogMessage(LOG_WARNING, kOnDeviceArrival,
+                   L"Fixed drive reported as removable [path = %s] [driveType = %u]",
+                   device.path.GetString(), driveType);
+        return;
+    }
+    if (!MeasureDrive(device)) {
+        return;
+    }
+    device.sessionId = sessionId;
+
+    {
+        std::lock_guard<qv::CriticalSection> lock(devicesLock);
+        if (devices.Find(device.path) != nullptr) {
+            LogMessage(LOG_INFO, kOnDeviceArrival,
+                       L"Device Already Mounted [path = %s] [remote = %s] [type = %d]",
+                       device.path.GetString(), device.remote.GetString(), device.type);
+            return;
+        }
+        devices.Insert(device.path, device);
+    }
+
+    // The stored copy keeps an empty remote; the UNC name is for the announcement only.
+    if (device.type == IDeviceScanSP::kDeviceTypeRemote && device.path.GetLength() != 0) {
+        ResolveRemoteName(device);
+    }
+    LogMessage(LOG_INFO, kOnDeviceArrival,
+               L"Device Mounted [path = %s] [remote = %s] [type = %d] [fullSize = %llu MB] "
+               L"[storedSize = %llu MB]",
+               device.path.GetString(), device.remote.GetString(), device.type,
+               device.fullSize >> 20, device.storedSize >> 20);
+    if (producer.Plugin() != nullptr) {
+        producer.Plugin()->NotifyDeviceMounted(device, GetCurrentProcessId());
+    }
+    mountedEvent.Raise(device);
+}

@@ -1,0 +1,91 @@
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "CriticalSection.h"
+#include "Event.h"
+#include "IDeviceScanEventProducer.h"
+#include "IDeviceScanSP.h"
+#include "IServPlugin.h"
+#include "LogRef.h"
+#include "Map.h"
+#include "MemberFunction_1_args.h"
+#include "ServPlugin.h"
+#include "StringT.h"
+#include "SynchronyzedObjectContainer.h"
+
+// The device-scan service: watches the machine for storage volumes that arrive or leave and tells
+// the producer plugin and every registered listener about each mount and removal.
+//
+// Threads:
+// - The host's threads call QueryInterface, Init, Start, Stop, UnInit, Register and Unregister.
+//   The life-cycle operations take no lock of their own: the host runs one at a time.
+// - One window thread per Init (WindowThreadRoutine) runs every window message, every device
+//   handler, every producer call and every listener notification, one message at a time.
+// - devices is touched only under devicesLock; listeners has its own reader/writer lock, held
+//   shared for a whole fan-out, so Register and Unregister may run while the window thread
+//   notifies (they wait for the fan-out to end). Listeners must not register or unregister.
+// - Start hands over from the window thread through initEvent: the thread writes window and
+//   initResult before it signals. Stop and UnInit reach the thread only through its queue; after
+//   UnInit no code of the object runs on the window thread.
+class DeviceScanSP final : public qv::IServPlugin, public qv::rnsdk::FileScan::IDeviceScanSP {
+  public:
+    static constexpr wchar_t kWindowClassName[] = L"DeviceScanWndClassName";
+    static constexpr wchar_t kWindowName[] = L"DeviceScanInvisibleDialog";
+    static constexpr wchar_t kProducerName[] = L"FileScan.OnDemand.DeviceScanAL";
+
+    DeviceScanSP();
+    // Runs UnInit when the host has not: the window thread never outlives the object.
+    ~DeviceScanSP() override;
+    DeviceScanSP(const DeviceScanSP&) = delete;
+    DeviceScanSP& operator=(const DeviceScanSP&) = delete;
+
+    // IQvBaseInterface, IServPlugin
+    void* QueryInterface(qv::InterfaceId id) override;
+    std::uint32_t Init(qv::IServiceHost* host) override;
+    void UnInit() override;
+    std::uint32_t Start() override;
+    void Stop() override;
+
+    // IDeviceScanSP
+    std::uint32_t Register(IEvents* listener) override;
+    std::uint32_t Unregister(IEvents* listener) override;
+
+    // Device handling, on the window thread. path is a drive root such as E:\.
+    void OnDeviceArrival(const qv::String& path);
+    void OnDeviceRemoveComplete(const qv::String& path);
+
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+  private:
+    using DeviceEvent = qv::MemberFunction_1_args<IEvents, int, const Device&>;
+
+    static DWORD WINAPI WindowThreadRoutine(void* parameter);
+    std::uint32_t InitWindowInstance();
+    std::uint32_t UninitWindowInstance();
+    void PumpMessages();
+    void HandleVolumeChange(WPARAM change, const qv::String& path);
+
+    ServPlugin<qv::rnsdk::FileScan::IDeviceScanEventProducer> producer{kProducerName};
+    qv::SynchronyzedObjectContainer<IEvents*> listeners;
+    qv::Event<DeviceEvent, &IEvents::OnDeviceMounted> mountedEvent{&listeners};
+    qv::Event<DeviceEvent, &IEvents::OnDeviceUnmounted> unmountedEvent{&listeners};
+    std::uint32_t sessionId = 0xFFFFFFFF;
+    HINSTANCE moduleInstance = nullptr;
+    HWND window = nullptr;
+    HANDLE windowThread = nullptr;
+    DWORD windowThreadId = 0;
+    HANDLE initEvent = nullptr;
+    std::uint32_t initResult = 0;
+    qv::CriticalSection devicesLock;
+    qv::Map<qv::String, Device> devices;
+    logging::LogRef logRef;
+
+    // Whether Start has resumed the current window thread; a thread is started once per Init.
+    bool threadResumed = false;
+    // Set before UnInit resumes a thread that Start never ran: it then ends at once.
+    std::atomic<bool> endBeforeStart{false};
+};
