@@ -1,4 +1,8 @@
 #include <windows.h>
+#include <tlhelp32.h>
+
+#include <set>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -129,17 +133,41 @@ LRESULT CALLBACK RefuseServiceWindow(int code, WPARAM wParam, LPARAM lParam) {
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-TEST_F(LifecycleTest, FailedWindowCreationLeavesNoClassBehind) {
-    // A hook for every thread of this process, the window thread among them.
-    const HHOOK hook =
-        SetWindowsHookExW(WH_CBT, &RefuseServiceWindow, GetModuleHandleW(nullptr), 0);
-    if (hook == nullptr) {
-        GTEST_SKIP() << "no process-wide window hook here";
+// The ids of this process's threads.
+std::set<DWORD> OwnThreads() {
+    std::set<DWORD> threads;
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) {
+            threads.insert(entry.th32ThreadID);
+        }
     }
+    CloseHandle(snapshot);
+    return threads;
+}
+
+TEST_F(LifecycleTest, FailedWindowCreationLeavesNoClassBehind) {
+    // The hook is set on the new window thread alone (found as the thread that Init added):
+    // a hook for every thread would reach other test processes on the same desktop too.
+    const std::set<DWORD> before = OwnThreads();
     ASSERT_EQ(service->Init(&host), 0u);
+    std::vector<DWORD> added;
+    for (DWORD thread : OwnThreads()) {
+        if (before.count(thread) == 0) {
+            added.push_back(thread);
+        }
+    }
+    ASSERT_EQ(added.size(), 1u);
+    const HHOOK hook = SetWindowsHookExW(WH_CBT, &RefuseServiceWindow, nullptr, added[0]);
+    ASSERT_NE(hook, nullptr);
     const std::uint32_t failed = service->Start();
     UnhookWindowsHookEx(hook);
     ASSERT_NE(failed, 0u);
+    EXPECT_TRUE(
+        HasMessage(L"DeviceScanSP::InitWindowInstance", LOG_ERROR,
+                   L"cannot create invisible window [error = " + std::to_wstring(failed) + L"]"));
     ASSERT_TRUE(FinishesWithin(kPatience, [&] { service->UnInit(); }));
 
     ASSERT_EQ(service->Init(&host), 0u);
