@@ -121,7 +121,7 @@ std::uint32_t DeviceScanSP::InitWindowInstance() {
     windowClass.hInstance = moduleInstance;
     windowClass.lpszClassName = kWindowClassName;
     if (RegisterClassExW(&windowClass) == 0) {
-        const DWORD error = LastErrorOr(ERROR_CLASS_ALREADY_EXISTS);
+        const DWORD error = LastErrorOr(ERROR_GEN_FAILURE);
         LogMessage(LOG_ERROR, kInitWindowInstance, L"cannot register invisible window [error = %d]",
                    error);
         return error;
