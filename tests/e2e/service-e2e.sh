@@ -53,7 +53,7 @@ log="$work/devicescan-host.log"
 # Starts the host with a pipe for its standard input and waits for its "started" line.
 host_start() {
     mkfifo "$work/in"
-    timeout 100 "$build/wine-run" "$host" --json "$@" <"$work/in" >"$work/out" 2>"$work/err" &
+    timeout 170 "$build/wine-run" "$host" --json "$@" <"$work/in" >"$work/out" 2>"$work/err" &
     host_pid=$!
     exec 3>"$work/in"
     wait_lines '"event":"started"' 1 || fail "the host did not start"
@@ -254,7 +254,16 @@ scenario_cycles() {
     echo "cycles: $cycles plug/unplug cycles, every mount paired with one removal"
 }
 
-# Two drives defined once, then told to arrive and leave together: one broadcast names both.
+# together EVENT LETTER LETTER: both broadcasts at once; fails when either tool fails.
+together() {
+    volume_tool broadcast "$1" "$2" >/dev/null &
+    local other=$!
+    volume_tool broadcast "$1" "$3" >/dev/null || fail "broadcast $1 $3 failed"
+    wait $other || fail "broadcast $1 $2 failed"
+}
+
+# Two drives defined once, then told to arrive and leave at the same moment: two tools broadcast
+# at once, one letter each (a broadcast naming several letters stands for its lowest one only).
 scenario_pairs() {
     local first=D second=K cycles=100 i
     needs_root
@@ -265,8 +274,8 @@ scenario_pairs() {
     volume_plug "$VOLUME_DIR" cdrom $second --no-broadcast >/dev/null
     host_start --no-scan
     for ((i = 0; i < cycles; i++)); do
-        volume_tool broadcast arrival "$first$second" >/dev/null
-        volume_tool broadcast removal "$first$second" >/dev/null
+        together arrival $first $second
+        together removal $first $second
     done
     wait_lines "$(event unmounted listener $second)" $cycles || true
     host_quit
