@@ -53,7 +53,7 @@ log="$work/devicescan-host.log"
 # Starts the host with a pipe for its standard input and waits for its "started" line.
 host_start() {
     mkfifo "$work/in"
-    timeout 170 "$build/wine-run" "$host" --json "$@" <"$work/in" >"$work/out" 2>"$work/err" &
+    timeout 230 "$build/wine-run" "$host" --json "$@" <"$work/in" >"$work/out" 2>"$work/err" &
     host_pid=$!
     exec 3>"$work/in"
     wait_lines '"event":"started"' 1 || fail "the host did not start"
