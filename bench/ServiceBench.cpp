@@ -283,3 +283,111 @@ BENCHMARK_GROUP(ServiceCreateDestroy) {
     }
     FreeLibrary(module);
 }
+
+namespace {
+
+// devicescan.dll copied into a scratch folder, with or without log.dll (and settings that keep
+// its log in that folder) beside it, so that the module finds exactly what the case needs.
+class ScratchModule {
+  public:
+    explicit ScratchModule(bool withLog) {
+        wchar_t temp[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        folder =
+            std::wstring(temp) + (withLog ? L"devicescan-bench-log" : L"devicescan-bench-nolog");
+        CreateDirectoryW(folder.c_str(), nullptr);
+        Copy(L"devicescan.dll");
+        if (withLog) {
+            Copy(L"log.dll");
+            if (FILE* settings = _wfopen((folder + L"\\log.ini").c_str(), L"wb")) {
+                std::fputs("path = bench.log\nmax_size = 16 MB\nbackups = 1\n", settings);
+                std::fclose(settings);
+            }
+        }
+        module = LoadLibraryW((folder + L"\\devicescan.dll").c_str());
+    }
+    ~ScratchModule() {
+        if (module != nullptr) {
+            FreeLibrary(module);
+        }
+        for (const wchar_t* name :
+             {L"devicescan.dll", L"log.dll", L"log.ini", L"bench.log", L"bench.log.1"}) {
+            DeleteFileW((folder + L"\\" + name).c_str());
+        }
+        RemoveDirectoryW(folder.c_str());
+    }
+    ScratchModule(const ScratchModule&) = delete;
+    ScratchModule& operator=(const ScratchModule&) = delete;
+
+    HMODULE module = nullptr;
+
+  private:
+    void Copy(const wchar_t* name) const {
+        CopyFileW((ProgramDirectory() + L"\\" + name).c_str(), (folder + L"\\" + name).c_str(),
+                  FALSE);
+    }
+    std::wstring folder;
+};
+
+// One arrival and removal through the window of the service that the module's export creates.
+double ModulePairNs(bench::Context& context, HMODULE module, wchar_t letter) {
+    using CreateFn = std::uint32_t (*)(const wchar_t*, qv::InterfaceId, void**);
+    using DestroyFn = void (*)(const wchar_t*, void*);
+    constexpr wchar_t kServiceName[] = L"FileScan.OnDemand.DeviceScanSP";
+    const auto create = qv::GetProcAddressAs<CreateFn>(module, "QvCreateObject");
+    const auto destroy = qv::GetProcAddressAs<DestroyFn>(module, "QvDestroyObject");
+    void* plugin = nullptr;
+    if (create == nullptr || destroy == nullptr ||
+        create(kServiceName, qv::IServPlugin::kId, &plugin) != 0) {
+        return 0;
+    }
+    auto* service = static_cast<qv::IServPlugin*>(plugin);
+    auto* scan = static_cast<IDeviceScanSP*>(service->QueryInterface(IDeviceScanSP::kId));
+    BenchHost host;
+    CountingListener listener;
+    service->Init(&host);
+    service->Start();
+    scan->Register(&listener);
+    const HWND window = FindOwnServiceWindow();
+    double pair = 0;
+    if (window != nullptr) {
+        pair = context.NsPerOp([&](std::size_t n) {
+            for (std::size_t i = 0; i < n; ++i) {
+                SendVolume(window, DBT_DEVICEARRIVAL, letter);
+                SendVolume(window, DBT_DEVICEREMOVECOMPLETE, letter);
+            }
+        });
+    }
+    scan->Unregister(&listener);
+    service->Stop();
+    service->UnInit();
+    destroy(kServiceName, plugin);
+    return listener.heard > 0 ? pair : 0;
+}
+
+}  // namespace
+
+BENCHMARK_GROUP(ServiceModuleArrival) {
+    const PluggedDrive drive;
+    if (drive.letter == 0) {
+        std::printf("  no drive letter could be plugged with devicescan-volume.exe\n");
+        return;
+    }
+    const double probe = context.NsPerOp([&](std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            ProbeDrive(drive.letter);
+        }
+    });
+    for (const bool withLog : {true, false}) {
+        const ScratchModule copy(withLog);
+        const double pair =
+            copy.module != nullptr ? ModulePairNs(context, copy.module, drive.letter) : 0;
+        if (pair == 0) {
+            std::printf("  the module's service announced nothing\n");
+            continue;
+        }
+        context.Compare(std::string("arrival+removal, devicescan.dll, log.dll ") +
+                            (withLog ? "beside it" : "absent"),
+                        "service window", pair, "raw probe calls", probe);
+    }
+}
