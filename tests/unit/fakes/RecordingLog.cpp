@@ -26,6 +26,8 @@ __declspec(dllexport) HRESULT LogDeinit() {
     return S_OK;
 }
 
+// The fault tests build this library without LogWrite, or with a LogWrite that is slow.
+#ifndef RECORDING_NO_WRITE
 __declspec(dllexport) HRESULT
     LogWrite(std::uint32_t depth, const std::uint32_t* severity, HMODULE, const wchar_t* function,
              const wchar_t* format, va_list args) {
@@ -34,10 +36,14 @@ __declspec(dllexport) HRESULT
     line.severity = severity != nullptr ? *severity : 0;
     wcsncpy_s(line.function, function != nullptr ? function : L"", _TRUNCATE);
     _vsnwprintf(line.text, std::size(line.text) - 1, format, args);
+#ifdef RECORDING_WRITE_DELAY_MS
+    Sleep(RECORDING_WRITE_DELAY_MS);
+#endif
     std::lock_guard<std::mutex> guard(linesLock);
     lines.push_back(line);
     return S_OK;
 }
+#endif
 
 __declspec(dllexport) std::uint32_t RecordingLogCount() {
     std::lock_guard<std::mutex> guard(linesLock);
