@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <psapi.h>
 
 #include <gtest/gtest.h>
 
@@ -90,19 +91,31 @@ TEST_F(ModuleExports, DeviceScanViewIsAnotherPointerOfTheSameObject) {
     EXPECT_EQ(none, nullptr);
 }
 
-TEST_F(ModuleExports, CreateAndDestroyCyclesLeakNoHandle) {
+SIZE_T PrivateBytes() {
+    PROCESS_MEMORY_COUNTERS_EX counters{};
+    counters.cb = sizeof(counters);
+    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
+                         sizeof(counters));
+    return counters.PrivateUsage;
+}
+
+TEST_F(ModuleExports, ThousandCreateAndDestroyCyclesLeakNoHandleNorMemory) {
     const auto cycle = [&] {
         void* plugin = nullptr;
         ASSERT_EQ(create(kServiceName, qv::IServPlugin::kId, &plugin), qv::kResultSuccess);
         destroy(kServiceName, plugin);
     };
-    cycle();
-    const long afterFirst = support::ProcessHandleCount();
-    ASSERT_GT(afterFirst, 0);
-    for (int i = 0; i < 200; ++i) {
+    for (int i = 0; i < 10; ++i) {
         cycle();
     }
-    EXPECT_LE(support::ProcessHandleCount(), afterFirst + support::kHandleNoise);
+    const long handles = support::ProcessHandleCount();
+    const SIZE_T memory = PrivateBytes();
+    ASSERT_GT(handles, 0);
+    for (int i = 0; i < 1000; ++i) {
+        cycle();
+    }
+    EXPECT_LE(support::ProcessHandleCount(), handles + support::kHandleNoise);
+    EXPECT_LT(PrivateBytes(), memory + 1024 * 1024) << "grew from " << memory;
 }
 
 TEST_F(ModuleExports, ModuleUnloadsAndLoadsAgain) {
