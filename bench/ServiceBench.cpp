@@ -51,18 +51,30 @@ int RunVolumeTool(const std::wstring& arguments) {
     return static_cast<int>(code);
 }
 
-// A removable drive on a free letter, over /tmp, for as long as the object lives. Plugged
-// without a broadcast: the benchmark sends its own messages to its own window.
+// A removable drive on a free letter, for as long as the object lives, over an empty directory
+// of its own: no other program's path may lead through the letter (a letter over /tmp would take
+// over the paths of every program under /tmp while it exists). Plugged without a broadcast: the
+// benchmark sends its own messages to its own window.
 class PluggedDrive {
   public:
     PluggedDrive() {
+        const std::wstring unixDirectory =
+            L"/var/tmp/devicescan-bench-" + std::to_wstring(GetCurrentProcessId());
+        windowsDirectory = L"Z:" + unixDirectory;
+        for (wchar_t& c : windowsDirectory) {
+            c = c == L'/' ? L'\\' : c;
+        }
+        if (!CreateDirectoryW(windowsDirectory.c_str(), nullptr)) {
+            return;
+        }
         const DWORD used = GetLogicalDrives();
         for (wchar_t candidate = L'W'; candidate >= L'H'; --candidate) {
             if ((used & (1u << (candidate - L'A'))) != 0) {
                 continue;
             }
             const std::wstring name(1, candidate);
-            if (RunVolumeTool(L"plug " + name + L" removable /tmp --no-broadcast") == 0) {
+            if (RunVolumeTool(L"plug " + name + L" removable " + unixDirectory +
+                              L" --no-broadcast") == 0) {
                 letter = candidate;
                 return;
             }
@@ -72,11 +84,15 @@ class PluggedDrive {
         if (letter != 0) {
             RunVolumeTool(L"unplug " + std::wstring(1, letter) + L" --no-broadcast");
         }
+        RemoveDirectoryW(windowsDirectory.c_str());
     }
     PluggedDrive(const PluggedDrive&) = delete;
     PluggedDrive& operator=(const PluggedDrive&) = delete;
 
     wchar_t letter = 0;
+
+  private:
+    std::wstring windowsDirectory;
 };
 
 class CountingListener : public IDeviceScanSP::IEvents {
