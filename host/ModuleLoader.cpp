@@ -1,5 +1,7 @@
 #include "ModuleLoader.h"
 
+#include "FullPathName.h"
+
 #include "ProcAddress.h"
 
 namespace host {
@@ -7,17 +9,7 @@ namespace host {
 namespace {
 
 std::wstring AbsolutePath(const std::wstring& path) {
-    const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (needed == 0) {
-        return path;
-    }
-    std::wstring full(needed, L'\0');
-    const DWORD length = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
-    if (length == 0 || length >= needed) {
-        return path;
-    }
-    full.resize(length);
-    return full;
+    return FullPathName(path).value_or(path);
 }
 
 }  // namespace

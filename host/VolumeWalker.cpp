@@ -1,5 +1,7 @@
 #include "VolumeWalker.h"
 
+#include "FullPathName.h"
+
 #include <windows.h>
 
 #include <vector>
@@ -48,16 +50,11 @@ std::wstring VolumeWalker::LongPathOf(const std::wstring& path) {
     if (path.rfind(L"\\\\?\\", 0) == 0) {
         return path;
     }
-    const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (needed == 0) {
+    const std::optional<std::wstring> absolute = FullPathName(path);
+    if (!absolute) {
         return path;
     }
-    std::wstring full(needed, L'\0');
-    const DWORD length = GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
-    if (length == 0 || length >= needed) {
-        return path;
-    }
-    full.resize(length);
+    const std::wstring& full = *absolute;
     if (full.rfind(L"\\\\", 0) == 0) {
         return L"\\\\?\\UNC\\" + full.substr(2);
     }
