@@ -42,8 +42,11 @@ wait_started() {
     timeout 30 "$run" "$host" --module "$fake" >"$work/pipe.out" 2>&1
 check "quit through a pipe" 0 "stopped (quit)" $? "$work/pipe.out"
 
+# script(1) runs the command through $SHELL, or /bin/sh when that is unset. A shell that stays
+# in between (dash does) is in the terminal's foreground group too, dies of the SIGINT that
+# Ctrl-C raises, and script then reports 130 whatever the host did; exec takes it out.
 (wait_started "$work/tty.out"; printf '\003'; sleep 1) |
-    timeout 30 script -qfec "'$run' '$host' --module '$fake'" /dev/null >"$work/tty.out" 2>&1
+    timeout 30 script -qfec "exec '$run' '$host' --module '$fake'" /dev/null >"$work/tty.out" 2>&1
 check "Ctrl-C on a terminal" 0 "stopped (ctrl-c)" $? "$work/tty.out"
 
 exit $status
