@@ -89,6 +89,14 @@ class PluggedDrive {
     PluggedDrive(const PluggedDrive&) = delete;
     PluggedDrive& operator=(const PluggedDrive&) = delete;
 
+    // Says so on the report when no letter could be had.
+    bool Plugged() const {
+        if (letter == 0) {
+            std::printf("  no drive letter could be plugged with devicescan-volume.exe\n");
+        }
+        return letter != 0;
+    }
+
     wchar_t letter = 0;
 
   private:
@@ -141,6 +149,16 @@ void SendVolume(HWND window, WPARAM change, wchar_t letter) {
     SendMessageW(window, WM_DEVICECHANGE, change, reinterpret_cast<LPARAM>(&volume));
 }
 
+// Nanoseconds of one arrival and its removal sent to a service window.
+double ArrivalRemovalNs(const bench::Context& context, HWND window, wchar_t letter) {
+    return context.NsPerOp([&](std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            SendVolume(window, DBT_DEVICEARRIVAL, letter);
+            SendVolume(window, DBT_DEVICEREMOVECOMPLETE, letter);
+        }
+    });
+}
+
 // What Windows must answer for one arriving drive, whoever asks.
 void ProbeDrive(wchar_t letter) {
     const wchar_t root[] = {letter, L':', L'\\', L'\0'};
@@ -159,6 +177,14 @@ void ProbeDrive(wchar_t letter) {
     GetDiskFreeSpaceExW(root, &free, &total, &totalFree);
     wchar_t system[MAX_PATH];
     GetSystemDirectoryW(system, MAX_PATH);
+}
+
+double ProbeNs(const bench::Context& context, wchar_t letter) {
+    return context.NsPerOp([&](std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            ProbeDrive(letter);
+        }
+    });
 }
 
 // A started service with listeners, on the plugged drive.
@@ -182,14 +208,8 @@ class RunningService {
     RunningService(const RunningService&) = delete;
     RunningService& operator=(const RunningService&) = delete;
 
-    // Nanoseconds of one arrival and its removal through the window.
-    double PairNs(bench::Context& context, wchar_t letter) const {
-        return context.NsPerOp([&](std::size_t n) {
-            for (std::size_t i = 0; i < n; ++i) {
-                SendVolume(window, DBT_DEVICEARRIVAL, letter);
-                SendVolume(window, DBT_DEVICEREMOVECOMPLETE, letter);
-            }
-        });
+    double PairNs(const bench::Context& context, wchar_t letter) const {
+        return ArrivalRemovalNs(context, window, letter);
     }
 
     bool Heard() const { return listeners.empty() || listeners.front().heard > 0; }
@@ -214,15 +234,10 @@ void EnableLog(bool enable) {
 
 BENCHMARK_GROUP(ServiceArrival) {
     const PluggedDrive drive;
-    if (drive.letter == 0) {
-        std::printf("  no drive letter could be plugged with devicescan-volume.exe\n");
+    if (!drive.Plugged()) {
         return;
     }
-    const double probe = context.NsPerOp([&](std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i) {
-            ProbeDrive(drive.letter);
-        }
-    });
+    const double probe = ProbeNs(context, drive.letter);
     const RunningService service(1);
     if (service.window == nullptr) {
         std::printf("  the service window did not come up\n");
@@ -246,8 +261,7 @@ BENCHMARK_GROUP(ServiceArrival) {
 
 BENCHMARK_GROUP(ServiceListenerFanOut) {
     const PluggedDrive drive;
-    if (drive.letter == 0) {
-        std::printf("  no drive letter could be plugged with devicescan-volume.exe\n");
+    if (!drive.Plugged()) {
         return;
     }
     EnableLog(false);
@@ -365,15 +379,7 @@ double ModulePairNs(bench::Context& context, HMODULE module, wchar_t letter) {
     service->Start();
     scan->Register(&listener);
     const HWND window = FindOwnServiceWindow();
-    double pair = 0;
-    if (window != nullptr) {
-        pair = context.NsPerOp([&](std::size_t n) {
-            for (std::size_t i = 0; i < n; ++i) {
-                SendVolume(window, DBT_DEVICEARRIVAL, letter);
-                SendVolume(window, DBT_DEVICEREMOVECOMPLETE, letter);
-            }
-        });
-    }
+    const double pair = window != nullptr ? ArrivalRemovalNs(context, window, letter) : 0;
     scan->Unregister(&listener);
     service->Stop();
     service->UnInit();
@@ -385,15 +391,10 @@ double ModulePairNs(bench::Context& context, HMODULE module, wchar_t letter) {
 
 BENCHMARK_GROUP(ServiceModuleArrival) {
     const PluggedDrive drive;
-    if (drive.letter == 0) {
-        std::printf("  no drive letter could be plugged with devicescan-volume.exe\n");
+    if (!drive.Plugged()) {
         return;
     }
-    const double probe = context.NsPerOp([&](std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i) {
-            ProbeDrive(drive.letter);
-        }
-    });
+    const double probe = ProbeNs(context, drive.letter);
     for (const bool withLog : {true, false}) {
         const ScratchModule copy(withLog);
         const double pair =
