@@ -1,27 +1,20 @@
 // A stand-in for the service module, loaded by devicescan-host in the host tests. It plays the
-// service object "FileScan.OnDemand.DeviceScanSP" as the host sees it, driven by a script file
-// (environment variable FAKE_SERVICE_SCRIPT, one command per line):
+// service object "FileScan.OnDemand.DeviceScanSP" as the host sees it, driven by the lines of the
+// environment variable FAKE_SERVICE_SCRIPT:
 //
-//   create CODE        QvCreateObject fails with CODE
-//   hide VIEW          QueryInterface answers null for VIEW (IDeviceScanSP or IQvBaseInterface)
-//   register CODE      Register answers CODE
-//   init CODE          Init answers CODE (after acquiring the producer and giving it back)
-//   start CODE         Start answers CODE
-//   keep-plugin        UnInit does not give the producer back
-//   marker N           removals reach the producer with N instead of 0xDEAD
-//   remote UNC         the remote name of the mounts that follow
-//   mount TYPE PATH    a mount (TYPE local, remote, cdrom or a number): producer, then listener
-//   unmount PATH       a removal, in the same order
-//   wait NAME          waits (bounded) until the named event is set
+//   create|init|start CODE   that call answers CODE
+//   remote UNC               the remote name of the mounts that follow
+//   mount TYPE PATH          a mount (TYPE local, remote or cdrom): producer, then listener
+//   unmount PATH             a removal, in the same order
+//   wait NAME                waits (bounded) until the named event is set
 //
-// Init, Start, Stop and UnInit answer like the real service; the mount, unmount and wait commands
-// run in order on a thread of the fake's own, started by Start and ended by Stop or UnInit,
-// standing in for the window thread. Each call the host makes is appended as one line to the
-// file named by FAKE_SERVICE_LOG, so that a test can check what the host did and in which order.
+// The mount, unmount and wait lines run in order on a thread of the fake's own, started by Start
+// and ended by Stop or UnInit, standing in for the window thread. Each call the host makes is
+// written to stderr as "fake: CALL", so that a test can check what the host did and in which order.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -38,39 +31,14 @@ using qv::IServPlugin;
 using qv::rnsdk::FileScan::IDeviceScanEventProducer;
 using qv::rnsdk::FileScan::IDeviceScanSP;
 
-constexpr const wchar_t* kObjectName = L"FileScan.OnDemand.DeviceScanSP";
 constexpr const wchar_t* kProducerName = L"FileScan.OnDemand.DeviceScanAL";
 constexpr DWORD kBoundMs = 20000;
 
-std::wstring Environment(const wchar_t* name) {
-    wchar_t value[1024];
-    const DWORD length = GetEnvironmentVariableW(name, value, 1024);
-    return length == 0 || length >= 1024 ? std::wstring() : std::wstring(value, length);
-}
-
-void Log(const std::string& line) {
-    const std::wstring path = Environment(L"FAKE_SERVICE_LOG");
-    if (path.empty()) {
-        return;
-    }
-    const HANDLE file =
-        CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        return;
-    }
-    const std::string text = line + "\n";
+void Log(const std::string& call) {
+    const std::string line = "fake: " + call + "\n";
     DWORD written = 0;
-    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(file);
-}
-
-std::string Narrow(const std::wstring& text) {
-    std::string result;
-    for (const wchar_t c : text) {
-        result += c < 0x80 ? static_cast<char>(c) : '?';
-    }
-    return result;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()),
+              &written, nullptr);
 }
 
 struct Command {
@@ -78,132 +46,55 @@ struct Command {
     std::wstring argument;  // the rest of the line after the verb
 };
 
-struct Script {
-    std::uint32_t create = 0;
-    std::uint32_t registerCode = 0;
-    std::uint32_t init = 0;
-    std::uint32_t start = 0;
-    bool hideDeviceScan = false;
-    bool hideRoot = false;
-    bool keepPlugin = false;
-    std::uint32_t marker = IDeviceScanEventProducer::kUnmountMarker;
-    std::vector<Command> events;
-
-    static Script Load() {
-        Script script;
-        const std::wstring path = Environment(L"FAKE_SERVICE_SCRIPT");
-        const HANDLE file = path.empty() ? INVALID_HANDLE_VALUE
-                                         : CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                                       nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            return script;
-        }
-        std::string bytes(1 << 16, '\0');
-        DWORD got = 0;
-        ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr);
-        CloseHandle(file);
-        bytes.resize(got);
-        std::wstring text(bytes.size(), L'\0');
-        text.resize(static_cast<std::size_t>(
-            MultiByteToWideChar(CP_UTF8, 0, bytes.data(), static_cast<int>(bytes.size()),
-                                text.data(), static_cast<int>(text.size()))));
-        std::size_t begin = 0;
-        while (begin < text.size()) {
-            std::size_t end = text.find(L'\n', begin);
-            if (end == std::wstring::npos) {
-                end = text.size();
-            }
-            std::wstring line = text.substr(begin, end - begin);
-            begin = end + 1;
-            while (!line.empty() && (line.back() == L'\r' || line.back() == L' ')) {
-                line.pop_back();
-            }
-            const std::size_t space = line.find(L' ');
-            script.Apply(Command{line.substr(0, space),
-                                 space == std::wstring::npos ? L"" : line.substr(space + 1)});
-        }
-        return script;
+std::vector<Command> LoadScript() {
+    std::vector<Command> script;
+    std::wstring text(32767, L'\0');
+    text.resize(GetEnvironmentVariableW(L"FAKE_SERVICE_SCRIPT", text.data(), 32767));
+    for (std::size_t begin = 0, end; begin < text.size(); begin = end + 1) {
+        end = std::min(text.find(L'\n', begin), text.size());
+        const std::wstring line = text.substr(begin, end - begin);
+        const std::size_t space = std::min(line.find(L' '), line.size());
+        script.push_back({line.substr(0, space), line.substr(std::min(space + 1, line.size()))});
     }
+    return script;
+}
 
-  private:
-    void Apply(const Command& command) {
-        const auto number =
-            static_cast<std::uint32_t>(std::wcstoul(command.argument.c_str(), nullptr, 0));
-        if (command.verb == L"create") {
-            create = number;
-        } else if (command.verb == L"register") {
-            registerCode = number;
-        } else if (command.verb == L"init") {
-            init = number;
-        } else if (command.verb == L"start") {
-            start = number;
-        } else if (command.verb == L"hide") {
-            hideDeviceScan = hideDeviceScan || command.argument == L"IDeviceScanSP";
-            hideRoot = hideRoot || command.argument == L"IQvBaseInterface";
-        } else if (command.verb == L"keep-plugin") {
-            keepPlugin = true;
-        } else if (command.verb == L"marker") {
-            marker = number;
-        } else if (!command.verb.empty()) {
-            events.push_back(command);
+std::uint32_t CodeFor(const std::vector<Command>& script, const wchar_t* verb) {
+    for (const Command& command : script) {
+        if (command.verb == verb) {
+            return static_cast<std::uint32_t>(std::wcstoul(command.argument.c_str(), nullptr, 0));
         }
     }
-};
-
-std::int32_t TypeOf(const std::wstring& name) {
-    if (name == L"local") {
-        return IDeviceScanSP::kDeviceTypeLocal;
-    }
-    if (name == L"remote") {
-        return IDeviceScanSP::kDeviceTypeRemote;
-    }
-    if (name == L"cdrom") {
-        return IDeviceScanSP::kDeviceTypeCdRom;
-    }
-    return static_cast<std::int32_t>(std::wcstol(name.c_str(), nullptr, 0));
+    return 0;
 }
 
 class FakeService final : public IServPlugin, public IDeviceScanSP {
   public:
-    explicit FakeService(Script script) : script(std::move(script)) {
-        stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    }
+    explicit FakeService(std::vector<Command> script)
+        : script(std::move(script)), stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
     ~FakeService() override { CloseHandle(stopEvent); }
 
     void* QueryInterface(InterfaceId id) override {
-        if (id == IQvBaseInterface::kId) {
-            Log("query IQvBaseInterface");
-            return script.hideRoot ? nullptr : static_cast<IServPlugin*>(this);
-        }
-        if (id == IServPlugin::kId) {
+        if (id == IQvBaseInterface::kId || id == IServPlugin::kId) {
             return static_cast<IServPlugin*>(this);
         }
-        if (id == IDeviceScanSP::kId) {
-            Log("query IDeviceScanSP");
-            return script.hideDeviceScan ? nullptr : static_cast<IDeviceScanSP*>(this);
-        }
-        return nullptr;
+        return id == IDeviceScanSP::kId ? static_cast<IDeviceScanSP*>(this) : nullptr;
     }
 
+    // Like the service: the producer is acquired in Init and, when Init fails, given back.
     std::uint32_t Init(qv::IServiceHost* host) override {
         Log("init");
-        qv::IComponentManager* manager = host != nullptr ? host->GetComponentManager() : nullptr;
-        if (manager == nullptr) {
-            return 5002;
-        }
+        manager = host->GetComponentManager();
         void* plugin = nullptr;
         const std::uint32_t acquired =
             manager->AcquirePlugin(kProducerName, IDeviceScanEventProducer::kId, &plugin);
-        Log("acquire " + std::to_string(acquired));
-        if (acquired != 0 || plugin == nullptr) {
-            return 5002;
-        }
-        this->manager = manager;
+        Log(acquired == 0 ? "acquired" : "acquire failed " + std::to_string(acquired));
         producer = static_cast<IDeviceScanEventProducer*>(plugin);
-        if (script.init != 0) {
+        const std::uint32_t code = CodeFor(script, L"init");
+        if (code != 0) {
             ReleaseProducer();
         }
-        return script.init;
+        return code;
     }
 
     void UnInit() override {
@@ -214,17 +105,14 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
             CloseHandle(thread);
             thread = nullptr;
         }
-        if (!script.keepPlugin) {
-            ReleaseProducer();
-        }
+        ReleaseProducer();
     }
 
     std::uint32_t Start() override {
         Log("start");
-        if (script.start != 0) {
-            return script.start;
+        if (const std::uint32_t code = CodeFor(script, L"start"); code != 0) {
+            return code;
         }
-        ResetEvent(stopEvent);
         thread = CreateThread(nullptr, 0, &FakeService::EventRoutine, this, 0, nullptr);
         return thread != nullptr ? 0 : GetLastError();
     }
@@ -234,28 +122,25 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
         SetEvent(stopEvent);
     }
 
-    std::uint32_t Register(IEvents* listener) override {
+    std::uint32_t Register(IEvents* events) override {
         Log("register");
-        if (script.registerCode == 0) {
-            this->listener = listener;
-        }
-        return script.registerCode;
+        listener = events;
+        return 0;
     }
 
-    std::uint32_t Unregister(IEvents* listener) override {
-        Log(listener == this->listener ? "unregister" : "unregister unknown listener");
-        this->listener = nullptr;
+    std::uint32_t Unregister(IEvents* events) override {
+        Log(events == listener ? "unregister" : "unregister unknown listener");
+        listener = nullptr;
         return 0;
     }
 
   private:
     void ReleaseProducer() {
-        if (producer == nullptr) {
-            return;
+        if (producer != nullptr) {
+            const std::uint32_t released = manager->ReleasePlugin(kProducerName);
+            Log(released == 0 ? "released" : "release failed " + std::to_string(released));
+            producer = nullptr;
         }
-        Log("release " + std::to_string(manager->ReleasePlugin(kProducerName)));
-        producer = nullptr;
-        manager = nullptr;
     }
 
     static DWORD WINAPI EventRoutine(void* parameter) {
@@ -265,20 +150,26 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
 
     void PlayEvents() {
         std::wstring remote;
-        for (const Command& command : script.events) {
+        for (const Command& command : script) {
             if (WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0) {
                 return;
             }
             const std::size_t space = command.argument.find(L' ');
             if (command.verb == L"remote") {
                 remote = command.argument;
-            } else if (command.verb == L"mount" && space != std::wstring::npos) {
-                Announce(true, Record(TypeOf(command.argument.substr(0, space)),
+            } else if (command.verb == L"mount") {
+                const std::wstring type = command.argument.substr(0, space);
+                Announce(true, Record(type == L"cdrom"    ? kDeviceTypeCdRom
+                                      : type == L"remote" ? kDeviceTypeRemote
+                                                          : kDeviceTypeLocal,
                                       command.argument.substr(space + 1), remote));
             } else if (command.verb == L"unmount") {
-                Announce(false, Record(IDeviceScanSP::kDeviceTypeLocal, command.argument, L""));
+                Announce(false, Record(kDeviceTypeLocal, command.argument, L""));
             } else if (command.verb == L"wait") {
-                WaitFor(command.argument);
+                const HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, command.argument.c_str());
+                const HANDLE both[2] = {event, stopEvent};
+                WaitForMultipleObjects(2, both, FALSE, kBoundMs);
+                CloseHandle(event);
             }
         }
     }
@@ -294,13 +185,13 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
         return device;
     }
 
-    // Like the service: the producer first, then the listener, each with a record that is gone
-    // when the call returns.
+    // The producer first, then the listener, each with a copy that is gone when the call returns.
     void Announce(bool mounted, const Device& device) {
         if (producer != nullptr) {
             const Device copy = device;
-            mounted ? producer->NotifyDeviceMounted(copy, GetCurrentProcessId())
-                    : producer->NotifyDeviceUnmounted(copy, script.marker);
+            mounted
+                ? producer->NotifyDeviceMounted(copy, GetCurrentProcessId())
+                : producer->NotifyDeviceUnmounted(copy, IDeviceScanEventProducer::kUnmountMarker);
         }
         if (listener != nullptr) {
             const Device copy = device;
@@ -308,66 +199,42 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
         }
     }
 
-    void WaitFor(const std::wstring& name) {
-        const HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, name.c_str());
-        if (event == nullptr) {
-            Log("wait: no event " + Narrow(name));
-            return;
-        }
-        const HANDLE both[2] = {event, stopEvent};
-        WaitForMultipleObjects(2, both, FALSE, kBoundMs);
-        CloseHandle(event);
-    }
-
-    Script script;
+    std::vector<Command> script;
     qv::IComponentManager* manager = nullptr;
     IDeviceScanEventProducer* producer = nullptr;
     IEvents* listener = nullptr;
-    HANDLE stopEvent = nullptr;
+    HANDLE stopEvent;
     HANDLE thread = nullptr;
 };
 
-std::string IdName(InterfaceId id) {
-    if (id == IServPlugin::kId) {
-        return "IServPlugin";
-    }
-    if (id == IQvBaseInterface::kId) {
-        return "IQvBaseInterface";
-    }
-    if (id == IDeviceScanSP::kId) {
-        return "IDeviceScanSP";
-    }
-    return "other";
-}
+FakeService* live = nullptr;
 
 }  // namespace
 
 extern "C" std::uint32_t QvCreateObject(const wchar_t* name, InterfaceId id, void** out) noexcept {
     *out = nullptr;
-    Log("create " + Narrow(name) + " " + IdName(id));
-    Script script = Script::Load();
-    if (std::wcscmp(name, kObjectName) != 0) {
+    Log(id == IServPlugin::kId ? "create" : "create with another view");
+    std::vector<Command> script = LoadScript();
+    if (std::wcscmp(name, L"FileScan.OnDemand.DeviceScanSP") != 0) {
         return 1168;
     }
-    if (script.create != 0) {
-        return script.create;
+    if (const std::uint32_t code = CodeFor(script, L"create"); code != 0) {
+        return code;
     }
-    auto* service = new FakeService(std::move(script));
-    *out = service->QueryInterface(id);
-    if (*out == nullptr) {
-        delete service;
-        return 1168;
-    }
+    live = new FakeService(std::move(script));
+    *out = live->QueryInterface(id);
     return 0;
 }
 
-extern "C" void QvDestroyObject(const wchar_t* name, void* object) noexcept {
-    auto* root = static_cast<IQvBaseInterface*>(object);
-    auto* service = dynamic_cast<FakeService*>(root);
-    const bool isRoot = service != nullptr && object == static_cast<IQvBaseInterface*>(service);
-    Log(std::string("destroy ") + Narrow(name) + (isRoot ? " root" : " not-a-root-view"));
+// The module expects its object back through the root view, the one QueryInterface gives for
+// IQvBaseInterface.
+extern "C" void QvDestroyObject(const wchar_t*, void* object) noexcept {
+    const bool isRoot = live != nullptr &&
+                        object == static_cast<IQvBaseInterface*>(static_cast<IServPlugin*>(live));
+    Log(isRoot ? "destroy" : "destroy with another view");
     if (isRoot) {
-        delete static_cast<IDeviceScanSP*>(service);
+        delete live;
+        live = nullptr;
     }
 }
 
