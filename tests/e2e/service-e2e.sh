@@ -194,8 +194,8 @@ check_paired() {
 at_once() {
     volume_tool $1 >/dev/null &
     local other=$!
-    volume_tool $2 >/dev/null || fail "$2 failed"
-    wait $other || fail "$1 failed"
+    volume_tool $2 >/dev/null || fail "$2 failed (exit $?)"
+    wait $other || fail "$1 failed (exit $?)"
 }
 
 # Two drives plugged and unplugged at the same moment, a hundred times.
