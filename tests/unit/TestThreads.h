@@ -5,17 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <deque>
+#include <cstdio>
 #include <functional>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 namespace testing_support {
 
 // How long any orchestrated wait of a test may last before it counts as stuck.
 inline constexpr DWORD kStuckMs = 10000;
 
-// Polls condition until it holds or kStuckMs have passed; false when it never held.
+// Polls condition until it holds or timeoutMs have passed; false when it never held.
 inline bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = kStuckMs) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMs;
     while (!condition()) {
@@ -27,103 +28,103 @@ inline bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 
     return true;
 }
 
-// Runs a function on a thread of its own. Every wait on it is bounded: a thread stuck in a lock
-// fails the test and is terminated, instead of hanging the run.
-class TestThread {
-  public:
-    explicit TestThread(std::function<void()> body) : body(std::move(body)) {
-        handle = CreateThread(nullptr, 0, &Run, this, 0, &id);
+// Runs body(0) ... body(count - 1) on count threads released together by one event. A thread
+// still running after timeoutMs is a stuck lock: the test fails and the program ends at once, so
+// the run never hangs and no thread outlives the state it uses.
+inline void RunThreadsTogether(int count, const std::function<void(int)>& body, DWORD timeoutMs) {
+    struct Start {
+        HANDLE gate;
+        const std::function<void(int)>* body;
+        int index;
+    };
+    const HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::vector<Start> starts(static_cast<std::size_t>(count), Start{gate, &body, 0});
+    std::vector<HANDLE> threads;
+    for (Start& start : starts) {
+        start.index = static_cast<int>(threads.size());
+        threads.push_back(CreateThread(
+            nullptr, 0,
+            [](void* parameter) -> DWORD {
+                const auto* start = static_cast<const Start*>(parameter);
+                WaitForSingleObject(start->gate, INFINITE);
+                (*start->body)(start->index);
+                return 0;
+            },
+            &start, 0, nullptr));
     }
-    ~TestThread() {
-        if (!Join()) {
-            ADD_FAILURE() << "thread " << id << " is stuck; terminating it";
-            TerminateThread(handle, 1);
-        }
-        CloseHandle(handle);
+    SetEvent(gate);
+    if (WaitForMultipleObjects(static_cast<DWORD>(count), threads.data(), TRUE, timeoutMs) ==
+        WAIT_TIMEOUT) {
+        ADD_FAILURE() << "threads still running after " << timeoutMs << " ms: a lock is stuck";
+        std::fflush(stdout);
+        TerminateProcess(GetCurrentProcess(), 3);
     }
-    TestThread(const TestThread&) = delete;
-    TestThread& operator=(const TestThread&) = delete;
-
-    // True once the thread has ended (waits at most timeoutMs).
-    bool Join(DWORD timeoutMs = kStuckMs) { return WaitForSingleObject(handle, timeoutMs) == 0; }
-    DWORD Id() const { return id; }
-
-  private:
-    static DWORD WINAPI Run(void* self) {
-        static_cast<TestThread*>(self)->body();
-        return 0;
+    for (const HANDLE thread : threads) {
+        CloseHandle(thread);
     }
+    CloseHandle(gate);
+}
 
-    std::function<void()> body;
-    HANDLE handle = nullptr;
-    DWORD id = 0;
-};
-
-// A thread that runs the steps it is given, in order, so that a test can drive several threads
-// through one fixed interleaving. Every wait for a step is bounded.
+// A thread that runs the steps it is given, one after another, so that a test can drive several
+// threads through one fixed interleaving. Every wait for a step is bounded; an actor stuck at the
+// end of the test fails it and is terminated.
 class Actor {
   public:
-    Actor() : thread([this] { Loop(); }) {}
-    ~Actor() { Start(nullptr); }
+    Actor() { thread = CreateThread(nullptr, 0, &Loop, this, 0, &id); }
+    ~Actor() {
+        Start(nullptr);
+        if (WaitForSingleObject(thread, kStuckMs) != WAIT_OBJECT_0) {
+            ADD_FAILURE() << "thread " << id << " is stuck; terminating it";
+            TerminateThread(thread, 1);
+        }
+        CloseHandle(thread);
+        CloseHandle(wake);
+    }
     Actor(const Actor&) = delete;
     Actor& operator=(const Actor&) = delete;
 
-    // Queues the actor's next step and returns at once. An empty step ends the actor.
+    // Hands the actor its next step and returns at once; an empty step ends the actor.
     void Start(std::function<void()> step) {
+        std::lock_guard hold(mutex);
+        next = std::move(step);
         ++started;
-        {
-            std::lock_guard hold(mutex);
-            steps.push_back(std::move(step));
-        }
-        SetEvent(wake.handle);
+        SetEvent(wake);
     }
     // True once every step started has returned (waits at most timeoutMs).
     bool Finished(DWORD timeoutMs = kStuckMs) const {
         return WaitUntil([this] { return completed == started; }, timeoutMs);
     }
-    // Start, then Finished.
     bool Do(std::function<void()> step) {
         Start(std::move(step));
         return Finished();
     }
-    DWORD Id() const { return thread.Id(); }
+    DWORD Id() const { return id; }
 
   private:
-    struct Event {
-        HANDLE handle = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        ~Event() { CloseHandle(handle); }
-    };
-
-    void Loop() {
+    static DWORD WINAPI Loop(void* parameter) {
+        auto* self = static_cast<Actor*>(parameter);
         for (;;) {
+            WaitForSingleObject(self->wake, INFINITE);
             std::function<void()> step;
-            if (!TakeStep(step)) {
-                WaitForSingleObject(wake.handle, INFINITE);
-                continue;
+            {
+                std::lock_guard hold(self->mutex);
+                step.swap(self->next);
             }
             if (!step) {
-                return;
+                return 0;
             }
             step();
-            ++completed;
+            ++self->completed;
         }
-    }
-    bool TakeStep(std::function<void()>& step) {
-        std::lock_guard hold(mutex);
-        if (steps.empty()) {
-            return false;
-        }
-        step = std::move(steps.front());
-        steps.pop_front();
-        return true;
     }
 
-    Event wake;
+    HANDLE wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     std::mutex mutex;
-    std::deque<std::function<void()>> steps;
+    std::function<void()> next;
     std::atomic<int> started{0};
     std::atomic<int> completed{0};
-    TestThread thread;  // last: starts once everything above exists, ends first
+    HANDLE thread = nullptr;
+    DWORD id = 0;
 };
 
 }  // namespace testing_support
