@@ -7,7 +7,8 @@
 #include <atomic>
 #include <cstdio>
 #include <functional>
-#include <mutex>
+#include <memory>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -18,12 +19,10 @@ inline constexpr DWORD kStuckMs = 10000;
 
 // Polls condition until it holds or timeoutMs have passed; false when it never held.
 inline bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = kStuckMs) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    while (!condition()) {
+    for (const ULONGLONG deadline = GetTickCount64() + timeoutMs; !condition(); Sleep(1)) {
         if (GetTickCount64() >= deadline) {
             return false;
         }
-        Sleep(1);
     }
     return true;
 }
@@ -32,63 +31,46 @@ inline bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 
 // still running after timeoutMs is a stuck lock: the test fails and the program ends at once, so
 // the run never hangs and no thread outlives the state it uses.
 inline void RunThreadsTogether(int count, const std::function<void(int)>& body, DWORD timeoutMs) {
-    struct Start {
-        HANDLE gate;
-        const std::function<void(int)>* body;
-        int index;
-    };
     const HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::vector<Start> starts(static_cast<std::size_t>(count), Start{gate, &body, 0});
-    std::vector<HANDLE> threads;
-    for (Start& start : starts) {
-        start.index = static_cast<int>(threads.size());
-        threads.push_back(CreateThread(
-            nullptr, 0,
-            [](void* parameter) -> DWORD {
-                const auto* start = static_cast<const Start*>(parameter);
-                WaitForSingleObject(start->gate, INFINITE);
-                (*start->body)(start->index);
-                return 0;
-            },
-            &start, 0, nullptr));
+    std::atomic<int> finished{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < count; ++i) {
+        threads.emplace_back([&, i] {
+            WaitForSingleObject(gate, INFINITE);
+            body(i);
+            ++finished;
+        });
     }
     SetEvent(gate);
-    if (WaitForMultipleObjects(static_cast<DWORD>(count), threads.data(), TRUE, timeoutMs) ==
-        WAIT_TIMEOUT) {
+    if (!WaitUntil([&] { return finished == count; }, timeoutMs)) {
         ADD_FAILURE() << "threads still running after " << timeoutMs << " ms: a lock is stuck";
         std::fflush(stdout);
         TerminateProcess(GetCurrentProcess(), 3);
     }
-    for (const HANDLE thread : threads) {
-        CloseHandle(thread);
+    for (std::thread& thread : threads) {
+        thread.join();
     }
     CloseHandle(gate);
 }
 
-// A thread that runs the steps it is given, one after another, so that a test can drive several
-// threads through one fixed interleaving. Every wait for a step is bounded; an actor stuck at the
-// end of the test fails it and is terminated.
+// A thread that runs the steps it is given, in order, so that a test can drive several threads
+// through one fixed interleaving. Steps arrive as APCs while the thread waits alertably. Every
+// wait for a step is bounded; an actor stuck at the end of the test fails it and is terminated.
 class Actor {
   public:
     Actor() { thread = CreateThread(nullptr, 0, &Loop, this, 0, &id); }
     ~Actor() {
-        Start(nullptr);
+        Start([this] { stopping = true; });
         if (WaitForSingleObject(thread, kStuckMs) != WAIT_OBJECT_0) {
             ADD_FAILURE() << "thread " << id << " is stuck; terminating it";
             TerminateThread(thread, 1);
         }
         CloseHandle(thread);
-        CloseHandle(wake);
     }
-    Actor(const Actor&) = delete;
-    Actor& operator=(const Actor&) = delete;
-
-    // Hands the actor its next step and returns at once; an empty step ends the actor.
+    // Queues the actor's next step and returns at once.
     void Start(std::function<void()> step) {
-        std::lock_guard hold(mutex);
-        next = std::move(step);
         ++started;
-        SetEvent(wake);
+        QueueUserAPC(&Run, thread, reinterpret_cast<ULONG_PTR>(new Step{this, std::move(step)}));
     }
     // True once every step started has returned (waits at most timeoutMs).
     bool Finished(DWORD timeoutMs = kStuckMs) const {
@@ -98,29 +80,25 @@ class Actor {
         Start(std::move(step));
         return Finished();
     }
-    DWORD Id() const { return id; }
 
   private:
-    static DWORD WINAPI Loop(void* parameter) {
-        auto* self = static_cast<Actor*>(parameter);
-        for (;;) {
-            WaitForSingleObject(self->wake, INFINITE);
-            std::function<void()> step;
-            {
-                std::lock_guard hold(self->mutex);
-                step.swap(self->next);
-            }
-            if (!step) {
-                return 0;
-            }
-            step();
-            ++self->completed;
+    struct Step {
+        Actor* actor;
+        std::function<void()> body;
+    };
+    static DWORD WINAPI Loop(void* self) {
+        while (!static_cast<Actor*>(self)->stopping) {
+            SleepEx(INFINITE, TRUE);
         }
+        return 0;
+    }
+    static void CALLBACK Run(ULONG_PTR parameter) {
+        const std::unique_ptr<Step> step(reinterpret_cast<Step*>(parameter));
+        step->body();
+        ++step->actor->completed;
     }
 
-    HANDLE wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    std::mutex mutex;
-    std::function<void()> next;
+    std::atomic<bool> stopping{false};
     std::atomic<int> started{0};
     std::atomic<int> completed{0};
     HANDLE thread = nullptr;
