@@ -78,28 +78,12 @@ TEST(StringMove, HeapStringHandsItsBlockOverAndEmptyOneIsCopied) {
     EXPECT_EQ(String(std::move(empty)).GetCapacity(), 64u);
 }
 
-using StringGuardsDeathTest = ::testing::Test;
-
-TEST_F(StringGuardsDeathTest, DamagedGuardEndsTheProcess) {
+TEST(StringGuardsDeathTest, DamagedGuardEndsTheProcess) {
     String s(L"abc");
-    EXPECT_DEATH(
-        {
-            DamageBlock(s, 12);
-            s.CheckGuards();
-        },
-        "guard");
-    EXPECT_DEATH(
-        {
-            DamageBlock(s, 18 + 2 * s.GetCapacity());
-            s = L"next";
-        },
-        "guard");
-    EXPECT_DEATH(
-        {
-            std::wmemset(s.GetBuffer(), L'x', s.GetCapacity() + 1);
-            s.ReleaseBuffer();
-        },
-        "beyond capacity");
+    EXPECT_DEATH((DamageBlock(s, 12), s.CheckGuards()), "guard");
+    EXPECT_DEATH((DamageBlock(s, 18 + 2 * s.GetCapacity()), s = L"next"), "guard");
+    EXPECT_DEATH((std::wmemset(s.GetBuffer(), L'x', s.GetCapacity() + 1), s.ReleaseBuffer()),
+                 "beyond capacity");
 }
 
 TEST(FixedString, KeepsAFullPathInlineAndMovesLongerTextToTheHeap) {
