@@ -4,8 +4,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <memory>
-#include <vector>
 
 #include "TestThreads.h"
 
@@ -13,89 +11,44 @@ namespace {
 
 using qv::CSyncRWLock;
 using testing_support::Actor;
-using testing_support::TestThread;
 using testing_support::WaitUntil;
 
-// Waits until the lock's bookkeeping satisfies condition, bounded.
-template <typename Condition>
-bool WaitForLock(const CSyncRWLock& lock, Condition condition) {
-    return WaitUntil([&] { return condition(lock.GetCounters()); });
+// Waits, bounded, until that many threads queue for the lock.
+bool Waiting(const CSyncRWLock& lock, std::uint32_t readers, std::uint32_t writers) {
+    return WaitUntil([&] {
+        const auto c = lock.GetCounters();
+        return c.waitingReaders == readers && c.waitingWriters == writers;
+    });
 }
 
-bool WritersWaiting(const CSyncRWLock& lock, std::uint32_t count) {
-    return WaitForLock(lock, [=](const auto& c) { return c.waitingWriters == count; });
-}
-
-bool ReadersWaiting(const CSyncRWLock& lock, std::uint32_t count) {
-    return WaitForLock(lock, [=](const auto& c) { return c.waitingReaders == count; });
-}
-
-void ExpectFree(const CSyncRWLock& lock) {
+bool IsFree(const CSyncRWLock& lock) {
     const auto c = lock.GetCounters();
-    EXPECT_EQ(c.activeReaders, 0u);
-    EXPECT_EQ(c.activeWriters, 0u);
-    EXPECT_EQ(c.waitingReaders, 0u);
-    EXPECT_EQ(c.waitingWriters, 0u);
-    EXPECT_EQ(c.writerThreadId, 0u);
-    EXPECT_EQ(c.readerEntries, 0u);
+    return c.activeReaders + c.activeWriters + c.waitingReaders + c.waitingWriters +
+               c.writerThreadId + c.readerEntries ==
+           0;
 }
 
-TEST(SyncRWLockRecursion, SharedHoldsCountPerThread) {
-    CSyncRWLock lock;
-    Actor writer;
-    lock.AcquireShared();
-    lock.AcquireShared();
-    EXPECT_EQ(lock.GetCounters().activeReaders, 1u) << "one thread is one reader";
-    EXPECT_EQ(lock.GetCounters().readerEntries, 1u);
-
-    writer.Start([&] { lock.AcquireExclusive(); });
-    ASSERT_TRUE(WritersWaiting(lock, 1));
-    lock.ReleaseShared();
-    EXPECT_EQ(lock.GetCounters().activeReaders, 1u);
-    EXPECT_FALSE(writer.Finished(0)) << "the writer got in while a shared hold was left";
-    lock.ReleaseShared();
-    ASSERT_TRUE(writer.Finished()) << "the last shared hold did not hand over to the writer";
-    ASSERT_TRUE(writer.Do([&] { lock.ReleaseExclusive(); }));
-    ExpectFree(lock);
-}
-
-TEST(SyncRWLockRecursion, ExclusiveHoldsNest) {
-    CSyncRWLock lock;
-    Actor reader;
-    for (int i = 0; i < 3; ++i) {
-        lock.AcquireExclusive();
-    }
-    EXPECT_EQ(lock.GetCounters().writerDepth, 3u);
-    reader.Start([&] { lock.AcquireShared(); });
-    ASSERT_TRUE(ReadersWaiting(lock, 1));
-    lock.ReleaseExclusive();
-    lock.ReleaseExclusive();
-    EXPECT_FALSE(reader.Finished(0)) << "the reader got in with one exclusive hold left";
-    lock.ReleaseExclusive();
-    ASSERT_TRUE(reader.Finished());
-    ASSERT_TRUE(reader.Do([&] { lock.ReleaseShared(); }));
-    ExpectFree(lock);
-}
-
-TEST(SyncRWLockRecursion, OwnerReadsInsideItsExclusiveHold) {
+// The owner nests exclusive holds and reads inside them; the lock stays exclusive until its
+// last hold of either kind is given back.
+TEST(SyncRWLockRecursion, OwnerNestsAndReadsInsideItsExclusiveHold) {
     CSyncRWLock lock;
     Actor reader;
     lock.AcquireExclusive();
+    lock.AcquireExclusive();
     lock.AcquireShared();
-    EXPECT_EQ(lock.GetCounters().activeReaders, 0u);
-    EXPECT_EQ(lock.GetCounters().writerSharedDepth, 1u);
 
     reader.Start([&] { lock.AcquireShared(); });
-    ASSERT_TRUE(ReadersWaiting(lock, 1));
+    ASSERT_TRUE(Waiting(lock, 1, 0));
+    lock.ReleaseExclusive();
     lock.ReleaseExclusive();
     EXPECT_FALSE(reader.Finished(0)) << "the owner's shared hold still keeps the lock exclusive";
-    EXPECT_EQ(lock.GetCounters().activeWriters, 1u);
     lock.ReleaseShared();
     ASSERT_TRUE(reader.Finished()) << "the owner's last hold did not hand over";
     ASSERT_TRUE(reader.Do([&] { lock.ReleaseShared(); }));
-    ExpectFree(lock);
+    EXPECT_TRUE(IsFree(lock));
 }
 
+// A re-entering reader gets in past a queued writer, and the writer waits for its last hold.
 TEST(SyncRWLockHandOver, QueuedWriterHoldsBackNewReadersButNotReturningOnes) {
     CSyncRWLock lock;
     Actor a;
@@ -103,9 +56,9 @@ TEST(SyncRWLockHandOver, QueuedWriterHoldsBackNewReadersButNotReturningOnes) {
     Actor c;
     ASSERT_TRUE(a.Do([&] { lock.AcquireShared(); }));
     b.Start([&] { lock.AcquireExclusive(); });
-    ASSERT_TRUE(WritersWaiting(lock, 1));
+    ASSERT_TRUE(Waiting(lock, 0, 1));
     c.Start([&] { lock.AcquireShared(); });
-    ASSERT_TRUE(ReadersWaiting(lock, 1)) << "a new reader did not queue behind the writer";
+    ASSERT_TRUE(Waiting(lock, 1, 1)) << "a new reader did not queue behind the writer";
     ASSERT_TRUE(a.Do([&] { lock.AcquireShared(); })) << "a reader could not re-enter";
 
     ASSERT_TRUE(a.Do([&] { lock.ReleaseShared(); }));
@@ -113,196 +66,86 @@ TEST(SyncRWLockHandOver, QueuedWriterHoldsBackNewReadersButNotReturningOnes) {
     ASSERT_TRUE(a.Do([&] { lock.ReleaseShared(); }));
     ASSERT_TRUE(b.Finished()) << "the writer was not handed the lock";
     EXPECT_FALSE(c.Finished(0)) << "the reader ran together with the writer";
-    EXPECT_EQ(lock.GetCounters().writerThreadId, b.Id());
 
     ASSERT_TRUE(b.Do([&] { lock.ReleaseExclusive(); }));
     ASSERT_TRUE(c.Finished()) << "the writer did not hand over to the waiting reader";
     ASSERT_TRUE(c.Do([&] { lock.ReleaseShared(); }));
-    ExpectFree(lock);
+    EXPECT_TRUE(IsFree(lock));
 }
 
-TEST(SyncRWLockHandOver, QueuedWritersGoBeforeAQueuedReader) {
+// Two queued writers are served one at a time before any queued reader; then the readers
+// are released together.
+TEST(SyncRWLockHandOver, QueuedWritersGoFirstThenQueuedReadersTogether) {
     CSyncRWLock lock;
     Actor w1;
     Actor w2;
-    Actor reader;
+    Actor readers[3];
     lock.AcquireExclusive();
     w1.Start([&] { lock.AcquireExclusive(); });
-    ASSERT_TRUE(WritersWaiting(lock, 1));
+    ASSERT_TRUE(Waiting(lock, 0, 1));
     w2.Start([&] { lock.AcquireExclusive(); });
-    ASSERT_TRUE(WritersWaiting(lock, 2));
-    reader.Start([&] { lock.AcquireShared(); });
-    ASSERT_TRUE(ReadersWaiting(lock, 1));
+    ASSERT_TRUE(Waiting(lock, 0, 2));
+    for (Actor& reader : readers) {
+        reader.Start([&] { lock.AcquireShared(); });
+    }
+    ASSERT_TRUE(Waiting(lock, 3, 2));
 
     lock.ReleaseExclusive();
     ASSERT_TRUE(WaitUntil([&] { return w1.Finished(0) || w2.Finished(0); }));
     Actor& first = w1.Finished(0) ? w1 : w2;
     Actor& second = &first == &w1 ? w2 : w1;
     EXPECT_FALSE(second.Finished(0)) << "two writers hold the lock";
-    EXPECT_FALSE(reader.Finished(0)) << "the reader overtook a queued writer";
-
     ASSERT_TRUE(first.Do([&] { lock.ReleaseExclusive(); }));
     ASSERT_TRUE(second.Finished()) << "the second writer was not handed the lock";
-    EXPECT_FALSE(reader.Finished(0)) << "the reader overtook a queued writer";
+    EXPECT_FALSE(readers[0].Finished(0)) << "a reader overtook a queued writer";
 
     ASSERT_TRUE(second.Do([&] { lock.ReleaseExclusive(); }));
-    ASSERT_TRUE(reader.Finished());
-    ASSERT_TRUE(reader.Do([&] { lock.ReleaseShared(); }));
-    ExpectFree(lock);
-}
-
-TEST(SyncRWLockHandOver, QueuedReadersAreReleasedTogether) {
-    CSyncRWLock lock;
-    Actor readers[3];
-    lock.AcquireExclusive();
-    for (Actor& reader : readers) {
-        reader.Start([&] { lock.AcquireShared(); });
-    }
-    ASSERT_TRUE(ReadersWaiting(lock, 3));
-
-    lock.ReleaseExclusive();
-    const auto handedOver = lock.GetCounters();
-    EXPECT_EQ(handedOver.activeReaders, 3u) << "the releaser counts every reader it wakes";
-    EXPECT_EQ(handedOver.waitingReaders, 0u);
-    EXPECT_EQ(handedOver.activeWriters, 0u);
+    EXPECT_EQ(lock.GetCounters().activeReaders, 3u) << "the releaser counts every reader it wakes";
     for (Actor& reader : readers) {
         EXPECT_TRUE(reader.Finished()) << "a reader was left waiting";
-    }
-    EXPECT_EQ(lock.GetCounters().readerEntries, 3u) << "all three hold the lock at once";
-    for (Actor& reader : readers) {
         ASSERT_TRUE(reader.Do([&] { lock.ReleaseShared(); }));
     }
-    ExpectFree(lock);
+    EXPECT_TRUE(IsFree(lock));
 }
 
-TEST(SyncRWLockHandOver, ThreadIdsStandForTheirThreads) {
-    CSyncRWLock lock;
-    const std::uint32_t self = GetCurrentThreadId();
-    lock.AcquireShared(self);
-    lock.AcquireShared(0);
-    lock.AcquireShared(self + 1);
-    EXPECT_EQ(lock.GetCounters().activeReaders, 2u) << "0 is the calling thread";
-    lock.ReleaseShared(0);
-    lock.ReleaseShared(self);
-    lock.ReleaseShared(self + 1);
-    ExpectFree(lock);
-}
-
+// Four threads take random shared and exclusive holds, each re-entered shared: no writer ever
+// shares the lock, and the lock ends free.
 TEST(SyncRWLockStress, RandomWorkKeepsReadersAndWritersApart) {
-    constexpr int kThreads = 4;
-    constexpr int kRounds = 1500;
     CSyncRWLock lock;
     std::atomic<int> readersInside{0};
     std::atomic<int> writersInside{0};
     std::atomic<int> violations{0};
-    std::atomic<int> sharedRounds{0};
-    std::atomic<int> exclusiveRounds{0};
-
-    auto work = [&](std::uint32_t seed) {
-        for (int round = 0; round < kRounds; ++round) {
-            seed ^= seed << 13;
-            seed ^= seed >> 17;
-            seed ^= seed << 5;
-            const bool nested = (seed & 8) != 0;
-            if (seed % 4 != 0) {
+    testing_support::RunThreadsTogether(
+        4,
+        [&](int thread) {
+            std::uint32_t seed = 12345u + static_cast<std::uint32_t>(thread);
+            for (int round = 0; round < 1500; ++round) {
+                seed = seed * 1664525u + 1013904223u;
+                const bool exclusive = (seed >> 30) == 0;
+                exclusive ? lock.AcquireExclusive() : lock.AcquireShared();
                 lock.AcquireShared();
-                ++readersInside;
-                violations += writersInside != 0;
-                if (nested) {
-                    lock.AcquireShared();
-                    violations += writersInside != 0;
-                    lock.ReleaseShared();
-                }
-                --readersInside;
+                std::atomic<int>& inside = exclusive ? writersInside : readersInside;
+                ++inside;
+                violations += writersInside > 1 || (writersInside == 1 && readersInside > 0);
+                --inside;
                 lock.ReleaseShared();
-                ++sharedRounds;
-                continue;
+                exclusive ? lock.ReleaseExclusive() : lock.ReleaseShared();
             }
-            lock.AcquireExclusive();
-            violations += writersInside.fetch_add(1) != 0;
-            violations += readersInside != 0;
-            if (nested) {
-                lock.AcquireShared();
-                lock.AcquireExclusive();
-                violations += readersInside != 0;
-                lock.ReleaseExclusive();
-                lock.ReleaseShared();
-            }
-            --writersInside;
-            lock.ReleaseExclusive();
-            ++exclusiveRounds;
-        }
-    };
-
-    {
-        std::vector<std::unique_ptr<TestThread>> threads;
-        for (int i = 0; i < kThreads; ++i) {
-            threads.push_back(std::make_unique<TestThread>([&work, i] { work(2463534242u + i); }));
-        }
-        for (auto& thread : threads) {
-            EXPECT_TRUE(thread->Join(60000)) << "the lock got stuck";
-        }
-    }
+        },
+        60000);
     EXPECT_EQ(violations, 0);
-    EXPECT_EQ(sharedRounds + exclusiveRounds, kThreads * kRounds);
-    EXPECT_GT(exclusiveRounds, 0);
-    ExpectFree(lock);
+    EXPECT_TRUE(IsFree(lock));
 }
 
-using SyncRWLockDeathTest = ::testing::Test;
-
-TEST_F(SyncRWLockDeathTest, ReleasingAHoldNotHeldEndsTheProcess) {
-    EXPECT_DEATH(
-        {
-            CSyncRWLock lock;
-            lock.ReleaseShared();
-        },
-        "does not read");
-    EXPECT_DEATH(
-        {
-            CSyncRWLock lock;
-            lock.AcquireShared(5);
-            lock.ReleaseShared(6);
-        },
-        "does not read");
-    EXPECT_DEATH(
-        {
-            CSyncRWLock lock;
-            lock.AcquireExclusive();
-            lock.ReleaseShared();
-        },
-        "does not read");
-    EXPECT_DEATH(
-        {
-            CSyncRWLock lock;
-            lock.ReleaseExclusive();
-        },
-        "does not own");
-    EXPECT_DEATH(
-        {
-            CSyncRWLock lock;
-            lock.AcquireExclusive(5);
-            lock.ReleaseExclusive(6);
-        },
-        "does not own");
-    EXPECT_DEATH(
-        {
-            CSyncRWLock lock;
-            lock.AcquireExclusive();
-            lock.ReleaseExclusive();
-            lock.ReleaseExclusive();
-        },
-        "does not own");
-}
-
-TEST_F(SyncRWLockDeathTest, UpgradingASharedHoldEndsTheProcess) {
-    EXPECT_DEATH(
-        {
-            CSyncRWLock lock;
-            lock.AcquireShared();
-            lock.AcquireExclusive();
-        },
-        "holds it shared");
+// Thread ids stand for the threads here: 5 holds the lock shared, 6 holds nothing.
+TEST(SyncRWLockDeathTest, MisuseEndsTheProcess) {
+    CSyncRWLock lock;
+    EXPECT_DEATH(lock.ReleaseShared(), "does not read");
+    EXPECT_DEATH(lock.ReleaseExclusive(), "does not own");
+    lock.AcquireShared(5);
+    EXPECT_DEATH(lock.ReleaseShared(6), "does not read");
+    EXPECT_DEATH(lock.AcquireExclusive(5), "holds it shared");
+    lock.ReleaseShared(5);
 }
 
 }  // namespace

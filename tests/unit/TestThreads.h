@@ -5,125 +5,104 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <deque>
+#include <cstdio>
 #include <functional>
-#include <mutex>
+#include <memory>
+#include <thread>
 #include <utility>
+#include <vector>
 
 namespace testing_support {
 
 // How long any orchestrated wait of a test may last before it counts as stuck.
 inline constexpr DWORD kStuckMs = 10000;
 
-// Polls condition until it holds or kStuckMs have passed; false when it never held.
+// Polls condition until it holds or timeoutMs have passed; false when it never held.
 inline bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = kStuckMs) {
-    const ULONGLONG deadline = GetTickCount64() + timeoutMs;
-    while (!condition()) {
+    for (const ULONGLONG deadline = GetTickCount64() + timeoutMs; !condition(); Sleep(1)) {
         if (GetTickCount64() >= deadline) {
             return false;
         }
-        Sleep(1);
     }
     return true;
 }
 
-// Runs a function on a thread of its own. Every wait on it is bounded: a thread stuck in a lock
-// fails the test and is terminated, instead of hanging the run.
-class TestThread {
-  public:
-    explicit TestThread(std::function<void()> body) : body(std::move(body)) {
-        handle = CreateThread(nullptr, 0, &Run, this, 0, &id);
+// Runs body(0) ... body(count - 1) on count threads released together by one event. A thread
+// still running after timeoutMs is a stuck lock: the test fails and the program ends at once, so
+// the run never hangs and no thread outlives the state it uses.
+inline void RunThreadsTogether(int count, const std::function<void(int)>& body, DWORD timeoutMs) {
+    const HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<int> finished{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < count; ++i) {
+        threads.emplace_back([&, i] {
+            WaitForSingleObject(gate, INFINITE);
+            body(i);
+            ++finished;
+        });
     }
-    ~TestThread() {
-        if (!Join()) {
-            ADD_FAILURE() << "thread " << id << " is stuck; terminating it";
-            TerminateThread(handle, 1);
-        }
-        CloseHandle(handle);
+    SetEvent(gate);
+    if (!WaitUntil([&] { return finished == count; }, timeoutMs)) {
+        ADD_FAILURE() << "threads still running after " << timeoutMs << " ms: a lock is stuck";
+        std::fflush(stdout);
+        TerminateProcess(GetCurrentProcess(), 3);
     }
-    TestThread(const TestThread&) = delete;
-    TestThread& operator=(const TestThread&) = delete;
-
-    // True once the thread has ended (waits at most timeoutMs).
-    bool Join(DWORD timeoutMs = kStuckMs) { return WaitForSingleObject(handle, timeoutMs) == 0; }
-    DWORD Id() const { return id; }
-
-  private:
-    static DWORD WINAPI Run(void* self) {
-        static_cast<TestThread*>(self)->body();
-        return 0;
+    for (std::thread& thread : threads) {
+        thread.join();
     }
-
-    std::function<void()> body;
-    HANDLE handle = nullptr;
-    DWORD id = 0;
-};
+    CloseHandle(gate);
+}
 
 // A thread that runs the steps it is given, in order, so that a test can drive several threads
-// through one fixed interleaving. Every wait for a step is bounded.
+// through one fixed interleaving. Steps arrive as APCs while the thread waits alertably. Every
+// wait for a step is bounded; an actor stuck at the end of the test fails it and is terminated.
 class Actor {
   public:
-    Actor() : thread([this] { Loop(); }) {}
-    ~Actor() { Start(nullptr); }
-    Actor(const Actor&) = delete;
-    Actor& operator=(const Actor&) = delete;
-
-    // Queues the actor's next step and returns at once. An empty step ends the actor.
+    Actor() { thread = CreateThread(nullptr, 0, &Loop, this, 0, &id); }
+    ~Actor() {
+        Start([this] { stopping = true; });
+        if (WaitForSingleObject(thread, kStuckMs) != WAIT_OBJECT_0) {
+            ADD_FAILURE() << "thread " << id << " is stuck; terminating it";
+            TerminateThread(thread, 1);
+        }
+        CloseHandle(thread);
+    }
+    // Queues the actor's next step and returns at once.
     void Start(std::function<void()> step) {
         ++started;
-        {
-            std::lock_guard hold(mutex);
-            steps.push_back(std::move(step));
-        }
-        SetEvent(wake.handle);
+        QueueUserAPC(&Run, thread, reinterpret_cast<ULONG_PTR>(new Step{this, std::move(step)}));
     }
     // True once every step started has returned (waits at most timeoutMs).
     bool Finished(DWORD timeoutMs = kStuckMs) const {
         return WaitUntil([this] { return completed == started; }, timeoutMs);
     }
-    // Start, then Finished.
     bool Do(std::function<void()> step) {
         Start(std::move(step));
         return Finished();
     }
-    DWORD Id() const { return thread.Id(); }
 
   private:
-    struct Event {
-        HANDLE handle = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        ~Event() { CloseHandle(handle); }
+    struct Step {
+        Actor* actor;
+        std::function<void()> body;
     };
-
-    void Loop() {
-        for (;;) {
-            std::function<void()> step;
-            if (!TakeStep(step)) {
-                WaitForSingleObject(wake.handle, INFINITE);
-                continue;
-            }
-            if (!step) {
-                return;
-            }
-            step();
-            ++completed;
+    static DWORD WINAPI Loop(void* self) {
+        while (!static_cast<Actor*>(self)->stopping) {
+            SleepEx(INFINITE, TRUE);
         }
+        return 0;
     }
-    bool TakeStep(std::function<void()>& step) {
-        std::lock_guard hold(mutex);
-        if (steps.empty()) {
-            return false;
-        }
-        step = std::move(steps.front());
-        steps.pop_front();
-        return true;
+    static void CALLBACK Run(ULONG_PTR parameter) {
+        const std::unique_ptr<Step> step(reinterpret_cast<Step*>(parameter));
+        step->body();
+        ++step->actor->completed;
     }
 
-    Event wake;
-    std::mutex mutex;
-    std::deque<std::function<void()>> steps;
+    std::atomic<bool> stopping{false};
     std::atomic<int> started{0};
     std::atomic<int> completed{0};
-    TestThread thread;  // last: starts once everything above exists, ends first
+    HANDLE thread = nullptr;
+    DWORD id = 0;
 };
 
 }  // namespace testing_support

@@ -1,6 +1,6 @@
 // The logging code under test, in a DLL of its own so that "this module's directory" is a test
 // folder: copies of this DLL sit in folders with different stand-ins for log.dll beside them.
-// Plain C exports that the binding tests call.
+// Plain C exports that the binding tests call, on two references of this module.
 #include <windows.h>
 
 #include <cstdint>
@@ -8,56 +8,25 @@
 
 #include "LogMessage.h"
 #include "LogRef.h"
-#include "ModuleHandle.h"
 #include "Severity.h"
 #include "TraceScope.h"
 
-using logging::LogRef;
-
 namespace {
 
-std::int32_t CallWrite(logging::CLogDLL::LogWriteFunction write, const wchar_t* format, ...) {
-    const std::uint32_t severity = logging::LOG_INFO;
-    va_list args;
-    va_start(args, format);
-    const std::int32_t result =
-        write(0, &severity, logging::ThisModule(), L"ProbeWriteResult", format, args);
-    va_end(args);
-    return result;
-}
+logging::LogRef refs[2];
 
 }  // namespace
 
 extern "C" {
 
-__declspec(dllexport) LogRef* ProbeNewRef() {
-    return new LogRef();
+__declspec(dllexport) void ProbeAcquire(int ref) {
+    refs[ref].Acquire();
 }
-__declspec(dllexport) void ProbeDeleteRef(LogRef* ref) {
-    delete ref;
-}
-__declspec(dllexport) void ProbeAcquire(LogRef* ref) {
-    ref->Acquire();
-}
-__declspec(dllexport) void ProbeRelease(LogRef* ref) {
-    ref->Release();
-}
-__declspec(dllexport) void ProbeGet(LogRef* ref) {
-    ref->Get();
+__declspec(dllexport) void ProbeRelease(int ref) {
+    refs[ref].Release();
 }
 __declspec(dllexport) std::int32_t ProbeUserCount() {
-    return LogRef::UserCount();
-}
-
-// The library the reference's instance is bound to (null: the fallback); takes a reference when
-// ref holds none.
-__declspec(dllexport) HMODULE ProbeLibrary(LogRef* ref) {
-    return ref->Get()->Library();
-}
-
-// What the instance's LogWrite answers for one record.
-__declspec(dllexport) std::int32_t ProbeWriteResult(LogRef* ref) {
-    return CallWrite(ref->Get()->WriteFunction(), L"%s", L"text");
+    return logging::LogRef::UserCount();
 }
 
 // An operation traced under name: writes message (when not null) from inside, spends
@@ -77,9 +46,8 @@ __declspec(dllexport) void ProbeOperation(const wchar_t* name, const wchar_t* me
     }
 }
 
-__declspec(dllexport) void ProbeMessage(std::uint32_t severity, const wchar_t* function,
-                                        const wchar_t* text) {
-    logging::LogMessage(severity, function, L"%s", text);
+__declspec(dllexport) void ProbeMessage(const wchar_t* text) {
+    logging::LogMessage(logging::LOG_ERROR, L"Probe", L"%s", text);
 }
 
 }  // extern "C"

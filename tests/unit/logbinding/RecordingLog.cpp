@@ -7,6 +7,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
+#include <cwchar>
 #include <string>
 
 #define RECORDING_WIDEN(text) L## #text
@@ -22,13 +23,6 @@ void Record(const std::wstring& call) {
     if (record != nullptr) {
         record((std::wstring(RECORDING_NAME(RECORDING_VARIANT)) + L":" + call).c_str());
     }
-}
-
-[[maybe_unused]] std::wstring FileNameOf(HMODULE module) {
-    wchar_t path[MAX_PATH] = L"";
-    GetModuleFileNameW(module, path, MAX_PATH);
-    const std::wstring full(path);
-    return full.substr(full.find_last_of(L'\\') + 1);
 }
 
 }  // namespace
@@ -49,10 +43,6 @@ __declspec(dllexport) void LogInit() {
     Record(L"LogInit");
 }
 
-__declspec(dllexport) void LogSetLevel(std::uint32_t) {
-    Record(L"LogSetLevel");
-}
-
 #ifdef RECORDING_HAS_WRITE
 __declspec(dllexport) std::int32_t
     LogWrite(std::uint32_t depth, const std::uint32_t* severity, HMODULE module,
@@ -60,8 +50,10 @@ __declspec(dllexport) std::int32_t
     wchar_t text[1024];
     const int length = _vsnwprintf(text, 1023, format, args);
     text[length < 0 ? 1023 : length] = L'\0';
+    wchar_t path[MAX_PATH] = L"";
+    GetModuleFileNameW(module, path, MAX_PATH);
     Record(L"LogWrite|" + std::to_wstring(depth) + L"|" + std::to_wstring(*severity) + L"|" +
-           FileNameOf(module) + L"|" + function + L"|" + text);
+           (std::wcsrchr(path, L'\\') + 1) + L"|" + function + L"|" + text);
     return 0;
 }
 #endif
