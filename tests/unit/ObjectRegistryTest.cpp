@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <new>
 
@@ -33,6 +34,13 @@ class Unbuildable final : public IQvBaseInterface {
   public:
     Unbuildable() { throw std::bad_alloc(); }
     void* QueryInterface(InterfaceId) override { return nullptr; }
+};
+
+class Gadget final : public IQvBaseInterface {
+  public:
+    void* QueryInterface(InterfaceId id) override {
+        return id == IQvBaseInterface::kId ? this : nullptr;
+    }
 };
 
 class ObjectRegistryTest : public ::testing::Test {
@@ -96,6 +104,30 @@ TEST_F(ObjectRegistryTest, FailedConstructionGivesBackLockAndHold) {
         QvDestroyObject(L"Test.Widget", out);
     })) << "the failed construction kept the registry lock";
     EXPECT_EQ(result, qv::kResultSuccess);
+}
+
+// The registry is built and torn down again and again while three other threads create and
+// destroy through it: no crash, no stuck lock, no hold left behind.
+TEST_F(ObjectRegistryTest, RegistryComesAndGoesUnderConcurrentCallers) {
+    std::atomic<bool> done{false};
+    testing_support::RunThreadsTogether(
+        4,
+        [&](int index) {
+            if (index == 0) {
+                for (int i = 0; i < 200; ++i) {
+                    ExportedObjectDeclaration<Gadget> declaration(L"Test.Gadget");
+                }
+                done = true;
+                return;
+            }
+            while (!done) {
+                void* out = nullptr;
+                if (QvCreateObject(L"Test.Gadget", IQvBaseInterface::kId, &out) == 0) {
+                    QvDestroyObject(L"Test.Gadget", out);
+                }
+            }
+        },
+        testing_support::kStuckMs);
 }
 
 }  // namespace
