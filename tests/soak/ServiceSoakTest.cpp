@@ -1,16 +1,12 @@
 // Long runs of the service on a scripted machine: many life cycles, listeners coming and going
 // while the window thread announces, and the window procedure fed random messages.
 #include <windows.h>
-#include <dbt.h>
 #include <psapi.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <atomic>
 #include <random>
 #include <thread>
-#include <vector>
 
 #include "support/HandleCount.h"
 #include "support/ServiceFixture.h"

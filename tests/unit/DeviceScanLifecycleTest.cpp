@@ -3,8 +3,6 @@
 
 #include <set>
 
-#include <gtest/gtest.h>
-
 #include "ResultCodes.h"
 #include "Severity.h"
 #include "support/ServiceFixture.h"
@@ -21,34 +19,23 @@ using LifecycleTest = support::ServiceFixture;
 TEST_F(LifecycleTest, CallsOutOfOrderOrWithoutAProducerAreRefused) {
     EXPECT_EQ(service->Start(), qv::kResultNotInitialized);
     EXPECT_TRUE(Logged(L"DeviceScanSP::Start", LOG_ERROR, L"not initialized"));
-
     fakes::FakeHost withoutManager;
     withoutManager.hasManager = false;
     fakes::FakeHost refusing;
     refusing.refusal = ERROR_MOD_NOT_FOUND;
-    const struct {
-        qv::IServiceHost* host;
-        std::uint32_t severity;
-        const wchar_t* pluginLine;
-    } cases[] = {
-        {nullptr, LOG_ERROR, L"Null component manager"},
-        {&withoutManager, LOG_ERROR, L"Null component manager"},
-        {&refusing, LOG_WARNING, L"Error 126 getting plugin \"FileScan.OnDemand.DeviceScanAL\""},
-    };
-    for (const auto& c : cases) {
-        ClearLog();
-        EXPECT_EQ(service->Init(c.host), qv::kResultDependencyMissing);
-        EXPECT_TRUE(
-            Logged(L"ServPlugin<struct qv::rnsdk::FileScan::IDeviceScanEventProducer>::"
-                   L"GetPlugin",
-                   c.severity, c.pluginLine))
-            << c.pluginLine;
-        EXPECT_TRUE(Logged(L"DeviceScanSP::Init", LOG_ERROR, L"cannot get producer plugin"));
+    qv::IServiceHost* const badHosts[] = {nullptr, &withoutManager, &refusing};
+    for (qv::IServiceHost* badHost : badHosts) {
+        EXPECT_EQ(service->Init(badHost), qv::kResultDependencyMissing);
         EXPECT_EQ(service->Start(), qv::kResultNotInitialized) << "no event or thread is left";
     }
+    EXPECT_EQ(Logged(L"DeviceScanSP::Init", LOG_ERROR, L"cannot get producer plugin"), 3);
+    const wchar_t getPlugin[] =
+        L"ServPlugin<struct qv::rnsdk::FileScan::IDeviceScanEventProducer>::GetPlugin";
+    EXPECT_EQ(Logged(getPlugin, LOG_ERROR, L"Null component manager"), 2);
+    EXPECT_TRUE(Logged(getPlugin, LOG_WARNING,
+                       L"Error 126 getting plugin \"FileScan.OnDemand.DeviceScanAL\""));
     EXPECT_EQ(refusing.acquired.size(), 1u);
     EXPECT_TRUE(refusing.released.empty());
-
     EXPECT_EQ(service->Register(nullptr), qv::kResultInvalidParameter);
     EXPECT_EQ(service->Register(&listener), qv::kResultFunctionFailed);
 }
@@ -77,15 +64,9 @@ TEST_F(LifecycleTest, FullCycleBringsUpAHiddenWindowOnItsOwnThreadAndTakesItDown
     }
 }
 
-// Cancels the creation of the service's window, as a system short of resources would.
-LRESULT CALLBACK RefuseServiceWindow(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == HCBT_CREATEWND) {
-        const wchar_t* name = reinterpret_cast<const CBT_CREATEWNDW*>(lParam)->lpcs->lpszName;
-        if (name != nullptr && std::wstring(name) == DeviceScanSP::kWindowName) {
-            return 1;
-        }
-    }
-    return CallNextHookEx(nullptr, code, wParam, lParam);
+// Cancels every window creation on its thread, as a system short of resources would.
+LRESULT CALLBACK RefuseWindows(int code, WPARAM wParam, LPARAM lParam) {
+    return code == HCBT_CREATEWND ? 1 : CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 std::set<DWORD> OwnThreads() {
@@ -103,12 +84,11 @@ std::set<DWORD> OwnThreads() {
 }
 
 TEST_F(LifecycleTest, WindowThatCannotBeSetUpFailsStartWithItsCodeUntilTheCauseIsGone) {
-    WNDCLASSEXW taken{};
-    taken.cbSize = sizeof(taken);
+    WNDCLASSW taken{};
     taken.lpfnWndProc = DefWindowProcW;
     taken.hInstance = GetModuleHandleW(nullptr);
     taken.lpszClassName = DeviceScanSP::kWindowClassName;
-    ASSERT_NE(RegisterClassExW(&taken), 0);
+    ASSERT_NE(RegisterClassW(&taken), 0);
     ASSERT_EQ(service->Init(&host), 0u);
     EXPECT_EQ(service->Start(), static_cast<std::uint32_t>(ERROR_CLASS_ALREADY_EXISTS));
     EXPECT_TRUE(Logged(L"DeviceScanSP::InitWindowInstance", LOG_ERROR,
@@ -126,7 +106,7 @@ TEST_F(LifecycleTest, WindowThatCannotBeSetUpFailsStartWithItsCodeUntilTheCauseI
     std::set<DWORD> added = OwnThreads();
     std::erase_if(added, [&](DWORD thread) { return before.count(thread) != 0; });
     ASSERT_EQ(added.size(), 1u);
-    const HHOOK hook = SetWindowsHookExW(WH_CBT, &RefuseServiceWindow, nullptr, *added.begin());
+    const HHOOK hook = SetWindowsHookExW(WH_CBT, &RefuseWindows, nullptr, *added.begin());
     ASSERT_NE(hook, nullptr);
     const std::uint32_t failed = service->Start();
     UnhookWindowsHookEx(hook);

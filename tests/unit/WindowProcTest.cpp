@@ -1,8 +1,3 @@
-#include <windows.h>
-#include <dbt.h>
-
-#include <gtest/gtest.h>
-
 #include <tuple>
 
 #include "Severity.h"
@@ -23,9 +18,6 @@ class WindowProcTest : public support::ServiceFixture {
   protected:
     void SetUp() override {
         ServiceFixture::SetUp();
-        for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
-            Machine().Drive(letter);
-        }
         window = StartService();
         ASSERT_NE(window, nullptr);
         ClearLog();
@@ -79,12 +71,8 @@ TEST_F(WindowProcTest, OtherNotificationsAndHeadersAreOnlyLogged) {
         EXPECT_EQ(SendVolume(window, change, 0x00000010), 1) << line;
         EXPECT_TRUE(Logged(kWindowProc, LOG_INFO, line)) << line;
     }
-    DEV_BROADCAST_DEVICEINTERFACE_W deviceInterface{};
-    deviceInterface.dbcc_size = sizeof(deviceInterface);
-    deviceInterface.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
-    EXPECT_EQ(SendMessageW(window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL,
-                           reinterpret_cast<LPARAM>(&deviceInterface)),
-              1);
+    DEV_BROADCAST_VOLUME port{sizeof(port), DBT_DEVTYP_PORT, 0, 0x10, 0};
+    EXPECT_EQ(SendMessageW(window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, LPARAM(&port)), 1);
     EXPECT_EQ(SendMessageW(window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0), 1);
     EXPECT_EQ(MessageCount(), static_cast<int>(std::size(cases)) + 2) << "one line each";
     EXPECT_TRUE(listener.heard.empty());
@@ -95,10 +83,8 @@ TEST_F(WindowProcTest, WindowWithoutItsObjectGetsDefaultProcessingOnly) {
     const HWND bare = CreateWindowExW(0, DeviceScanSP::kWindowClassName, L"bare", 0, 0, 0, 0, 0,
                                       nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(bare, nullptr);
-    DEV_BROADCAST_VOLUME volume{sizeof(volume), DBT_DEVTYP_VOLUME, 0, 0x10, 0};
-    const auto lParam = reinterpret_cast<LPARAM>(&volume);
-    EXPECT_EQ(SendMessageW(bare, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, lParam),
-              DefWindowProcW(bare, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, lParam));
+    EXPECT_EQ(SendVolume(bare, DBT_DEVICEARRIVAL, 0x10),
+              DefWindowProcW(bare, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0));
     DestroyWindow(bare);
     MSG quit;
     EXPECT_FALSE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE))

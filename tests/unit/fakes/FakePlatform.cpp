@@ -15,12 +15,6 @@ fakes::FakePlatform& Machine() {
     return fakes::FakePlatform::Get();
 }
 
-// The drive of the letter that path starts with; null when it is not scripted.
-const fakes::FakeDrive* DriveOf(const wchar_t* path) {
-    const auto found = Machine().drives.find(static_cast<wchar_t>(std::towupper(path[0])));
-    return found == Machine().drives.end() ? nullptr : &found->second;
-}
-
 BOOL Fail(DWORD error) {
     SetLastError(error);
     return FALSE;
@@ -36,27 +30,25 @@ BOOL WINAPI FakeGetVersionExW(OSVERSIONINFOW* info) {
 }  // namespace
 
 UINT GetDriveTypeW(const wchar_t* rootPath) {
-    const fakes::FakeDrive* drive = DriveOf(rootPath);
-    return drive != nullptr ? drive->driveType : DRIVE_NO_ROOT_DIR;
+    return Machine().Drive(rootPath[0]).driveType;
 }
 
 BOOL GetDiskFreeSpaceExW(const wchar_t* rootPath, ULARGE_INTEGER* freeBytesToCaller,
                          ULARGE_INTEGER* totalBytes, ULARGE_INTEGER* totalFreeBytes) {
-    const fakes::FakeDrive* drive = DriveOf(rootPath);
-    if (drive == nullptr || drive->sizeError != 0) {
-        return Fail(drive != nullptr ? drive->sizeError : ERROR_PATH_NOT_FOUND);
+    const fakes::FakeDrive& drive = Machine().Drive(rootPath[0]);
+    if (drive.sizeError != 0) {
+        return Fail(drive.sizeError);
     }
-    freeBytesToCaller->QuadPart = drive->freeBytesToCaller;
-    totalBytes->QuadPart = drive->totalBytes;
-    totalFreeBytes->QuadPart = drive->totalFreeBytes;
+    freeBytesToCaller->QuadPart = drive.freeBytesToCaller;
+    totalBytes->QuadPart = drive.totalBytes;
+    totalFreeBytes->QuadPart = drive.totalFreeBytes;
     return TRUE;
 }
 
-// The handle is the drive letter.
+// Opens \\.\X: as a handle that is the letter.
 HANDLE CreateFileW(const wchar_t* name, DWORD, DWORD, DWORD, DWORD) {
-    const fakes::FakeDrive* drive = DriveOf(name + 4);  // \\.\X:
-    if (drive == nullptr || drive->openError != 0) {
-        SetLastError(drive != nullptr ? drive->openError : ERROR_FILE_NOT_FOUND);
+    if (const DWORD error = Machine().Drive(name[4]).openError) {
+        SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
     ++Machine().openHandles;
@@ -65,8 +57,7 @@ HANDLE CreateFileW(const wchar_t* name, DWORD, DWORD, DWORD, DWORD) {
 
 BOOL DeviceIoControl(HANDLE device, DWORD code, void* output, DWORD outputBytes,
                      DWORD* bytesReturned) {
-    const auto& drive =
-        Machine().drives.at(static_cast<wchar_t>(reinterpret_cast<ULONG_PTR>(device)));
+    const auto& drive = Machine().Drive(static_cast<wchar_t>(reinterpret_cast<ULONG_PTR>(device)));
     if (code != IOCTL_STORAGE_GET_HOTPLUG_INFO || outputBytes < sizeof(drive.hotplug)) {
         return Fail(ERROR_INVALID_FUNCTION);
     }
@@ -89,14 +80,14 @@ UINT GetSystemDirectoryW(wchar_t* buffer, UINT) {
 }
 
 DWORD WNetGetUniversalNameW(const wchar_t* localPath, DWORD, void* buffer, DWORD*) {
-    const fakes::FakeDrive* drive = DriveOf(localPath);
-    if (drive == nullptr || drive->universalNameError != NO_ERROR) {
-        return drive != nullptr ? drive->universalNameError : ERROR_BAD_DEVICE;
+    const fakes::FakeDrive& drive = Machine().Drive(localPath[0]);
+    if (drive.universalNameError != NO_ERROR) {
+        return drive.universalNameError;
     }
     // The name is stored right after the structure, as Windows does.
     auto* info = static_cast<UNIVERSAL_NAME_INFOW*>(buffer);
     info->lpUniversalName = reinterpret_cast<wchar_t*>(info + 1);
-    std::wcscpy(info->lpUniversalName, drive->universalName.c_str());
+    std::wcscpy(info->lpUniversalName, drive.universalName.c_str());
     return NO_ERROR;
 }
 

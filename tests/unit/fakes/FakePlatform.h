@@ -7,8 +7,8 @@
 #include <map>
 #include <string>
 
-// The scripted machine that the service tests link instead of the Win32 platform layer. Each
-// drive letter is scripted on its own; unscripted letters have no root directory. The system
+// The scripted machine that the service tests link instead of the Win32 platform layer. Every
+// drive letter is a removable stick of 16 GB with 6 GB free until scripted otherwise. The system
 // directory is C:\Windows\system32, the console session 3. Tests script it only while no
 // handler runs: the window thread reads it while a test waits in SendMessageW.
 namespace fakes {
@@ -32,7 +32,7 @@ struct FakePlatform {
         return machine;
     }
     void Reset() { *this = FakePlatform(); }
-    // The reference stays valid until Reset.
+    // The letter's drive, to script or to read; the reference stays valid until Reset.
     FakeDrive& Drive(wchar_t letter) { return drives[static_cast<wchar_t>(std::towupper(letter))]; }
 
     std::map<wchar_t, FakeDrive> drives;

@@ -97,10 +97,11 @@ class ServiceFixture : public ::testing::Test {
         return lines;
     }
 
-    bool Logged(const std::wstring& function, std::uint32_t severity,
-                const std::wstring& text) const {
-        return std::ranges::count(Lines(),
-                                  function + L"|" + std::to_wstring(severity) + L"|" + text) != 0;
+    // How often this message was written.
+    int Logged(const std::wstring& function, std::uint32_t severity,
+               const std::wstring& text) const {
+        const std::wstring line = function + L"|" + std::to_wstring(severity) + L"|" + text;
+        return static_cast<int>(std::ranges::count(Lines(), line));
     }
 
     // Lines other than trace lines.
