@@ -51,7 +51,7 @@ TEST_F(SoakTest, ThousandLifeCyclesKeepHandlesAndMemoryFlat) {
 // listener heard its events in order when the numbers, removals after arrivals, only grow.
 bool HeardInOrder(const fakes::Recorder& recorder) {
     const auto number = [](const fakes::Heard& heard) {
-        return heard.fullSize * 2 + (heard.event[0] == L'u' ? 1 : 0);
+        return heard.device.fullSize * 2 + (heard.event[0] == L'u' ? 1 : 0);
     };
     return std::ranges::adjacent_find(recorder.heard, std::ranges::greater_equal{}, number) ==
            recorder.heard.end();

@@ -1,4 +1,3 @@
-
 #include <algorithm>
 #include <iterator>
 
@@ -33,7 +32,8 @@ TEST_F(ArrivalTest, DriveTypeAndHotPlugAnswerDecideWhatIsOffered) {
     EXPECT_EQ(listener.Events(),
               (Events{L"mounted I:\\", L"mounted J:\\", L"mounted K:\\", L"mounted L:\\"}));
     std::vector<std::int32_t> types;
-    std::ranges::transform(listener.heard, std::back_inserter(types), &fakes::Heard::type);
+    std::ranges::transform(listener.heard, std::back_inserter(types),
+                           [](const fakes::Heard& heard) { return heard.device.type; });
     EXPECT_EQ(types, (std::vector<std::int32_t>{1, 2, 3, 1}));
     EXPECT_TRUE(Logged(kArrival, LOG_ERROR, L"invalid drive type [path = H:\\] [driveType = 7]"));
     EXPECT_TRUE(Logged(kArrival, LOG_WARNING,
@@ -81,10 +81,10 @@ TEST_F(ArrivalTest, ProducerHearsOnceThenListenersWithSizesAndSession) {
     ASSERT_EQ(host.producer.heard.size(), 2u);
     EXPECT_EQ(host.producer.heard[0].argument, GetCurrentProcessId());
     EXPECT_LT(host.producer.heard[0].sequence, heard[0].sequence);
-    EXPECT_EQ(heard[0].fullSize, 16000000000ull);
-    EXPECT_EQ(heard[0].storedSize, 10000000000ull);
-    EXPECT_EQ(heard[0].sessionId, 3u);
-    EXPECT_EQ(heard[1].storedSize, 600u) << "the smaller free figure counts";
+    EXPECT_EQ(heard[0].device.fullSize, 16000000000ull);
+    EXPECT_EQ(heard[0].device.storedSize, 10000000000ull);
+    EXPECT_EQ(heard[0].device.sessionId, 3u);
+    EXPECT_EQ(heard[1].device.storedSize, 600u) << "the smaller free figure counts";
     EXPECT_TRUE(Logged(kArrival, LOG_INFO,
                        L"Device Mounted [path = E:\\] [remote = ] [type = 1] "
                        L"[fullSize = 15258 MB] [storedSize = 9536 MB]"));
@@ -104,12 +104,13 @@ TEST_F(ArrivalTest, NetworkDriveIsAnnouncedWithItsUniversalNameButStoredWithout)
 
     const auto& heard = listener.heard;
     EXPECT_EQ(listener.Events(), (Events{L"mounted G:\\", L"mounted H:\\", L"unmounted G:\\"}));
-    EXPECT_EQ(heard[0].remote, L"\\\\server\\share");
-    EXPECT_EQ(host.producer.heard[0].remote, L"\\\\server\\share");
-    EXPECT_EQ(heard[1].remote, L"");
+    EXPECT_STREQ(heard[0].device.remote.GetString(), L"\\\\server\\share");
+    EXPECT_STREQ(host.producer.heard[0].device.remote.GetString(), L"\\\\server\\share");
+    EXPECT_STREQ(heard[1].device.remote.GetString(), L"");
     EXPECT_TRUE(Logged(kArrival, LOG_INFO,
                        L"cannot resolve remote path [localPath = H:\\] [error = 2250]"));
-    EXPECT_EQ(heard[2].remote, L"") << "the stored copy keeps an empty remote";
+    EXPECT_STREQ(heard[2].device.remote.GetString(), L"")
+        << "the stored copy keeps an empty remote";
 }
 
 TEST_F(ArrivalTest, ListenersHearEvenWithoutAProducer) {

@@ -104,7 +104,7 @@ TEST_F(LifecycleTest, WindowThatCannotBeSetUpFailsStartWithItsCodeUntilTheCauseI
     const std::set<DWORD> before = OwnThreads();
     ASSERT_EQ(service->Init(&host), 0u);
     std::set<DWORD> added = OwnThreads();
-    std::erase_if(added, [&](DWORD thread) { return before.count(thread) != 0; });
+    std::erase_if(added, [&](DWORD thread) { return before.contains(thread); });
     ASSERT_EQ(added.size(), 1u);
     const HHOOK hook = SetWindowsHookExW(WH_CBT, &RefuseWindows, nullptr, *added.begin());
     ASSERT_NE(hook, nullptr);

@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -21,12 +23,8 @@ using qv::rnsdk::FileScan::IDeviceScanEventProducer;
 
 // One announcement, copied during the call.
 struct Heard {
-    std::wstring event;  // "mounted E:\" or "unmounted E:\"
-    std::wstring remote;
-    std::int32_t type;
-    std::uint64_t fullSize;
-    std::uint64_t storedSize;
-    std::uint32_t sessionId;
+    std::wstring event;      // "mounted E:\" or "unmounted E:\"
+    Device device;           // a deep copy
     std::uint32_t argument;  // the producer's second argument; 0 for listeners
     DWORD errorMode;         // of the announcing thread
     long sequence;           // order of all announcements, producers and listeners together
@@ -48,9 +46,7 @@ class Recorder : public IDeviceScanEventProducer,
 
     std::vector<std::wstring> Events() const {
         std::vector<std::wstring> events;
-        for (const Heard& announcement : heard) {
-            events.push_back(announcement.event);
-        }
+        std::ranges::transform(heard, std::back_inserter(events), &Heard::event);
         return events;
     }
 
@@ -59,9 +55,8 @@ class Recorder : public IDeviceScanEventProducer,
   private:
     int Add(const wchar_t* event, const Device& device, std::uint32_t argument) {
         static std::atomic<long> sequence{0};
-        heard.push_back({event + std::wstring(device.path.GetString()), device.remote.GetString(),
-                         device.type, device.fullSize, device.storedSize, device.sessionId,
-                         argument, GetThreadErrorMode(), ++sequence});
+        heard.push_back({event + std::wstring(device.path.GetString()), device, argument,
+                         GetThreadErrorMode(), ++sequence});
         return 0;
     }
 };

@@ -104,12 +104,6 @@ class ServiceFixture : public ::testing::Test {
         return static_cast<int>(std::ranges::count(Lines(), line));
     }
 
-    // Lines other than trace lines.
-    int MessageCount() const {
-        return static_cast<int>(std::ranges::count_if(
-            Lines(), [](const auto& line) { return line.find(L'|') != std::wstring::npos; }));
-    }
-
     fakes::FakeHost host;
     fakes::Recorder listener;
     std::unique_ptr<DeviceScanSP> service = std::make_unique<DeviceScanSP>();
