@@ -2,8 +2,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
-#include <mutex>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -12,71 +13,67 @@
 #include "IDeviceScanSP.h"
 #include "IServiceHost.h"
 
-// The host's side of the service for the unit tests: a component manager that hands out (or
-// refuses) a recording producer, the service host that owns it, and recording listeners.
+// The host's side of the service for the tests. Announcements are recorded on the thread that
+// makes them and read by a test once that thread has finished with them (SendMessageW returned,
+// or the service stopped).
 namespace fakes {
 
 using Device = qv::rnsdk::FileScan::IDeviceScanSP::Device;
+using qv::rnsdk::FileScan::IDeviceScanEventProducer;
 
-// One announcement as a producer or a listener saw it, copied during the call.
-struct Announcement {
-    std::wstring event;  // "mounted" or "unmounted"
-    std::int32_t type;
-    std::wstring path;
-    std::wstring remote;
-    std::uint64_t fullSize;
-    std::uint64_t storedSize;
-    std::uint32_t sessionId;
+// One announcement, copied during the call.
+struct Heard {
+    std::wstring event;      // "mounted E:\" or "unmounted E:\"
+    Device device;           // a deep copy
     std::uint32_t argument;  // the producer's second argument; 0 for listeners
-    DWORD threadId;
-    long sequence;  // order of all announcements, producers and listeners together
+    DWORD errorMode;         // of the announcing thread
+    long sequence;           // order of all announcements, producers and listeners together
 };
 
-inline long NextAnnouncementSequence() {
-    static std::atomic<long> counter{0};
-    return ++counter;
-}
-
-class AnnouncementLog {
-  public:
-    void Add(const wchar_t* event, const Device& device, std::uint32_t argument) {
-        std::lock_guard<std::mutex> guard(lock);
-        entries.push_back({event, device.type, device.path.GetString(), device.remote.GetString(),
-                           device.fullSize, device.storedSize, device.sessionId, argument,
-                           GetCurrentThreadId(), NextAnnouncementSequence()});
-    }
-    std::vector<Announcement> Entries() const {
-        std::lock_guard<std::mutex> guard(lock);
-        return entries;
-    }
-
-  private:
-    mutable std::mutex lock;
-    std::vector<Announcement> entries;
-};
-
-class FakeProducer : public qv::rnsdk::FileScan::IDeviceScanEventProducer {
+// Records what it is told, as the producer plugin or as a listener.
+class Recorder : public IDeviceScanEventProducer,
+                 public qv::rnsdk::FileScan::IDeviceScanSP::IEvents {
   public:
     std::uint32_t NotifyDeviceMounted(const Device& device, std::uint32_t processId) override {
-        log.Add(L"mounted", device, processId);
-        return 0;
+        return Add(L"mounted ", device, processId);
     }
     std::uint32_t NotifyDeviceUnmounted(const Device& device, std::uint32_t marker) override {
-        log.Add(L"unmounted", device, marker);
+        return Add(L"unmounted ", device, marker);
+    }
+    int Reserved() override { return 0; }
+    int OnDeviceMounted(const Device& device) override { return Add(L"mounted ", device, 0); }
+    int OnDeviceUnmounted(const Device& device) override { return Add(L"unmounted ", device, 0); }
+
+    std::vector<std::wstring> Events() const {
+        std::vector<std::wstring> events;
+        std::ranges::transform(heard, std::back_inserter(events), &Heard::event);
+        return events;
+    }
+
+    std::vector<Heard> heard;
+
+  private:
+    int Add(const wchar_t* event, const Device& device, std::uint32_t argument) {
+        static std::atomic<long> sequence{0};
+        heard.push_back({event + std::wstring(device.path.GetString()), device, argument,
+                         GetThreadErrorMode(), ++sequence});
         return 0;
     }
-    AnnouncementLog log;
 };
 
-class FakeComponentManager : public qv::IComponentManager {
+// The service host and its component manager in one: hands out producer under the producer's
+// name and identity, or refuses with refusal; has no manager when hasManager is false.
+class FakeHost : public qv::IServiceHost, public qv::IComponentManager {
   public:
+    std::uint32_t Reserved() override { return 0; }
+    qv::IComponentManager* GetComponentManager() override { return hasManager ? this : nullptr; }
     std::uint32_t AcquirePlugin(const wchar_t* name, qv::InterfaceId id, void** plugin) override {
         acquired.push_back(name);
-        lastId = id;
-        if (refusal != 0) {
-            return refusal;
+        if (refusal != 0 || !(id == IDeviceScanEventProducer::kId) ||
+            std::wstring(name) != L"FileScan.OnDemand.DeviceScanAL") {
+            return refusal != 0 ? refusal : ERROR_NOT_FOUND;
         }
-        *plugin = static_cast<qv::rnsdk::FileScan::IDeviceScanEventProducer*>(&producer);
+        *plugin = static_cast<IDeviceScanEventProducer*>(&producer);
         return 0;
     }
     std::uint32_t ReleasePlugin(const wchar_t* name) override {
@@ -84,36 +81,11 @@ class FakeComponentManager : public qv::IComponentManager {
         return 0;
     }
 
-    std::uint32_t refusal = 0;  // non-zero: AcquirePlugin refuses with this code
-    FakeProducer producer;
+    bool hasManager = true;
+    std::uint32_t refusal = 0;
+    Recorder producer;
     std::vector<std::wstring> acquired;
     std::vector<std::wstring> released;
-    qv::InterfaceId lastId{};
-};
-
-class FakeServiceHost : public qv::IServiceHost {
-  public:
-    std::uint32_t Reserved() override { return 0; }
-    qv::IComponentManager* GetComponentManager() override { return manager; }
-
-    qv::IComponentManager* manager = nullptr;
-};
-
-class RecordingListener : public qv::rnsdk::FileScan::IDeviceScanSP::IEvents {
-  public:
-    explicit RecordingListener(int result = 0) : result(result) {}
-    int Reserved() override { return 0; }
-    int OnDeviceMounted(const Device& device) override {
-        log.Add(L"mounted", device, 0);
-        return result;
-    }
-    int OnDeviceUnmounted(const Device& device) override {
-        log.Add(L"unmounted", device, 0);
-        return result;
-    }
-
-    AnnouncementLog log;
-    int result;
 };
 
 }  // namespace fakes

@@ -1,19 +1,20 @@
-// A log.dll for the unit tests: keeps every record it is given in memory, formatted with the
-// Windows wide rule, for the tests to read back through the extra exports.
+// A log.dll for the tests: keeps every record in memory, formatted with the Windows wide rule as
+// a log library would, for the tests to read back: a message as "function|severity|text", a
+// trace line (depth not 0) as its text alone. The fault tests build it without LogWrite, or with
+// a slow one.
 #include <windows.h>
 
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
-#include <cwchar>
 #include <mutex>
+#include <string>
 #include <vector>
-
-#include "RecordingLog.h"
 
 namespace {
 
 std::mutex linesLock;
-std::vector<RecordedLogLine> lines;
+std::vector<std::wstring> lines;
 
 }  // namespace
 
@@ -26,36 +27,30 @@ __declspec(dllexport) HRESULT LogDeinit() {
     return S_OK;
 }
 
-// The fault tests build this library without LogWrite, or with a LogWrite that is slow.
 #ifndef RECORDING_NO_WRITE
 __declspec(dllexport) HRESULT
     LogWrite(std::uint32_t depth, const std::uint32_t* severity, HMODULE, const wchar_t* function,
              const wchar_t* format, va_list args) {
-    RecordedLogLine line{};
-    line.depth = depth;
-    line.severity = severity != nullptr ? *severity : 0;
-    wcsncpy_s(line.function, function != nullptr ? function : L"", _TRUNCATE);
-    _vsnwprintf(line.text, std::size(line.text) - 1, format, args);
+    wchar_t text[1024] = {};
+    _vsnwprintf(text, std::size(text) - 1, format, args);
 #ifdef RECORDING_WRITE_DELAY_MS
     Sleep(RECORDING_WRITE_DELAY_MS);
 #endif
     std::lock_guard<std::mutex> guard(linesLock);
-    lines.push_back(line);
+    lines.push_back(depth != 0 ? text
+                               : function + (L"|" + std::to_wstring(*severity)) + L"|" + text);
     return S_OK;
 }
 #endif
 
-__declspec(dllexport) std::uint32_t RecordingLogCount() {
-    std::lock_guard<std::mutex> guard(linesLock);
-    return static_cast<std::uint32_t>(lines.size());
-}
-
-__declspec(dllexport) int RecordingLogGet(std::uint32_t index, RecordedLogLine* line) {
+// Copies line index into buffer; 0 past the last line.
+__declspec(dllexport) int RecordingLogGet(std::uint32_t index, wchar_t* buffer,
+                                          std::uint32_t capacity) {
     std::lock_guard<std::mutex> guard(linesLock);
     if (index >= lines.size()) {
         return 0;
     }
-    *line = lines[index];
+    wcsncpy_s(buffer, capacity, lines[index].c_str(), _TRUNCATE);
     return 1;
 }
 

@@ -6,27 +6,63 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <future>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DeviceScanSP.h"
+#include "LogRef.h"
+#include "ProcAddress.h"
 #include "fakes/FakeHost.h"
 #include "fakes/FakePlatform.h"
-#include "support/LogRecorder.h"
-#include "support/ServiceWindow.h"
 
 namespace support {
 
-// A service object with a scripted machine (the fake platform), a fake host that hands out a
-// recording producer, one recording listener, and the log it writes.
+inline constexpr std::chrono::milliseconds kPatience{10000};
+
+// Runs work on a thread of its own and tells whether it finished within limit, so that a call
+// that would hang fails the test instead of the run. A thread that does not finish is left
+// behind; the test has failed by then.
+inline bool FinishesWithin(std::chrono::milliseconds limit, std::function<void()> work) {
+    auto task = std::make_shared<std::packaged_task<void()>>(std::move(work));
+    std::future<void> done = task->get_future();
+    std::thread([task] { (*task)(); }).detach();
+    return done.wait_for(limit) == std::future_status::ready;
+}
+
+// The service window of this process: test processes share one desktop, so a window found by
+// class and name alone may belong to another test.
+inline HWND FindOwnServiceWindow() {
+    HWND window = nullptr;
+    DWORD processId = 0;
+    do {
+        window = FindWindowExW(nullptr, window, DeviceScanSP::kWindowClassName,
+                               DeviceScanSP::kWindowName);
+        GetWindowThreadProcessId(window, &processId);
+    } while (window != nullptr && processId != GetCurrentProcessId());
+    return window;
+}
+
+inline LRESULT SendVolume(HWND window, WPARAM change, DWORD unitMask) {
+    DEV_BROADCAST_VOLUME volume{sizeof(volume), DBT_DEVTYP_VOLUME, 0, unitMask, 0};
+    return SendMessageW(window, WM_DEVICECHANGE, change, reinterpret_cast<LPARAM>(&volume));
+}
+
+// A service object on the scripted machine with the fake host and one listener registered, and
+// the lines it writes to the recording log.dll beside the test program.
 class ServiceFixture : public ::testing::Test {
   protected:
     void SetUp() override {
-        fakes::FakePlatform::Get().Reset();
-        host.manager = &manager;
-        ASSERT_TRUE(recorder.Loaded()) << "the recording log.dll must lie beside the tests";
+        Machine().Reset();
+        logReference.Acquire();  // keeps the library, and its lines, loaded
+        const HMODULE library = GetModuleHandleW(L"log.dll");
+        getLine = qv::GetProcAddressAs<GetLineFunction>(library, "RecordingLogGet");
+        clearLines = qv::GetProcAddressAs<ClearFunction>(library, "RecordingLogClear");
         ASSERT_EQ(service->Register(&listener), 0u);
+        ClearLog();
     }
     void TearDown() override {
         if (service) {
@@ -37,28 +73,61 @@ class ServiceFixture : public ::testing::Test {
 
     static fakes::FakePlatform& Machine() { return fakes::FakePlatform::Get(); }
 
-    // A drive that is announced as it stands: removable media, 16 GB with 6 GB free.
-    static fakes::FakeDrive& Stick(wchar_t letter) { return Machine().Drive(letter); }
-
-    bool HasMessage(const std::wstring& function, std::uint32_t severity,
-                    const std::wstring& text) const {
-        const auto messages = recorder.Messages();
-        const std::wstring wanted = function + L"|" + std::to_wstring(severity) + L"|" + text;
-        return std::find(messages.begin(), messages.end(), wanted) != messages.end();
+    // Init and Start; the service window, or null.
+    HWND StartService() {
+        EXPECT_EQ(service->Init(&host), 0u);
+        EXPECT_EQ(service->Start(), 0u);
+        return FindOwnServiceWindow();
     }
 
-    // Position of the first line with this text, or -1.
-    int IndexOf(const std::wstring& text) const {
-        const auto texts = recorder.Texts();
-        const auto found = std::find(texts.begin(), texts.end(), text);
-        return found == texts.end() ? -1 : static_cast<int>(found - texts.begin());
+    void ClearLog() {
+        if (clearLines != nullptr) {
+            clearLines();
+        }
     }
 
-    LogRecorder recorder;
-    fakes::FakeComponentManager manager;
-    fakes::FakeServiceHost host;
-    fakes::RecordingListener listener;
+    // Since ClearLog, as "function|severity|text", trace lines as their text alone. None
+    // without the recording library (the fault tests have another log.dll or none).
+    std::vector<std::wstring> Lines() const {
+        std::vector<std::wstring> lines;
+        wchar_t line[1400];
+        for (std::uint32_t i = 0; getLine != nullptr && getLine(i, line, std::size(line)); ++i) {
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+    // How often this message was written.
+    int Logged(const std::wstring& function, std::uint32_t severity,
+               const std::wstring& text) const {
+        const std::wstring line = function + L"|" + std::to_wstring(severity) + L"|" + text;
+        return static_cast<int>(std::ranges::count(Lines(), line));
+    }
+
+    fakes::FakeHost host;
+    fakes::Recorder listener;
     std::unique_ptr<DeviceScanSP> service = std::make_unique<DeviceScanSP>();
+
+  private:
+    using GetLineFunction = int (*)(std::uint32_t index, wchar_t* buffer, std::uint32_t capacity);
+    using ClearFunction = void (*)();
+    logging::LogRef logReference;
+    GetLineFunction getLine = nullptr;
+    ClearFunction clearLines = nullptr;
+};
+
+// With the producer acquired, for the handlers called directly as the window procedure does:
+// the decisions need no window thread.
+class DeviceFixture : public ServiceFixture {
+  protected:
+    void SetUp() override {
+        ServiceFixture::SetUp();
+        ASSERT_EQ(service->Init(&host), 0u);
+        ClearLog();
+    }
+
+    void Arrive(const wchar_t* path) { service->OnDeviceArrival(qv::String(path)); }
+    void Remove(const wchar_t* path) { service->OnDeviceRemoveComplete(qv::String(path)); }
 };
 
 }  // namespace support
