@@ -1,7 +1,6 @@
 // Long runs of the service on a scripted machine: many life cycles, listeners coming and going
 // while the window thread announces, and the window procedure fed random messages.
 #include <windows.h>
-#include <psapi.h>
 
 #include <algorithm>
 #include <atomic>
@@ -9,6 +8,7 @@
 #include <thread>
 
 #include "support/HandleCount.h"
+#include "support/PrivateBytes.h"
 #include "support/ServiceFixture.h"
 
 namespace {
@@ -16,14 +16,6 @@ namespace {
 using support::FinishesWithin;
 using support::SendVolume;
 using SoakTest = support::ServiceFixture;
-
-SIZE_T PrivateBytes() {
-    PROCESS_MEMORY_COUNTERS_EX counters{};
-    counters.cb = sizeof(counters);
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                         sizeof(counters));
-    return counters.PrivateUsage;
-}
 
 TEST_F(SoakTest, ThousandLifeCyclesKeepHandlesAndMemoryFlat) {
     const auto cycles = [&](int count) {
@@ -40,11 +32,11 @@ TEST_F(SoakTest, ThousandLifeCyclesKeepHandlesAndMemoryFlat) {
     };
     cycles(20);
     const long handles = support::ProcessHandleCount();
-    const SIZE_T memory = PrivateBytes();
+    const SIZE_T memory = support::PrivateBytes();
     ASSERT_GT(handles, 0);
     ASSERT_TRUE(FinishesWithin(std::chrono::minutes(5), [&] { cycles(1000); }));
     EXPECT_LE(support::ProcessHandleCount(), handles + support::kHandleNoise);
-    EXPECT_LT(PrivateBytes(), memory + 1024 * 1024) << "grew from " << memory;
+    EXPECT_LT(support::PrivateBytes(), memory + 1024 * 1024) << "grew from " << memory;
 }
 
 // Each arrival carries its number in fullSize (the drive's size is scripted before it): a

@@ -1,6 +1,5 @@
 #include <windows.h>
 #include <objbase.h>
-#include <psapi.h>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +12,7 @@
 #include "ProcAddress.h"
 #include "ResultCodes.h"
 #include "support/HandleCount.h"
+#include "support/PrivateBytes.h"
 
 namespace {
 
@@ -92,14 +92,6 @@ TEST_F(ModuleExports, ServiceIsCreatedByItsExactNameAndKnownIdentitiesOnly) {
     EXPECT_EQ(none, nullptr);
 }
 
-SIZE_T PrivateBytes() {
-    PROCESS_MEMORY_COUNTERS_EX counters{};
-    counters.cb = sizeof(counters);
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                         sizeof(counters));
-    return counters.PrivateUsage;
-}
-
 TEST_F(ModuleExports, ThousandCreateAndDestroyCyclesLeakNoHandleNorMemory) {
     const auto cycles = [&](int count) {
         for (int i = 0; i < count; ++i) {
@@ -110,11 +102,11 @@ TEST_F(ModuleExports, ThousandCreateAndDestroyCyclesLeakNoHandleNorMemory) {
     };
     cycles(10);
     const long handles = support::ProcessHandleCount();
-    const SIZE_T memory = PrivateBytes();
+    const SIZE_T memory = support::PrivateBytes();
     ASSERT_GT(handles, 0);
     cycles(1000);
     EXPECT_LE(support::ProcessHandleCount(), handles + support::kHandleNoise);
-    EXPECT_LT(PrivateBytes(), memory + 1024 * 1024) << "grew from " << memory;
+    EXPECT_LT(support::PrivateBytes(), memory + 1024 * 1024) << "grew from " << memory;
 }
 
 }  // namespace
