@@ -1,3 +1,4 @@
+#include <new>
 #include <tuple>
 
 #include "Severity.h"
@@ -90,6 +91,22 @@ TEST_F(WindowProcTest, WindowWithoutItsObjectGetsDefaultProcessingOnly) {
     EXPECT_FALSE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE))
         << "no quit message without an object";
     EXPECT_TRUE(Lines().empty());
+}
+
+// A listener that throws must not unwind into the system's dispatch, nor leave the listener list
+// locked: the message is answered, the failure logged, and the list can change again.
+TEST_F(WindowProcTest, ListenerThatThrowsIsLoggedAndLeavesTheListenersUsable) {
+    struct Throwing : fakes::Recorder {
+        int OnDeviceMounted(const fakes::Device&) override { throw std::bad_alloc(); }
+    } throwing;
+    ASSERT_EQ(service->Register(&throwing), 0u);
+    EXPECT_EQ(SendVolume(window, DBT_DEVICEARRIVAL, 0x10), 1);
+    EXPECT_TRUE(Logged(kWindowProc, LOG_ERROR, L"device handler failed [path = E:\\]"));
+    EXPECT_TRUE(support::FinishesWithin(support::kPatience, [&] {
+        EXPECT_EQ(service->Unregister(&throwing), 0u);
+    })) << "the throw left the listener list locked";
+    EXPECT_EQ(SendVolume(window, DBT_DEVICEREMOVECOMPLETE, 0x10), 1);
+    EXPECT_EQ(listener.Events(), (Events{L"mounted E:\\", L"unmounted E:\\"}));
 }
 
 }  // namespace
