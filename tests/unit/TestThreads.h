@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -29,26 +28,39 @@ inline bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 
 
 // Runs body(0) ... body(count - 1) on count threads released together by one event. A thread
 // still running after timeoutMs is a stuck lock: the test fails and the program ends at once, so
-// the run never hangs and no thread outlives the state it uses.
+// the run never hangs and no thread outlives the state it uses. Native threads, not std::thread:
+// std::thread threads that had run log.dll's code once left a test program hanging at exit,
+// after the library was unloaded and the threads joined.
 inline void RunThreadsTogether(int count, const std::function<void(int)>& body, DWORD timeoutMs) {
+    struct Start {
+        HANDLE gate;
+        const std::function<void(int)>* body;
+        int index;
+    };
     const HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::atomic<int> finished{0};
-    std::vector<std::thread> threads;
+    std::vector<Start> starts(static_cast<std::size_t>(count));
+    std::vector<HANDLE> threads;
     for (int i = 0; i < count; ++i) {
-        threads.emplace_back([&, i] {
-            WaitForSingleObject(gate, INFINITE);
-            body(i);
-            ++finished;
-        });
+        starts[static_cast<std::size_t>(i)] = Start{gate, &body, i};
+        threads.push_back(CreateThread(
+            nullptr, 0,
+            [](void* parameter) -> DWORD {
+                const auto* start = static_cast<const Start*>(parameter);
+                WaitForSingleObject(start->gate, INFINITE);
+                (*start->body)(start->index);
+                return 0;
+            },
+            &starts[static_cast<std::size_t>(i)], 0, nullptr));
     }
     SetEvent(gate);
-    if (!WaitUntil([&] { return finished == count; }, timeoutMs)) {
+    if (WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE,
+                               timeoutMs) != WAIT_OBJECT_0) {
         ADD_FAILURE() << "threads still running after " << timeoutMs << " ms: a lock is stuck";
         std::fflush(stdout);
         TerminateProcess(GetCurrentProcess(), 3);
     }
-    for (std::thread& thread : threads) {
-        thread.join();
+    for (const HANDLE thread : threads) {
+        CloseHandle(thread);
     }
     CloseHandle(gate);
 }
