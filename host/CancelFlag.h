@@ -39,7 +39,7 @@ class CancelFlag {
 
   private:
     std::atomic<bool> cancelled{false};
-    UniqueHandle wake;
+    qv::UniqueHandle wake;
 };
 
 }  // namespace host

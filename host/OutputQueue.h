@@ -42,7 +42,7 @@ class OutputQueue {
   private:
     qv::CriticalSection queueLock;
     std::deque<Entry> entries;
-    UniqueHandle ready;
+    qv::UniqueHandle ready;
 };
 
 }  // namespace host

@@ -33,7 +33,7 @@ class StdinWatcher {
   private:
     static DWORD WINAPI ReaderRoutine(void* parameter);
 
-    UniqueHandle reader;
+    qv::UniqueHandle reader;
 };
 
 }  // namespace host

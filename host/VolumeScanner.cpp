@@ -105,8 +105,8 @@ struct VolumeScanner::Shared {
 
     const EventPrinter printer;
     const VolumeWalker walker;
-    UniqueHandle wake;  // auto-reset: a job was queued, or the worker is to end
-    CancelFlag cancel;  // the running job's
+    qv::UniqueHandle wake;  // auto-reset: a job was queued, or the worker is to end
+    CancelFlag cancel;      // the running job's
 
     qv::CriticalSection scannerLock;  // guards everything below
     std::deque<std::wstring> jobs;

@@ -39,7 +39,7 @@ class VolumeScanner {
     static DWORD WINAPI WorkerRoutine(void* parameter);
 
     std::shared_ptr<Shared> shared;
-    UniqueHandle worker;
+    qv::UniqueHandle worker;
 };
 
 }  // namespace host

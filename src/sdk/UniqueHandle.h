@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-namespace qv::tools {
+namespace qv {
 
 // Owns a kernel handle (file, device, process, thread, mutex) and closes it once. Moved, never
 // copied. INVALID_HANDLE_VALUE and null both mean "no handle".
@@ -39,4 +39,4 @@ class UniqueHandle {
     HANDLE handle = nullptr;
 };
 
-}  // namespace qv::tools
+}  // namespace qv
