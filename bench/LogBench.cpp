@@ -13,33 +13,18 @@
 #include "BenchRegistry.h"
 #include "LogApi.h"
 #include "ProcAddress.h"
+#include "ScratchFolder.h"
 
 namespace {
 
-std::wstring ProgramDirectory() {
-    wchar_t path[MAX_PATH];
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring directory(path);
-    return directory.substr(0, directory.find_last_of(L'\\'));
-}
-
-// A copy of the shipped log.dll in a scratch folder with its own settings, so that the
-// benchmark neither reads nor fills anything beside the shipped files.
+// A copy of the shipped log.dll in a scratch folder with its own settings.
 class ScratchLogLibrary {
   public:
     ScratchLogLibrary() {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        folder = std::wstring(temp) + L"devicescan-bench-log";
-        CreateDirectoryW(folder.c_str(), nullptr);
-        CopyFileW((ProgramDirectory() + L"\\log.dll").c_str(), (folder + L"\\log.dll").c_str(),
-                  FALSE);
-        if (FILE* settings = _wfopen((folder + L"\\log.ini").c_str(), L"wb")) {
-            std::fputs("path = bench.log\nmax_size = 16 MB\nbackups = 1\nflush = buffered\n",
-                       settings);
-            std::fclose(settings);
-        }
-        module = LoadLibraryW((folder + L"\\log.dll").c_str());
+        scratch.CopyShipped(L"log.dll");
+        scratch.Write(L"log.ini",
+                      "path = bench.log\nmax_size = 16 MB\nbackups = 1\nflush = buffered\n");
+        module = LoadLibraryW(scratch.Path(L"log.dll").c_str());
         if (module == nullptr) {
             return;
         }
@@ -52,17 +37,12 @@ class ScratchLogLibrary {
             qv::GetProcAddressAs<LogDeinitFunction>(module, "LogDeinit")();
             FreeLibrary(module);
         }
-        for (const wchar_t* name :
-             {L"log.dll", L"log.ini", L"bench.log", L"bench.log.1", L"peer.log"}) {
-            DeleteFileW((folder + L"\\" + name).c_str());
-        }
-        RemoveDirectoryW(folder.c_str());
     }
     ScratchLogLibrary(const ScratchLogLibrary&) = delete;
     ScratchLogLibrary& operator=(const ScratchLogLibrary&) = delete;
 
     bool Loaded() const { return write != nullptr && setMode != nullptr; }
-    std::wstring PeerPath() const { return folder + L"\\peer.log"; }
+    std::wstring PeerPath() const { return scratch.Path(L"peer.log"); }
 
     // One typical record of the module: a device mount.
     void WriteRecord(std::size_t number) const {
@@ -82,7 +62,9 @@ class ScratchLogLibrary {
         va_end(args);
     }
 
-    std::wstring folder;
+    bench::ScratchFolder scratch{
+        L"devicescan-bench-log",
+        {L"log.dll", L"log.ini", L"bench.log", L"bench.log.1", L"peer.log"}};
     HMODULE module = nullptr;
     LogWriteFunction write = nullptr;
 };

@@ -20,22 +20,17 @@
 #include "IServiceHost.h"
 #include "LogApi.h"
 #include "ProcAddress.h"
+#include "ScratchFolder.h"
 
 namespace {
 
 using qv::rnsdk::FileScan::IDeviceScanSP;
 using Device = IDeviceScanSP::Device;
 
-std::wstring ProgramDirectory() {
-    wchar_t path[MAX_PATH];
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring directory(path);
-    return directory.substr(0, directory.find_last_of(L'\\'));
-}
-
 // Runs the volume tool beside this program and waits for it; its exit code, or -1.
 int RunVolumeTool(const std::wstring& arguments) {
-    std::wstring command = L"\"" + ProgramDirectory() + L"\\devicescan-volume.exe\" " + arguments;
+    std::wstring command =
+        L"\"" + bench::ProgramDirectory() + L"\\devicescan-volume.exe\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
@@ -289,7 +284,7 @@ BENCHMARK_GROUP(ServiceCreateDestroy) {
     using CreateFn = std::uint32_t (*)(const wchar_t*, qv::InterfaceId, void**);
     using DestroyFn = void (*)(const wchar_t*, void*);
     constexpr wchar_t kServiceName[] = L"FileScan.OnDemand.DeviceScanSP";
-    const HMODULE module = LoadLibraryW((ProgramDirectory() + L"\\devicescan.dll").c_str());
+    const HMODULE module = LoadLibraryW((bench::ProgramDirectory() + L"\\devicescan.dll").c_str());
     if (module == nullptr) {
         std::printf("  devicescan.dll not found beside the benchmark program\n");
         return;
@@ -320,31 +315,20 @@ namespace {
 // its log in that folder) beside it, so that the module finds exactly what the case needs.
 class ScratchModule {
   public:
-    explicit ScratchModule(bool withLog) {
-        wchar_t temp[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        folder =
-            std::wstring(temp) + (withLog ? L"devicescan-bench-log" : L"devicescan-bench-nolog");
-        CreateDirectoryW(folder.c_str(), nullptr);
-        Copy(L"devicescan.dll");
+    explicit ScratchModule(bool withLog)
+        : scratch(withLog ? L"devicescan-bench-module-log" : L"devicescan-bench-module-nolog",
+                  {L"devicescan.dll", L"log.dll", L"log.ini", L"bench.log", L"bench.log.1"}) {
+        scratch.CopyShipped(L"devicescan.dll");
         if (withLog) {
-            Copy(L"log.dll");
-            if (FILE* settings = _wfopen((folder + L"\\log.ini").c_str(), L"wb")) {
-                std::fputs("path = bench.log\nmax_size = 16 MB\nbackups = 1\n", settings);
-                std::fclose(settings);
-            }
+            scratch.CopyShipped(L"log.dll");
+            scratch.Write(L"log.ini", "path = bench.log\nmax_size = 16 MB\nbackups = 1\n");
         }
-        module = LoadLibraryW((folder + L"\\devicescan.dll").c_str());
+        module = LoadLibraryW(scratch.Path(L"devicescan.dll").c_str());
     }
     ~ScratchModule() {
         if (module != nullptr) {
             FreeLibrary(module);
         }
-        for (const wchar_t* name :
-             {L"devicescan.dll", L"log.dll", L"log.ini", L"bench.log", L"bench.log.1"}) {
-            DeleteFileW((folder + L"\\" + name).c_str());
-        }
-        RemoveDirectoryW(folder.c_str());
     }
     ScratchModule(const ScratchModule&) = delete;
     ScratchModule& operator=(const ScratchModule&) = delete;
@@ -352,11 +336,7 @@ class ScratchModule {
     HMODULE module = nullptr;
 
   private:
-    void Copy(const wchar_t* name) const {
-        CopyFileW((ProgramDirectory() + L"\\" + name).c_str(), (folder + L"\\" + name).c_str(),
-                  FALSE);
-    }
-    std::wstring folder;
+    bench::ScratchFolder scratch;
 };
 
 // One arrival and removal through the window of the service that the module's export creates.
