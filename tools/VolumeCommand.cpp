@@ -128,6 +128,25 @@ int Broadcast(const DeviceChange& change, const std::string& what) {
     return kExitDone;
 }
 
+// Tells every window that the volume on the letter arrived or left, unless the command line
+// asked for silence.
+int AnnounceVolume(const CommandLine& line, WPARAM event, wchar_t letter, UINT type,
+                   const std::string& what) {
+    if (line.noBroadcast) {
+        return kExitDone;
+    }
+    return Broadcast({event, true, DBT_DEVTYP_VOLUME, UnitMaskOf(letter), VolumeFlags(type)}, what);
+}
+
+int TakeLettersLock(DriveLettersLock& lock) {
+    const DWORD locked = lock.Acquire(kLockTimeoutMs);
+    if (locked != ERROR_SUCCESS) {
+        return Fail(kExitSystemFailure,
+                    "could not take the drive letters lock: " + DescribeError(locked));
+    }
+    return kExitDone;
+}
+
 int FailLetterWord(std::wstring_view word) {
     return Fail(kExitBadCommandLine, "not a drive letter: " + Narrow(word));
 }
@@ -137,10 +156,8 @@ int FailLetterWord(std::wstring_view word) {
 int DefineLetter(wchar_t letter, UINT type, const std::string& path) {
     const std::string drive = DriveName(letter);
     DriveLettersLock lock;
-    const DWORD locked = lock.Acquire(kLockTimeoutMs);
-    if (locked != ERROR_SUCCESS) {
-        return Fail(kExitSystemFailure,
-                    "could not take the drive letters lock: " + DescribeError(locked));
+    if (const int locked = TakeLettersLock(lock); locked != kExitDone) {
+        return locked;
     }
     if (IsDefined(letter)) {
         return Fail(kExitLetterState, drive + " is already defined; unplug it first");
@@ -163,10 +180,8 @@ int DefineLetter(wchar_t letter, UINT type, const std::string& path) {
 int RemoveLetter(wchar_t letter, UINT& type) {
     const std::string drive = DriveName(letter);
     DriveLettersLock lock;
-    const DWORD locked = lock.Acquire(kLockTimeoutMs);
-    if (locked != ERROR_SUCCESS) {
-        return Fail(kExitSystemFailure,
-                    "could not take the drive letters lock: " + DescribeError(locked));
+    if (const int locked = TakeLettersLock(lock); locked != kExitDone) {
+        return locked;
     }
     // A letter whose directory has gone still counts as defined here, so it can be removed.
     if (!IsDefined(letter)) {
@@ -203,12 +218,7 @@ int Plug(const CommandLine& line) {
     }
     const std::string drive = DriveName(*letter);
     std::printf("plugged %s as %s at %s\n", drive.c_str(), DriveTypeName(*type), path->c_str());
-    if (line.noBroadcast) {
-        return kExitDone;
-    }
-    return Broadcast(
-        {DBT_DEVICEARRIVAL, true, DBT_DEVTYP_VOLUME, UnitMaskOf(*letter), VolumeFlags(*type)},
-        "arrival of " + drive);
+    return AnnounceVolume(line, DBT_DEVICEARRIVAL, *letter, *type, "arrival of " + drive);
 }
 
 int Unplug(const CommandLine& line) {
@@ -228,12 +238,7 @@ int Unplug(const CommandLine& line) {
         return removed;
     }
     std::printf("unplugged %s\n", drive.c_str());
-    if (line.noBroadcast) {
-        return kExitDone;
-    }
-    return Broadcast(
-        {DBT_DEVICEREMOVECOMPLETE, true, DBT_DEVTYP_VOLUME, UnitMaskOf(*letter), VolumeFlags(type)},
-        "removal of " + drive);
+    return AnnounceVolume(line, DBT_DEVICEREMOVECOMPLETE, *letter, type, "removal of " + drive);
 }
 
 int BroadcastRaw(const CommandLine& line) {
