@@ -101,14 +101,15 @@ std::string EventPrinter::StartedLine(Format format, std::wstring_view objectNam
             .Add("module", modulePath)
             .Text();
     }
-    return ToUtf8(L"started " + std::wstring(objectName) + L" (" + std::wstring(modulePath) + L")");
+    return qv::ToUtf8(L"started " + std::wstring(objectName) + L" (" + std::wstring(modulePath) +
+                      L")");
 }
 
 std::string EventPrinter::StoppedLine(Format format, std::wstring_view reason) {
     if (format == Format::kJson) {
         return JsonLine().Add("event", L"stopped").Add("reason", reason).Text();
     }
-    return ToUtf8(L"stopped (" + std::wstring(reason) + L")");
+    return qv::ToUtf8(L"stopped (" + std::wstring(reason) + L")");
 }
 
 std::string EventPrinter::DeviceLine(Format format, bool mounted, Source source,
@@ -134,14 +135,14 @@ std::string EventPrinter::DeviceLine(Format format, bool mounted, Source source,
     text += L" fullSize=" + std::to_wstring(device.fullSize) + L" storedSize=" +
             std::to_wstring(device.storedSize) + L" sessionId=" +
             std::to_wstring(device.sessionId) + L" [" + SourceName(source) + L"]";
-    return ToUtf8(text);
+    return qv::ToUtf8(text);
 }
 
 std::string EventPrinter::ScanLine(Format format, const ScanReport& report) {
     if (format == Format::kJson) {
         return ScanJson(report);
     }
-    return ToUtf8(ScanText(report));
+    return qv::ToUtf8(ScanText(report));
 }
 
 void EventPrinter::Started(std::wstring_view objectName, std::wstring_view modulePath) const {
@@ -161,12 +162,12 @@ void EventPrinter::Scan(const ScanReport& report) const {
 }
 
 void EventPrinter::Warning(std::wstring_view text) const {
-    queue->Push(Stream::kError, ToUtf8(L"devicescan-host: warning: " + std::wstring(text)));
+    queue->Push(Stream::kError, qv::ToUtf8(L"devicescan-host: warning: " + std::wstring(text)));
 }
 
 void EventPrinter::Trace(std::wstring_view text) const {
     if (verbose) {
-        queue->Push(Stream::kError, ToUtf8(L"devicescan-host: " + std::wstring(text)));
+        queue->Push(Stream::kError, qv::ToUtf8(L"devicescan-host: " + std::wstring(text)));
     }
 }
 

@@ -35,8 +35,8 @@ HostApp::HostApp(HostOptions options)
 
 ExitCode HostApp::Run() {
     if (!queue->IsValid() || StopSignal::Process().Event() == nullptr) {
-        error.Write(
-            ToUtf8(L"devicescan-host: cannot create an event: " + DescribeError(GetLastError())));
+        error.Write(qv::ToUtf8(L"devicescan-host: cannot create an event: " +
+                               DescribeError(GetLastError())));
         return ExitCode::kHostFailure;
     }
     // Without a console (output to pipes, a service) there is nothing to catch; that is fine.
@@ -44,7 +44,7 @@ ExitCode HostApp::Run() {
     const Failure failure = RunModule();
     Drain();
     if (failure.code != ExitCode::kSuccess) {
-        error.Write(ToUtf8(L"devicescan-host: " + failure.message));
+        error.Write(qv::ToUtf8(L"devicescan-host: " + failure.message));
     }
     StopSignal::Process().MarkFinished();
     return failure.code;
@@ -60,8 +60,8 @@ HostApp::Failure HostApp::RunModule() {
                                                 L": " + DescribeError(loaded, module.FullPath())};
     }
     if (const char* missing = module.ResolveExports()) {
-        return {ExitCode::kExportMissing,
-                L"module " + Quoted(module.FullPath()) + L" does not export " + FromUtf8(missing)};
+        return {ExitCode::kExportMissing, L"module " + Quoted(module.FullPath()) +
+                                              L" does not export " + qv::FromUtf8(missing)};
     }
 
     VolumeScanner scanner(printer, VolumeWalker(options.progressEvery, options.scanPauseMs));

@@ -18,7 +18,7 @@ void LineWriter::Write(std::string_view utf8Line) const {
     }
     DWORD written = 0;
     if (console) {
-        const std::wstring wide = FromUtf8(utf8Line) + L"\n";
+        const std::wstring wide = qv::FromUtf8(utf8Line) + L"\n";
         WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
         return;
     }

@@ -15,12 +15,12 @@ int wmain(int argc, wchar_t** argv) {
     const auto options = host::HostOptions::Parse(args, problem);
     if (!options) {
         const host::LineWriter error(STD_ERROR_HANDLE);
-        error.Write(host::ToUtf8(L"devicescan-host: " + problem));
-        error.Write(host::ToUtf8(host::HostOptions::Usage()));
+        error.Write(qv::ToUtf8(L"devicescan-host: " + problem));
+        error.Write(qv::ToUtf8(host::HostOptions::Usage()));
         return static_cast<int>(host::ExitCode::kUsage);
     }
     if (options->help) {
-        host::LineWriter(STD_OUTPUT_HANDLE).Write(host::ToUtf8(host::HostOptions::Usage()));
+        host::LineWriter(STD_OUTPUT_HANDLE).Write(qv::ToUtf8(host::HostOptions::Usage()));
         return static_cast<int>(host::ExitCode::kSuccess);
     }
     return static_cast<int>(host::HostApp(*options).Run());

@@ -7,6 +7,7 @@
 #include "LineBuffer.h"
 #include "LineFormat.h"
 #include "RecordText.h"
+#include "Utf8.h"
 
 namespace logdll {
 namespace {
@@ -73,12 +74,7 @@ std::wstring ExpandEnvironment(const std::wstring& text) {
 }
 
 void SendToDebugger(std::string_view line) {
-    const int size = static_cast<int>(line.size());
-    std::wstring wide(
-        static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, line.data(), size, nullptr, 0)),
-        L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, line.data(), size, wide.data(), static_cast<int>(wide.size()));
-    OutputDebugStringW(wide.c_str());
+    OutputDebugStringW(qv::FromUtf8(line).c_str());
 }
 
 }  // namespace

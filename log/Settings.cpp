@@ -6,6 +6,8 @@
 #include <limits>
 #include <optional>
 
+#include "Utf8.h"
+
 namespace logdll {
 namespace {
 
@@ -265,14 +267,7 @@ std::wstring DecodeSettingsText(std::string_view bytes) {
     if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
         bytes.remove_prefix(3);
     }
-    if (bytes.empty()) {
-        return {};
-    }
-    const int size = static_cast<int>(bytes.size());
-    const int length = MultiByteToWideChar(CP_UTF8, 0, bytes.data(), size, nullptr, 0);
-    std::wstring text(static_cast<std::size_t>(length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, bytes.data(), size, text.data(), length);
-    return text;
+    return qv::FromUtf8(bytes);
 }
 
 }  // namespace logdll

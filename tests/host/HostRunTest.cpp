@@ -16,7 +16,7 @@
 
 namespace {
 
-using host::ToUtf8;
+using qv::ToUtf8;
 
 std::atomic<int> counter{0};
 
@@ -108,7 +108,7 @@ class HostRun : public ::testing::Test {
 
     // Starts the host on the fake, which plays script; a later --module in args wins.
     bool Launch(const std::string& script, std::vector<std::wstring> args = {}) {
-        SetEnvironmentVariableW(L"FAKE_SERVICE_SCRIPT", host::FromUtf8(script).c_str());
+        SetEnvironmentVariableW(L"FAKE_SERVICE_SCRIPT", qv::FromUtf8(script).c_str());
         args.insert(args.begin(), {L"--module", FakeModule()});
         return host.Launch(args);
     }

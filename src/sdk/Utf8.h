@@ -1,10 +1,15 @@
-#include "Utf8.h"
+#pragma once
 
 #include <windows.h>
 
-namespace host {
+#include <string>
+#include <string_view>
 
-std::string ToUtf8(std::wstring_view text) {
+namespace qv {
+
+// Conversions between the wide strings of Windows and UTF-8 text, for pipes, files and settings.
+// Unpaired surrogates and invalid bytes become U+FFFD.
+inline std::string ToUtf8(std::wstring_view text) {
     if (text.empty()) {
         return {};
     }
@@ -16,7 +21,7 @@ std::string ToUtf8(std::wstring_view text) {
     return result;
 }
 
-std::wstring FromUtf8(std::string_view text) {
+inline std::wstring FromUtf8(std::string_view text) {
     if (text.empty()) {
         return {};
     }
@@ -27,4 +32,4 @@ std::wstring FromUtf8(std::string_view text) {
     return result;
 }
 
-}  // namespace host
+}  // namespace qv
