@@ -6,9 +6,9 @@
 #include <limits>
 #include <vector>
 
-#include "BenchHarness.h"
+#include "bench/BenchHarness.h"
 
-namespace bench {
+namespace devicescan::bench {
 
 // Runs each measurement in turn, a few rounds over, and keeps each one's best (ns per op). Load
 // from other processes then falls on ours and its peers alike instead of skewing their ratio.
@@ -24,4 +24,4 @@ inline std::vector<double> Alternate(const Context& context,
     return best;
 }
 
-}  // namespace bench
+}  // namespace devicescan::bench

@@ -1,4 +1,4 @@
-#include "BenchHarness.h"
+#include "bench/BenchHarness.h"
 
 #include <windows.h>
 
@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "BenchRegistry.h"
+#include "bench/BenchRegistry.h"
 
-namespace bench {
+namespace devicescan::bench {
 namespace {
 
 double NowNs() {
@@ -61,4 +61,4 @@ Registration::Registration(const char* name, BenchmarkFunction function) {
     Registry().push_back({name, function});
 }
 
-}  // namespace bench
+}  // namespace devicescan::bench

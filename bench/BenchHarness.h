@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-namespace bench {
+namespace devicescan::bench {
 
 // How long each measurement runs: a smoke run for the test command, or the full run for reports.
 enum class Mode { kQuick, kFull };
@@ -38,7 +38,7 @@ struct Registration {
     Registration(const char* name, BenchmarkFunction function);
 };
 
-}  // namespace bench
+}  // namespace devicescan::bench
 
 #define BENCHMARK_GROUP(name)                                          \
     static void name(bench::Context& context);                         \

@@ -2,9 +2,9 @@
 
 #include <vector>
 
-#include "BenchHarness.h"
+#include "bench/BenchHarness.h"
 
-namespace bench {
+namespace devicescan::bench {
 
 struct RegisteredGroup {
     const char* name;
@@ -17,4 +17,4 @@ inline std::vector<RegisteredGroup>& Registry() {
     return groups;
 }
 
-}  // namespace bench
+}  // namespace devicescan::bench

@@ -5,9 +5,11 @@
 #include <shared_mutex>
 #include <thread>
 
-#include "Alternate.h"
-#include "BenchHarness.h"
-#include "CSyncRWLock.h"
+#include "bench/Alternate.h"
+#include "bench/BenchHarness.h"
+#include "sdk/CSyncRWLock.h"
+
+namespace devicescan::bench {
 
 namespace {
 
@@ -111,3 +113,5 @@ BENCHMARK_GROUP(LockContended) {
     CompareAll<Contended<OurLock, false>, Contended<SlimLock, false>, Contended<StdLock, false>>(
         context, "two threads, shared");
 }
+
+}  // namespace devicescan::bench

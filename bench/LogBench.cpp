@@ -10,10 +10,12 @@
 #include <thread>
 #include <vector>
 
-#include "BenchRegistry.h"
-#include "LogApi.h"
-#include "ProcAddress.h"
-#include "ScratchFolder.h"
+#include "bench/BenchRegistry.h"
+#include "bench/ScratchFolder.h"
+#include "log/LogApi.h"
+#include "sdk/ProcAddress.h"
+
+namespace devicescan::bench {
 
 namespace {
 
@@ -141,3 +143,5 @@ BENCHMARK_GROUP(LogWriteThroughput) {
         }
     }
 }
+
+}  // namespace devicescan::bench

@@ -5,10 +5,12 @@
 #include <unordered_map>
 #include <vector>
 
-#include "Alternate.h"
-#include "BenchHarness.h"
-#include "IDeviceScanSP.h"
-#include "Map.h"
+#include "bench/Alternate.h"
+#include "bench/BenchHarness.h"
+#include "sdk/IDeviceScanSP.h"
+#include "sdk/Map.h"
+
+namespace devicescan::bench {
 
 namespace {
 
@@ -174,3 +176,5 @@ BENCHMARK_GROUP(Map) {
     CompareAll(context, true);
     CompareAll(context, false);
 }
+
+}  // namespace devicescan::bench

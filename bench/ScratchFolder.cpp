@@ -1,10 +1,10 @@
-#include "ScratchFolder.h"
+#include "bench/ScratchFolder.h"
 
 #include <windows.h>
 
 #include <cstdio>
 
-namespace bench {
+namespace devicescan::bench {
 
 std::wstring ProgramDirectory() {
     wchar_t path[MAX_PATH];
@@ -39,4 +39,4 @@ void ScratchFolder::Write(const wchar_t* file, const char* text) const {
     }
 }
 
-}  // namespace bench
+}  // namespace devicescan::bench

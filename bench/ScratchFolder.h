@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace bench {
+namespace devicescan::bench {
 
 // The folder of this program, where the shipped binaries lie.
 std::wstring ProgramDirectory();
@@ -31,4 +31,4 @@ class ScratchFolder {
     std::vector<std::wstring> files;
 };
 
-}  // namespace bench
+}  // namespace devicescan::bench

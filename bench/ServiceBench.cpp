@@ -12,15 +12,17 @@
 #include <string>
 #include <vector>
 
-#include "BenchRegistry.h"
-#include "DeviceScanSP.h"
-#include "IComponentManager.h"
-#include "IDeviceScanEventProducer.h"
-#include "IServPlugin.h"
-#include "IServiceHost.h"
-#include "LogApi.h"
-#include "ProcAddress.h"
-#include "ScratchFolder.h"
+#include "bench/BenchRegistry.h"
+#include "bench/ScratchFolder.h"
+#include "devicescan/DeviceScanSP.h"
+#include "log/LogApi.h"
+#include "sdk/IComponentManager.h"
+#include "sdk/IDeviceScanEventProducer.h"
+#include "sdk/IServPlugin.h"
+#include "sdk/IServiceHost.h"
+#include "sdk/ProcAddress.h"
+
+namespace devicescan::bench {
 
 namespace {
 
@@ -388,3 +390,5 @@ BENCHMARK_GROUP(ServiceModuleArrival) {
                         "service window", pair, "raw probe calls", probe);
     }
 }
+
+}  // namespace devicescan::bench

@@ -4,9 +4,11 @@
 #include <string>
 #include <utility>
 
-#include "Alternate.h"
-#include "BenchHarness.h"
-#include "StringT.h"
+#include "bench/Alternate.h"
+#include "bench/BenchHarness.h"
+#include "sdk/StringT.h"
+
+namespace devicescan::bench {
 
 namespace {
 
@@ -83,3 +85,5 @@ BENCHMARK_GROUP(String) {
         CompareWithPeer(context, "move" + name, &Move<qv::String>, &Move<std::wstring>, text.text);
     }
 }
+
+}  // namespace devicescan::bench

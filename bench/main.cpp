@@ -11,9 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "BenchRegistry.h"
+#include "bench/BenchRegistry.h"
 
 int main(int argc, char** argv) {
+    namespace bench = devicescan::bench;
     bench::Mode mode = bench::Mode::kFull;
     std::vector<std::string> only;
     for (int i = 1; i < argc; ++i) {

@@ -1,6 +1,9 @@
 # Compiler settings shared by every target of the project (third-party code keeps its own).
+# Every include names its folder: "sdk/StringT.h", "devicescan/Platform.h" from src/ (the
+# module's layers), "host/EventPrinter.h", "tests/unit/fakes/FakeHost.h" from the top.
 function(devicescan_target_defaults target)
     target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+    target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR})
     target_compile_definitions(${target} PRIVATE
         UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 endfunction()

@@ -4,9 +4,9 @@
 
 #include <atomic>
 
-#include "UniqueHandle.h"
+#include "sdk/UniqueHandle.h"
 
-namespace host {
+namespace devicescan::host {
 
 // A cancel request that a long loop checks cheaply (an atomic read) and that also ends a pause
 // at once (a manual-reset event).
@@ -42,4 +42,4 @@ class CancelFlag {
     qv::UniqueHandle wake;
 };
 
-}  // namespace host
+}  // namespace devicescan::host

@@ -1,4 +1,4 @@
-#include "ComponentManager.h"
+#include "host/ComponentManager.h"
 
 #include <windows.h>
 
@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-namespace host {
+namespace devicescan::host {
 
 namespace {
 
@@ -86,4 +86,4 @@ std::uint32_t ComponentManager::Release(const wchar_t* name) {
     return count > 0 ? ERROR_SUCCESS : ERROR_NOT_FOUND;
 }
 
-}  // namespace host
+}  // namespace devicescan::host

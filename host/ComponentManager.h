@@ -3,11 +3,11 @@
 #include <atomic>
 #include <cstdint>
 
-#include "EventPrinter.h"
-#include "IComponentManager.h"
-#include "IDeviceScanEventProducer.h"
+#include "host/EventPrinter.h"
+#include "sdk/IComponentManager.h"
+#include "sdk/IDeviceScanEventProducer.h"
 
-namespace host {
+namespace devicescan::host {
 
 // The host's component manager. It knows one plugin: the producer, handed out under the name
 // "FileScan.OnDemand.DeviceScanAL" for the IDeviceScanEventProducer identity only. Names are
@@ -41,4 +41,4 @@ class ComponentManager final : public qv::IComponentManager {
     std::atomic<int> held{0};
 };
 
-}  // namespace host
+}  // namespace devicescan::host

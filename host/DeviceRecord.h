@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <string>
 
-#include "IDeviceScanSP.h"
+#include "sdk/IDeviceScanSP.h"
 
-namespace host {
+namespace devicescan::host {
 
 // The host's own copy of a device record. The module's record is valid only during the call that
 // passes it, and its strings belong to the module's string manager; this copy holds plain wide
@@ -30,4 +30,4 @@ struct DeviceRecord {
     }
 };
 
-}  // namespace host
+}  // namespace devicescan::host

@@ -1,12 +1,12 @@
-#include "EventPrinter.h"
+#include "host/EventPrinter.h"
 
 #include <utility>
 
-#include "JsonLine.h"
-#include "SystemMessage.h"
-#include "Utf8.h"
+#include "host/JsonLine.h"
+#include "host/SystemMessage.h"
+#include "sdk/Utf8.h"
 
-namespace host {
+namespace devicescan::host {
 
 namespace {
 
@@ -171,4 +171,4 @@ void EventPrinter::Trace(std::wstring_view text) const {
     }
 }
 
-}  // namespace host
+}  // namespace devicescan::host

@@ -4,11 +4,11 @@
 #include <string>
 #include <string_view>
 
-#include "DeviceRecord.h"
-#include "OutputQueue.h"
-#include "ScanReport.h"
+#include "host/DeviceRecord.h"
+#include "host/OutputQueue.h"
+#include "host/ScanReport.h"
 
-namespace host {
+namespace devicescan::host {
 
 // Turns what the host sees into output lines: readable text or one JSON object per line on
 // stdout, diagnostics on stderr. Formatting is all it does; the finished line goes to the
@@ -50,4 +50,4 @@ class EventPrinter {
     bool verbose;
 };
 
-}  // namespace host
+}  // namespace devicescan::host

@@ -1,6 +1,6 @@
 #pragma once
 
-namespace host {
+namespace devicescan::host {
 
 // The process exit codes, one per class of failure, so that a script can tell what went wrong
 // without reading the messages. Documented in README.md.
@@ -16,4 +16,4 @@ enum class ExitCode : int {
     kStartFailed = 8,      // IServPlugin::Start returned a code other than 0
 };
 
-}  // namespace host
+}  // namespace devicescan::host

@@ -1,21 +1,21 @@
-#include "HostApp.h"
+#include "host/HostApp.h"
 
 #include <windows.h>
 
 #include <utility>
 
-#include "ComponentManager.h"
-#include "HostListener.h"
-#include "ModuleLoader.h"
-#include "ProducerPlugin.h"
-#include "ServiceHost.h"
-#include "ServiceSession.h"
-#include "StdinWatcher.h"
-#include "SystemMessage.h"
-#include "Utf8.h"
-#include "VolumeScanner.h"
+#include "host/ComponentManager.h"
+#include "host/HostListener.h"
+#include "host/ModuleLoader.h"
+#include "host/ProducerPlugin.h"
+#include "host/ServiceHost.h"
+#include "host/ServiceSession.h"
+#include "host/StdinWatcher.h"
+#include "host/SystemMessage.h"
+#include "host/VolumeScanner.h"
+#include "sdk/Utf8.h"
 
-namespace host {
+namespace devicescan::host {
 
 namespace {
 
@@ -141,4 +141,4 @@ StopSignal::Reason HostApp::WaitForStop() {
     }
 }
 
-}  // namespace host
+}  // namespace devicescan::host

@@ -3,14 +3,14 @@
 #include <memory>
 #include <string>
 
-#include "EventPrinter.h"
-#include "ExitCode.h"
-#include "HostOptions.h"
-#include "LineWriter.h"
-#include "OutputQueue.h"
-#include "StopSignal.h"
+#include "host/EventPrinter.h"
+#include "host/ExitCode.h"
+#include "host/HostOptions.h"
+#include "host/LineWriter.h"
+#include "host/OutputQueue.h"
+#include "host/StopSignal.h"
 
-namespace host {
+namespace devicescan::host {
 
 class HostListener;
 class ServiceHost;
@@ -50,4 +50,4 @@ class HostApp {
     StopSignal::Reason stopReason = StopSignal::Reason::kNone;
 };
 
-}  // namespace host
+}  // namespace devicescan::host

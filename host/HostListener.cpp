@@ -1,8 +1,8 @@
-#include "HostListener.h"
+#include "host/HostListener.h"
 
 #include <utility>
 
-namespace host {
+namespace devicescan::host {
 
 HostListener::HostListener(EventPrinter printer) : printer(std::move(printer)) {}
 
@@ -16,4 +16,4 @@ int HostListener::OnDeviceUnmounted(const qv::rnsdk::FileScan::IDeviceScanSP::De
     return 0;
 }
 
-}  // namespace host
+}  // namespace devicescan::host

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "EventPrinter.h"
-#include "IDeviceScanSP.h"
+#include "host/EventPrinter.h"
+#include "sdk/IDeviceScanSP.h"
 
-namespace host {
+namespace devicescan::host {
 
 // The listener the host registers with the service. Each notification copies the record and
 // queues its line; nothing here waits.
@@ -21,4 +21,4 @@ class HostListener final : public qv::rnsdk::FileScan::IDeviceScanSP::IEvents {
     EventPrinter printer;
 };
 
-}  // namespace host
+}  // namespace devicescan::host

@@ -1,8 +1,8 @@
-#include "HostOptions.h"
+#include "host/HostOptions.h"
 
 #include <limits>
 
-namespace host {
+namespace devicescan::host {
 
 namespace {
 
@@ -178,4 +178,4 @@ const wchar_t* HostOptions::Usage() {
            L"8 Start failed";
 }
 
-}  // namespace host
+}  // namespace devicescan::host

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace host {
+namespace devicescan::host {
 
 // The host's command line. Options take their value as the next argument or after "="
 // (--seconds 5, --seconds=5).
@@ -27,4 +27,4 @@ struct HostOptions {
     static const wchar_t* Usage();
 };
 
-}  // namespace host
+}  // namespace devicescan::host

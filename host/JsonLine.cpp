@@ -1,8 +1,8 @@
-#include "JsonLine.h"
+#include "host/JsonLine.h"
 
 #include <cstdio>
 
-namespace host {
+namespace devicescan::host {
 
 namespace {
 
@@ -67,4 +67,4 @@ JsonLine& JsonLine::Add(std::string_view name, std::uint64_t value) {
     return *this;
 }
 
-}  // namespace host
+}  // namespace devicescan::host

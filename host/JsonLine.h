@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace host {
+namespace devicescan::host {
 
 // Builds one JSON object on one line, fields in the order they are added. The text is plain
 // ASCII: every character outside printable ASCII is written as a \uXXXX escape (an unpaired
@@ -26,4 +26,4 @@ class JsonLine {
     std::string text = "{";
 };
 
-}  // namespace host
+}  // namespace devicescan::host

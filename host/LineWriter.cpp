@@ -1,10 +1,10 @@
-#include "LineWriter.h"
+#include "host/LineWriter.h"
 
 #include <string>
 
-#include "Utf8.h"
+#include "sdk/Utf8.h"
 
-namespace host {
+namespace devicescan::host {
 
 LineWriter::LineWriter(DWORD standardHandle) noexcept
     : handle(GetStdHandle(standardHandle)), console(false) {
@@ -27,4 +27,4 @@ void LineWriter::Write(std::string_view utf8Line) const {
     WriteFile(handle, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
-}  // namespace host
+}  // namespace devicescan::host

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-namespace host {
+namespace devicescan::host {
 
 // Writes whole lines to one of the process's standard handles, each with a single write, so that
 // a reader on a pipe sees every line as soon as it is written (nothing is buffered). A console
@@ -23,4 +23,4 @@ class LineWriter {
     bool console;
 };
 
-}  // namespace host
+}  // namespace devicescan::host

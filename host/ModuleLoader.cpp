@@ -1,10 +1,10 @@
-#include "ModuleLoader.h"
+#include "host/ModuleLoader.h"
 
-#include "FullPathName.h"
+#include "host/FullPathName.h"
 
-#include "ProcAddress.h"
+#include "sdk/ProcAddress.h"
 
-namespace host {
+namespace devicescan::host {
 
 namespace {
 
@@ -67,4 +67,4 @@ void ModuleLoader::Unload() noexcept {
     }
 }
 
-}  // namespace host
+}  // namespace devicescan::host

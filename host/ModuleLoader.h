@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <string>
 
-#include "InterfaceId.h"
+#include "sdk/InterfaceId.h"
 
-namespace host {
+namespace devicescan::host {
 
 // Loads the module DLL and resolves its two exports; unloads it when destroyed.
 //
@@ -44,4 +44,4 @@ class ModuleLoader {
     DestroyFunction destroy = nullptr;
 };
 
-}  // namespace host
+}  // namespace devicescan::host

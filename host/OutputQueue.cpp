@@ -1,9 +1,9 @@
-#include "OutputQueue.h"
+#include "host/OutputQueue.h"
 
 #include <mutex>
 #include <utility>
 
-namespace host {
+namespace devicescan::host {
 
 OutputQueue::OutputQueue() : ready(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
@@ -28,4 +28,4 @@ void OutputQueue::Drain(const LineWriter& out, const LineWriter& error) {
     }
 }
 
-}  // namespace host
+}  // namespace devicescan::host

@@ -3,11 +3,11 @@
 #include <deque>
 #include <string>
 
-#include "CriticalSection.h"
-#include "LineWriter.h"
-#include "UniqueHandle.h"
+#include "host/LineWriter.h"
+#include "sdk/CriticalSection.h"
+#include "sdk/UniqueHandle.h"
 
-namespace host {
+namespace devicescan::host {
 
 // The lines waiting to be written to stdout and stderr. Callbacks of the module (its window
 // thread) and the scanner's worker only append a finished line here and signal; the main thread
@@ -45,4 +45,4 @@ class OutputQueue {
     qv::UniqueHandle ready;
 };
 
-}  // namespace host
+}  // namespace devicescan::host

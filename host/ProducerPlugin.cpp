@@ -1,12 +1,12 @@
-#include "ProducerPlugin.h"
+#include "host/ProducerPlugin.h"
 
 #include <windows.h>
 
 #include <utility>
 
-#include "VolumeScanner.h"
+#include "host/VolumeScanner.h"
 
-namespace host {
+namespace devicescan::host {
 
 ProducerPlugin::ProducerPlugin(EventPrinter printer, VolumeScanner* scanner)
     : printer(std::move(printer)), scanner(scanner) {}
@@ -40,4 +40,4 @@ std::uint32_t ProducerPlugin::NotifyDeviceUnmounted(
     return 0;
 }
 
-}  // namespace host
+}  // namespace devicescan::host

@@ -2,10 +2,10 @@
 
 #include <cstdint>
 
-#include "EventPrinter.h"
-#include "IDeviceScanEventProducer.h"
+#include "host/EventPrinter.h"
+#include "sdk/IDeviceScanEventProducer.h"
 
-namespace host {
+namespace devicescan::host {
 
 class VolumeScanner;
 
@@ -30,4 +30,4 @@ class ProducerPlugin final : public qv::rnsdk::FileScan::IDeviceScanEventProduce
     VolumeScanner* scanner;
 };
 
-}  // namespace host
+}  // namespace devicescan::host

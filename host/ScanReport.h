@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-namespace host {
+namespace devicescan::host {
 
 // One step of the scan of a volume, as the scanner reports it.
 struct ScanReport {
@@ -20,4 +20,4 @@ struct ScanReport {
     std::uint32_t error = 0;                    // kFailed only: why the root could not be listed
 };
 
-}  // namespace host
+}  // namespace devicescan::host

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-#include "IServiceHost.h"
+#include "sdk/IServiceHost.h"
 
-namespace host {
+namespace devicescan::host {
 
 // The host process as the service sees it: the way to the component manager.
 class ServiceHost final : public qv::IServiceHost {
@@ -19,4 +19,4 @@ class ServiceHost final : public qv::IServiceHost {
     qv::IComponentManager* manager;
 };
 
-}  // namespace host
+}  // namespace devicescan::host

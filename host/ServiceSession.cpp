@@ -1,10 +1,10 @@
-#include "ServiceSession.h"
+#include "host/ServiceSession.h"
 
 #include <utility>
 
-#include "SystemMessage.h"
+#include "host/SystemMessage.h"
 
-namespace host {
+namespace devicescan::host {
 
 namespace {
 
@@ -110,4 +110,4 @@ void ServiceSession::Destroy() {
     deviceScan = nullptr;
 }
 
-}  // namespace host
+}  // namespace devicescan::host

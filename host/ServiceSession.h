@@ -3,13 +3,13 @@
 #include <cstdint>
 #include <string>
 
-#include "EventPrinter.h"
-#include "IDeviceScanSP.h"
-#include "IServPlugin.h"
-#include "IServiceHost.h"
-#include "ModuleLoader.h"
+#include "host/EventPrinter.h"
+#include "host/ModuleLoader.h"
+#include "sdk/IDeviceScanSP.h"
+#include "sdk/IServPlugin.h"
+#include "sdk/IServiceHost.h"
 
-namespace host {
+namespace devicescan::host {
 
 // One service object of the module and how far its life cycle has come. Shutdown (also run by
 // the destructor) undoes exactly what was done, in reverse: Stop after a successful Start,
@@ -49,4 +49,4 @@ class ServiceSession {
     bool started = false;
 };
 
-}  // namespace host
+}  // namespace devicescan::host

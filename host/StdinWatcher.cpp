@@ -1,11 +1,11 @@
-#include "StdinWatcher.h"
+#include "host/StdinWatcher.h"
 
 #include <cctype>
 
-#include "LineWriter.h"
-#include "StopSignal.h"
+#include "host/LineWriter.h"
+#include "host/StopSignal.h"
 
-namespace host {
+namespace devicescan::host {
 
 namespace {
 
@@ -111,4 +111,4 @@ StdinWatcher::~StdinWatcher() {
     }
 }
 
-}  // namespace host
+}  // namespace devicescan::host

@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "UniqueHandle.h"
+#include "sdk/UniqueHandle.h"
 
-namespace host {
+namespace devicescan::host {
 
 // Reads standard input on a thread of its own and turns it into stop requests: a line "quit"
 // stops the host with reason quit, the end of the input (a closed pipe, /dev/null, an empty
@@ -36,4 +36,4 @@ class StdinWatcher {
     qv::UniqueHandle reader;
 };
 
-}  // namespace host
+}  // namespace devicescan::host

@@ -1,6 +1,6 @@
-#include "StopSignal.h"
+#include "host/StopSignal.h"
 
-namespace host {
+namespace devicescan::host {
 
 namespace {
 
@@ -66,4 +66,4 @@ const wchar_t* StopSignal::Name(Reason why) noexcept {
     return L"none";
 }
 
-}  // namespace host
+}  // namespace devicescan::host

@@ -4,7 +4,7 @@
 
 #include <atomic>
 
-namespace host {
+namespace devicescan::host {
 
 // The request to stop the host, and why. The first request wins; later ones change nothing.
 // There is one per process and it is never destroyed, because the console control handler and
@@ -42,4 +42,4 @@ class StopSignal {
     std::atomic<Reason> reason{Reason::kNone};
 };
 
-}  // namespace host
+}  // namespace devicescan::host

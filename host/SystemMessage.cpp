@@ -1,8 +1,8 @@
-#include "SystemMessage.h"
+#include "host/SystemMessage.h"
 
 #include <windows.h>
 
-namespace host {
+namespace devicescan::host {
 
 namespace {
 
@@ -37,4 +37,4 @@ std::wstring DescribeError(std::uint32_t code, std::wstring_view subject) {
     return text;
 }
 
-}  // namespace host
+}  // namespace devicescan::host

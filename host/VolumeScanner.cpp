@@ -1,4 +1,4 @@
-#include "VolumeScanner.h"
+#include "host/VolumeScanner.h"
 
 #include <windows.h>
 
@@ -6,10 +6,10 @@
 #include <mutex>
 #include <utility>
 
-#include "CancelFlag.h"
-#include "CriticalSection.h"
+#include "host/CancelFlag.h"
+#include "sdk/CriticalSection.h"
 
-namespace host {
+namespace devicescan::host {
 
 namespace {
 
@@ -206,4 +206,4 @@ void VolumeScanner::Shutdown() {
     worker.Reset();
 }
 
-}  // namespace host
+}  // namespace devicescan::host

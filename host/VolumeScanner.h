@@ -3,11 +3,11 @@
 #include <memory>
 #include <string>
 
-#include "EventPrinter.h"
-#include "UniqueHandle.h"
-#include "VolumeWalker.h"
+#include "host/EventPrinter.h"
+#include "host/VolumeWalker.h"
+#include "sdk/UniqueHandle.h"
 
-namespace host {
+namespace devicescan::host {
 
 // Runs the on-demand scans of mounted volumes, one after another, on a worker thread of its own,
 // and reports each as "scan" events: started, progress, then finished, cancelled or failed.
@@ -42,4 +42,4 @@ class VolumeScanner {
     qv::UniqueHandle worker;
 };
 
-}  // namespace host
+}  // namespace devicescan::host

@@ -1,12 +1,12 @@
-#include "VolumeWalker.h"
+#include "host/VolumeWalker.h"
 
-#include "FullPathName.h"
+#include "host/FullPathName.h"
 
 #include <windows.h>
 
 #include <vector>
 
-namespace host {
+namespace devicescan::host {
 
 namespace {
 
@@ -122,4 +122,4 @@ VolumeWalker::Result VolumeWalker::Walk(const std::wstring& root, const CancelFl
     return result;
 }
 
-}  // namespace host
+}  // namespace devicescan::host

@@ -4,9 +4,9 @@
 #include <functional>
 #include <string>
 
-#include "CancelFlag.h"
+#include "host/CancelFlag.h"
 
-namespace host {
+namespace devicescan::host {
 
 // Walks a directory tree (a volume root such as E:\, or any directory) and counts what it finds:
 // files and their bytes, directories below the root, directories that could not be listed.
@@ -47,4 +47,4 @@ class VolumeWalker {
     std::uint32_t pauseMs;
 };
 
-}  // namespace host
+}  // namespace devicescan::host

@@ -3,13 +3,14 @@
 #include <string>
 #include <vector>
 
-#include "ExitCode.h"
-#include "HostApp.h"
-#include "HostOptions.h"
-#include "LineWriter.h"
-#include "Utf8.h"
+#include "host/ExitCode.h"
+#include "host/HostApp.h"
+#include "host/HostOptions.h"
+#include "host/LineWriter.h"
+#include "sdk/Utf8.h"
 
 int wmain(int argc, wchar_t** argv) {
+    namespace host = devicescan::host;
     const std::vector<std::wstring> args(argv + 1, argv + argc);
     std::wstring problem;
     const auto options = host::HostOptions::Parse(args, problem);

@@ -1,4 +1,4 @@
-#include "LineBuffer.h"
+#include "log/LineBuffer.h"
 
 #include <cstring>
 

@@ -1,8 +1,8 @@
-#include "LineFormat.h"
+#include "log/LineFormat.h"
 
 #include <algorithm>
 
-#include "LogApi.h"
+#include "log/LogApi.h"
 
 namespace logdll {
 namespace {

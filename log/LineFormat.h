@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "LineBuffer.h"
+#include "log/LineBuffer.h"
 
 namespace logdll {
 

@@ -3,8 +3,8 @@
 
 #include <new>
 
-#include "LogApi.h"
-#include "Logger.h"
+#include "log/LogApi.h"
+#include "log/Logger.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "LogFile.h"
+#include "log/LogFile.h"
 
 #include <algorithm>
 

@@ -1,13 +1,13 @@
-#include "Logger.h"
+#include "log/Logger.h"
 
 #include <algorithm>
 #include <cwchar>
 #include <mutex>
 
-#include "LineBuffer.h"
-#include "LineFormat.h"
-#include "RecordText.h"
-#include "Utf8.h"
+#include "log/LineBuffer.h"
+#include "log/LineFormat.h"
+#include "log/RecordText.h"
+#include "sdk/Utf8.h"
 
 namespace logdll {
 namespace {

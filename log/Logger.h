@@ -9,11 +9,11 @@
 #include <string_view>
 #include <vector>
 
-#include "LogFile.h"
-#include "Settings.h"
-#include "SettingsFile.h"
-#include "SrwLock.h"
-#include "ThreadDepth.h"
+#include "log/LogFile.h"
+#include "log/Settings.h"
+#include "log/SettingsFile.h"
+#include "log/SrwLock.h"
+#include "log/ThreadDepth.h"
 
 namespace logdll {
 

@@ -1,4 +1,4 @@
-#include "RecordText.h"
+#include "log/RecordText.h"
 
 #include <cstdio>
 #include <cwchar>

@@ -1,4 +1,4 @@
-#include "Settings.h"
+#include "log/Settings.h"
 
 #include <windows.h>
 
@@ -6,7 +6,7 @@
 #include <limits>
 #include <optional>
 
-#include "Utf8.h"
+#include "sdk/Utf8.h"
 
 namespace logdll {
 namespace {

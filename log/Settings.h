@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "LogApi.h"
+#include "log/LogApi.h"
 
 namespace logdll {
 

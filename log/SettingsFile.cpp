@@ -1,4 +1,4 @@
-#include "SettingsFile.h"
+#include "log/SettingsFile.h"
 
 namespace logdll {
 namespace {

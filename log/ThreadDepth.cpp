@@ -1,4 +1,4 @@
-#include "ThreadDepth.h"
+#include "log/ThreadDepth.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,8 +1,8 @@
-#include "Arguments.h"
+#include "tools/Arguments.h"
 
 #include <dbt.h>
 
-namespace qv::tools {
+namespace devicescan::tools {
 
 namespace {
 
@@ -144,4 +144,4 @@ std::optional<WPARAM> ParseDeviceEvent(std::wstring_view text) {
     return ParseNumber(text);
 }
 
-}  // namespace qv::tools
+}  // namespace devicescan::tools

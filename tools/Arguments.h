@@ -5,7 +5,7 @@
 #include <optional>
 #include <string_view>
 
-namespace qv::tools {
+namespace devicescan::tools {
 
 // The values the command line names: drive letters, drive types, unit masks, event codes.
 
@@ -32,4 +32,4 @@ inline DWORD UnitMaskOf(wchar_t letter) {
     return DWORD{1} << (letter - L'A');
 }
 
-}  // namespace qv::tools
+}  // namespace devicescan::tools

@@ -1,8 +1,8 @@
-#include "DeviceChangeBroadcast.h"
+#include "tools/DeviceChangeBroadcast.h"
 
 #include <dbt.h>
 
-namespace qv::tools {
+namespace devicescan::tools {
 
 DWORD BroadcastDeviceChange(const DeviceChange& change) {
     if (change.withHeader && (change.event & 0x8000) == 0) {
@@ -29,4 +29,4 @@ DWORD BroadcastDeviceChange(const DeviceChange& change) {
     return error != ERROR_SUCCESS ? error : ERROR_GEN_FAILURE;
 }
 
-}  // namespace qv::tools
+}  // namespace devicescan::tools

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-namespace qv::tools {
+namespace devicescan::tools {
 
 // One WM_DEVICECHANGE notification as the system sends it for volumes.
 struct DeviceChange {
@@ -20,4 +20,4 @@ struct DeviceChange {
 // ones the system copies), so other events must go without one: ERROR_INVALID_PARAMETER.
 DWORD BroadcastDeviceChange(const DeviceChange& change);
 
-}  // namespace qv::tools
+}  // namespace devicescan::tools

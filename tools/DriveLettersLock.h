@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include "UniqueHandle.h"
+#include "sdk/UniqueHandle.h"
 
-namespace qv::tools {
+namespace devicescan::tools {
 
 // A machine-wide mutex held while the tool looks at a letter and then defines or removes it, so
 // that two tools started at once never both find a letter free and plug it. Threads: the owning
@@ -36,8 +36,8 @@ class DriveLettersLock {
     }
 
   private:
-    UniqueHandle mutex;
+    qv::UniqueHandle mutex;
     bool held = false;
 };
 
-}  // namespace qv::tools
+}  // namespace devicescan::tools

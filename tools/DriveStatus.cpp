@@ -1,13 +1,13 @@
-#include "DriveStatus.h"
+#include "tools/DriveStatus.h"
 
 #include <winioctl.h>
 #include <winnetwk.h>
 
-#include "Arguments.h"
-#include "Text.h"
-#include "UniqueHandle.h"
+#include "sdk/UniqueHandle.h"
+#include "tools/Arguments.h"
+#include "tools/Text.h"
 
-namespace qv::tools {
+namespace devicescan::tools {
 
 namespace {
 
@@ -24,7 +24,7 @@ void ProbeSpace(const std::wstring& root, DriveStatus& status) {
 
 void ProbeHotplug(wchar_t letter, DriveStatus& status) {
     const std::wstring device = std::wstring(L"\\\\.\\") + letter + L':';
-    UniqueHandle volume(
+    qv::UniqueHandle volume(
         CreateFileW(device.c_str(), 0, 0, nullptr, OPEN_EXISTING, FILE_FLAG_NO_BUFFERING, nullptr));
     if (!volume.IsValid()) {
         status.hotplugError = GetLastError();
@@ -88,4 +88,4 @@ std::string FormatDriveStatus(const DriveStatus& status) {
     return text;
 }
 
-}  // namespace qv::tools
+}  // namespace devicescan::tools

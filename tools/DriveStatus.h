@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace qv::tools {
+namespace devicescan::tools {
 
 // What the probes of a device-scanning service see of one drive letter: the same calls, made the
 // same way, with every failure kept as its Win32 code.
@@ -32,4 +32,4 @@ DriveStatus ProbeDrive(wchar_t letter);
 // One "name: value" line per probe, as the status command prints them.
 std::string FormatDriveStatus(const DriveStatus& status);
 
-}  // namespace qv::tools
+}  // namespace devicescan::tools

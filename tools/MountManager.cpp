@@ -1,4 +1,4 @@
-#include "MountManager.h"
+#include "tools/MountManager.h"
 
 #include <winioctl.h>
 
@@ -6,9 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "UniqueHandle.h"
+#include "sdk/UniqueHandle.h"
 
-namespace qv::tools {
+namespace devicescan::tools {
 
 namespace {
 
@@ -50,9 +50,9 @@ DWORD SendRequest(const std::vector<std::byte>& request) {
     if (request.size() > 0xFFFF) {
         return ERROR_FILENAME_EXCED_RANGE;  // offsets in the request are 16-bit
     }
-    UniqueHandle manager(CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                     nullptr));
+    qv::UniqueHandle manager(CreateFileW(L"\\\\.\\MountPointManager", GENERIC_READ | GENERIC_WRITE,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                         0, nullptr));
     if (!manager.IsValid()) {
         return GetLastError();
     }
@@ -77,4 +77,4 @@ DWORD RemoveUnixDrive(wchar_t letter) {
     return SendRequest(BuildRequest(letter, DRIVE_NO_ROOT_DIR, {}));
 }
 
-}  // namespace qv::tools
+}  // namespace devicescan::tools

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-namespace qv::tools {
+namespace devicescan::tools {
 
 // Defines and removes drive letters at run time through Wine's mount manager device, as Wine
 // itself does when a disc or a stick appears. Each call opens the device for its own use and
@@ -19,4 +19,4 @@ DWORD DefineUnixDrive(wchar_t letter, UINT driveType, std::string_view unixPath)
 // Removes the letter's definition; succeeds also when the letter was not defined.
 DWORD RemoveUnixDrive(wchar_t letter);
 
-}  // namespace qv::tools
+}  // namespace devicescan::tools

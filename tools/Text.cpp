@@ -1,6 +1,6 @@
-#include "Text.h"
+#include "tools/Text.h"
 
-namespace qv::tools {
+namespace devicescan::tools {
 
 std::optional<std::string> ToUtf8(std::wstring_view text) {
     if (text.empty()) {
@@ -35,4 +35,4 @@ std::string DescribeError(DWORD code) {
     return described;
 }
 
-}  // namespace qv::tools
+}  // namespace devicescan::tools

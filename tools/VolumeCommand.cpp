@@ -1,4 +1,4 @@
-#include "VolumeCommand.h"
+#include "tools/VolumeCommand.h"
 
 #include <windows.h>
 
@@ -8,14 +8,14 @@
 #include <optional>
 #include <string>
 
-#include "Arguments.h"
-#include "DeviceChangeBroadcast.h"
-#include "DriveLettersLock.h"
-#include "DriveStatus.h"
-#include "MountManager.h"
-#include "Text.h"
+#include "tools/Arguments.h"
+#include "tools/DeviceChangeBroadcast.h"
+#include "tools/DriveLettersLock.h"
+#include "tools/DriveStatus.h"
+#include "tools/MountManager.h"
+#include "tools/Text.h"
 
-namespace qv::tools {
+namespace devicescan::tools {
 
 namespace {
 
@@ -333,4 +333,4 @@ int RunVolumeCommand(const std::vector<std::wstring_view>& arguments) {
     return Fail(kExitBadCommandLine, "unknown command " + Narrow(command));
 }
 
-}  // namespace qv::tools
+}  // namespace devicescan::tools

@@ -3,7 +3,7 @@
 #include <string_view>
 #include <vector>
 
-namespace qv::tools {
+namespace devicescan::tools {
 
 // The tool's exit codes.
 enum ExitCode : int {
@@ -17,4 +17,4 @@ enum ExitCode : int {
 // Runs one command line (the arguments after the program name), reporting on stdout and stderr.
 int RunVolumeCommand(const std::vector<std::wstring_view>& arguments);
 
-}  // namespace qv::tools
+}  // namespace devicescan::tools

@@ -6,12 +6,12 @@
 #include <cstdio>
 #include <vector>
 
-#include "VolumeCommand.h"
+#include "tools/VolumeCommand.h"
 
 int wmain(int argc, wchar_t** argv) {
     // Plain "\n" line ends: the reports are read by Unix shell scripts.
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
     std::vector<std::wstring_view> arguments(argv + 1, argv + argc);
-    return qv::tools::RunVolumeCommand(arguments);
+    return devicescan::tools::RunVolumeCommand(arguments);
 }

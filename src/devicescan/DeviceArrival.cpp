@@ -6,14 +6,14 @@
 #include <mutex>
 #include <string>
 
-#include "DeviceRecord.h"
-#include "DeviceScanSP.h"
-#include "FixedStringT.h"
-#include "LogMessage.h"
-#include "Platform.h"
-#include "Severity.h"
-#include "TraceScope.h"
-#include "Utils.h"
+#include "devicescan/DeviceScanSP.h"
+#include "devicescan/FreshDeviceRecord.h"
+#include "devicescan/Platform.h"
+#include "devicescan/Utils.h"
+#include "logging/LogMessage.h"
+#include "logging/Severity.h"
+#include "logging/TraceScope.h"
+#include "sdk/FixedStringT.h"
 
 using logging::LOG_ERROR;
 using logging::LOG_INFO;

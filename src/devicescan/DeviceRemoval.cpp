@@ -2,11 +2,11 @@
 // mounted, announces the removal with the record stored at mount time. Runs on the window thread.
 #include <mutex>
 
-#include "DeviceRecord.h"
-#include "DeviceScanSP.h"
-#include "LogMessage.h"
-#include "Severity.h"
-#include "TraceScope.h"
+#include "devicescan/DeviceScanSP.h"
+#include "devicescan/FreshDeviceRecord.h"
+#include "logging/LogMessage.h"
+#include "logging/Severity.h"
+#include "logging/TraceScope.h"
 
 using logging::LOG_INFO;
 using logging::LogMessage;

@@ -1,8 +1,8 @@
 // Declares the service object to the exports: registered while devicescan.dll loads, unregistered
 // while it unloads.
-#include "DeviceScanSP.h"
-#include "ExportedObjectDeclaration.h"
-#include "StringT.h"
+#include "devicescan/DeviceScanSP.h"
+#include "module/ExportedObjectDeclaration.h"
+#include "sdk/StringT.h"
 
 namespace {
 

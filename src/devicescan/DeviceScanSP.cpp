@@ -1,10 +1,10 @@
-#include "DeviceScanSP.h"
+#include "devicescan/DeviceScanSP.h"
 
-#include "LogMessage.h"
-#include "Platform.h"
-#include "ResultCodes.h"
-#include "Severity.h"
-#include "TraceScope.h"
+#include "devicescan/Platform.h"
+#include "logging/LogMessage.h"
+#include "logging/Severity.h"
+#include "logging/TraceScope.h"
+#include "sdk/ResultCodes.h"
 
 using logging::LOG_ERROR;
 using logging::LOG_INFO;

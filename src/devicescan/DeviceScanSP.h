@@ -5,17 +5,17 @@
 #include <atomic>
 #include <cstdint>
 
-#include "CriticalSection.h"
-#include "Event.h"
-#include "IDeviceScanEventProducer.h"
-#include "IDeviceScanSP.h"
-#include "IServPlugin.h"
-#include "LogRef.h"
-#include "Map.h"
-#include "MemberFunction_1_args.h"
-#include "ServPlugin.h"
-#include "StringT.h"
-#include "SynchronyzedObjectContainer.h"
+#include "devicescan/ServPlugin.h"
+#include "logging/LogRef.h"
+#include "sdk/CriticalSection.h"
+#include "sdk/Event.h"
+#include "sdk/IDeviceScanEventProducer.h"
+#include "sdk/IDeviceScanSP.h"
+#include "sdk/IServPlugin.h"
+#include "sdk/Map.h"
+#include "sdk/MemberFunction_1_args.h"
+#include "sdk/StringT.h"
+#include "sdk/SynchronyzedObjectContainer.h"
 
 // The device-scan service: watches the machine for storage volumes that arrive or leave and tells
 // the producer plugin and every registered listener about each mount and removal.

@@ -1,13 +1,13 @@
 // The window thread of DeviceScanSP and its invisible window: everything here runs on that thread.
 #include <windows.h>
 
-#include "DeviceScanSP.h"
-#include "LogMessage.h"
-#include "LogRef.h"
-#include "ResultCodes.h"
-#include "Severity.h"
-#include "StringT.h"
-#include "TraceScope.h"
+#include "devicescan/DeviceScanSP.h"
+#include "logging/LogMessage.h"
+#include "logging/LogRef.h"
+#include "logging/Severity.h"
+#include "logging/TraceScope.h"
+#include "sdk/ResultCodes.h"
+#include "sdk/StringT.h"
 
 using logging::LOG_ERROR;
 using logging::LOG_INFO;

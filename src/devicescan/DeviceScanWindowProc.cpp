@@ -3,10 +3,10 @@
 #include <windows.h>
 #include <dbt.h>
 
-#include "DeviceScanSP.h"
-#include "LogMessage.h"
-#include "Severity.h"
-#include "ThreadErrorModeGuard.h"
+#include "devicescan/DeviceScanSP.h"
+#include "devicescan/ThreadErrorModeGuard.h"
+#include "logging/LogMessage.h"
+#include "logging/Severity.h"
 
 using logging::LOG_ERROR;
 using logging::LOG_INFO;

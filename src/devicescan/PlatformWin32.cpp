@@ -1,8 +1,8 @@
 #include <windows.h>
 #include <winnetwk.h>
 
-#include "Platform.h"
-#include "ProcAddress.h"
+#include "devicescan/Platform.h"
+#include "sdk/ProcAddress.h"
 
 namespace platform {
 

@@ -2,11 +2,11 @@
 
 #include <cstdint>
 
-#include "IComponentManager.h"
-#include "IDeviceScanEventProducer.h"
-#include "LogMessage.h"
-#include "Severity.h"
-#include "StringT.h"
+#include "logging/LogMessage.h"
+#include "logging/Severity.h"
+#include "sdk/IComponentManager.h"
+#include "sdk/IDeviceScanEventProducer.h"
+#include "sdk/StringT.h"
 
 // The name under which ServPlugin<T> writes its log records.
 template <typename T>

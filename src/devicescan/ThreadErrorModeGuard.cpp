@@ -1,7 +1,7 @@
-#include "ThreadErrorModeGuard.h"
+#include "devicescan/ThreadErrorModeGuard.h"
 
-#include "Platform.h"
-#include "Utils.h"
+#include "devicescan/Platform.h"
+#include "devicescan/Utils.h"
 
 ThreadErrorModeGuard::ThreadErrorModeGuard() {
     if (!utils::IsOsVersionAtLeast61()) {

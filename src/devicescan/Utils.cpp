@@ -1,4 +1,4 @@
-#include "Utils.h"
+#include "devicescan/Utils.h"
 
 #include <windows.h>
 #include <shlwapi.h>
@@ -7,9 +7,9 @@
 #include <atomic>
 #include <cstdint>
 
-#include "LogMessage.h"
-#include "Platform.h"
-#include "Severity.h"
+#include "devicescan/Platform.h"
+#include "logging/LogMessage.h"
+#include "logging/Severity.h"
 
 namespace utils {
 namespace {

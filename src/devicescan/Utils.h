@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "StringT.h"
+#include "sdk/StringT.h"
 
 // Platform probes of the device code. All run on the window thread.
 namespace utils {

@@ -1,11 +1,11 @@
-#include "CLogDLL.h"
+#include "logging/CLogDLL.h"
 
 #include <cwchar>
 #include <memory>
 #include <new>
 
-#include "ModuleHandle.h"
-#include "ProcAddress.h"
+#include "logging/ModuleHandle.h"
+#include "sdk/ProcAddress.h"
 
 namespace logging {
 namespace {

@@ -1,9 +1,9 @@
-#include "LogMessage.h"
+#include "logging/LogMessage.h"
 
 #include <cstdarg>
 
-#include "LogRef.h"
-#include "ModuleHandle.h"
+#include "logging/LogRef.h"
+#include "logging/ModuleHandle.h"
 
 namespace logging {
 

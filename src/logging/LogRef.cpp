@@ -1,10 +1,10 @@
-#include "LogRef.h"
+#include "logging/LogRef.h"
 
 #include <atomic>
 #include <mutex>
 #include <new>
 
-#include "SpinLock.h"
+#include "sdk/SpinLock.h"
 
 namespace logging {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "CLogDLL.h"
+#include "logging/CLogDLL.h"
 
 namespace logging {
 

@@ -1,4 +1,4 @@
-#include "TraceScope.h"
+#include "logging/TraceScope.h"
 
 #include <windows.h>
 // After windows.h: the multimedia timer (timeGetTime), which WIN32_LEAN_AND_MEAN leaves out.
@@ -6,9 +6,9 @@
 
 #include <cwchar>
 
-#include "LogRef.h"
-#include "ModuleHandle.h"
-#include "Severity.h"
+#include "logging/LogRef.h"
+#include "logging/ModuleHandle.h"
+#include "logging/Severity.h"
 
 namespace logging {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "IObjectConstructor.h"
-#include "RegistryHold.h"
+#include "module/RegistryHold.h"
+#include "sdk/IObjectConstructor.h"
 
 namespace qv::module {
 

@@ -1,7 +1,7 @@
-#include "Exports.h"
+#include "module/Exports.h"
 
-#include "RegistryHold.h"
-#include "ResultCodes.h"
+#include "module/RegistryHold.h"
+#include "sdk/ResultCodes.h"
 
 namespace {
 

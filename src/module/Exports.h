@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "InterfaceId.h"
+#include "sdk/InterfaceId.h"
 
 // The module's two exported functions, with plain C names (see devicescan.def).
 extern "C" {

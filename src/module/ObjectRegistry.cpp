@@ -1,8 +1,8 @@
-#include "ObjectRegistry.h"
+#include "module/ObjectRegistry.h"
 
 #include <mutex>
 
-#include "SpinLock.h"
+#include "sdk/SpinLock.h"
 
 namespace qv::module {
 namespace {

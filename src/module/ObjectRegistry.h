@@ -4,8 +4,8 @@
 #include <map>
 #include <string>
 
-#include "CriticalSection.h"
-#include "IObjectConstructor.h"
+#include "sdk/CriticalSection.h"
+#include "sdk/IObjectConstructor.h"
 
 namespace qv::module {
 

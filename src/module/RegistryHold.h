@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "ObjectRegistry.h"
+#include "module/ObjectRegistry.h"
 
 namespace qv::module {
 

@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-#include "FatalError.h"
-#include "ISyncRWLock.h"
-#include "ReaderDepths.h"
+#include "sdk/FatalError.h"
+#include "sdk/ISyncRWLock.h"
+#include "sdk/ReaderDepths.h"
 
 namespace qv {
 

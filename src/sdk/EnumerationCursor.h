@@ -1,6 +1,6 @@
 #pragma once
 
-#include "SynchronyzedObjectContainer.h"
+#include "sdk/SynchronyzedObjectContainer.h"
 
 namespace qv {
 

@@ -2,8 +2,8 @@
 
 #include <new>
 
-#include "MemberFunction_1_args.h"
-#include "SynchronyzedObjectContainer.h"
+#include "sdk/MemberFunction_1_args.h"
+#include "sdk/SynchronyzedObjectContainer.h"
 
 namespace qv {
 

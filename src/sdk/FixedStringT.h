@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "StringT.h"
+#include "sdk/StringT.h"
 
 namespace qv {
 

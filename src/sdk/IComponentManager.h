@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "InterfaceId.h"
+#include "sdk/InterfaceId.h"
 
 namespace qv {
 

@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "IDeviceScanSP.h"
-#include "InterfaceId.h"
+#include "sdk/IDeviceScanSP.h"
+#include "sdk/InterfaceId.h"
 
 namespace qv::rnsdk::FileScan {
 

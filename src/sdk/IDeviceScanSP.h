@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "InterfaceId.h"
-#include "StringT.h"
+#include "sdk/InterfaceId.h"
+#include "sdk/StringT.h"
 
 namespace qv::rnsdk::FileScan {
 

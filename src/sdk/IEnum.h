@@ -1,6 +1,6 @@
 #pragma once
 
-#include "IConstEnum.h"
+#include "sdk/IConstEnum.h"
 
 namespace qv {
 

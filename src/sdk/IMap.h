@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "IConstEnum.h"
-#include "IEnum.h"
+#include "sdk/IConstEnum.h"
+#include "sdk/IEnum.h"
 
 namespace qv {
 

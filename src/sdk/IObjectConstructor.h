@@ -1,6 +1,6 @@
 #pragma once
 
-#include "IQvBaseInterface.h"
+#include "sdk/IQvBaseInterface.h"
 
 namespace qv {
 

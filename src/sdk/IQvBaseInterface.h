@@ -1,6 +1,6 @@
 #pragma once
 
-#include "InterfaceId.h"
+#include "sdk/InterfaceId.h"
 
 namespace qv {
 

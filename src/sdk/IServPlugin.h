@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "IQvBaseInterface.h"
-#include "IServiceHost.h"
+#include "sdk/IQvBaseInterface.h"
+#include "sdk/IServiceHost.h"
 
 namespace qv {
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "IComponentManager.h"
+#include "sdk/IComponentManager.h"
 
 namespace qv {
 

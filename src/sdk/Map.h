@@ -5,11 +5,11 @@
 #include <unordered_map>
 #include <utility>
 
-#include "IConstEnum.h"
-#include "IEnum.h"
-#include "IMap.h"
-#include "MapKeyTraits.h"
-#include "ResultCodes.h"
+#include "sdk/IConstEnum.h"
+#include "sdk/IEnum.h"
+#include "sdk/IMap.h"
+#include "sdk/MapKeyTraits.h"
+#include "sdk/ResultCodes.h"
 
 namespace qv {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "EnumerationCursor.h"
+#include "sdk/EnumerationCursor.h"
 
 namespace qv {
 

@@ -6,7 +6,7 @@
 #include <map>
 #include <new>
 
-#include "FatalError.h"
+#include "sdk/FatalError.h"
 
 namespace qv {
 

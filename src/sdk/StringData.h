@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "IMemMgr.h"
+#include "sdk/IMemMgr.h"
 
 namespace qv {
 

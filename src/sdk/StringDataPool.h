@@ -5,7 +5,7 @@
 #include <atomic>
 #include <new>
 
-#include "StringData.h"
+#include "sdk/StringData.h"
 
 namespace qv {
 

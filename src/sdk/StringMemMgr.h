@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "IMemMgr.h"
+#include "sdk/IMemMgr.h"
 
 namespace qv {
 

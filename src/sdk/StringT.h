@@ -6,11 +6,11 @@
 #include <cstring>
 #include <new>
 
-#include "ChTraitsCRT.h"
-#include "FatalError.h"
-#include "StringData.h"
-#include "StringDataPool.h"
-#include "StringMemMgr.h"
+#include "sdk/ChTraitsCRT.h"
+#include "sdk/FatalError.h"
+#include "sdk/StringData.h"
+#include "sdk/StringDataPool.h"
+#include "sdk/StringMemMgr.h"
 
 namespace qv {
 

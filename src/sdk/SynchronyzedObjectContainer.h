@@ -5,8 +5,8 @@
 #include <new>
 #include <vector>
 
-#include "CSyncRWLock.h"
-#include "EventLockAdaptor.h"
+#include "sdk/CSyncRWLock.h"
+#include "sdk/EventLockAdaptor.h"
 
 namespace qv {
 

@@ -1,8 +1,8 @@
 // The service with a log.dll that fails in one way or another beside it (see CMakeLists.txt:
 // one folder per fault, the same tests in each). Whatever the logger does, the service starts,
 // announces every arrival and removal in order, and stops.
-#include "support/HandleCount.h"
-#include "support/ServiceFixture.h"
+#include "tests/unit/support/HandleCount.h"
+#include "tests/unit/support/ServiceFixture.h"
 
 namespace {
 

@@ -4,11 +4,13 @@
 
 #include <memory>
 
-#include "ComponentManager.h"
-#include "IServPlugin.h"
-#include "ProducerPlugin.h"
+#include "host/ComponentManager.h"
+#include "host/ProducerPlugin.h"
+#include "sdk/IServPlugin.h"
 
 namespace {
+
+namespace host = devicescan::host;
 
 using qv::rnsdk::FileScan::IDeviceScanEventProducer;
 

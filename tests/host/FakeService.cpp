@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "IDeviceScanEventProducer.h"
-#include "IDeviceScanSP.h"
-#include "IServPlugin.h"
+#include "sdk/IDeviceScanEventProducer.h"
+#include "sdk/IDeviceScanSP.h"
+#include "sdk/IServPlugin.h"
 
 namespace {
 

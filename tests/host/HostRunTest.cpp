@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "HostProcess.h"
-#include "Utf8.h"
+#include "sdk/Utf8.h"
+#include "tests/host/HostProcess.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <random>
 #include <thread>
 
-#include "support/HandleCount.h"
-#include "support/PrivateBytes.h"
-#include "support/ServiceFixture.h"
+#include "tests/unit/support/HandleCount.h"
+#include "tests/unit/support/PrivateBytes.h"
+#include "tests/unit/support/ServiceFixture.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "CSyncRWLock.h"
+#include "sdk/CSyncRWLock.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdint>
 
-#include "TestThreads.h"
+#include "tests/unit/TestThreads.h"
 
 namespace {
 

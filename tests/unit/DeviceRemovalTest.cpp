@@ -1,5 +1,5 @@
-#include "Severity.h"
-#include "support/ServiceFixture.h"
+#include "logging/Severity.h"
+#include "tests/unit/support/ServiceFixture.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 
 #include <set>
 
-#include "ResultCodes.h"
-#include "Severity.h"
-#include "support/ServiceFixture.h"
+#include "logging/Severity.h"
+#include "sdk/ResultCodes.h"
+#include "tests/unit/support/ServiceFixture.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "Event.h"
+#include "sdk/Event.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "IDeviceScanSP.h"
-#include "MemberFunction_1_args.h"
-#include "TestThreads.h"
+#include "sdk/IDeviceScanSP.h"
+#include "sdk/MemberFunction_1_args.h"
+#include "tests/unit/TestThreads.h"
 
 namespace {
 

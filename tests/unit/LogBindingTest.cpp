@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "ProcAddress.h"
+#include "sdk/ProcAddress.h"
 
 namespace {
 

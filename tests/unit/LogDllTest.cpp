@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "LogApi.h"
-#include "ProcAddress.h"
-#include "TestThreads.h"
-#include "support/HandleCount.h"
+#include "log/LogApi.h"
+#include "sdk/ProcAddress.h"
+#include "tests/unit/TestThreads.h"
+#include "tests/unit/support/HandleCount.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "Map.h"
+#include "sdk/Map.h"
 
 #include <gtest/gtest.h>
 
 #include <set>
 #include <string>
 
-#include "EnumPtr.h"
-#include "IDeviceScanSP.h"
-#include "ResultCodes.h"
+#include "sdk/EnumPtr.h"
+#include "sdk/IDeviceScanSP.h"
+#include "sdk/ResultCodes.h"
 
 namespace {
 

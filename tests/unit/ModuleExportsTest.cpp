@@ -6,13 +6,13 @@
 #include <cstring>
 #include <filesystem>
 
-#include "IDeviceScanEventProducer.h"
-#include "IDeviceScanSP.h"
-#include "IServPlugin.h"
-#include "ProcAddress.h"
-#include "ResultCodes.h"
-#include "support/HandleCount.h"
-#include "support/PrivateBytes.h"
+#include "sdk/IDeviceScanEventProducer.h"
+#include "sdk/IDeviceScanSP.h"
+#include "sdk/IServPlugin.h"
+#include "sdk/ProcAddress.h"
+#include "sdk/ResultCodes.h"
+#include "tests/unit/support/HandleCount.h"
+#include "tests/unit/support/PrivateBytes.h"
 
 namespace {
 

@@ -4,11 +4,11 @@
 #include <memory>
 #include <new>
 
-#include "ExportedObjectDeclaration.h"
-#include "Exports.h"
-#include "ObjectRegistry.h"
-#include "ResultCodes.h"
-#include "TestThreads.h"
+#include "module/ExportedObjectDeclaration.h"
+#include "module/Exports.h"
+#include "module/ObjectRegistry.h"
+#include "sdk/ResultCodes.h"
+#include "tests/unit/TestThreads.h"
 
 namespace {
 

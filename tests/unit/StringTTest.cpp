@@ -1,4 +1,4 @@
-#include "StringT.h"
+#include "sdk/StringT.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <cwchar>
 #include <string>
 
-#include "FixedStringT.h"
+#include "sdk/FixedStringT.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
 #include <atomic>
 #include <tuple>
 
-#include "FixedStringT.h"
-#include "Severity.h"
-#include "Utils.h"
-#include "support/ServiceFixture.h"
+#include "devicescan/Utils.h"
+#include "logging/Severity.h"
+#include "sdk/FixedStringT.h"
+#include "tests/unit/support/ServiceFixture.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include <new>
 #include <tuple>
 
-#include "Severity.h"
-#include "support/ServiceFixture.h"
+#include "logging/Severity.h"
+#include "tests/unit/support/ServiceFixture.h"
 
 namespace {
 

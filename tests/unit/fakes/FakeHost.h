@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "IComponentManager.h"
-#include "IDeviceScanEventProducer.h"
-#include "IDeviceScanSP.h"
-#include "IServiceHost.h"
+#include "sdk/IComponentManager.h"
+#include "sdk/IDeviceScanEventProducer.h"
+#include "sdk/IDeviceScanSP.h"
+#include "sdk/IServiceHost.h"
 
 // The host's side of the service for the tests. Announcements are recorded on the thread that
 // makes them and read by a test once that thread has finished with them (SendMessageW returned,

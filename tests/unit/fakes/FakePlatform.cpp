@@ -1,11 +1,11 @@
-#include "FakePlatform.h"
+#include "tests/unit/fakes/FakePlatform.h"
 
 #include <winnetwk.h>
 
 #include <cstring>
 
-#include "Platform.h"
-#include "ProcAddress.h"
+#include "devicescan/Platform.h"
+#include "sdk/ProcAddress.h"
 
 // The platform layer, answered from the script.
 namespace platform {

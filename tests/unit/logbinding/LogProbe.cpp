@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <stdexcept>
 
-#include "LogMessage.h"
-#include "LogRef.h"
-#include "Severity.h"
-#include "TraceScope.h"
+#include "logging/LogMessage.h"
+#include "logging/LogRef.h"
+#include "logging/Severity.h"
+#include "logging/TraceScope.h"
 
 namespace {
 

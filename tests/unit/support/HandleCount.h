@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "ProcAddress.h"
+#include "sdk/ProcAddress.h"
 
 namespace support {
 

@@ -13,11 +13,11 @@
 #include <thread>
 #include <vector>
 
-#include "DeviceScanSP.h"
-#include "LogRef.h"
-#include "ProcAddress.h"
-#include "fakes/FakeHost.h"
-#include "fakes/FakePlatform.h"
+#include "devicescan/DeviceScanSP.h"
+#include "logging/LogRef.h"
+#include "sdk/ProcAddress.h"
+#include "tests/unit/fakes/FakeHost.h"
+#include "tests/unit/fakes/FakePlatform.h"
 
 namespace support {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "IDeviceScanSP.h"
+#include "sdk/IDeviceScanSP.h"
 
 // A fresh device record as the handlers build it: nothing measured yet, both strings ready for
 // a drive root or a UNC name without growing.
