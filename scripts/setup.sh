@@ -9,11 +9,26 @@ ensure_build_tools() {
     [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
     command -v flock >/dev/null || missing+=(util-linux)
     [ ${#missing[@]} -eq 0 ] && return 0
-    echo "installing: ${missing[*]}"
+    install_packages "${missing[@]}"
+}
+
+# install_packages PACKAGE...: installs Debian packages without their recommendations.
+install_packages() {
+    echo "installing: $*"
     local sudo=""
     [ "$(id -u)" -eq 0 ] || sudo="sudo"
     $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+}
+
+# Installs what only the tests and benchmarks need: clamscan, the reference scanner that the
+# host's scans are compared with (it runs natively, with only the databases it is given), and
+# Python, which generates and compares their trees.
+ensure_test_tools() {
+    local missing=()
+    command -v clamscan >/dev/null || missing+=(clamav)
+    command -v python3 >/dev/null || missing+=(python3)
+    [ ${#missing[@]} -eq 0 ] || install_packages "${missing[@]}"
 }
 
 # Configures (once) and builds everything into build/.
