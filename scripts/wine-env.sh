@@ -50,3 +50,6 @@ wine_desktop_running() {
     return 1
 }
 wine_stop_server() { wineserver -k >/dev/null 2>&1 || true; }
+
+# wine_path UNIX_PATH: the same file as a Windows program of the prefix names it (Wine's Z: is /).
+wine_path() { printf 'Z:%s' "${1//\//\\}"; }

@@ -9,6 +9,7 @@
 set -euo pipefail
 scenario="$1"
 scripts="$(cd "$(dirname "$0")/../../scripts" && pwd)"
+. "$scripts/wine-env.sh"
 . "$scripts/volumes.sh"
 build="$VOLUMES_BUILD"
 if [ "$(id -u)" -ne 0 ]; then
@@ -214,6 +215,59 @@ scenario_cycles() {
     check_paired D $cycles
     check_paired K $cycles
     echo "cycles: $cycles plug/unplug cycles of two drives at once, every mount paired"
+}
+
+# detections LETTER: the (path, name) pairs of the letter's detection events, one a line, sorted;
+# paths as the JSON writes them (backslashes doubled).
+detections() {
+    grep -F "{\"event\":\"detection\",\"path\":\"$1:" "$work/out" |
+        sed -n 's/.*"path":"\([^"]*\)","name":"\([^"]*\)".*/\1 \2/p' | sort
+}
+
+# finished LETTER: waits for the summary of the letter's scan and prints it.
+finished() {
+    local summary="{\"event\":\"scan\",\"state\":\"finished\",\"path\":\"$1:"
+    wait_lines "$summary" 1 || fail "no scan summary for $1:"
+    grep -F -- "$summary" "$work/out"
+}
+
+# A stick with threats and a clean stick, both plugged under a host given a folder of
+# databases: detection events for exactly the threats, found by each hash type and by the
+# built-in test file, and none for the near misses beside them or for the clean stick.
+scenario_threats() {
+    volumes 16 2 P
+    volumes 4 3 Q
+    local stick="${DIRS[P]}" databases="$work/databases"
+    mkdir -p "$databases" "$stick/deep/down"
+    volume_add_eicar "$stick/eicar.com"
+    { cat "$stick/eicar.com" && printf '%60s' ''; } >"$stick/eicar-padded.com"
+    { cat "$stick/eicar.com" && printf '%61s' ''; } >"$stick/too-long.com"
+    { printf 'Note: ' && cat "$stick/eicar.com"; } >"$stick/quoted.txt"
+    head -c 5000 /dev/urandom >"$stick/deep/down/dropper.exe"
+    head -c 200000 /dev/urandom >"$stick/payload.bin"
+    head -c 3000 /dev/urandom >"$stick/wrong-size.bin"
+    printf '%s:5000:E2E.Md5.Dropper\n' "$(md5sum <"$stick/deep/down/dropper.exe" | cut -c1-32)" \
+        >"$databases/e2e.hdb"
+    {
+        printf '%s:*:E2E.Sha256.Payload:73\n' "$(sha256sum <"$stick/payload.bin" | cut -c1-64)"
+        printf '%s:3001:E2E.Sha1.WrongSize\n' "$(sha1sum <"$stick/wrong-size.bin" | cut -c1-40)"
+    } >"$databases/e2e.hsb"
+    host_start --db "$(wine_path "$databases")"
+    volume_plug "$stick" removable P >/dev/null
+    volume_plug "${DIRS[Q]}" removable Q >/dev/null
+    finished P | grep -qF '"threats":4' || fail "the summary of P: does not count 4 threats"
+    finished Q | grep -qF '"threats":0' || fail "the summary of Q: counts threats"
+    volume_unplug P >/dev/null
+    volume_unplug Q >/dev/null
+    host_quit
+    local expected
+    expected="$(printf '%s\n' 'P:\\deep\\down\\dropper.exe E2E.Md5.Dropper' \
+        'P:\\eicar-padded.com EICAR-Test-File' 'P:\\eicar.com EICAR-Test-File' \
+        'P:\\payload.bin E2E.Sha256.Payload' | sort)"
+    [ "$(detections P)" = "$expected" ] || fail "P: detections are not the planted ones:
+$(detections P)"
+    [ -z "$(detections Q)" ] || fail "the clean stick Q: has detections"
+    echo "threats: the 4 planted threats of P: found (MD5, SHA-256, the test file twice), no near miss"
 }
 
 "scenario_$scenario"
