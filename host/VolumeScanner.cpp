@@ -6,7 +6,7 @@
 #include <mutex>
 #include <utility>
 
-#include "host/CancelFlag.h"
+#include "scan/CancelFlag.h"
 #include "sdk/CriticalSection.h"
 
 namespace devicescan::host {
@@ -105,8 +105,8 @@ struct VolumeScanner::Shared {
 
     const EventPrinter printer;
     const VolumeWalker walker;
-    qv::UniqueHandle wake;  // auto-reset: a job was queued, or the worker is to end
-    CancelFlag cancel;      // the running job's
+    qv::UniqueHandle wake;    // auto-reset: a job was queued, or the worker is to end
+    scan::CancelFlag cancel;  // the running job's
 
     qv::CriticalSection scannerLock;  // guards everything below
     std::deque<std::wstring> jobs;

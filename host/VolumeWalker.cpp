@@ -1,6 +1,6 @@
 #include "host/VolumeWalker.h"
 
-#include "host/FullPathName.h"
+#include "scan/FullPathName.h"
 
 #include <windows.h>
 
@@ -50,7 +50,7 @@ std::wstring VolumeWalker::LongPathOf(const std::wstring& path) {
     if (path.rfind(L"\\\\?\\", 0) == 0) {
         return path;
     }
-    const std::optional<std::wstring> absolute = FullPathName(path);
+    const std::optional<std::wstring> absolute = scan::FullPathName(path);
     if (!absolute) {
         return path;
     }
@@ -64,7 +64,7 @@ std::wstring VolumeWalker::LongPathOf(const std::wstring& path) {
     return full;
 }
 
-VolumeWalker::Result VolumeWalker::Walk(const std::wstring& root, const CancelFlag& cancel,
+VolumeWalker::Result VolumeWalker::Walk(const std::wstring& root, const scan::CancelFlag& cancel,
                                         const ProgressCallback& progress) const {
     Result result;
     Counts& counts = result.counts;

@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "host/CancelFlag.h"
+#include "scan/CancelFlag.h"
 
 namespace devicescan::host {
 
@@ -35,7 +35,7 @@ class VolumeWalker {
     VolumeWalker(std::uint64_t progressEvery, std::uint32_t pauseMs) noexcept
         : progressEvery(progressEvery), pauseMs(pauseMs) {}
 
-    Result Walk(const std::wstring& root, const CancelFlag& cancel,
+    Result Walk(const std::wstring& root, const scan::CancelFlag& cancel,
                 const ProgressCallback& progress) const;
 
     // The form handed to the file system: absolute, with the \\?\ prefix that lifts the length
