@@ -1,6 +1,6 @@
 #include "scan/HashSignatureParser.h"
 
-#include <vector>
+#include <array>
 
 namespace devicescan::scan {
 
@@ -13,11 +13,25 @@ std::string_view WithoutCarriageReturn(std::string_view line) {
     return line;
 }
 
-std::vector<std::string_view> SplitFields(std::string_view line) {
-    std::vector<std::string_view> fields;
+// The fields of a line split at its colons. Only a line of 3 or 4 fields is valid, so the
+// fields past the fifth are counted but not kept: a million lines are split without an
+// allocation.
+struct Fields {
+    std::array<std::string_view, 5> text;
+    std::size_t count = 0;
+
+    std::string_view operator[](std::size_t index) const { return text[index]; }
+    std::size_t size() const { return count; }
+};
+
+Fields SplitFields(std::string_view line) {
+    Fields fields;
     for (;;) {
         const std::size_t colon = line.find(':');
-        fields.push_back(line.substr(0, colon));
+        if (fields.count < fields.text.size()) {
+            fields.text[fields.count] = line.substr(0, colon);
+        }
+        ++fields.count;
         if (colon == std::string_view::npos) {
             return fields;
         }
@@ -65,7 +79,7 @@ HashSignatureParser::Result HashSignatureParser::Parse(std::string_view line,
     if (line.find_first_not_of(" \t") == std::string_view::npos) {
         return Result::kNothing;
     }
-    const std::vector<std::string_view> fields = SplitFields(line);
+    const Fields fields = SplitFields(line);
     if (fields.size() < 3 || fields.size() > 4) {
         problem = "expected HASH:SIZE:NAME[:FLEVEL], found " + std::to_string(fields.size()) +
                   " field(s)";

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <unordered_map>
+#include <string_view>
 
 namespace devicescan::scan {
 
@@ -96,23 +96,74 @@ class Table {
 
 static_assert(sizeof(Record<32>) == 44);
 
+// Finds each distinct name's offset in the name pool while loading. An open-addressing table of
+// offsets into the pool itself: a database that gives each of a million signatures a name of
+// its own costs no allocation per name, and the table is dropped after loading.
+class NameIndex {
+  public:
+    // The offset of name in pool (each name there ends in '\0'), appending it when it is new.
+    std::uint32_t Intern(std::string& pool, std::string_view name) {
+        if ((count + 1) * 2 > slots.size()) {
+            Grow(pool);
+        }
+        std::uint32_t& slot = slots[FindSlot(pool, name)];
+        if (slot == 0) {
+            slot = static_cast<std::uint32_t>(pool.size()) + 1;
+            pool.append(name).push_back('\0');
+            ++count;
+        }
+        return slot - 1;
+    }
+    void Clear() {
+        slots = {};
+        count = 0;
+    }
+
+  private:
+    static std::size_t HashOf(std::string_view name) noexcept {
+        std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+        for (const char c : name) {
+            hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+        }
+        return static_cast<std::size_t>(hash ^ (hash >> 29));
+    }
+    static bool Holds(const std::string& pool, std::uint32_t slot, std::string_view name) {
+        const std::size_t offset = slot - 1;
+        return pool.compare(offset, name.size(), name) == 0 && pool[offset + name.size()] == '\0';
+    }
+    // The slot that holds name, or the empty one where it belongs.
+    std::size_t FindSlot(const std::string& pool, std::string_view name) const {
+        const std::size_t mask = slots.size() - 1;
+        std::size_t index = HashOf(name) & mask;
+        while (slots[index] != 0 && !Holds(pool, slots[index], name)) {
+            index = (index + 1) & mask;
+        }
+        return index;
+    }
+    void Grow(const std::string& pool) {
+        const std::vector<std::uint32_t> old = std::move(slots);
+        slots.assign(std::max<std::size_t>(1024, old.size() * 2), 0);
+        for (const std::uint32_t slot : old) {
+            if (slot != 0) {
+                slots[FindSlot(pool, pool.c_str() + slot - 1)] = slot;
+            }
+        }
+    }
+
+    std::vector<std::uint32_t> slots;  // offset + 1 in the pool; 0: empty
+    std::size_t count = 0;
+};
+
 }  // namespace
 
 struct SignatureDatabase::Tables {
     Table<16> md5;
     Table<20> sha1;
     Table<32> sha256;
-    std::string namePool;                                      // names, each ended by '\0'
-    std::unordered_map<std::string, std::uint32_t> nameIndex;  // loading only
+    std::string namePool;  // names, each ended by '\0'
+    NameIndex nameIndex;   // loading only
 
-    std::uint32_t Intern(const std::string& name) {
-        const auto [entry, added] =
-            nameIndex.try_emplace(name, static_cast<std::uint32_t>(namePool.size()));
-        if (added) {
-            namePool.append(name).push_back('\0');
-        }
-        return entry->second;
-    }
+    std::uint32_t Intern(const std::string& name) { return nameIndex.Intern(namePool, name); }
 
     std::string NameOf(std::uint32_t reference, const Digest& digest) const {
         const char* text = namePool.c_str() + (reference & ~kDerivedName);
@@ -158,7 +209,7 @@ void SignatureDatabase::Seal() {
     tables->md5.Seal();
     tables->sha1.Seal();
     tables->sha256.Seal();
-    tables->nameIndex = {};
+    tables->nameIndex.Clear();
     tables->namePool.shrink_to_fit();
 }
 
