@@ -1,0 +1,391 @@
+// The scanning engine against what bounds it on this machine: hashing the same bytes already in
+// memory with the same system hash (large files), listing the same tree with nothing else done
+// (small files whose sizes no signature has), and the load of a million signatures. Each goal
+// row says whether its goal is met. The trees and databases are written to temporary folders
+// first (from fixed seeds) and removed at the end; they are read from the file cache, as a scan
+// of a recently written stick would be.
+#include <windows.h>
+#include <bcrypt.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bench/Alternate.h"
+#include "bench/BenchRegistry.h"
+#include "scan/CancelFlag.h"
+#include "scan/DatabaseLoader.h"
+#include "scan/FolderScanner.h"
+#include "scan/SignatureDatabase.h"
+#include "tests/host/TempTree.h"
+
+namespace devicescan::bench {
+
+namespace {
+
+// How much each measurement handles; the quick run only checks that everything works.
+struct Workload {
+    int largeFiles;             // per volume
+    std::size_t largeFileSize;  // bytes
+    int smallFiles;
+    int signatures;
+};
+
+Workload WorkloadFor(Mode mode) {
+    if (mode == Mode::kQuick) {
+        return {2, 4u << 20, 400, 20000};
+    }
+    return {8, 64u << 20, 20000, 1000000};
+}
+
+double NowSeconds() {
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER now;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+template <typename Body>
+double SecondsOf(Body&& body) {
+    const double start = NowSeconds();
+    body();
+    return NowSeconds() - start;
+}
+
+// The processor time this thread has used, user and kernel. On a machine shared with other
+// work it tells how long a step would take alone, where the wall time also counts the waits.
+double ThreadCpuSeconds() {
+    FILETIME created;
+    FILETIME exited;
+    FILETIME kernel;
+    FILETIME user;
+    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
+    const auto seconds = [](const FILETIME& time) {
+        return static_cast<double>(std::uint64_t{time.dwHighDateTime} << 32 | time.dwLowDateTime) /
+               1e7;
+    };
+    return seconds(kernel) + seconds(user);
+}
+
+// The private memory committed in this process, from a walk of its address space (Wine answers
+// 0 for the process counters' private bytes).
+std::size_t CommittedPrivateBytes() {
+    std::size_t total = 0;
+    MEMORY_BASIC_INFORMATION region;
+    for (const char* address = nullptr;
+         VirtualQuery(address, &region, sizeof(region)) == sizeof(region);
+         address = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) {
+            total += region.RegionSize;
+        }
+    }
+    return total;
+}
+
+// Prints one goal row: ours against the peer, the ratio, the goal for the ratio and whether it
+// is met.
+void RatioGoal(const std::string& what, double ours, double peer, const char* unit, bool atMost,
+               double goal) {
+    const double ratio = ours / peer;
+    const bool met = atMost ? ratio <= goal : ratio >= goal;
+    std::printf("  %-62s %9.3f %-4s vs %9.3f %-4s ratio %5.2f  goal %s %.2f: %s\n", what.c_str(),
+                ours, unit, peer, unit, ratio, atMost ? "<=" : ">=", goal, met ? "met" : "MISSED");
+}
+
+// Prints one goal row for a value with a fixed upper bound.
+void LimitGoal(const std::string& what, double value, const char* unit, double limit) {
+    std::printf("  %-62s %9.3f %-4s goal <= %g %s: %s\n", what.c_str(), value, unit, limit, unit,
+                value <= limit ? "met" : "MISSED");
+}
+
+// size bytes from a fixed seed.
+std::string RandomBytes(std::size_t size, std::uint64_t seed) {
+    std::string bytes(size, '\0');
+    std::independent_bits_engine<std::mt19937, 8, unsigned> random(static_cast<unsigned>(seed));
+    for (char& byte : bytes) {
+        byte = static_cast<char>(random());
+    }
+    return bytes;
+}
+
+// The peer of a content scan: BCrypt's SHA-256 over bytes in memory, as plainly as it is called.
+class MemorySha256 {
+  public:
+    MemorySha256() {
+        if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0) {
+            algorithm = nullptr;
+            return;
+        }
+        DWORD objectSize = 0;
+        ULONG written = 0;
+        BCryptGetProperty(algorithm, BCRYPT_OBJECT_LENGTH, reinterpret_cast<PUCHAR>(&objectSize),
+                          sizeof(objectSize), &written, 0);
+        object.resize(objectSize);
+    }
+    ~MemorySha256() {
+        if (algorithm != nullptr) {
+            BCryptCloseAlgorithmProvider(algorithm, 0);
+        }
+    }
+    MemorySha256(const MemorySha256&) = delete;
+    MemorySha256& operator=(const MemorySha256&) = delete;
+
+    bool IsValid() const { return algorithm != nullptr; }
+
+    // The digest's first byte, so that the work cannot be skipped.
+    std::uint8_t Hash(const std::string& bytes) {
+        BCRYPT_HASH_HANDLE hash = nullptr;
+        UCHAR digest[32] = {};
+        if (BCryptCreateHash(algorithm, &hash, object.data(), static_cast<ULONG>(object.size()),
+                             nullptr, 0, 0) == 0) {
+            BCryptHashData(hash, reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data())),
+                           static_cast<ULONG>(bytes.size()), 0);
+            BCryptFinishHash(hash, digest, sizeof(digest), 0);
+            BCryptDestroyHash(hash);
+        }
+        return digest[0];
+    }
+
+  private:
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    std::vector<UCHAR> object;
+};
+
+// Told of detections and progress, and ignores them.
+class IgnoringObserver final : public scan::ScanObserver {
+  public:
+    void OnDetection(const scan::Detection&) override {}
+    void OnProgress(const scan::ScanCounts&) override {}
+};
+
+std::string RandomSha256Hex(std::mt19937_64& random) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string hex(64, '0');
+    for (std::size_t i = 0; i < hex.size(); i += 16) {
+        std::uint64_t bits = random();
+        for (std::size_t j = 0; j < 16; ++j, bits >>= 4) {
+            hex[i + j] = kHex[bits & 15];
+        }
+    }
+    return hex;
+}
+
+// The two forms a million signatures come in: hash signatures, each with a size (16 MiB and
+// up, which no file here has) and a name of its own, as a scanner's database lists them; and a
+// plain list of SHA-256 values without names, as public hash feeds publish them. Beside the
+// named ones, one signature for the large files' size, so that those files are all hashed.
+void WriteDatabases(const TempTree& folder, const Workload& load) {
+    std::mt19937_64 random(42);
+    std::string named;
+    std::string plain;
+    for (int i = 0; i < load.signatures; ++i) {
+        named += RandomSha256Hex(random) + ":" + std::to_string((16u << 20) + i) +
+                 ":Win.Trojan.Bench-" + std::to_string(i) + "-0\n";
+        plain += RandomSha256Hex(random) + "\n";
+    }
+    folder.Write(L"named\\million.hsb", named);
+    folder.Write(L"plain\\million.sha256", plain);
+    folder.Write(L"large\\large.hsb", RandomSha256Hex(random) + ":" +
+                                          std::to_string(load.largeFileSize) + ":Bench.Large\n");
+}
+
+// Loads the database folder into database, sealed, and prints its load time and its memory per
+// signature (a goal row when boundedBytes); false (with the message printed) when it does not
+// load.
+bool MeasureLoad(const std::wstring& folder, const char* form, bool boundedBytes,
+                 scan::SignatureDatabase& database) {
+    const std::size_t before = CommittedPrivateBytes();
+    scan::DatabaseLoader loader(database);
+    std::optional<scan::DatabaseError> error;
+    const double cpuBefore = ThreadCpuSeconds();
+    const double seconds = SecondsOf([&] {
+        error = loader.Load(folder);
+        database.Seal();
+    });
+    const double cpuSeconds = ThreadCpuSeconds() - cpuBefore;
+    if (error) {
+        std::printf("  database: %ls\n", error->Message().c_str());
+        return false;
+    }
+    const double count = static_cast<double>(database.Count());
+    const std::string what = "database: " + std::to_string(database.Count()) + " " + form;
+    LimitGoal(what + ", load", seconds, "s", 2);
+    std::printf("  (processor time of the load %.3f s)\n", cpuSeconds);
+    const double bytesEach = (CommittedPrivateBytes() - before) / count;
+    if (boundedBytes) {
+        LimitGoal(what + ", bytes each", bytesEach, "B", 64);
+    } else {
+        std::printf("  %-62s %9.3f B    (each name is stored too)\n",
+                    (what + ", bytes each").c_str(), bytesEach);
+    }
+    return true;
+}
+
+// Scans root once; the bytes it hashed.
+std::uint64_t ScanOnce(const scan::SignatureDatabase& database, const std::wstring& root) {
+    scan::CancelFlag cancel;
+    IgnoringObserver observer;
+    scan::FolderScanner scanner(database, {});
+    return scanner.Scan(root, cancel, observer).counts.hashedBytes;
+}
+
+// One volume's scan on a native thread of its own.
+struct VolumeScan {
+    const scan::SignatureDatabase* database;
+    std::wstring root;
+    std::uint64_t hashedBytes = 0;
+
+    static DWORD WINAPI Run(void* parameter) {
+        auto* self = static_cast<VolumeScan*>(parameter);
+        self->hashedBytes = ScanOnce(*self->database, self->root);
+        return 0;
+    }
+};
+
+// Scans the roots at once, one thread each; the bytes hashed in all.
+std::uint64_t ScanAtOnce(const scan::SignatureDatabase& database,
+                         const std::vector<std::wstring>& roots) {
+    std::vector<VolumeScan> scans;
+    for (const std::wstring& root : roots) {
+        scans.push_back({&database, root});
+    }
+    std::vector<HANDLE> threads;
+    for (VolumeScan& volume : scans) {
+        if (HANDLE thread = CreateThread(nullptr, 0, &VolumeScan::Run, &volume, 0, nullptr)) {
+            threads.push_back(thread);
+        }
+    }
+    WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE, INFINITE);
+    std::uint64_t hashed = 0;
+    for (std::size_t i = 0; i < threads.size(); ++i) {
+        CloseHandle(threads[i]);
+        hashed += scans[i].hashedBytes;
+    }
+    return hashed;
+}
+
+// Every entry of the tree listed the way a scan lists it, and nothing else done; the files.
+std::uint64_t WalkTree(const std::wstring& root) {
+    std::uint64_t files = 0;
+    std::vector<std::wstring> pending{root + L"\\"};
+    while (!pending.empty()) {
+        const std::wstring folder = std::move(pending.back());
+        pending.pop_back();
+        WIN32_FIND_DATAW entry;
+        HANDLE find = FindFirstFileExW((folder + L"*").c_str(), FindExInfoBasic, &entry,
+                                       FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+        for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &entry)) {
+            const std::wstring name = entry.cFileName;
+            if (name == L"." || name == L"..") {
+                continue;
+            }
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                pending.push_back(folder + name + L"\\");
+            } else {
+                ++files;
+            }
+        }
+        FindClose(find);
+    }
+    return files;
+}
+
+// Two volumes of the same large files, which all need hashing (their size is listed): one
+// volume against hashing the same bytes in memory, and both at once against one.
+void MeasureLargeFiles(const Context& context, const Workload& load,
+                       const scan::SignatureDatabase& database) {
+    const std::string content = RandomBytes(load.largeFileSize, 7);
+    TempTree volumes;
+    for (const wchar_t* volume : {L"one", L"two"}) {
+        for (int i = 0; i < load.largeFiles; ++i) {
+            volumes.Write(std::wstring(volume) + L"\\dir" + std::to_wstring(i % 2) + L"\\file" +
+                              std::to_wstring(i) + L".bin",
+                          content);
+        }
+    }
+    const std::vector<std::wstring> roots = {volumes.Path(L"one"), volumes.Path(L"two")};
+    const double bytes = static_cast<double>(content.size()) * load.largeFiles;
+    MemorySha256 peer;
+    std::uint8_t sink = 0;
+    std::uint64_t oneHashed = 0;
+    std::uint64_t twoHashed = 0;
+    const std::vector<double> seconds = Alternate(
+        context, {[&] {
+                      return SecondsOf([&] {
+                          for (int i = 0; i < load.largeFiles; ++i) {
+                              sink ^= peer.Hash(content);
+                          }
+                      });
+                  },
+                  [&] { return SecondsOf([&] { oneHashed = ScanOnce(database, roots[0]); }); },
+                  [&] { return SecondsOf([&] { twoHashed = ScanAtOnce(database, roots); }); }});
+    if (!peer.IsValid() || oneHashed != bytes || twoHashed != 2 * bytes) {
+        std::printf("  large files: %llu and %llu bytes hashed of %.0f (in-memory peer %s)\n",
+                    static_cast<unsigned long long>(oneHashed),
+                    static_cast<unsigned long long>(twoHashed), bytes,
+                    peer.IsValid() ? "ok" : "failed");
+        return;
+    }
+    const std::string files =
+        std::to_string(load.largeFiles) + " x " + std::to_string(content.size() >> 20) + " MiB";
+    RatioGoal("large files (" + files + "), one volume: scan vs BCrypt SHA-256 in memory",
+              seconds[1], seconds[0], "s", true, 1.15);
+    RatioGoal("large files, two volumes on two threads: MB/s vs one volume",
+              2 * bytes / seconds[2] / 1e6, bytes / seconds[1] / 1e6, "MB/s", false, 1.7);
+    std::printf("  (SHA-256 in memory %.0f MB/s; digest byte %u)\n", bytes / seconds[0] / 1e6,
+                sink);
+}
+
+// Small files, none of a listed size: the scan against the bare listing of the same tree.
+// Their sizes also stay clear of the built-in check's (68 to 128 bytes), which reads such files.
+void MeasureSmallFiles(const Context& context, const Workload& load,
+                       const scan::SignatureDatabase& database) {
+    const std::string content = RandomBytes(8200, 11);
+    std::mt19937 random(11);
+    TempTree tree;
+    for (int i = 0; i < load.smallFiles; ++i) {
+        tree.Write(L"d" + std::to_wstring(i % 50) + L"\\e" + std::to_wstring(i / 50 % 20) + L"\\f" +
+                       std::to_wstring(i),
+                   content.substr(0, 200 + random() % 8000));
+    }
+    std::uint64_t hashed = 1;
+    std::uint64_t listed = 0;
+    const std::vector<double> seconds = Alternate(
+        context, {[&] { return SecondsOf([&] { hashed = ScanOnce(database, tree.Root()); }); },
+                  [&] { return SecondsOf([&] { listed = WalkTree(tree.Root()); }); }});
+    if (hashed != 0 || listed != static_cast<std::uint64_t>(load.smallFiles)) {
+        std::printf("  small files: %llu bytes hashed, %llu files listed\n",
+                    static_cast<unsigned long long>(hashed),
+                    static_cast<unsigned long long>(listed));
+        return;
+    }
+    RatioGoal(std::to_string(load.smallFiles) + " small files, no size listed: scan vs " +
+                  "FindFirstFileExW",
+              seconds[0], seconds[1], "s", true, 1.2);
+}
+
+}  // namespace
+
+BENCHMARK_GROUP(ScanEngine) {
+    const Workload load = WorkloadFor(context.GetMode());
+    TempTree databases;
+    WriteDatabases(databases, load);
+    {
+        scan::SignatureDatabase plain;
+        MeasureLoad(databases.Path(L"plain"), "SHA-256 in a plain list", true, plain);
+    }
+    scan::SignatureDatabase named;
+    if (!MeasureLoad(databases.Path(L"named"), "SHA-256 with a name each", false, named)) {
+        return;
+    }
+    scan::SignatureDatabase large;
+    scan::DatabaseLoader(large).Load(databases.Path(L"large"));
+    large.Seal();
+    MeasureLargeFiles(context, load, large);
+    MeasureSmallFiles(context, load, named);
+}
+
+}  // namespace devicescan::bench
