@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -70,8 +71,16 @@ std::wstring SystemText(DWORD code) {
     return text;
 }
 
+// A file's bytes, in a buffer that is not cleared first (a database may be a hundred megabytes).
+struct FileContent {
+    std::unique_ptr<char[]> bytes;
+    std::size_t size = 0;
+
+    std::string_view View() const { return {bytes.get(), size}; }
+};
+
 // The whole file, or false with the Win32 code.
-bool ReadWholeFile(const std::wstring& path, std::string& content, DWORD& error) {
+bool ReadWholeFile(const std::wstring& path, FileContent& content, DWORD& error) {
     qv::UniqueHandle file(CreateFileW(LongPathOf(path).c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -80,13 +89,13 @@ bool ReadWholeFile(const std::wstring& path, std::string& content, DWORD& error)
         error = GetLastError();
         return false;
     }
-    content.resize(static_cast<std::size_t>(size.QuadPart));
+    const auto capacity = static_cast<std::size_t>(size.QuadPart);
+    content.bytes = std::make_unique_for_overwrite<char[]>(capacity);
     std::size_t done = 0;
-    while (done < content.size()) {
-        const DWORD chunk =
-            static_cast<DWORD>(std::min<std::size_t>(content.size() - done, 1 << 24));
+    while (done < capacity) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(capacity - done, 1 << 24));
         DWORD read = 0;
-        if (!ReadFile(file.Get(), content.data() + done, chunk, &read, nullptr)) {
+        if (!ReadFile(file.Get(), content.bytes.get() + done, chunk, &read, nullptr)) {
             error = GetLastError();
             return false;
         }
@@ -95,7 +104,7 @@ bool ReadWholeFile(const std::wstring& path, std::string& content, DWORD& error)
         }
         done += read;
     }
-    content.resize(done);
+    content.size = done;
     return true;
 }
 
@@ -110,6 +119,12 @@ std::optional<DatabaseError> AddLines(const std::wstring& path, std::string_view
     SignatureLine signature;
     std::string problem;
     std::uint64_t number = 0;
+    // Room for the rest of the file in the table of the first signature's type: a file's lines
+    // are mostly of one type.
+    const std::size_t lines =
+        static_cast<std::size_t>(std::count(content.begin(), content.end(), '\n')) +
+        (content.empty() || content.back() == '\n' ? 0 : 1);
+    bool reserved = false;
     while (!content.empty()) {
         const std::size_t end = content.find('\n');
         const std::string_view line = content.substr(0, end);
@@ -117,6 +132,10 @@ std::optional<DatabaseError> AddLines(const std::wstring& path, std::string_view
         ++number;
         switch (parser.Parse(line, signature, problem)) {
             case Result::kSignature:
+                if (!reserved) {
+                    database.Reserve(signature.digest.type, lines - number + 1);
+                    reserved = true;
+                }
                 database.Add(signature);
                 break;
             case Result::kNothing:
@@ -181,7 +200,7 @@ std::optional<DatabaseError> DatabaseLoader::LoadFolder(const std::wstring& path
 }
 
 std::optional<DatabaseError> DatabaseLoader::LoadFile(const std::wstring& path) {
-    std::string content;
+    FileContent content;
     DWORD code = 0;
     if (!ReadWholeFile(path, content, code)) {
         return DatabaseError{path, 0, L"cannot read: " + SystemText(code)};
@@ -193,12 +212,12 @@ std::optional<DatabaseError> DatabaseLoader::LoadFile(const std::wstring& path) 
             const HashSignatureParser parser(FormatOf(path) == Format::kHdb
                                                  ? HashSignatureParser::Kind::kMd5Only
                                                  : HashSignatureParser::Kind::kSha1OrSha256);
-            error = AddLines(path, content, database, parser);
+            error = AddLines(path, content.View(), database, parser);
             break;
         }
         case Format::kHashList: {
             const HashListParser parser(qv::ToUtf8(StemOf(path)));
-            error = AddLines(path, content, database, parser);
+            error = AddLines(path, content.View(), database, parser);
             break;
         }
         case Format::kNone:

@@ -50,6 +50,8 @@ class Table {
         records.push_back(record);
     }
 
+    void Reserve(std::size_t count) { records.reserve(records.size() + count); }
+
     void Seal() {
         std::sort(records.begin(), records.end(), [](const Record<N>& a, const Record<N>& b) {
             return KeyLess(a, b) || (SameKey(a, b) && a.name < b.name);
@@ -190,6 +192,17 @@ SignatureDatabase::SignatureDatabase() : tables(std::make_unique<Tables>()) {}
 SignatureDatabase::SignatureDatabase(SignatureDatabase&&) noexcept = default;
 SignatureDatabase& SignatureDatabase::operator=(SignatureDatabase&&) noexcept = default;
 SignatureDatabase::~SignatureDatabase() = default;
+
+void SignatureDatabase::Reserve(HashType type, std::size_t count) {
+    switch (type) {
+        case HashType::kMd5:
+            return tables->md5.Reserve(count);
+        case HashType::kSha1:
+            return tables->sha1.Reserve(count);
+        case HashType::kSha256:
+            return tables->sha256.Reserve(count);
+    }
+}
 
 void SignatureDatabase::Add(const SignatureLine& signature) {
     const std::uint32_t name = signature.name.empty()

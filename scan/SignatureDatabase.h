@@ -28,6 +28,9 @@ class SignatureDatabase {
     SignatureDatabase& operator=(SignatureDatabase&&) noexcept;
     ~SignatureDatabase();
 
+    // Makes room for count more signatures of this type, so that a long file loads without
+    // copying its table as it grows.
+    void Reserve(HashType type, std::size_t count);
     void Add(const SignatureLine& signature);
     // Sorts the tables, drops exact duplicates and frees what loading needed.
     void Seal();
