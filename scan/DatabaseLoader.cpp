@@ -59,7 +59,7 @@ std::wstring SystemText(DWORD code) {
     const DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
         nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text = L"error " + std::to_wstring(code);
+    std::wstring text = std::to_wstring(code);
     if (length != 0 && buffer != nullptr) {
         std::wstring message(buffer, length);
         while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) {
@@ -162,6 +162,16 @@ std::optional<DatabaseError> DatabaseLoader::Load(const std::wstring& path) {
                              L"not a database (the name must end in .hdb, .hsb, .sha256 or .txt)"};
     }
     return LoadFile(path);
+}
+
+std::optional<DatabaseError> DatabaseLoader::LoadAll(const std::vector<std::wstring>& paths) {
+    for (const std::wstring& path : paths) {
+        if (auto error = Load(path)) {
+            return error;
+        }
+    }
+    database.Seal();
+    return std::nullopt;
 }
 
 std::optional<DatabaseError> DatabaseLoader::LoadFolder(const std::wstring& path) {

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "scan/DatabaseError.h"
 #include "scan/SignatureDatabase.h"
@@ -21,6 +22,8 @@ class DatabaseLoader {
 
     // Loads path (a file or a folder); nothing on success, the first error otherwise.
     std::optional<DatabaseError> Load(const std::wstring& path);
+    // Loads every path in turn, then seals the database (also when paths is empty).
+    std::optional<DatabaseError> LoadAll(const std::vector<std::wstring>& paths);
 
   private:
     std::optional<DatabaseError> LoadFolder(const std::wstring& path);
