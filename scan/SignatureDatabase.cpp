@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <unordered_map>
+#include <unordered_set>
 
 namespace devicescan::scan {
 
@@ -98,24 +98,56 @@ static_assert(sizeof(Record<32>) == 44);
 
 }  // namespace
 
+// The names in a pool, each ended by '\0', and while loading a set of their offsets that finds
+// a name already there without a string of its own per name.
+class NamePool {
+  public:
+    NamePool() : index(0, Hash{&text}, Equal{&text}) {}
+
+    // The offset of name, added unless it is there.
+    std::uint32_t Intern(std::string_view name) {
+        const auto offset = static_cast<std::uint32_t>(text.size());
+        text.append(name).push_back('\0');
+        const auto [entry, added] = index.insert(offset);
+        if (!added) {
+            text.resize(offset);
+        }
+        return *entry;
+    }
+    void Seal() {
+        index = Index(0, Hash{&text}, Equal{&text});
+        text.shrink_to_fit();
+    }
+    const char* At(std::uint32_t offset) const noexcept { return text.c_str() + offset; }
+    std::size_t MemoryBytes() const noexcept { return text.capacity(); }
+
+  private:
+    struct Hash {
+        const std::string* text;
+        std::size_t operator()(std::uint32_t offset) const noexcept {
+            return std::hash<std::string_view>()(text->c_str() + offset);
+        }
+    };
+    struct Equal {
+        const std::string* text;
+        bool operator()(std::uint32_t a, std::uint32_t b) const noexcept {
+            return std::strcmp(text->c_str() + a, text->c_str() + b) == 0;
+        }
+    };
+    using Index = std::unordered_set<std::uint32_t, Hash, Equal>;
+
+    std::string text;
+    Index index;  // loading only
+};
+
 struct SignatureDatabase::Tables {
     Table<16> md5;
     Table<20> sha1;
     Table<32> sha256;
-    std::string namePool;                                      // names, each ended by '\0'
-    std::unordered_map<std::string, std::uint32_t> nameIndex;  // loading only
-
-    std::uint32_t Intern(const std::string& name) {
-        const auto [entry, added] =
-            nameIndex.try_emplace(name, static_cast<std::uint32_t>(namePool.size()));
-        if (added) {
-            namePool.append(name).push_back('\0');
-        }
-        return entry->second;
-    }
+    NamePool names;
 
     std::string NameOf(std::uint32_t reference, const Digest& digest) const {
-        const char* text = namePool.c_str() + (reference & ~kDerivedName);
+        const char* text = names.At(reference & ~kDerivedName);
         if ((reference & kDerivedName) == 0) {
             return text;
         }
@@ -142,8 +174,8 @@ SignatureDatabase::~SignatureDatabase() = default;
 
 void SignatureDatabase::Add(const SignatureLine& signature) {
     const std::uint32_t name = signature.name.empty()
-                                   ? tables->Intern(signature.listStem) | kDerivedName
-                                   : tables->Intern(signature.name);
+                                   ? tables->names.Intern(signature.listStem) | kDerivedName
+                                   : tables->names.Intern(signature.name);
     switch (signature.digest.type) {
         case HashType::kMd5:
             return tables->md5.Add(signature.digest, signature.size, name);
@@ -158,8 +190,7 @@ void SignatureDatabase::Seal() {
     tables->md5.Seal();
     tables->sha1.Seal();
     tables->sha256.Seal();
-    tables->nameIndex = {};
-    tables->namePool.shrink_to_fit();
+    tables->names.Seal();
 }
 
 std::size_t SignatureDatabase::Count() const noexcept {
@@ -168,7 +199,7 @@ std::size_t SignatureDatabase::Count() const noexcept {
 
 std::size_t SignatureDatabase::MemoryBytes() const noexcept {
     return tables->md5.MemoryBytes() + tables->sha1.MemoryBytes() + tables->sha256.MemoryBytes() +
-           tables->namePool.capacity();
+           tables->names.MemoryBytes();
 }
 
 HashTypeMask SignatureDatabase::NeededFor(std::uint64_t size) const noexcept {
