@@ -1,7 +1,5 @@
 #include "scan/HashSignatureParser.h"
 
-#include <array>
-
 namespace devicescan::scan {
 
 namespace {
@@ -13,27 +11,18 @@ std::string_view WithoutCarriageReturn(std::string_view line) {
     return line;
 }
 
-// The fields of a line split at its colons. Only a line of 3 or 4 fields is valid, so the
-// fields past the fifth are counted but not kept: a million lines are split without an
-// allocation.
-struct Fields {
-    std::array<std::string_view, 5> text;
-    std::size_t count = 0;
+// The colon-separated fields of line: up to kMaxFields of them in fields; the count may be
+// more (then the line has too many).
+constexpr std::size_t kMaxFields = 4;
 
-    std::string_view operator[](std::size_t index) const { return text[index]; }
-    std::size_t size() const { return count; }
-};
-
-Fields SplitFields(std::string_view line) {
-    Fields fields;
-    for (;;) {
+std::size_t SplitFields(std::string_view line, std::string_view (&fields)[kMaxFields]) {
+    for (std::size_t count = 0;; ++count) {
         const std::size_t colon = line.find(':');
-        if (fields.count < fields.text.size()) {
-            fields.text[fields.count] = line.substr(0, colon);
+        if (count < kMaxFields) {
+            fields[count] = line.substr(0, colon);
         }
-        ++fields.count;
         if (colon == std::string_view::npos) {
-            return fields;
+            return count + 1;
         }
         line.remove_prefix(colon + 1);
     }
@@ -79,10 +68,10 @@ HashSignatureParser::Result HashSignatureParser::Parse(std::string_view line,
     if (line.find_first_not_of(" \t") == std::string_view::npos) {
         return Result::kNothing;
     }
-    const Fields fields = SplitFields(line);
-    if (fields.size() < 3 || fields.size() > 4) {
-        problem = "expected HASH:SIZE:NAME[:FLEVEL], found " + std::to_string(fields.size()) +
-                  " field(s)";
+    std::string_view fields[kMaxFields];
+    const std::size_t count = SplitFields(line, fields);
+    if (count < 3 || count > kMaxFields) {
+        problem = "expected HASH:SIZE:NAME[:FLEVEL], found " + std::to_string(count) + " field(s)";
         return Result::kMalformed;
     }
     const std::string_view hash = fields[0];
@@ -104,7 +93,7 @@ HashSignatureParser::Result HashSignatureParser::Parse(std::string_view line,
         problem = "the signature has no name";
         return Result::kMalformed;
     }
-    if (fields.size() == 4 && !IsDecimal(fields[3])) {
+    if (count == kMaxFields && !IsDecimal(fields[3])) {
         problem = "the level \"" + std::string(fields[3]) + "\" is not a number";
         return Result::kMalformed;
     }

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string_view>
+#include <unordered_set>
 
 namespace devicescan::scan {
 
@@ -98,77 +98,58 @@ class Table {
 
 static_assert(sizeof(Record<32>) == 44);
 
-// Finds each distinct name's offset in the name pool while loading. An open-addressing table of
-// offsets into the pool itself: a database that gives each of a million signatures a name of
-// its own costs no allocation per name, and the table is dropped after loading.
-class NameIndex {
+}  // namespace
+
+// The names in a pool, each ended by '\0', and while loading a set of their offsets that finds
+// a name already there without a string of its own per name.
+class NamePool {
   public:
-    // The offset of name in pool (each name there ends in '\0'), appending it when it is new.
-    std::uint32_t Intern(std::string& pool, std::string_view name) {
-        if ((count + 1) * 2 > slots.size()) {
-            Grow(pool);
+    NamePool() : index(0, Hash{&text}, Equal{&text}) {}
+
+    // The offset of name, added unless it is there.
+    std::uint32_t Intern(std::string_view name) {
+        const auto offset = static_cast<std::uint32_t>(text.size());
+        text.append(name).push_back('\0');
+        const auto [entry, added] = index.insert(offset);
+        if (!added) {
+            text.resize(offset);
         }
-        std::uint32_t& slot = slots[FindSlot(pool, name)];
-        if (slot == 0) {
-            slot = static_cast<std::uint32_t>(pool.size()) + 1;
-            pool.append(name).push_back('\0');
-            ++count;
-        }
-        return slot - 1;
+        return *entry;
     }
-    void Clear() {
-        slots = {};
-        count = 0;
+    void Seal() {
+        index = Index(0, Hash{&text}, Equal{&text});
+        text.shrink_to_fit();
     }
+    const char* At(std::uint32_t offset) const noexcept { return text.c_str() + offset; }
+    std::size_t MemoryBytes() const noexcept { return text.capacity(); }
 
   private:
-    static std::size_t HashOf(std::string_view name) noexcept {
-        std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
-        for (const char c : name) {
-            hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    struct Hash {
+        const std::string* text;
+        std::size_t operator()(std::uint32_t offset) const noexcept {
+            return std::hash<std::string_view>()(text->c_str() + offset);
         }
-        return static_cast<std::size_t>(hash ^ (hash >> 29));
-    }
-    static bool Holds(const std::string& pool, std::uint32_t slot, std::string_view name) {
-        const std::size_t offset = slot - 1;
-        return pool.compare(offset, name.size(), name) == 0 && pool[offset + name.size()] == '\0';
-    }
-    // The slot that holds name, or the empty one where it belongs.
-    std::size_t FindSlot(const std::string& pool, std::string_view name) const {
-        const std::size_t mask = slots.size() - 1;
-        std::size_t index = HashOf(name) & mask;
-        while (slots[index] != 0 && !Holds(pool, slots[index], name)) {
-            index = (index + 1) & mask;
+    };
+    struct Equal {
+        const std::string* text;
+        bool operator()(std::uint32_t a, std::uint32_t b) const noexcept {
+            return std::strcmp(text->c_str() + a, text->c_str() + b) == 0;
         }
-        return index;
-    }
-    void Grow(const std::string& pool) {
-        const std::vector<std::uint32_t> old = std::move(slots);
-        slots.assign(std::max<std::size_t>(1024, old.size() * 2), 0);
-        for (const std::uint32_t slot : old) {
-            if (slot != 0) {
-                slots[FindSlot(pool, pool.c_str() + slot - 1)] = slot;
-            }
-        }
-    }
+    };
+    using Index = std::unordered_set<std::uint32_t, Hash, Equal>;
 
-    std::vector<std::uint32_t> slots;  // offset + 1 in the pool; 0: empty
-    std::size_t count = 0;
+    std::string text;
+    Index index;  // loading only
 };
-
-}  // namespace
 
 struct SignatureDatabase::Tables {
     Table<16> md5;
     Table<20> sha1;
     Table<32> sha256;
-    std::string namePool;  // names, each ended by '\0'
-    NameIndex nameIndex;   // loading only
-
-    std::uint32_t Intern(const std::string& name) { return nameIndex.Intern(namePool, name); }
+    NamePool names;
 
     std::string NameOf(std::uint32_t reference, const Digest& digest) const {
-        const char* text = namePool.c_str() + (reference & ~kDerivedName);
+        const char* text = names.At(reference & ~kDerivedName);
         if ((reference & kDerivedName) == 0) {
             return text;
         }
@@ -206,8 +187,8 @@ void SignatureDatabase::Reserve(HashType type, std::size_t count) {
 
 void SignatureDatabase::Add(const SignatureLine& signature) {
     const std::uint32_t name = signature.name.empty()
-                                   ? tables->Intern(signature.listStem) | kDerivedName
-                                   : tables->Intern(signature.name);
+                                   ? tables->names.Intern(signature.listStem) | kDerivedName
+                                   : tables->names.Intern(signature.name);
     switch (signature.digest.type) {
         case HashType::kMd5:
             return tables->md5.Add(signature.digest, signature.size, name);
@@ -222,8 +203,7 @@ void SignatureDatabase::Seal() {
     tables->md5.Seal();
     tables->sha1.Seal();
     tables->sha256.Seal();
-    tables->nameIndex.Clear();
-    tables->namePool.shrink_to_fit();
+    tables->names.Seal();
 }
 
 std::size_t SignatureDatabase::Count() const noexcept {
@@ -232,7 +212,7 @@ std::size_t SignatureDatabase::Count() const noexcept {
 
 std::size_t SignatureDatabase::MemoryBytes() const noexcept {
     return tables->md5.MemoryBytes() + tables->sha1.MemoryBytes() + tables->sha256.MemoryBytes() +
-           tables->namePool.capacity();
+           tables->names.MemoryBytes();
 }
 
 HashTypeMask SignatureDatabase::NeededFor(std::uint64_t size) const noexcept {
