@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <unordered_set>
+#include <string_view>
 
 namespace devicescan::scan {
 
@@ -100,46 +100,67 @@ static_assert(sizeof(Record<32>) == 44);
 
 }  // namespace
 
-// The names in a pool, each ended by '\0', and while loading a set of their offsets that finds
-// a name already there without a string of its own per name.
+// The names in a pool, each ended by '\0', and while loading an index of their offsets that
+// finds a name already there. The index is an open-addressing table of offsets into the pool
+// itself: a database that gives each of a million signatures a name of its own costs no
+// allocation per name (a node per name took about as long as all the rest of such a load).
 class NamePool {
   public:
-    NamePool() : index(0, Hash{&text}, Equal{&text}) {}
-
     // The offset of name, added unless it is there.
     std::uint32_t Intern(std::string_view name) {
-        const auto offset = static_cast<std::uint32_t>(text.size());
-        text.append(name).push_back('\0');
-        const auto [entry, added] = index.insert(offset);
-        if (!added) {
-            text.resize(offset);
+        if ((count + 1) * 2 > slots.size()) {
+            Grow();
         }
-        return *entry;
+        std::uint32_t& slot = slots[FindSlot(name)];
+        if (slot == 0) {
+            slot = static_cast<std::uint32_t>(text.size()) + 1;
+            text.append(name).push_back('\0');
+            ++count;
+        }
+        return slot - 1;
     }
     void Seal() {
-        index = Index(0, Hash{&text}, Equal{&text});
+        slots = {};
+        count = 0;
         text.shrink_to_fit();
     }
     const char* At(std::uint32_t offset) const noexcept { return text.c_str() + offset; }
     std::size_t MemoryBytes() const noexcept { return text.capacity(); }
 
   private:
-    struct Hash {
-        const std::string* text;
-        std::size_t operator()(std::uint32_t offset) const noexcept {
-            return std::hash<std::string_view>()(text->c_str() + offset);
+    static std::size_t HashOf(std::string_view name) noexcept {
+        std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+        for (const char c : name) {
+            hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
         }
-    };
-    struct Equal {
-        const std::string* text;
-        bool operator()(std::uint32_t a, std::uint32_t b) const noexcept {
-            return std::strcmp(text->c_str() + a, text->c_str() + b) == 0;
+        return static_cast<std::size_t>(hash ^ (hash >> 29));
+    }
+    bool Holds(std::uint32_t slot, std::string_view name) const noexcept {
+        const std::size_t offset = slot - 1;
+        return text.compare(offset, name.size(), name) == 0 && text[offset + name.size()] == '\0';
+    }
+    // The slot that holds name, or the empty one where it belongs.
+    std::size_t FindSlot(std::string_view name) const noexcept {
+        const std::size_t mask = slots.size() - 1;
+        std::size_t index = HashOf(name) & mask;
+        while (slots[index] != 0 && !Holds(slots[index], name)) {
+            index = (index + 1) & mask;
         }
-    };
-    using Index = std::unordered_set<std::uint32_t, Hash, Equal>;
+        return index;
+    }
+    void Grow() {
+        const std::vector<std::uint32_t> old = std::move(slots);
+        slots.assign(std::max<std::size_t>(1024, old.size() * 2), 0);
+        for (const std::uint32_t slot : old) {
+            if (slot != 0) {
+                slots[FindSlot(At(slot - 1))] = slot;
+            }
+        }
+    }
 
     std::string text;
-    Index index;  // loading only
+    std::vector<std::uint32_t> slots;  // loading only: offset + 1 in text; 0: empty
+    std::size_t count = 0;
 };
 
 struct SignatureDatabase::Tables {
