@@ -3,11 +3,13 @@
 #include <utility>
 
 #include "host/StopSignal.h"
-#include "host/SystemMessage.h"
 #include "host/VolumeScanner.h"
+#include "sdk/SystemMessage.h"
 #include "sdk/Utf8.h"
 
 namespace devicescan::host {
+
+using qv::DescribeError;
 
 PathScan::PathScan(const HostOptions& options, EventPrinter printer, OutputQueue& queue,
                    const LineWriter& out, const LineWriter& error)
