@@ -409,6 +409,18 @@ class ScratchModule {
     ScratchModule(const ScratchModule&) = delete;
     ScratchModule& operator=(const ScratchModule&) = delete;
 
+    // Lines in the module's log so far (with no rotation in between).
+    std::size_t LogLines() const {
+        std::size_t lines = 0;
+        if (FILE* log = _wfopen(scratch.Path(L"devicescan-bench.log").c_str(), L"rb")) {
+            for (int c; (c = std::fgetc(log)) != EOF;) {
+                lines += c == '\n';
+            }
+            std::fclose(log);
+        }
+        return lines;
+    }
+
     HMODULE module = nullptr;
 
   private:
@@ -450,10 +462,12 @@ class ModuleService {
     void Pair(wchar_t letter) const {
         SendVolume(window, DBT_DEVICEARRIVAL, letter);
         SendVolume(window, DBT_DEVICEREMOVECOMPLETE, letter);
+        ++pairs;
     }
     bool Heard() const { return listener.heard > 0; }
 
     HWND window = nullptr;
+    mutable std::size_t pairs = 0;
 
   private:
     using DestroyFn = void (*)(const wchar_t*, void*);
@@ -529,6 +543,11 @@ BENCHMARK_GROUP(ServiceModuleArrival) {
         context.Goal(
             std::string("arrival+removal, log.dll ") + (withLog ? "beside it, defaults" : "absent"),
             "devicescan.dll", "probe+round trips", times, withLog ? 1.10 : 1.03);
+        if (withLog) {
+            // Each of these lines is in the file before the module goes on.
+            std::printf("  %-44s %.1f\n", "log lines per arrival+removal",
+                        static_cast<double>(copy.LogLines()) / static_cast<double>(service.pairs));
+        }
     }
 }
 
@@ -550,7 +569,10 @@ BENCHMARK_GROUP(ServiceIdle) {
     const std::uint64_t cpu = ProcessCpuTime() - cpuBefore;
     const std::int64_t idleGrowth = PrivateBytes() - bytesBefore;
     const std::string idle = " over " + std::to_string(idleMs / 1000) + " s idle";
-    context.Goal("CPU time" + idle, std::to_string(cpu / 10000) + " ms", "0 ms", cpu == 0);
+    // The process's times advance in clock ticks (10 ms under Wine, 15.6 ms on Windows): one
+    // tick may fall on the idle wait itself.
+    context.Goal("CPU time" + idle, std::to_string(cpu / 10000) + " ms", "at most one tick",
+                 cpu <= 156250);
     context.Goal("private bytes growth" + idle, Kilobytes(idleGrowth), "0 KB", idleGrowth == 0);
 
     const PluggedDrive drive;
