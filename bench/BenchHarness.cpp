@@ -79,13 +79,22 @@ double Context::NsPerOp(const std::function<void(std::size_t)>& body) const {
 SideBySide Context::Repeat(const std::function<void(std::size_t)>& ours,
                            const std::function<void(std::size_t)>& peer) const {
     const int repetitions = mode == Mode::kQuick ? 1 : 7;
-    const std::size_t oursIterations = Calibrate(ours);
-    const std::size_t peerIterations = Calibrate(peer);
+    // Each repetition runs the two sides in turn in slices, so that a change of load during a
+    // repetition falls on both.
+    constexpr std::size_t kSlices = 8;
+    const std::size_t oursSlice = std::max<std::size_t>(1, Calibrate(ours) / kSlices);
+    const std::size_t peerSlice = std::max<std::size_t>(1, Calibrate(peer) / kSlices);
     std::vector<double> oursTimes;
     std::vector<double> peerTimes;
     for (int repetition = 0; repetition < repetitions; ++repetition) {
-        oursTimes.push_back(RunNs(ours, oursIterations) / static_cast<double>(oursIterations));
-        peerTimes.push_back(RunNs(peer, peerIterations) / static_cast<double>(peerIterations));
+        double oursNs = 0;
+        double peerNs = 0;
+        for (std::size_t slice = 0; slice < kSlices; ++slice) {
+            oursNs += RunNs(ours, oursSlice);
+            peerNs += RunNs(peer, peerSlice);
+        }
+        oursTimes.push_back(oursNs / static_cast<double>(oursSlice * kSlices));
+        peerTimes.push_back(peerNs / static_cast<double>(peerSlice * kSlices));
     }
     return {SpreadOf(oursTimes), SpreadOf(peerTimes)};
 }
@@ -95,9 +104,9 @@ bool Context::Goal(const std::string& what, const std::string& ours, const std::
     const double ratio = times.peer.minimum > 0 ? times.ours.minimum / times.peer.minimum : 0;
     const double medianRatio = times.peer.median > 0 ? times.ours.median / times.peer.median : 0;
     const bool met = ratio > 0 && ratio <= limit;
-    std::printf("  %-44s ratio %5.2f (median %5.2f), goal <= %.2f: %s\n", what.c_str(), ratio,
+    std::printf("  %-48s ratio %5.2f (median %5.2f), goal <= %.2f: %s\n", what.c_str(), ratio,
                 medianRatio, limit, met ? "met" : "MISSED");
-    std::printf("  %-44s %s min %s median %s; %s min %s median %s\n", "", ours.c_str(),
+    std::printf("  %-48s %s min %s median %s; %s min %s median %s\n", "", ours.c_str(),
                 Readable(times.ours.minimum).c_str(), Readable(times.ours.median).c_str(),
                 peer.c_str(), Readable(times.peer.minimum).c_str(),
                 Readable(times.peer.median).c_str());
@@ -106,19 +115,23 @@ bool Context::Goal(const std::string& what, const std::string& ours, const std::
 
 bool Context::Goal(const std::string& what, const std::string& figure, const std::string& limit,
                    bool met) const {
-    std::printf("  %-44s %s, goal %s: %s\n", what.c_str(), figure.c_str(), limit.c_str(),
+    std::printf("  %-48s %s, goal %s: %s\n", what.c_str(), figure.c_str(), limit.c_str(),
                 met ? "met" : "MISSED");
     return met;
 }
 
 void Context::Compare(const std::string& what, const std::string& ours, double oursNs,
                       const std::string& peer, double peerNs) const {
-    std::printf("  %-44s %-16s %10.1f ns  %-24s %10.1f ns  ratio %5.2f\n", what.c_str(),
+    std::printf("  %-48s %-16s %10.1f ns  %-24s %10.1f ns  ratio %5.2f\n", what.c_str(),
                 ours.c_str(), oursNs, peer.c_str(), peerNs, peerNs > 0 ? oursNs / peerNs : 0.0);
 }
 
+void Context::Note(const std::string& what, const std::string& figure) const {
+    std::printf("  %-48s %s\n", what.c_str(), figure.c_str());
+}
+
 void Context::Report(const std::string& what, double ns) const {
-    std::printf("  %-44s %10.1f ns\n", what.c_str(), ns);
+    std::printf("  %-48s %10.1f ns\n", what.c_str(), ns);
 }
 
 Registration::Registration(const char* name, BenchmarkFunction function) {

@@ -53,6 +53,8 @@ class Context {
                  const std::string& peer, double peerNs) const;
     // Prints a row without a peer.
     void Report(const std::string& what, double ns) const;
+    // Prints a row with a figure that is not a time.
+    void Note(const std::string& what, const std::string& figure) const;
 
   private:
     // Operations per run such that one run of body lasts at least the mode's minimum.

@@ -149,16 +149,6 @@ void SendVolume(HWND window, WPARAM change, wchar_t letter) {
     SendMessageW(window, WM_DEVICECHANGE, change, reinterpret_cast<LPARAM>(&volume));
 }
 
-// Nanoseconds of one arrival and its removal sent to a service window.
-double ArrivalRemovalNs(const bench::Context& context, HWND window, wchar_t letter) {
-    return context.NsPerOp([&](std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i) {
-            SendVolume(window, DBT_DEVICEARRIVAL, letter);
-            SendVolume(window, DBT_DEVICEREMOVECOMPLETE, letter);
-        }
-    });
-}
-
 // What Windows must answer for one arriving drive, whoever asks.
 void ProbeDrive(wchar_t letter) {
     const wchar_t root[] = {letter, L':', L'\\', L'\0'};
@@ -247,12 +237,23 @@ void LimitPair(HWND echo, wchar_t letter) {
     SendVolume(echo, DBT_DEVICEREMOVECOMPLETE, letter);
 }
 
-double LimitNs(const bench::Context& context, HWND echo, wchar_t letter) {
-    return context.NsPerOp([&](std::size_t n) {
+// n arrivals with their removals sent to a service window, as a benchmark body.
+std::function<void(std::size_t)> Pairs(HWND window, wchar_t letter) {
+    return [=](std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            SendVolume(window, DBT_DEVICEARRIVAL, letter);
+            SendVolume(window, DBT_DEVICEREMOVECOMPLETE, letter);
+        }
+    };
+}
+
+// n times the least an arrival with its removal costs, as a benchmark body.
+std::function<void(std::size_t)> LimitPairs(HWND echo, wchar_t letter) {
+    return [=](std::size_t n) {
         for (std::size_t i = 0; i < n; ++i) {
             LimitPair(echo, letter);
         }
-    });
+    };
 }
 
 // A started service with listeners, on the plugged drive.
@@ -277,7 +278,7 @@ class RunningService {
     RunningService& operator=(const RunningService&) = delete;
 
     double PairNs(const bench::Context& context, wchar_t letter) const {
-        return ArrivalRemovalNs(context, window, letter);
+        return context.NsPerOp(Pairs(window, letter));
     }
 
     bool Heard() const { return listeners.empty() || listeners.front().heard > 0; }
@@ -314,13 +315,14 @@ BENCHMARK_GROUP(ServiceArrival) {
     const bool logLoaded = GetModuleHandleW(L"log.dll") != nullptr;
     for (const bool logging : {true, false}) {
         EnableLog(logging);
-        const double pair = service.PairNs(context, drive.letter);
-        const double limit = LimitNs(context, echo.window, drive.letter);
+        const SideBySide times = context.Repeat(Pairs(service.window, drive.letter),
+                                                LimitPairs(echo.window, drive.letter));
         const std::string what =
             std::string("arrival+removal, log.dll ") + (!logLoaded ? "absent"
                                                         : logging  ? "writing"
                                                                    : "disabled");
-        context.Compare(what, "service window", pair, "probe+round trips", limit);
+        context.Compare(what, "service window", times.ours.minimum, "probe+round trips",
+                        times.peer.minimum);
     }
     EnableLog(true);
     if (!service.Heard()) {
@@ -462,12 +464,10 @@ class ModuleService {
     void Pair(wchar_t letter) const {
         SendVolume(window, DBT_DEVICEARRIVAL, letter);
         SendVolume(window, DBT_DEVICEREMOVECOMPLETE, letter);
-        ++pairs;
     }
     bool Heard() const { return listener.heard > 0; }
 
     HWND window = nullptr;
-    mutable std::size_t pairs = 0;
 
   private:
     using DestroyFn = void (*)(const wchar_t*, void*);
@@ -525,17 +525,8 @@ BENCHMARK_GROUP(ServiceModuleArrival) {
             std::printf("  the module's service or the echo window did not come up\n");
             return;
         }
-        const SideBySide times = context.Repeat(
-            [&](std::size_t n) {
-                for (std::size_t i = 0; i < n; ++i) {
-                    service.Pair(drive.letter);
-                }
-            },
-            [&](std::size_t n) {
-                for (std::size_t i = 0; i < n; ++i) {
-                    LimitPair(echo.window, drive.letter);
-                }
-            });
+        const SideBySide times = context.Repeat(Pairs(service.window, drive.letter),
+                                                LimitPairs(echo.window, drive.letter));
         if (!service.Heard()) {
             std::printf("  the module's service announced nothing\n");
             continue;
@@ -545,8 +536,11 @@ BENCHMARK_GROUP(ServiceModuleArrival) {
             "devicescan.dll", "probe+round trips", times, withLog ? 1.10 : 1.03);
         if (withLog) {
             // Each of these lines is in the file before the module goes on.
-            std::printf("  %-44s %.1f\n", "log lines per arrival+removal",
-                        static_cast<double>(copy.LogLines()) / static_cast<double>(service.pairs));
+            const std::size_t linesBefore = copy.LogLines();
+            SendPairs(service, drive.letter, 10);
+            const std::size_t lines = copy.LogLines() - linesBefore;
+            context.Note("log lines per arrival+removal",
+                         std::to_string(lines / 10) + "." + std::to_string(lines % 10));
         }
     }
 }
