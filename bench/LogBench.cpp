@@ -14,7 +14,7 @@
 #include "bench/BenchRegistry.h"
 #include "bench/ScratchFolder.h"
 #include "bench/SpdlogPeer.h"
-#include "log/LogApi.h"
+#include "logging/LogApi.h"
 #include "sdk/ProcAddress.h"
 
 namespace devicescan::bench {

@@ -2,7 +2,7 @@
 
 #include "sdk/ProcAddress.h"
 
-namespace logdll {
+namespace devicescan::logdll {
 namespace {
 
 constexpr std::int64_t kTicksPerMinute = 60LL * 10'000'000;
@@ -48,4 +48,4 @@ SYSTEMTIME LocalClock::Now() noexcept {
     return time;
 }
 
-}  // namespace logdll
+}  // namespace devicescan::logdll

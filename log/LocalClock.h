@@ -5,7 +5,7 @@
 #include <atomic>
 #include <cstdint>
 
-namespace logdll {
+namespace devicescan::logdll {
 
 // The local date and time for log lines, at a fraction of GetLocalTime's cost: the system clock
 // plus the local offset, which is looked up again in the first call of every minute, so that a
@@ -27,4 +27,4 @@ class LocalClock {
     std::atomic<std::uint64_t> offsetOfMinute{0};
 };
 
-}  // namespace logdll
+}  // namespace devicescan::logdll
