@@ -196,6 +196,10 @@ std::optional<DatabaseError> DatabaseLoader::LoadFile(const std::wstring& path) 
     if (!ReadWholeFile(path, content, code)) {
         return DatabaseError{path, 0, L"cannot read: " + SystemText(code)};
     }
+    // Most lines are signatures, and most .hsb signatures are SHA-256 ones.
+    const std::size_t lines =
+        static_cast<std::size_t>(std::count(content.begin(), content.end(), '\n')) + 1;
+    database.Reserve(FormatOf(path) == Format::kHdb ? HashType::kMd5 : HashType::kSha256, lines);
     std::optional<DatabaseError> error;
     switch (FormatOf(path)) {
         case Format::kHdb:

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <unordered_set>
 
 namespace devicescan::scan {
 
@@ -49,6 +48,8 @@ class Table {
         record.name = name;
         records.push_back(record);
     }
+
+    void Reserve(std::size_t count) { records.reserve(records.size() + count); }
 
     void Seal() {
         std::sort(records.begin(), records.end(), [](const Record<N>& a, const Record<N>& b) {
@@ -98,46 +99,66 @@ static_assert(sizeof(Record<32>) == 44);
 
 }  // namespace
 
-// The names in a pool, each ended by '\0', and while loading a set of their offsets that finds
-// a name already there without a string of its own per name.
+// The names in a pool, each ended by '\0', and while loading an open-addressing table of their
+// offsets that finds a name already there without a string or an allocation of its own per name
+// (feeds of a million signatures may carry a million names).
 class NamePool {
   public:
-    NamePool() : index(0, Hash{&text}, Equal{&text}) {}
-
     // The offset of name, added unless it is there.
     std::uint32_t Intern(std::string_view name) {
-        const auto offset = static_cast<std::uint32_t>(text.size());
-        text.append(name).push_back('\0');
-        const auto [entry, added] = index.insert(offset);
-        if (!added) {
-            text.resize(offset);
+        if (2 * (count + 1) > slots.size()) {
+            Grow();
         }
-        return *entry;
+        const std::size_t mask = slots.size() - 1;
+        for (std::size_t slot = Hash(name) & mask;; slot = (slot + 1) & mask) {
+            if (slots[slot] == kEmpty) {
+                slots[slot] = Append(name);
+                ++count;
+                return slots[slot];
+            }
+            if (At(slots[slot]) == name) {
+                return slots[slot];
+            }
+        }
     }
     void Seal() {
-        index = Index(0, Hash{&text}, Equal{&text});
+        slots = {};
+        count = 0;
         text.shrink_to_fit();
     }
     const char* At(std::uint32_t offset) const noexcept { return text.c_str() + offset; }
     std::size_t MemoryBytes() const noexcept { return text.capacity(); }
 
   private:
-    struct Hash {
-        const std::string* text;
-        std::size_t operator()(std::uint32_t offset) const noexcept {
-            return std::hash<std::string_view>()(text->c_str() + offset);
+    static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
+
+    static std::size_t Hash(std::string_view name) noexcept {
+        return std::hash<std::string_view>()(name);
+    }
+    std::uint32_t Append(std::string_view name) {
+        const auto offset = static_cast<std::uint32_t>(text.size());
+        text.append(name).push_back('\0');
+        return offset;
+    }
+    void Grow() {
+        std::vector<std::uint32_t> old(std::max<std::size_t>(64, slots.size() * 2), kEmpty);
+        old.swap(slots);
+        const std::size_t mask = slots.size() - 1;
+        for (const std::uint32_t offset : old) {
+            if (offset == kEmpty) {
+                continue;
+            }
+            std::size_t slot = Hash(At(offset)) & mask;
+            while (slots[slot] != kEmpty) {
+                slot = (slot + 1) & mask;
+            }
+            slots[slot] = offset;
         }
-    };
-    struct Equal {
-        const std::string* text;
-        bool operator()(std::uint32_t a, std::uint32_t b) const noexcept {
-            return std::strcmp(text->c_str() + a, text->c_str() + b) == 0;
-        }
-    };
-    using Index = std::unordered_set<std::uint32_t, Hash, Equal>;
+    }
 
     std::string text;
-    Index index;  // loading only
+    std::vector<std::uint32_t> slots;  // loading only: offsets, kEmpty where none
+    std::size_t count = 0;
 };
 
 struct SignatureDatabase::Tables {
@@ -171,6 +192,17 @@ SignatureDatabase::SignatureDatabase() : tables(std::make_unique<Tables>()) {}
 SignatureDatabase::SignatureDatabase(SignatureDatabase&&) noexcept = default;
 SignatureDatabase& SignatureDatabase::operator=(SignatureDatabase&&) noexcept = default;
 SignatureDatabase::~SignatureDatabase() = default;
+
+void SignatureDatabase::Reserve(HashType type, std::size_t count) {
+    switch (type) {
+        case HashType::kMd5:
+            return tables->md5.Reserve(count);
+        case HashType::kSha1:
+            return tables->sha1.Reserve(count);
+        case HashType::kSha256:
+            return tables->sha256.Reserve(count);
+    }
+}
 
 void SignatureDatabase::Add(const SignatureLine& signature) {
     const std::uint32_t name = signature.name.empty()
