@@ -16,6 +16,7 @@
 
 #include "bench/Alternate.h"
 #include "bench/BenchRegistry.h"
+#include "bench/CommittedMemory.h"
 #include "scan/CancelFlag.h"
 #include "scan/DatabaseLoader.h"
 #include "scan/FolderScanner.h"
@@ -69,21 +70,6 @@ double ThreadCpuSeconds() {
                1e7;
     };
     return seconds(kernel) + seconds(user);
-}
-
-// The private memory committed in this process, from a walk of its address space (Wine answers
-// 0 for the process counters' private bytes).
-std::size_t CommittedPrivateBytes() {
-    std::size_t total = 0;
-    MEMORY_BASIC_INFORMATION region;
-    for (const char* address = nullptr;
-         VirtualQuery(address, &region, sizeof(region)) == sizeof(region);
-         address = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
-        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) {
-            total += region.RegionSize;
-        }
-    }
-    return total;
 }
 
 // Prints one goal row: ours against the peer, the ratio, the goal for the ratio and whether it
@@ -198,7 +184,7 @@ void WriteDatabases(const TempTree& folder, const Workload& load) {
 // load.
 bool MeasureLoad(const std::wstring& folder, const char* form, bool boundedBytes,
                  scan::SignatureDatabase& database) {
-    const std::size_t before = CommittedPrivateBytes();
+    const std::int64_t before = CommittedPrivateBytes();
     scan::DatabaseLoader loader(database);
     std::optional<scan::DatabaseError> error;
     const double cpuBefore = ThreadCpuSeconds();
@@ -215,7 +201,7 @@ bool MeasureLoad(const std::wstring& folder, const char* form, bool boundedBytes
     const std::string what = "database: " + std::to_string(database.Count()) + " " + form;
     LimitGoal(what + ", load", seconds, "s", 2);
     std::printf("  (processor time of the load %.3f s)\n", cpuSeconds);
-    const double bytesEach = (CommittedPrivateBytes() - before) / count;
+    const double bytesEach = static_cast<double>(CommittedPrivateBytes() - before) / count;
     if (boundedBytes) {
         LimitGoal(what + ", bytes each", bytesEach, "B", 64);
     } else {

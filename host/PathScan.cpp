@@ -21,7 +21,7 @@ ScanExitCode PathScan::Run(std::shared_ptr<const scan::SignatureDatabase> databa
                            VolumeScanner::ThreadsFor(options.scanThreads), false});
     if (!scanner.Start()) {
         error.Write(qv::ToUtf8(L"devicescan-host: cannot start the scan workers: " +
-                               DescribeError(GetLastError())));
+                               qv::DescribeError(GetLastError())));
         return ScanExitCode::kError;
     }
     for (const std::wstring& path : options.scanPaths) {

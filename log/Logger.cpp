@@ -134,7 +134,7 @@ HRESULT Logger::Emit(HMODULE module, std::wstring_view function, std::uint32_t s
                      std::uint32_t indent, std::wstring_view text) {
     wchar_t moduleBuffer[MAX_PATH * 2];
     LineFields fields{};
-    GetLocalTime(&fields.localTime);
+    fields.localTime = clock.Now();
     fields.threadId = GetCurrentThreadId();
     fields.severity = severity;
     fields.module = ModuleFileName(module, moduleBuffer, MAX_PATH * 2);
@@ -239,7 +239,7 @@ void Logger::NoteLocked(std::wstring text) {
 void Logger::WriteNotesLocked() {
     for (const std::wstring& note : notes) {
         LineFields fields{};
-        GetLocalTime(&fields.localTime);
+        fields.localTime = clock.Now();
         fields.threadId = GetCurrentThreadId();
         fields.severity = LOG_SEVERITY_WARNING;
         fields.module = libraryName;

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "log/LocalClock.h"
 #include "log/LogFile.h"
 #include "log/Settings.h"
 #include "log/SettingsFile.h"
@@ -81,6 +82,7 @@ class Logger {
     std::wstring defaultFileName;  // the host program's name, with ".log"
     std::wstring defaultSettingsPath;
     ThreadDepth depths;
+    LocalClock clock;
 
     // Copies of the settings for the filters before the lock.
     std::atomic<bool> settingsLoaded{false};

@@ -12,11 +12,23 @@ class SrwLock {
     SrwLock(const SrwLock&) = delete;
     SrwLock& operator=(const SrwLock&) = delete;
 
-    void lock() noexcept { AcquireSRWLockExclusive(&srw); }
+    // Writers hold the lock only for as long as appending a line takes: a short spin usually
+    // gets it from another writer without the sleep and wake-up a blocked acquire costs.
+    void lock() noexcept {
+        for (int spin = 0; spin < kSpins; ++spin) {
+            if (try_lock()) {
+                return;
+            }
+            YieldProcessor();
+        }
+        AcquireSRWLockExclusive(&srw);
+    }
     bool try_lock() noexcept { return TryAcquireSRWLockExclusive(&srw) != FALSE; }
     void unlock() noexcept { ReleaseSRWLockExclusive(&srw); }
 
   private:
+    static constexpr int kSpins = 32;
+
     SRWLOCK srw = SRWLOCK_INIT;
 };
 

@@ -3,13 +3,13 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <memory>
 #include <string_view>
 #include <vector>
 
 #include "scan/HashListParser.h"
 #include "scan/HashSignatureParser.h"
 #include "scan/LongPath.h"
+#include "sdk/SystemMessage.h"
 #include "sdk/UniqueHandle.h"
 #include "sdk/Utf8.h"
 
@@ -54,33 +54,8 @@ Format FormatOf(const std::wstring& path) {
     return Format::kNone;
 }
 
-std::wstring SystemText(DWORD code) {
-    wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text = std::to_wstring(code);
-    if (length != 0 && buffer != nullptr) {
-        std::wstring message(buffer, length);
-        while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) {
-            message.pop_back();
-        }
-        text += L" (" + message + L")";
-    }
-    LocalFree(buffer);
-    return text;
-}
-
-// A file's bytes, in a buffer that is not cleared first (a database may be a hundred megabytes).
-struct FileContent {
-    std::unique_ptr<char[]> bytes;
-    std::size_t size = 0;
-
-    std::string_view View() const { return {bytes.get(), size}; }
-};
-
 // The whole file, or false with the Win32 code.
-bool ReadWholeFile(const std::wstring& path, FileContent& content, DWORD& error) {
+bool ReadWholeFile(const std::wstring& path, std::string& content, DWORD& error) {
     qv::UniqueHandle file(CreateFileW(LongPathOf(path).c_str(), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -89,13 +64,13 @@ bool ReadWholeFile(const std::wstring& path, FileContent& content, DWORD& error)
         error = GetLastError();
         return false;
     }
-    const auto capacity = static_cast<std::size_t>(size.QuadPart);
-    content.bytes = std::make_unique_for_overwrite<char[]>(capacity);
+    content.resize(static_cast<std::size_t>(size.QuadPart));
     std::size_t done = 0;
-    while (done < capacity) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(capacity - done, 1 << 24));
+    while (done < content.size()) {
+        const DWORD chunk =
+            static_cast<DWORD>(std::min<std::size_t>(content.size() - done, 1 << 24));
         DWORD read = 0;
-        if (!ReadFile(file.Get(), content.bytes.get() + done, chunk, &read, nullptr)) {
+        if (!ReadFile(file.Get(), content.data() + done, chunk, &read, nullptr)) {
             error = GetLastError();
             return false;
         }
@@ -104,7 +79,7 @@ bool ReadWholeFile(const std::wstring& path, FileContent& content, DWORD& error)
         }
         done += read;
     }
-    content.size = done;
+    content.resize(done);
     return true;
 }
 
@@ -119,12 +94,6 @@ std::optional<DatabaseError> AddLines(const std::wstring& path, std::string_view
     SignatureLine signature;
     std::string problem;
     std::uint64_t number = 0;
-    // Room for the rest of the file in the table of the first signature's type: a file's lines
-    // are mostly of one type.
-    const std::size_t lines =
-        static_cast<std::size_t>(std::count(content.begin(), content.end(), '\n')) +
-        (content.empty() || content.back() == '\n' ? 0 : 1);
-    bool reserved = false;
     while (!content.empty()) {
         const std::size_t end = content.find('\n');
         const std::string_view line = content.substr(0, end);
@@ -132,10 +101,6 @@ std::optional<DatabaseError> AddLines(const std::wstring& path, std::string_view
         ++number;
         switch (parser.Parse(line, signature, problem)) {
             case Result::kSignature:
-                if (!reserved) {
-                    database.Reserve(signature.digest.type, lines - number + 1);
-                    reserved = true;
-                }
                 database.Add(signature);
                 break;
             case Result::kNothing:
@@ -152,7 +117,7 @@ std::optional<DatabaseError> AddLines(const std::wstring& path, std::string_view
 std::optional<DatabaseError> DatabaseLoader::Load(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(LongPathOf(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return DatabaseError{path, 0, L"cannot read: " + SystemText(GetLastError())};
+        return DatabaseError{path, 0, L"cannot read: " + qv::DescribeError(GetLastError())};
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         return LoadFolder(path);
@@ -185,7 +150,7 @@ std::optional<DatabaseError> DatabaseLoader::LoadFolder(const std::wstring& path
     if (find == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         if (error != ERROR_FILE_NOT_FOUND) {
-            return DatabaseError{path, 0, L"cannot list the folder: " + SystemText(error)};
+            return DatabaseError{path, 0, L"cannot list the folder: " + qv::DescribeError(error)};
         }
         return DatabaseError{path, 0, L"the folder holds no database file"};
     }
@@ -210,11 +175,15 @@ std::optional<DatabaseError> DatabaseLoader::LoadFolder(const std::wstring& path
 }
 
 std::optional<DatabaseError> DatabaseLoader::LoadFile(const std::wstring& path) {
-    FileContent content;
+    std::string content;
     DWORD code = 0;
     if (!ReadWholeFile(path, content, code)) {
-        return DatabaseError{path, 0, L"cannot read: " + SystemText(code)};
+        return DatabaseError{path, 0, L"cannot read: " + qv::DescribeError(code)};
     }
+    // Most lines are signatures, and most .hsb signatures are SHA-256 ones.
+    const std::size_t lines =
+        static_cast<std::size_t>(std::count(content.begin(), content.end(), '\n')) + 1;
+    database.Reserve(FormatOf(path) == Format::kHdb ? HashType::kMd5 : HashType::kSha256, lines);
     std::optional<DatabaseError> error;
     switch (FormatOf(path)) {
         case Format::kHdb:
@@ -222,12 +191,12 @@ std::optional<DatabaseError> DatabaseLoader::LoadFile(const std::wstring& path) 
             const HashSignatureParser parser(FormatOf(path) == Format::kHdb
                                                  ? HashSignatureParser::Kind::kMd5Only
                                                  : HashSignatureParser::Kind::kSha1OrSha256);
-            error = AddLines(path, content.View(), database, parser);
+            error = AddLines(path, content, database, parser);
             break;
         }
         case Format::kHashList: {
             const HashListParser parser(qv::ToUtf8(StemOf(path)));
-            error = AddLines(path, content.View(), database, parser);
+            error = AddLines(path, content, database, parser);
             break;
         }
         case Format::kNone:

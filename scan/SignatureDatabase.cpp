@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string_view>
 
 namespace devicescan::scan {
 
@@ -100,24 +99,27 @@ static_assert(sizeof(Record<32>) == 44);
 
 }  // namespace
 
-// The names in a pool, each ended by '\0', and while loading an index of their offsets that
-// finds a name already there. The index is an open-addressing table of offsets into the pool
-// itself: a database that gives each of a million signatures a name of its own costs no
-// allocation per name (a node per name took about as long as all the rest of such a load).
+// The names in a pool, each ended by '\0', and while loading an open-addressing table of their
+// offsets that finds a name already there without a string or an allocation of its own per name
+// (feeds of a million signatures may carry a million names).
 class NamePool {
   public:
     // The offset of name, added unless it is there.
     std::uint32_t Intern(std::string_view name) {
-        if ((count + 1) * 2 > slots.size()) {
+        if (2 * (count + 1) > slots.size()) {
             Grow();
         }
-        std::uint32_t& slot = slots[FindSlot(name)];
-        if (slot == 0) {
-            slot = static_cast<std::uint32_t>(text.size()) + 1;
-            text.append(name).push_back('\0');
-            ++count;
+        const std::size_t mask = slots.size() - 1;
+        for (std::size_t slot = Hash(name) & mask;; slot = (slot + 1) & mask) {
+            if (slots[slot] == kEmpty) {
+                slots[slot] = Append(name);
+                ++count;
+                return slots[slot];
+            }
+            if (At(slots[slot]) == name) {
+                return slots[slot];
+            }
         }
-        return slot - 1;
     }
     void Seal() {
         slots = {};
@@ -128,38 +130,34 @@ class NamePool {
     std::size_t MemoryBytes() const noexcept { return text.capacity(); }
 
   private:
-    static std::size_t HashOf(std::string_view name) noexcept {
-        std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
-        for (const char c : name) {
-            hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-        }
-        return static_cast<std::size_t>(hash ^ (hash >> 29));
+    static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
+
+    static std::size_t Hash(std::string_view name) noexcept {
+        return std::hash<std::string_view>()(name);
     }
-    bool Holds(std::uint32_t slot, std::string_view name) const noexcept {
-        const std::size_t offset = slot - 1;
-        return text.compare(offset, name.size(), name) == 0 && text[offset + name.size()] == '\0';
-    }
-    // The slot that holds name, or the empty one where it belongs.
-    std::size_t FindSlot(std::string_view name) const noexcept {
-        const std::size_t mask = slots.size() - 1;
-        std::size_t index = HashOf(name) & mask;
-        while (slots[index] != 0 && !Holds(slots[index], name)) {
-            index = (index + 1) & mask;
-        }
-        return index;
+    std::uint32_t Append(std::string_view name) {
+        const auto offset = static_cast<std::uint32_t>(text.size());
+        text.append(name).push_back('\0');
+        return offset;
     }
     void Grow() {
-        const std::vector<std::uint32_t> old = std::move(slots);
-        slots.assign(std::max<std::size_t>(1024, old.size() * 2), 0);
-        for (const std::uint32_t slot : old) {
-            if (slot != 0) {
-                slots[FindSlot(At(slot - 1))] = slot;
+        std::vector<std::uint32_t> old(std::max<std::size_t>(64, slots.size() * 2), kEmpty);
+        old.swap(slots);
+        const std::size_t mask = slots.size() - 1;
+        for (const std::uint32_t offset : old) {
+            if (offset == kEmpty) {
+                continue;
             }
+            std::size_t slot = Hash(At(offset)) & mask;
+            while (slots[slot] != kEmpty) {
+                slot = (slot + 1) & mask;
+            }
+            slots[slot] = offset;
         }
     }
 
     std::string text;
-    std::vector<std::uint32_t> slots;  // loading only: offset + 1 in text; 0: empty
+    std::vector<std::uint32_t> slots;  // loading only: offsets, kEmpty where none
     std::size_t count = 0;
 };
 
