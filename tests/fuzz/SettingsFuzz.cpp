@@ -45,11 +45,12 @@ const std::vector<std::vector<std::wstring>> kBadValues = {
     {L"maybe", L"2", L"", L"yes please"},
     {},
     {L"loud", L"0x1FFFFFFFF", L"-1", L"4294967296", L"info!"},
-    {L"1023", L"5 TB", L"-5", L"99999999999999999999G", L"0x10 KB", L"16777216T", L"k"},
-    {L"101", L"-1", L"three", L"3.5", L"0x"},
+    {L"1023", L"5 TB", L"-5", L"99999999999999999999G", L"0x10 KB", L"16777216T", L"k",
+     L"18446744073709551616", L"0x10000000000000000"},  // 2^64: wraps to 0 without a check
+    {L"101", L"-1", L"three", L"3.5", L"0x", L"18446744073709551619"},
     {L"printer", L"", L"files"},
     {L"sometimes", L"lines"},
-    {L"1001", L"-3", L"4294967297"},
+    {L"1001", L"-3", L"4294967297", L"18446744073709551626"},
     {L"often"},
 };
 
