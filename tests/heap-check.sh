@@ -10,6 +10,7 @@ set -u
 wine_run=$1 output=$2
 shift 2
 export WINEDEBUG=+heap
+export DEVICESCAN_REPEAT_DIVISOR=50  # long runs repeat 1/50 as often (tests/soak)
 export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
 "$wine_run" "$@" 2>&1 | grep -av ':trace:heap:' >"$output"
 status=${PIPESTATUS[0]}
