@@ -4,10 +4,12 @@
 
 #include "host/JsonLine.h"
 #include "host/ScanEventLines.h"
-#include "host/SystemMessage.h"
+#include "sdk/SystemMessage.h"
 #include "sdk/Utf8.h"
 
 namespace devicescan::host {
+
+using qv::DescribeError;
 
 namespace {
 

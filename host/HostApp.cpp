@@ -12,12 +12,14 @@
 #include "host/ServiceHost.h"
 #include "host/ServiceSession.h"
 #include "host/StdinWatcher.h"
-#include "host/SystemMessage.h"
 #include "host/VolumeScanner.h"
 #include "scan/DatabaseLoader.h"
+#include "sdk/SystemMessage.h"
 #include "sdk/Utf8.h"
 
 namespace devicescan::host {
+
+using qv::DescribeError;
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <utility>
 
 #include "host/StopSignal.h"
-#include "host/SystemMessage.h"
 #include "host/VolumeScanner.h"
+#include "sdk/SystemMessage.h"
 #include "sdk/Utf8.h"
 
 namespace devicescan::host {
@@ -16,10 +16,10 @@ PathScan::PathScan(const HostOptions& options, EventPrinter printer, OutputQueue
 ScanExitCode PathScan::Run(std::shared_ptr<const scan::SignatureDatabase> database) {
     VolumeScanner scanner(printer, std::move(database),
                           {options.progressEvery, options.scanPauseMs,
-                           VolumeScanner::ThreadsFor(options.scanThreads)});
+                           VolumeScanner::ThreadsFor(options.scanThreads), false});
     if (!scanner.Start()) {
         error.Write(qv::ToUtf8(L"devicescan-host: cannot start the scan workers: " +
-                               DescribeError(GetLastError())));
+                               qv::DescribeError(GetLastError())));
         return ScanExitCode::kError;
     }
     for (const std::wstring& path : options.scanPaths) {

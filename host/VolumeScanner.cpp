@@ -243,7 +243,7 @@ DWORD WINAPI VolumeScanner::WorkerRoutine(void* parameter) {
 }
 
 void VolumeScanner::Enqueue(const std::wstring& path) {
-    Job job{path, VolumeIdentity::Read(path)};
+    Job job{path, shared->options.confirmRemovals ? VolumeIdentity::Read(path) : VolumeIdentity()};
     {
         std::lock_guard lock(shared->scannerLock);
         if (shared->stopping) {

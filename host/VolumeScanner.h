@@ -33,6 +33,9 @@ class VolumeScanner {
         std::uint64_t progressEvery = 0;  // files between two progress events; 0: none
         std::uint32_t pauseMs = 0;        // a pause after each file, to watch a scan; 0: none
         std::uint32_t threads = 1;        // scans at once, 1 to kMaxThreads
+        // Read each volume's serial number when its scan is queued, to check removals against.
+        // Off for scans that nothing removes (--scan).
+        bool confirmRemovals = true;
     };
     static constexpr std::uint32_t kMaxThreads = MAXIMUM_WAIT_OBJECTS;
     // requested, or one per processor when it is 0; within 1 to kMaxThreads.

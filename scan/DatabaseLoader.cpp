@@ -9,6 +9,7 @@
 #include "scan/HashListParser.h"
 #include "scan/HashSignatureParser.h"
 #include "scan/LongPath.h"
+#include "sdk/SystemMessage.h"
 #include "sdk/UniqueHandle.h"
 #include "sdk/Utf8.h"
 
@@ -51,23 +52,6 @@ Format FormatOf(const std::wstring& path) {
         return Format::kHashList;
     }
     return Format::kNone;
-}
-
-std::wstring SystemText(DWORD code) {
-    wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring text = std::to_wstring(code);
-    if (length != 0 && buffer != nullptr) {
-        std::wstring message(buffer, length);
-        while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r')) {
-            message.pop_back();
-        }
-        text += L" (" + message + L")";
-    }
-    LocalFree(buffer);
-    return text;
 }
 
 // The whole file, or false with the Win32 code.
@@ -133,7 +117,7 @@ std::optional<DatabaseError> AddLines(const std::wstring& path, std::string_view
 std::optional<DatabaseError> DatabaseLoader::Load(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(LongPathOf(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return DatabaseError{path, 0, L"cannot read: " + SystemText(GetLastError())};
+        return DatabaseError{path, 0, L"cannot read: " + qv::DescribeError(GetLastError())};
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         return LoadFolder(path);
@@ -166,7 +150,7 @@ std::optional<DatabaseError> DatabaseLoader::LoadFolder(const std::wstring& path
     if (find == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         if (error != ERROR_FILE_NOT_FOUND) {
-            return DatabaseError{path, 0, L"cannot list the folder: " + SystemText(error)};
+            return DatabaseError{path, 0, L"cannot list the folder: " + qv::DescribeError(error)};
         }
         return DatabaseError{path, 0, L"the folder holds no database file"};
     }
@@ -194,8 +178,12 @@ std::optional<DatabaseError> DatabaseLoader::LoadFile(const std::wstring& path) 
     std::string content;
     DWORD code = 0;
     if (!ReadWholeFile(path, content, code)) {
-        return DatabaseError{path, 0, L"cannot read: " + SystemText(code)};
+        return DatabaseError{path, 0, L"cannot read: " + qv::DescribeError(code)};
     }
+    // Most lines are signatures, and most .hsb signatures are SHA-256 ones.
+    const std::size_t lines =
+        static_cast<std::size_t>(std::count(content.begin(), content.end(), '\n')) + 1;
+    database.Reserve(FormatOf(path) == Format::kHdb ? HashType::kMd5 : HashType::kSha256, lines);
     std::optional<DatabaseError> error;
     switch (FormatOf(path)) {
         case Format::kHdb:

@@ -1,7 +1,5 @@
 #include "scan/HashSignatureParser.h"
 
-#include <vector>
-
 namespace devicescan::scan {
 
 namespace {
@@ -13,13 +11,18 @@ std::string_view WithoutCarriageReturn(std::string_view line) {
     return line;
 }
 
-std::vector<std::string_view> SplitFields(std::string_view line) {
-    std::vector<std::string_view> fields;
-    for (;;) {
+// The colon-separated fields of line: up to kMaxFields of them in fields; the count may be
+// more (then the line has too many).
+constexpr std::size_t kMaxFields = 4;
+
+std::size_t SplitFields(std::string_view line, std::string_view (&fields)[kMaxFields]) {
+    for (std::size_t count = 0;; ++count) {
         const std::size_t colon = line.find(':');
-        fields.push_back(line.substr(0, colon));
+        if (count < kMaxFields) {
+            fields[count] = line.substr(0, colon);
+        }
         if (colon == std::string_view::npos) {
-            return fields;
+            return count + 1;
         }
         line.remove_prefix(colon + 1);
     }
@@ -65,10 +68,10 @@ HashSignatureParser::Result HashSignatureParser::Parse(std::string_view line,
     if (line.find_first_not_of(" \t") == std::string_view::npos) {
         return Result::kNothing;
     }
-    const std::vector<std::string_view> fields = SplitFields(line);
-    if (fields.size() < 3 || fields.size() > 4) {
-        problem = "expected HASH:SIZE:NAME[:FLEVEL], found " + std::to_string(fields.size()) +
-                  " field(s)";
+    std::string_view fields[kMaxFields];
+    const std::size_t count = SplitFields(line, fields);
+    if (count < 3 || count > kMaxFields) {
+        problem = "expected HASH:SIZE:NAME[:FLEVEL], found " + std::to_string(count) + " field(s)";
         return Result::kMalformed;
     }
     const std::string_view hash = fields[0];
@@ -90,7 +93,7 @@ HashSignatureParser::Result HashSignatureParser::Parse(std::string_view line,
         problem = "the signature has no name";
         return Result::kMalformed;
     }
-    if (fields.size() == 4 && !IsDecimal(fields[3])) {
+    if (count == kMaxFields && !IsDecimal(fields[3])) {
         problem = "the level \"" + std::string(fields[3]) + "\" is not a number";
         return Result::kMalformed;
     }

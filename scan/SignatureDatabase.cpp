@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <unordered_map>
 
 namespace devicescan::scan {
 
@@ -49,6 +48,8 @@ class Table {
         record.name = name;
         records.push_back(record);
     }
+
+    void Reserve(std::size_t count) { records.reserve(records.size() + count); }
 
     void Seal() {
         std::sort(records.begin(), records.end(), [](const Record<N>& a, const Record<N>& b) {
@@ -98,24 +99,76 @@ static_assert(sizeof(Record<32>) == 44);
 
 }  // namespace
 
+// The names in a pool, each ended by '\0', and while loading an open-addressing table of their
+// offsets that finds a name already there without a string or an allocation of its own per name
+// (feeds of a million signatures may carry a million names).
+class NamePool {
+  public:
+    // The offset of name, added unless it is there.
+    std::uint32_t Intern(std::string_view name) {
+        if (2 * (count + 1) > slots.size()) {
+            Grow();
+        }
+        const std::size_t mask = slots.size() - 1;
+        for (std::size_t slot = Hash(name) & mask;; slot = (slot + 1) & mask) {
+            if (slots[slot] == kEmpty) {
+                slots[slot] = Append(name);
+                ++count;
+                return slots[slot];
+            }
+            if (At(slots[slot]) == name) {
+                return slots[slot];
+            }
+        }
+    }
+    void Seal() {
+        slots = {};
+        count = 0;
+        text.shrink_to_fit();
+    }
+    const char* At(std::uint32_t offset) const noexcept { return text.c_str() + offset; }
+    std::size_t MemoryBytes() const noexcept { return text.capacity(); }
+
+  private:
+    static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
+
+    static std::size_t Hash(std::string_view name) noexcept {
+        return std::hash<std::string_view>()(name);
+    }
+    std::uint32_t Append(std::string_view name) {
+        const auto offset = static_cast<std::uint32_t>(text.size());
+        text.append(name).push_back('\0');
+        return offset;
+    }
+    void Grow() {
+        std::vector<std::uint32_t> old(std::max<std::size_t>(64, slots.size() * 2), kEmpty);
+        old.swap(slots);
+        const std::size_t mask = slots.size() - 1;
+        for (const std::uint32_t offset : old) {
+            if (offset == kEmpty) {
+                continue;
+            }
+            std::size_t slot = Hash(At(offset)) & mask;
+            while (slots[slot] != kEmpty) {
+                slot = (slot + 1) & mask;
+            }
+            slots[slot] = offset;
+        }
+    }
+
+    std::string text;
+    std::vector<std::uint32_t> slots;  // loading only: offsets, kEmpty where none
+    std::size_t count = 0;
+};
+
 struct SignatureDatabase::Tables {
     Table<16> md5;
     Table<20> sha1;
     Table<32> sha256;
-    std::string namePool;                                      // names, each ended by '\0'
-    std::unordered_map<std::string, std::uint32_t> nameIndex;  // loading only
-
-    std::uint32_t Intern(const std::string& name) {
-        const auto [entry, added] =
-            nameIndex.try_emplace(name, static_cast<std::uint32_t>(namePool.size()));
-        if (added) {
-            namePool.append(name).push_back('\0');
-        }
-        return entry->second;
-    }
+    NamePool names;
 
     std::string NameOf(std::uint32_t reference, const Digest& digest) const {
-        const char* text = namePool.c_str() + (reference & ~kDerivedName);
+        const char* text = names.At(reference & ~kDerivedName);
         if ((reference & kDerivedName) == 0) {
             return text;
         }
@@ -140,10 +193,21 @@ SignatureDatabase::SignatureDatabase(SignatureDatabase&&) noexcept = default;
 SignatureDatabase& SignatureDatabase::operator=(SignatureDatabase&&) noexcept = default;
 SignatureDatabase::~SignatureDatabase() = default;
 
+void SignatureDatabase::Reserve(HashType type, std::size_t count) {
+    switch (type) {
+        case HashType::kMd5:
+            return tables->md5.Reserve(count);
+        case HashType::kSha1:
+            return tables->sha1.Reserve(count);
+        case HashType::kSha256:
+            return tables->sha256.Reserve(count);
+    }
+}
+
 void SignatureDatabase::Add(const SignatureLine& signature) {
     const std::uint32_t name = signature.name.empty()
-                                   ? tables->Intern(signature.listStem) | kDerivedName
-                                   : tables->Intern(signature.name);
+                                   ? tables->names.Intern(signature.listStem) | kDerivedName
+                                   : tables->names.Intern(signature.name);
     switch (signature.digest.type) {
         case HashType::kMd5:
             return tables->md5.Add(signature.digest, signature.size, name);
@@ -158,8 +222,7 @@ void SignatureDatabase::Seal() {
     tables->md5.Seal();
     tables->sha1.Seal();
     tables->sha256.Seal();
-    tables->nameIndex = {};
-    tables->namePool.shrink_to_fit();
+    tables->names.Seal();
 }
 
 std::size_t SignatureDatabase::Count() const noexcept {
@@ -168,7 +231,7 @@ std::size_t SignatureDatabase::Count() const noexcept {
 
 std::size_t SignatureDatabase::MemoryBytes() const noexcept {
     return tables->md5.MemoryBytes() + tables->sha1.MemoryBytes() + tables->sha256.MemoryBytes() +
-           tables->namePool.capacity();
+           tables->names.MemoryBytes();
 }
 
 HashTypeMask SignatureDatabase::NeededFor(std::uint64_t size) const noexcept {

@@ -28,6 +28,8 @@ class SignatureDatabase {
     SignatureDatabase& operator=(SignatureDatabase&&) noexcept;
     ~SignatureDatabase();
 
+    // Makes room for count more signatures of type (a loader's estimate: the lines of a file).
+    void Reserve(HashType type, std::size_t count);
     void Add(const SignatureLine& signature);
     // Sorts the tables, drops exact duplicates and frees what loading needed.
     void Seal();
