@@ -22,6 +22,7 @@ namespace {
 using devicescan::fuzz::FuzzRun;
 using devicescan::fuzz::FuzzTally;
 using devicescan::fuzz::RandomInput;
+namespace logdll = devicescan::logdll;
 using logdll::Settings;
 
 const std::vector<std::wstring> kKeys = {L"enabled", L"path",  L"level", L"max_size", L"backups",
