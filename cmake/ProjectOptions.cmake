@@ -1,3 +1,9 @@
+# The undefined-behaviour build (preset windows-ubsan, build-ubsan/): every check GCC can make for
+# undefined behaviour (overflow, shifts, bounds, null and misaligned pointers, bad enum and bool
+# values) ends the program at the faulty instruction. Trapping needs no run-time library, which
+# MinGW-w64 does not have, and a trap fails the test that ran into it.
+option(DEVICESCAN_UBSAN "Trap on undefined behaviour in every target of the project" OFF)
+
 # Compiler settings shared by every target of the project (third-party code keeps its own).
 # Every include names its folder: "sdk/StringT.h", "devicescan/Platform.h" from src/ (the
 # module's layers), "host/EventPrinter.h", "tests/unit/fakes/FakeHost.h" from the top.
@@ -6,6 +12,10 @@ function(devicescan_target_defaults target)
     target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR})
     target_compile_definitions(${target} PRIVATE
         UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+    if(DEVICESCAN_UBSAN)
+        target_compile_options(${target} PRIVATE
+            -fsanitize=undefined -fsanitize-undefined-trap-on-error)
+    endif()
 endfunction()
 
 # A DLL named exactly as given (no "lib" prefix), built into bin/ unless told otherwise.

@@ -136,27 +136,27 @@ class LogDll : public ::testing::Test {
 };
 
 // The text is indented by the writing thread's trace depth; a wide %s, and line breaks inside a
-// text, stay on the line.
+// text, stay on the line. UTF-8 at each length boundary; a lone surrogate becomes U+FFFD.
 TEST_F(LogDll, LineShowsTimeThreadSeverityModuleFunctionAndIndentedText) {
     Load();
     SYSTEMTIME before;
     GetLocalTime(&before);
     Write(LOG_DEPTH_ENTER, kInfo, L"Op", L"-> %s", L"Op()");
     Write(LOG_DEPTH_MESSAGE, kInfo, L"DeviceScanSP::OnDeviceArrival",
-          L"Device Mounted [path = %s] [fullSize = %llu MB]", L"E:\\Ger\u00e4t \u20ac",
-          1234567890123ull);
+          L"Device Mounted [path = %s] [fullSize = %llu MB]",
+          L"E:\\Ger\u00e4t \u20ac \u07ff\u0800\U0001F600\xDC00", 1234567890123ull);
     testing_support::RunThreadsTogether(
         1, [&](int) { Write(LOG_DEPTH_MESSAGE, kError, nullptr, L"first\r\nsecond"); }, 10000);
     Write(LOG_DEPTH_LEAVE, kInfo, L"Op", L"<- %s", L"Op()");
     Write(LOG_DEPTH_LEAVE, kInfo, L"Op", L"unmatched exit");
     Unload();
 
-    EXPECT_EQ(
-        Texts(Log()),
-        (std::vector<std::string>{
-            "-> Op()",
-            "  Device Mounted [path = E:\\Ger\xC3\xA4t \xE2\x82\xAC] [fullSize = 1234567890123 MB]",
-            "first  second", "<- Op()", "unmatched exit"}))
+    EXPECT_EQ(Texts(Log()),
+              (std::vector<std::string>{"-> Op()",
+                                        "  Device Mounted [path = E:\\Ger\xC3\xA4t \xE2\x82\xAC "
+                                        "\xDF\xBF\xE0\xA0\x80\xF0\x9F\x98\x80"
+                                        "\xEF\xBF\xBD] [fullSize = 1234567890123 MB]",
+                                        "first  second", "<- Op()", "unmatched exit"}))
         << "another thread starts at level 0, and an exit never goes below it";
     const auto lines = ReadLines(Log());
     ASSERT_EQ(lines.size(), 5u);
