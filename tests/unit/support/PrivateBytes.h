@@ -1,17 +1,15 @@
 #pragma once
 
 #include <windows.h>
-#include <psapi.h>
+
+#include "bench/CommittedMemory.h"
 
 namespace support {
 
-// The memory this process has committed for itself; links psapi.
+// The memory this process has committed for itself, from its committed private regions: Wine
+// leaves the private-bytes counter of GetProcessMemoryInfo at 0, which no leak could move.
 inline SIZE_T PrivateBytes() {
-    PROCESS_MEMORY_COUNTERS_EX counters{};
-    counters.cb = sizeof(counters);
-    GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                         sizeof(counters));
-    return counters.PrivateUsage;
+    return static_cast<SIZE_T>(devicescan::bench::CommittedPrivateBytes());
 }
 
 }  // namespace support
