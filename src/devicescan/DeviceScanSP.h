@@ -39,7 +39,7 @@ class DeviceScanSP final : public qv::IServPlugin, public qv::rnsdk::FileScan::I
 
     DeviceScanSP();
     // Runs UnInit when the host has not: the window thread never outlives the object.
-    ~DeviceScanSP() override;
+    ~DeviceScanSP();
     DeviceScanSP(const DeviceScanSP&) = delete;
     DeviceScanSP& operator=(const DeviceScanSP&) = delete;
 
@@ -53,6 +53,9 @@ class DeviceScanSP final : public qv::IServPlugin, public qv::rnsdk::FileScan::I
     // IDeviceScanSP
     std::uint32_t Register(IEvents* listener) override;
     std::uint32_t Unregister(IEvents* listener) override;
+    void* DeletingDestructor(unsigned int flags) override {
+        return qv::RunDeletingDestructor(this, flags);
+    }
 
     // Device handling, on the window thread. path is a drive root such as E:\.
     void OnDeviceArrival(const qv::String& path);
