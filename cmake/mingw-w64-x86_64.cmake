@@ -11,6 +11,8 @@ set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# Packages only for this target: the build machine's own (a Linux GoogleTest) do not link here.
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Every binary carries its own C++ runtime: nothing may depend on libstdc++-6.dll,
 # libgcc_s_seh-1.dll or libwinpthread-1.dll.
