@@ -309,6 +309,38 @@ static void SendZ(HWND window, WPARAM change) {
     SendMessageW(window, WM_DEVICECHANGE, change, (LPARAM)&volume);
 }
 
+static HMODULE shippedModule;
+
+/* Whether address lies in an executable section of the shipped module. */
+static int IsModuleCode(const void* address) {
+    const BYTE* base = (const BYTE*)shippedModule;
+    const IMAGE_DOS_HEADER* dosHeader = (const IMAGE_DOS_HEADER*)base;
+    const IMAGE_NT_HEADERS* headers = (const IMAGE_NT_HEADERS*)(base + dosHeader->e_lfanew);
+    const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(headers);
+    for (WORD i = 0; i < headers->FileHeader.NumberOfSections; ++i, ++section) {
+        const BYTE* start = base + section->VirtualAddress;
+        if ((section->Characteristics & IMAGE_SCN_MEM_EXECUTE) != 0 &&
+            (const BYTE*)address >= start &&
+            (const BYTE*)address < start + section->Misc.VirtualSize) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+/* The IDeviceScanSP table ends with the destructor: its three slots are code of the module, and
+ * the word after them is not (a compiler's second destructor slot would be). */
+static void CheckDeviceScanTableEnds(const DeviceScan* scan, int cycle) {
+    const void* words[4];
+    memcpy(words, scan->slots, sizeof(words));
+    if (!IsModuleCode(words[0]) || !IsModuleCode(words[1]) || !IsModuleCode(words[2])) {
+        Fail("a slot of IDeviceScanSP is not code of the module", cycle);
+    }
+    if (IsModuleCode(words[3])) {
+        Fail("IDeviceScanSP has a slot after its destructor", cycle);
+    }
+}
+
 /* The IServPlugin and IDeviceScanSP views: the same object, two tables, the first the root. */
 static DeviceScan* CheckViews(ServPlugin* root, int cycle) {
     if (root->slots->QueryInterface(root, kBaseId) != root ||
@@ -323,7 +355,9 @@ static DeviceScan* CheckViews(ServPlugin* root, int cycle) {
     DeviceScan* scan = root->slots->QueryInterface(root, kDeviceScanId);
     if (scan == NULL || (void*)scan == (void*)root) {
         Fail("no IDeviceScanSP view of its own", cycle);
+        return NULL;
     }
+    CheckDeviceScanTableEnds(scan, cycle);
     return scan;
 }
 
@@ -418,7 +452,7 @@ int main(void) {
      * emergency exception pool (73 KB) and no unload frees it: a cost of the log binding's
      * load-per-user policy, which would hide anything this run is after. */
     HMODULE logLibrary = LoadShipped(L"log.dll");
-    HMODULE module = LoadShipped(L"devicescan.dll");
+    HMODULE module = shippedModule = LoadShipped(L"devicescan.dll");
     if (module == NULL || logLibrary == NULL) {
         return 1;
     }
