@@ -103,12 +103,14 @@ static void ExpectCalls(const char* expected, const char* step, int cycle) {
 
 static int recordFaults;
 
-/* Every announcement here is of Z:, a local drive under Wine, in this process's session. */
+/* Every announcement here is of Z:, a local drive under Wine, in the console's session; the last
+ * field checked tells that the record's layout is the one read here. */
 static void CheckRecord(const Device* device) {
     const int good = device->type == 1 && device->path != NULL &&
                      wcscmp(device->path, L"Z:\\") == 0 &&
                      (device->remote == NULL || device->remote[0] == L'\0') &&
-                     device->fullSize >= device->storedSize && device->fullSize > 0;
+                     device->fullSize >= device->storedSize && device->fullSize > 0 &&
+                     device->sessionId == WTSGetActiveConsoleSessionId();
     recordFaults += good ? 0 : 1;
 }
 
