@@ -1,6 +1,7 @@
-// log.dll against the plainest way to put the same lines in a file: a buffered fwrite of
-// ready-made lines. Our side also formats each record (time, thread, module, printf) and takes
-// the library's lock; the ratio shows what that costs.
+// log.dll against the logger a C++ developer would reach for, spdlog with its basic file sink,
+// writing the same record in the same line layout to a file of its own: both format the time,
+// the thread, the severity, the module, the function and the wide text, convert it to UTF-8,
+// take a lock and append to the file.
 #include <windows.h>
 
 #include <cstdarg>
@@ -12,7 +13,8 @@
 
 #include "bench/BenchRegistry.h"
 #include "bench/ScratchFolder.h"
-#include "log/LogApi.h"
+#include "bench/SpdlogPeer.h"
+#include "logging/LogApi.h"
 #include "sdk/ProcAddress.h"
 
 namespace devicescan::bench {
@@ -71,11 +73,6 @@ class ScratchLogLibrary {
     LogWriteFunction write = nullptr;
 };
 
-// The line log.dll writes for WriteRecord, ready-made.
-const char kPeerLine[] =
-    "2024-05-01 12:34:56.789  1234 INFO    devicescan-bench.exe DeviceScanSP::OnDeviceArrival: "
-    "Device Mounted [path = E:\\] [remote = ] [type = 2] [fullSize = 123456 MB]\r\n";
-
 // Records are timed in batches, so that starting the threads is a small part of each run.
 constexpr std::size_t kBatch = 4096;
 
@@ -95,38 +92,33 @@ void OnThreads(int threads, std::size_t n, const std::function<void(std::size_t)
     }
 }
 
+Spread PerRecord(Spread batches) {
+    return {batches.minimum / kBatch, batches.median / kBatch};
+}
+
 void CompareRecords(bench::Context& context, const ScratchLogLibrary& log, int threads,
                     bool flushEachLine) {
-    FILE* peer = _wfopen(log.PeerPath().c_str(), L"wb");
-    if (peer == nullptr) {
-        return;
-    }
     log.setMode(flushEachLine ? LOG_MODE_FLUSH_EACH_LINE : LOG_MODE_BUFFERED);
-    double ours = context.NsPerOp([&](std::size_t n) {
-        OnThreads(threads, n, [&](std::size_t count) {
-            for (std::size_t i = 0; i < count; ++i) {
-                log.WriteRecord(i);
-            }
-        });
-    });
-    double plain = context.NsPerOp([&](std::size_t n) {
-        std::fseek(peer, 0, SEEK_SET);
-        OnThreads(threads, n, [&](std::size_t count) {
-            for (std::size_t i = 0; i < count; ++i) {
-                std::fwrite(kPeerLine, 1, sizeof(kPeerLine) - 1, peer);
-                if (flushEachLine) {
-                    std::fflush(peer);
+    const SpdlogPeer peer(log.PeerPath(), flushEachLine);
+    const SideBySide batches = context.Repeat(
+        [&](std::size_t n) {
+            OnThreads(threads, n, [&](std::size_t count) {
+                for (std::size_t i = 0; i < count; ++i) {
+                    log.WriteRecord(i);
                 }
-            }
+            });
+        },
+        [&](std::size_t n) {
+            OnThreads(threads, n, [&](std::size_t count) {
+                for (std::size_t i = 0; i < count; ++i) {
+                    peer.WriteRecord(i);
+                }
+            });
         });
-    });
-    std::fclose(peer);
-    ours /= kBatch;
-    plain /= kBatch;
     const std::string what = std::string("records, ") + (threads == 1 ? "1 thread" : "2 threads") +
                              (flushEachLine ? ", flush each line" : ", buffered");
-    context.Compare(what, "LogWrite", ours, flushEachLine ? "fwrite+fflush" : "fwrite", plain);
-    std::printf("  %-44s %10.0f records/s vs %10.0f records/s\n", "", 1e9 / ours, 1e9 / plain);
+    context.Goal(what, "LogWrite", "spdlog", {PerRecord(batches.ours), PerRecord(batches.peer)},
+                 1.0);
 }
 
 }  // namespace

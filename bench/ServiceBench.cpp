@@ -1,12 +1,15 @@
 // The service on a real drive: what one arrival (with its removal) through the service window
-// costs next to the probe calls Windows must answer for that drive anyway; the cost of each
-// listener; and creating the service through the module's exports next to a plain new/delete.
+// costs next to the least any handler must spend on it (the probe calls Windows must answer for
+// that drive, and one message round trip to a window thread for the arrival and one for the
+// removal); the cost of each listener; creating the service through the module's exports next
+// to a plain new/delete; and what a started service costs while nothing happens.
 // The service is the in-process core with the Win32 platform layer; it loads log.dll from beside
 // this program, as devicescan.dll does from beside itself.
 #include <windows.h>
 #include <dbt.h>
 #include <winioctl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -15,7 +18,7 @@
 #include "bench/BenchRegistry.h"
 #include "bench/ScratchFolder.h"
 #include "devicescan/DeviceScanSP.h"
-#include "log/LogApi.h"
+#include "logging/LogApi.h"
 #include "sdk/IComponentManager.h"
 #include "sdk/IDeviceScanEventProducer.h"
 #include "sdk/IServPlugin.h"
@@ -28,6 +31,7 @@ namespace {
 
 using qv::rnsdk::FileScan::IDeviceScanSP;
 using Device = IDeviceScanSP::Device;
+using service::DeviceScanSP;
 
 // Runs the volume tool beside this program and waits for it; its exit code, or -1.
 int RunVolumeTool(const std::wstring& arguments) {
@@ -146,16 +150,6 @@ void SendVolume(HWND window, WPARAM change, wchar_t letter) {
     SendMessageW(window, WM_DEVICECHANGE, change, reinterpret_cast<LPARAM>(&volume));
 }
 
-// Nanoseconds of one arrival and its removal sent to a service window.
-double ArrivalRemovalNs(const bench::Context& context, HWND window, wchar_t letter) {
-    return context.NsPerOp([&](std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i) {
-            SendVolume(window, DBT_DEVICEARRIVAL, letter);
-            SendVolume(window, DBT_DEVICEREMOVECOMPLETE, letter);
-        }
-    });
-}
-
 // What Windows must answer for one arriving drive, whoever asks.
 void ProbeDrive(wchar_t letter) {
     const wchar_t root[] = {letter, L':', L'\\', L'\0'};
@@ -176,12 +170,91 @@ void ProbeDrive(wchar_t letter) {
     GetSystemDirectoryW(system, MAX_PATH);
 }
 
-double ProbeNs(const bench::Context& context, wchar_t letter) {
-    return context.NsPerOp([&](std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i) {
-            ProbeDrive(letter);
+// A window on a thread of its own that answers a device change at once: the other half of the
+// least an arrival costs, the round trip of the message from the sender to the window's thread.
+// Created and destroyed on one thread; the window lives on its own.
+class EchoWindow {
+  public:
+    EchoWindow() {
+        ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        thread = CreateThread(nullptr, 0, &EchoWindow::Run, this, 0, nullptr);
+        if (thread != nullptr) {
+            WaitForSingleObject(ready, 10000);
         }
-    });
+    }
+    ~EchoWindow() {
+        if (window != nullptr) {
+            PostMessageW(window, WM_CLOSE, 0, 0);
+        }
+        if (thread != nullptr) {
+            WaitForSingleObject(thread, 10000);
+            CloseHandle(thread);
+        }
+        CloseHandle(ready);
+    }
+    EchoWindow(const EchoWindow&) = delete;
+    EchoWindow& operator=(const EchoWindow&) = delete;
+
+    HWND window = nullptr;
+
+  private:
+    static LRESULT CALLBACK Answer(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_DEVICECHANGE) {
+            return TRUE;
+        }
+        if (message == WM_DESTROY) {
+            PostQuitMessage(0);
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+
+    static DWORD WINAPI Run(void* parameter) {
+        auto* self = static_cast<EchoWindow*>(parameter);
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = &EchoWindow::Answer;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.lpszClassName = L"DeviceScanBenchEcho";
+        RegisterClassW(&windowClass);
+        self->window = CreateWindowExW(0, windowClass.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0,
+                                       nullptr, nullptr, windowClass.hInstance, nullptr);
+        SetEvent(self->ready);
+        MSG message;
+        while (self->window != nullptr && GetMessageW(&message, nullptr, 0, 0) > 0) {
+            DispatchMessageW(&message);
+        }
+        UnregisterClassW(windowClass.lpszClassName, windowClass.hInstance);
+        return 0;
+    }
+
+    HANDLE ready = nullptr;
+    HANDLE thread = nullptr;
+};
+
+// The least one arrival and its removal cost whoever handles them: the drive's probe and an
+// empty round trip of each message to a window thread.
+void LimitPair(HWND echo, wchar_t letter) {
+    SendVolume(echo, DBT_DEVICEARRIVAL, letter);
+    ProbeDrive(letter);
+    SendVolume(echo, DBT_DEVICEREMOVECOMPLETE, letter);
+}
+
+// n arrivals with their removals sent to a service window, as a benchmark body.
+std::function<void(std::size_t)> Pairs(HWND window, wchar_t letter) {
+    return [=](std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            SendVolume(window, DBT_DEVICEARRIVAL, letter);
+            SendVolume(window, DBT_DEVICEREMOVECOMPLETE, letter);
+        }
+    };
+}
+
+// n times the least an arrival with its removal costs, as a benchmark body.
+std::function<void(std::size_t)> LimitPairs(HWND echo, wchar_t letter) {
+    return [=](std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) {
+            LimitPair(echo, letter);
+        }
+    };
 }
 
 // A started service with listeners, on the plugged drive.
@@ -206,7 +279,7 @@ class RunningService {
     RunningService& operator=(const RunningService&) = delete;
 
     double PairNs(const bench::Context& context, wchar_t letter) const {
-        return ArrivalRemovalNs(context, window, letter);
+        return context.NsPerOp(Pairs(window, letter));
     }
 
     bool Heard() const { return listeners.empty() || listeners.front().heard > 0; }
@@ -234,21 +307,23 @@ BENCHMARK_GROUP(ServiceArrival) {
     if (!drive.Plugged()) {
         return;
     }
-    const double probe = ProbeNs(context, drive.letter);
+    const EchoWindow echo;
     const RunningService service(1);
-    if (service.window == nullptr) {
+    if (service.window == nullptr || echo.window == nullptr) {
         std::printf("  the service window did not come up\n");
         return;
     }
     const bool logLoaded = GetModuleHandleW(L"log.dll") != nullptr;
     for (const bool logging : {true, false}) {
         EnableLog(logging);
-        const double pair = service.PairNs(context, drive.letter);
+        const SideBySide times = context.Repeat(Pairs(service.window, drive.letter),
+                                                LimitPairs(echo.window, drive.letter));
         const std::string what =
             std::string("arrival+removal, log.dll ") + (!logLoaded ? "absent"
                                                         : logging  ? "writing"
                                                                    : "disabled");
-        context.Compare(what, "service window", pair, "raw probe calls", probe);
+        context.Compare(what, "service window", times.ours.minimum, "probe+round trips",
+                        times.peer.minimum);
     }
     EnableLog(true);
     if (!service.Heard()) {
@@ -313,17 +388,19 @@ BENCHMARK_GROUP(ServiceCreateDestroy) {
 
 namespace {
 
-// devicescan.dll copied into a scratch folder, with or without log.dll (and settings that keep
-// its log in that folder) beside it, so that the module finds exactly what the case needs.
+// devicescan.dll copied into a scratch folder, with or without log.dll beside it, so that the
+// module finds exactly what the case needs. log.dll runs at its default settings: it writes
+// devicescan-bench.log beside itself, flushing every line.
 class ScratchModule {
   public:
     explicit ScratchModule(bool withLog)
-        : scratch(withLog ? L"devicescan-bench-module-log" : L"devicescan-bench-module-nolog",
-                  {L"devicescan.dll", L"log.dll", L"log.ini", L"bench.log", L"bench.log.1"}) {
+        : scratch(
+              withLog ? L"devicescan-bench-module-log" : L"devicescan-bench-module-nolog",
+              {L"devicescan.dll", L"log.dll", L"devicescan-bench.log", L"devicescan-bench.log.1",
+               L"devicescan-bench.log.2", L"devicescan-bench.log.3"}) {
         scratch.CopyShipped(L"devicescan.dll");
         if (withLog) {
             scratch.CopyShipped(L"log.dll");
-            scratch.Write(L"log.ini", "path = bench.log\nmax_size = 16 MB\nbackups = 1\n");
         }
         module = LoadLibraryW(scratch.Path(L"devicescan.dll").c_str());
     }
@@ -335,38 +412,128 @@ class ScratchModule {
     ScratchModule(const ScratchModule&) = delete;
     ScratchModule& operator=(const ScratchModule&) = delete;
 
+    // Lines in the module's log so far (with no rotation in between).
+    std::size_t LogLines() const {
+        std::size_t lines = 0;
+        if (FILE* log = _wfopen(scratch.Path(L"devicescan-bench.log").c_str(), L"rb")) {
+            for (int c; (c = std::fgetc(log)) != EOF;) {
+                lines += c == '\n';
+            }
+            std::fclose(log);
+        }
+        return lines;
+    }
+
     HMODULE module = nullptr;
 
   private:
     bench::ScratchFolder scratch;
 };
 
-// One arrival and removal through the window of the service that the module's export creates.
-double ModulePairNs(bench::Context& context, HMODULE module, wchar_t letter) {
-    using CreateFn = std::uint32_t (*)(const wchar_t*, qv::InterfaceId, void**);
-    using DestroyFn = void (*)(const wchar_t*, void*);
-    constexpr wchar_t kServiceName[] = L"FileScan.OnDemand.DeviceScanSP";
-    const auto create = qv::GetProcAddressAs<CreateFn>(module, "QvCreateObject");
-    const auto destroy = qv::GetProcAddressAs<DestroyFn>(module, "QvDestroyObject");
-    void* plugin = nullptr;
-    if (create == nullptr || destroy == nullptr ||
-        create(kServiceName, qv::IServPlugin::kId, &plugin) != 0) {
-        return 0;
+// The service that the module's export creates, started with one counting listener, for as long
+// as the object lives. Created and destroyed on one thread.
+class ModuleService {
+  public:
+    explicit ModuleService(HMODULE module) {
+        using CreateFn = std::uint32_t (*)(const wchar_t*, qv::InterfaceId, void**);
+        const auto create = qv::GetProcAddressAs<CreateFn>(module, "QvCreateObject");
+        destroy = qv::GetProcAddressAs<DestroyFn>(module, "QvDestroyObject");
+        if (create == nullptr || destroy == nullptr ||
+            create(kServiceName, qv::IServPlugin::kId, &plugin) != 0) {
+            plugin = nullptr;
+            return;
+        }
+        service = static_cast<qv::IServPlugin*>(plugin);
+        scan = static_cast<IDeviceScanSP*>(service->QueryInterface(IDeviceScanSP::kId));
+        service->Init(&host);
+        service->Start();
+        scan->Register(&listener);
+        window = FindOwnServiceWindow();
     }
-    auto* service = static_cast<qv::IServPlugin*>(plugin);
-    auto* scan = static_cast<IDeviceScanSP*>(service->QueryInterface(IDeviceScanSP::kId));
+    ~ModuleService() {
+        if (plugin == nullptr) {
+            return;
+        }
+        scan->Unregister(&listener);
+        service->Stop();
+        service->UnInit();
+        destroy(kServiceName, plugin);
+    }
+    ModuleService(const ModuleService&) = delete;
+    ModuleService& operator=(const ModuleService&) = delete;
+
+    void Pair(wchar_t letter) const {
+        SendVolume(window, DBT_DEVICEARRIVAL, letter);
+        SendVolume(window, DBT_DEVICEREMOVECOMPLETE, letter);
+    }
+    bool Heard() const { return listener.heard > 0; }
+
+    HWND window = nullptr;
+
+  private:
+    using DestroyFn = void (*)(const wchar_t*, void*);
+    static constexpr wchar_t kServiceName[] = L"FileScan.OnDemand.DeviceScanSP";
+
+    DestroyFn destroy = nullptr;
+    void* plugin = nullptr;
+    qv::IServPlugin* service = nullptr;
+    IDeviceScanSP* scan = nullptr;
     BenchHost host;
     CountingListener listener;
-    service->Init(&host);
-    service->Start();
-    scan->Register(&listener);
-    const HWND window = FindOwnServiceWindow();
-    const double pair = window != nullptr ? ArrivalRemovalNs(context, window, letter) : 0;
-    scan->Unregister(&listener);
-    service->Stop();
-    service->UnInit();
-    destroy(kServiceName, plugin);
-    return listener.heard > 0 ? pair : 0;
+};
+
+// CPU time (user and kernel) of this process so far, in 100 ns units.
+std::uint64_t ProcessCpuTime() {
+    FILETIME creation, exit, kernel, user;
+    GetProcessTimes(GetCurrentProcess(), &creation, &exit, &kernel, &user);
+    const auto units = [](const FILETIME& time) {
+        return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
+    };
+    return units(kernel) + units(user);
+}
+
+// Committed memory of this process that no other process shares: its committed private
+// regions, added up. (Wine leaves the private-bytes counter of GetProcessMemoryInfo at 0.)
+std::int64_t PrivateBytes() {
+    std::int64_t bytes = 0;
+    MEMORY_BASIC_INFORMATION region;
+    for (const char* address = nullptr;
+         VirtualQuery(address, &region, sizeof(region)) == sizeof(region);
+         address = static_cast<const char*>(region.BaseAddress) + region.RegionSize) {
+        if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) {
+            bytes += static_cast<std::int64_t>(region.RegionSize);
+        }
+    }
+    return bytes;
+}
+
+// Bytes in the busy blocks of every heap of the process: finer than the committed figure,
+// which moves only when a heap has to grow.
+std::int64_t HeapBytesInUse() {
+    HANDLE heaps[64];
+    const DWORD count = std::min<DWORD>(GetProcessHeaps(64, heaps), 64);
+    std::int64_t bytes = 0;
+    for (DWORD i = 0; i < count; ++i) {
+        HeapLock(heaps[i]);
+        PROCESS_HEAP_ENTRY entry{};
+        while (HeapWalk(heaps[i], &entry)) {
+            if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0) {
+                bytes += static_cast<std::int64_t>(entry.cbData);
+            }
+        }
+        HeapUnlock(heaps[i]);
+    }
+    return bytes;
+}
+
+std::string Kilobytes(std::int64_t bytes) {
+    return std::to_string(bytes / 1024) + " KB";
+}
+
+void SendPairs(const ModuleService& service, wchar_t letter, int count) {
+    for (int i = 0; i < count; ++i) {
+        service.Pair(letter);
+    }
 }
 
 }  // namespace
@@ -376,18 +543,74 @@ BENCHMARK_GROUP(ServiceModuleArrival) {
     if (!drive.Plugged()) {
         return;
     }
-    const double probe = ProbeNs(context, drive.letter);
+    const EchoWindow echo;
     for (const bool withLog : {true, false}) {
         const ScratchModule copy(withLog);
-        const double pair =
-            copy.module != nullptr ? ModulePairNs(context, copy.module, drive.letter) : 0;
-        if (pair == 0) {
+        const ModuleService service(copy.module);
+        if (service.window == nullptr || echo.window == nullptr) {
+            std::printf("  the module's service or the echo window did not come up\n");
+            return;
+        }
+        const SideBySide times = context.Repeat(Pairs(service.window, drive.letter),
+                                                LimitPairs(echo.window, drive.letter));
+        if (!service.Heard()) {
             std::printf("  the module's service announced nothing\n");
             continue;
         }
-        context.Compare(std::string("arrival+removal, devicescan.dll, log.dll ") +
-                            (withLog ? "beside it" : "absent"),
-                        "service window", pair, "raw probe calls", probe);
+        context.Goal(
+            std::string("arrival+removal, log.dll ") + (withLog ? "beside it, defaults" : "absent"),
+            "devicescan.dll", "probe+round trips", times, withLog ? 1.10 : 1.03);
+        if (withLog) {
+            // Each of these lines is in the file before the module goes on.
+            const std::size_t linesBefore = copy.LogLines();
+            SendPairs(service, drive.letter, 10);
+            const std::size_t lines = copy.LogLines() - linesBefore;
+            context.Note("log lines per arrival+removal",
+                         std::to_string(lines / 10) + "." + std::to_string(lines % 10));
+        }
+    }
+}
+
+// A started service with nothing plugged takes no CPU and no memory; a thousand arrivals and
+// removals leave its memory where ten left it. --quick waits a second and sends a hundred.
+BENCHMARK_GROUP(ServiceIdle) {
+    const bool quick = context.GetMode() == Mode::kQuick;
+    const ScratchModule copy(true);
+    const ModuleService service(copy.module);
+    if (service.window == nullptr) {
+        std::printf("  the module's service did not come up\n");
+        return;
+    }
+    const DWORD idleMs = quick ? 1000 : 60000;
+    Sleep(100);  // the window thread settles in its message loop
+    const std::uint64_t cpuBefore = ProcessCpuTime();
+    const std::int64_t bytesBefore = PrivateBytes();
+    Sleep(idleMs);
+    const std::uint64_t cpu = ProcessCpuTime() - cpuBefore;
+    const std::int64_t idleGrowth = PrivateBytes() - bytesBefore;
+    const std::string idle = " over " + std::to_string(idleMs / 1000) + " s idle";
+    // The process's times advance in clock ticks (10 ms under Wine, 15.6 ms on Windows): one
+    // tick may fall on the idle wait itself.
+    context.Goal("CPU time" + idle, std::to_string(cpu / 10000) + " ms", "at most one tick",
+                 cpu <= 156250);
+    context.Goal("private bytes growth" + idle, Kilobytes(idleGrowth), "0 KB", idleGrowth == 0);
+
+    const PluggedDrive drive;
+    if (!drive.Plugged()) {
+        return;
+    }
+    const int pairs = quick ? 100 : 1000;
+    SendPairs(service, drive.letter, 10);
+    const std::int64_t afterTen = PrivateBytes();
+    const std::int64_t heapAfterTen = HeapBytesInUse();
+    SendPairs(service, drive.letter, pairs - 10);
+    const std::int64_t growth = PrivateBytes() - afterTen;
+    const std::int64_t heapGrowth = HeapBytesInUse() - heapAfterTen;
+    context.Goal("private bytes, " + std::to_string(pairs) + " arrivals against 10",
+                 Kilobytes(growth), "within 64 KB", growth <= 64 * 1024 && growth >= -64 * 1024);
+    context.Note("heap bytes in use, the same", std::to_string(heapGrowth) + " bytes");
+    if (!service.Heard()) {
+        std::printf("  the module's service announced nothing\n");
     }
 }
 

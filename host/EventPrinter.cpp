@@ -3,10 +3,13 @@
 #include <utility>
 
 #include "host/JsonLine.h"
-#include "host/SystemMessage.h"
+#include "host/ScanEventLines.h"
+#include "sdk/SystemMessage.h"
 #include "sdk/Utf8.h"
 
 namespace devicescan::host {
+
+using qv::DescribeError;
 
 namespace {
 
@@ -39,7 +42,8 @@ const wchar_t* ReasonName(ScanReport::CancelReason reason) {
 std::wstring Counts(const ScanReport& report) {
     return L" files=" + std::to_wstring(report.files) + L" directories=" +
            std::to_wstring(report.directories) + L" bytes=" + std::to_wstring(report.bytes) +
-           L" errors=" + std::to_wstring(report.errors);
+           L" errors=" + std::to_wstring(report.errors) + L" threats=" +
+           std::to_wstring(report.threats) + L" hashed=" + std::to_wstring(report.hashedBytes);
 }
 
 std::wstring ScanText(const ScanReport& report) {
@@ -64,7 +68,9 @@ std::string ScanJson(const ScanReport& report) {
     json.Add("files", report.files)
         .Add("directories", report.directories)
         .Add("bytes", report.bytes)
-        .Add("errors", report.errors);
+        .Add("errors", report.errors)
+        .Add("threats", report.threats)
+        .Add("hashedBytes", report.hashedBytes);
     if (report.state == ScanReport::State::kCancelled) {
         json.Add("reason", ReasonName(report.reason));
     }
@@ -93,16 +99,19 @@ const wchar_t* EventPrinter::TypeName(std::int32_t type) {
 }
 
 std::string EventPrinter::StartedLine(Format format, std::wstring_view objectName,
-                                      std::wstring_view modulePath) {
+                                      std::wstring_view modulePath, const Signatures& signatures) {
     if (format == Format::kJson) {
         return JsonLine()
             .Add("event", L"started")
             .Add("object", objectName)
             .Add("module", modulePath)
+            .Add("signatures", signatures.count)
+            .Add("databases", signatures.databases)
             .Text();
     }
     return qv::ToUtf8(L"started " + std::wstring(objectName) + L" (" + std::wstring(modulePath) +
-                      L")");
+                      L") signatures=" + std::to_wstring(signatures.count) + L" databases=" +
+                      std::to_wstring(signatures.databases));
 }
 
 std::string EventPrinter::StoppedLine(Format format, std::wstring_view reason) {
@@ -145,8 +154,9 @@ std::string EventPrinter::ScanLine(Format format, const ScanReport& report) {
     return qv::ToUtf8(ScanText(report));
 }
 
-void EventPrinter::Started(std::wstring_view objectName, std::wstring_view modulePath) const {
-    queue->Push(Stream::kOut, StartedLine(format, objectName, modulePath));
+void EventPrinter::Started(std::wstring_view objectName, std::wstring_view modulePath,
+                           const Signatures& signatures) const {
+    queue->Push(Stream::kOut, StartedLine(format, objectName, modulePath, signatures));
 }
 
 void EventPrinter::Stopped(std::wstring_view reason) const {
@@ -159,6 +169,14 @@ void EventPrinter::Device(bool mounted, Source source, const DeviceRecord& devic
 
 void EventPrinter::Scan(const ScanReport& report) const {
     queue->Push(Stream::kOut, ScanLine(format, report));
+}
+
+void EventPrinter::Detection(const scan::Detection& detection) const {
+    queue->Push(Stream::kOut, ScanEventLines::Detection(format, detection));
+}
+
+void EventPrinter::RemovalNotConfirmed(std::wstring_view path) const {
+    queue->Push(Stream::kOut, ScanEventLines::RemovalNotConfirmed(format, path));
 }
 
 void EventPrinter::Warning(std::wstring_view text) const {

@@ -7,6 +7,7 @@
 #include "host/DeviceRecord.h"
 #include "host/OutputQueue.h"
 #include "host/ScanReport.h"
+#include "scan/Detection.h"
 
 namespace devicescan::host {
 
@@ -23,20 +24,31 @@ class EventPrinter {
 
     EventPrinter(std::shared_ptr<OutputQueue> queue, Format format, bool verbose);
 
+    // What the scans look for: signatures loaded from how many database files.
+    struct Signatures {
+        std::uint64_t count = 0;
+        std::uint64_t databases = 0;
+    };
+
     // stdout: the service runs / the host has shut it down (reason: "quit", "timeout", ...).
-    void Started(std::wstring_view objectName, std::wstring_view modulePath) const;
+    void Started(std::wstring_view objectName, std::wstring_view modulePath,
+                 const Signatures& signatures) const;
     void Stopped(std::wstring_view reason) const;
     // stdout: a mount or removal, as the producer or a listener heard of it.
     void Device(bool mounted, Source source, const DeviceRecord& device) const;
     // stdout: a step of a volume scan.
     void Scan(const ScanReport& report) const;
+    // stdout: a file that matches a signature.
+    void Detection(const scan::Detection& detection) const;
+    // stdout: a removal of path was heard but the volume still answers, so its scan goes on.
+    void RemovalNotConfirmed(std::wstring_view path) const;
     // stderr: something the module did that it should not have; the run goes on.
     void Warning(std::wstring_view text) const;
     // stderr, only with --verbose: one call between host and module and its result.
     void Trace(std::wstring_view text) const;
 
     static std::string StartedLine(Format format, std::wstring_view objectName,
-                                   std::wstring_view modulePath);
+                                   std::wstring_view modulePath, const Signatures& signatures);
     static std::string StoppedLine(Format format, std::wstring_view reason);
     static std::string DeviceLine(Format format, bool mounted, Source source,
                                   const DeviceRecord& device);

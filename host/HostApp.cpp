@@ -7,15 +7,19 @@
 #include "host/ComponentManager.h"
 #include "host/HostListener.h"
 #include "host/ModuleLoader.h"
+#include "host/PathScan.h"
 #include "host/ProducerPlugin.h"
 #include "host/ServiceHost.h"
 #include "host/ServiceSession.h"
 #include "host/StdinWatcher.h"
-#include "host/SystemMessage.h"
 #include "host/VolumeScanner.h"
+#include "scan/DatabaseLoader.h"
+#include "sdk/SystemMessage.h"
 #include "sdk/Utf8.h"
 
 namespace devicescan::host {
+
+using qv::DescribeError;
 
 namespace {
 
@@ -33,21 +37,33 @@ HostApp::HostApp(HostOptions options)
       printer(queue, this->options.json ? EventPrinter::Format::kJson : EventPrinter::Format::kText,
               this->options.verbose) {}
 
-ExitCode HostApp::Run() {
+int HostApp::Run() {
     if (!queue->IsValid() || StopSignal::Process().Event() == nullptr) {
         error.Write(qv::ToUtf8(L"devicescan-host: cannot create an event: " +
                                DescribeError(GetLastError())));
-        return ExitCode::kHostFailure;
+        return static_cast<int>(ExitCode::kHostFailure);
     }
     // Without a console (output to pipes, a service) there is nothing to catch; that is fine.
     StopSignal::Process().InstallConsoleHandler();
+    auto database = std::make_shared<scan::SignatureDatabase>();
+    if (const auto problem = scan::DatabaseLoader(*database).LoadAll(options.databases)) {
+        error.Write(
+            qv::ToUtf8(L"devicescan-host: cannot load the signatures: " + problem->Message()));
+        return static_cast<int>(ExitCode::kDatabase);
+    }
+    signatures = std::move(database);
+    if (!options.scanPaths.empty()) {
+        const ScanExitCode code = PathScan(options, printer, *queue, out, error).Run(signatures);
+        StopSignal::Process().MarkFinished();
+        return static_cast<int>(code);
+    }
     const Failure failure = RunModule();
     Drain();
     if (failure.code != ExitCode::kSuccess) {
         error.Write(qv::ToUtf8(L"devicescan-host: " + failure.message));
     }
     StopSignal::Process().MarkFinished();
-    return failure.code;
+    return static_cast<int>(failure.code);
 }
 
 HostApp::Failure HostApp::RunModule() {
@@ -64,10 +80,12 @@ HostApp::Failure HostApp::RunModule() {
                                               L" does not export " + qv::FromUtf8(missing)};
     }
 
-    VolumeScanner scanner(printer, VolumeWalker(options.progressEvery, options.scanPauseMs));
+    VolumeScanner scanner(printer, signatures,
+                          {options.progressEvery, options.scanPauseMs,
+                           VolumeScanner::ThreadsFor(options.scanThreads)});
     if (options.scan && !scanner.Start()) {
         return {ExitCode::kHostFailure,
-                L"cannot start the scan worker: " + DescribeError(GetLastError())};
+                L"cannot start the scan workers: " + DescribeError(GetLastError())};
     }
     ProducerPlugin producer(printer, options.scan ? &scanner : nullptr);
     ComponentManager manager(&producer, printer);
@@ -114,7 +132,8 @@ HostApp::Failure HostApp::RunService(ServiceSession& session, ServiceHost& servi
         return {ExitCode::kHostFailure,
                 L"cannot start the stdin reader: " + DescribeError(GetLastError())};
     }
-    printer.Started(ServiceSession::kObjectName, modulePath);
+    printer.Started(ServiceSession::kObjectName, modulePath,
+                    {signatures->Count(), signatures->DatabaseCount()});
     stopReason = WaitForStop();
     return {};
 }

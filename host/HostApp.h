@@ -9,6 +9,7 @@
 #include "host/LineWriter.h"
 #include "host/OutputQueue.h"
 #include "host/StopSignal.h"
+#include "scan/SignatureDatabase.h"
 
 namespace devicescan::host {
 
@@ -18,7 +19,8 @@ class ServiceSession;
 
 // One run of the host: load the module, create and start the service with the host's listener,
 // component manager and producer, print what happens until a stop is requested, then take it
-// all down in reverse order. A failure is one line on stderr and its exit code.
+// all down in reverse order. A failure is one line on stderr and its exit code. The signature
+// databases are loaded first; with --scan, the given folders are scanned instead (PathScan).
 //
 // Threads: Run on the main thread, which alone writes the output. The module's window thread
 // and the scanner's worker only queue lines (see OutputQueue).
@@ -26,7 +28,8 @@ class HostApp {
   public:
     explicit HostApp(HostOptions options);
 
-    ExitCode Run();
+    // The process exit code: an ExitCode, or with --scan a ScanExitCode.
+    int Run();
 
   private:
     struct Failure {
@@ -47,6 +50,7 @@ class HostApp {
     LineWriter error;
     std::shared_ptr<OutputQueue> queue;
     EventPrinter printer;
+    std::shared_ptr<const scan::SignatureDatabase> signatures;  // loaded before the module
     StopSignal::Reason stopReason = StopSignal::Reason::kNone;
 };
 

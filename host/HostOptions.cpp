@@ -1,6 +1,7 @@
 #include "host/HostOptions.h"
 
 #include <limits>
+#include <utility>
 
 namespace devicescan::host {
 
@@ -8,6 +9,7 @@ namespace {
 
 constexpr std::uint32_t kMaxSeconds = 100000000;
 constexpr std::uint32_t kMaxScanPauseMs = 60000;
+constexpr std::uint32_t kMaxScanThreads = 64;
 
 // A decimal number without sign, within [low, high].
 bool ParseNumber(const std::wstring& text, std::uint64_t low, std::uint64_t high,
@@ -66,6 +68,15 @@ class Parser {
         if (name == L"--scan-pause") {
             return Number(0, kMaxScanPauseMs, options.scanPauseMs);
         }
+        if (name == L"--db") {
+            return Append(options.databases);
+        }
+        if (name == L"--scan") {
+            return Append(options.scanPaths);
+        }
+        if (name == L"--scan-threads") {
+            return Number(1, kMaxScanThreads, options.scanThreads);
+        }
         if (name == L"--json") {
             return Flag(options.json);
         }
@@ -95,6 +106,16 @@ class Parser {
             return false;
         }
         value = args[next++];
+        return true;
+    }
+
+    // A repeatable option: each one adds its value.
+    bool Append(std::vector<std::wstring>& values) {
+        std::wstring value;
+        if (!Value(value) || !NotEmpty(value)) {
+            return false;
+        }
+        values.push_back(std::move(value));
         return true;
     }
 
@@ -159,7 +180,8 @@ const wchar_t* HostOptions::Usage() {
     return L"usage: devicescan-host [options]\n"
            L"Loads devicescan.dll, runs its FileScan.OnDemand.DeviceScanSP service and prints "
            L"every\n"
-           L"volume mount and removal; each mounted volume is scanned (files and bytes counted).\n"
+           L"volume mount and removal; each mounted volume is scanned for the signatures of the\n"
+           L"--db databases (and the built-in EICAR test file).\n"
            L"Stops on a line \"quit\" or the end of standard input, on Ctrl-C, or after "
            L"--seconds.\n"
            L"\n"
@@ -168,14 +190,19 @@ const wchar_t* HostOptions::Usage() {
            L"  --seconds N       stop after N seconds\n"
            L"  --no-stdin        do not read standard input (stop on Ctrl-C or --seconds only)\n"
            L"  --no-scan         do not scan mounted volumes\n"
+           L"  --db PATH         a signature database (.hdb, .hsb, .sha256, .txt) or a folder of\n"
+           L"                    them; repeatable\n"
+           L"  --scan PATH       scan PATH without loading the module, then exit (0: nothing\n"
+           L"                    found, 1: something found, 2: an error); repeatable\n"
+           L"  --scan-threads N  scans that run at once (default: one per processor)\n"
            L"  --progress N      report scan progress every N files (default 1000, 0: never)\n"
            L"  --scan-pause MS   pause MS milliseconds after each scanned file (to watch a scan)\n"
            L"  --verbose         trace the calls between host and module on stderr\n"
            L"  --help            show this text\n"
            L"\n"
-           L"exit codes: 0 stopped cleanly, 1 host failure, 2 usage, 3 module not loaded,\n"
-           L"4 export missing, 5 object not created, 6 Register failed, 7 Init failed,\n"
-           L"8 Start failed";
+           L"exit codes: 0 stopped cleanly, 1 host failure, 2 usage or database error,\n"
+           L"3 module not loaded, 4 export missing, 5 object not created, 6 Register failed,\n"
+           L"7 Init failed, 8 Start failed";
 }
 
 }  // namespace devicescan::host

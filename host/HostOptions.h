@@ -15,8 +15,11 @@ struct HostOptions {
     std::uint32_t seconds = 0;  // 0: no time limit
     bool readStdin = true;
     bool scan = true;
-    std::uint64_t progressEvery = 1000;  // files between two progress lines; 0: none
-    std::uint32_t scanPauseMs = 0;       // pause after each scanned file
+    std::uint64_t progressEvery = 1000;   // files between two progress lines; 0: none
+    std::uint32_t scanPauseMs = 0;        // pause after each scanned file
+    std::vector<std::wstring> databases;  // --db: signature database files and folders
+    std::vector<std::wstring> scanPaths;  // --scan: scan these and exit, without the module
+    std::uint32_t scanThreads = 0;        // scans at once; 0: one per processor
     bool verbose = false;
     bool help = false;
 

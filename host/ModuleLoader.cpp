@@ -1,6 +1,6 @@
 #include "host/ModuleLoader.h"
 
-#include "host/FullPathName.h"
+#include "scan/FullPathName.h"
 
 #include "sdk/ProcAddress.h"
 
@@ -9,7 +9,7 @@ namespace devicescan::host {
 namespace {
 
 std::wstring AbsolutePath(const std::wstring& path) {
-    return FullPathName(path).value_or(path);
+    return scan::FullPathName(path).value_or(path);
 }
 
 }  // namespace

@@ -24,5 +24,5 @@ int wmain(int argc, wchar_t** argv) {
         host::LineWriter(STD_OUTPUT_HANDLE).Write(qv::ToUtf8(host::HostOptions::Usage()));
         return static_cast<int>(host::ExitCode::kSuccess);
     }
-    return static_cast<int>(host::HostApp(*options).Run());
+    return host::HostApp(*options).Run();
 }

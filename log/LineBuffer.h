@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace logdll {
+namespace devicescan::logdll {
 
 // The bytes of one log line while it is put together: on the stack, unless the line is long.
 class LineBuffer {
@@ -14,7 +14,13 @@ class LineBuffer {
     LineBuffer& operator=(const LineBuffer&) = delete;
 
     void Append(std::string_view bytes);
-    void Append(char c) { Append(std::string_view(&c, 1)); }
+    void Append(char c) {
+        if (!onHeap && size < kInlineCapacity) {
+            inlineBytes[size++] = c;
+            return;
+        }
+        Append(std::string_view(&c, 1));
+    }
     // Appends text encoded as UTF-8. A line break inside the text becomes a space, so that a
     // record stays one line; a lone surrogate becomes U+FFFD.
     void AppendUtf8(std::wstring_view text);
@@ -32,4 +38,4 @@ class LineBuffer {
     std::string heap;
 };
 
-}  // namespace logdll
+}  // namespace devicescan::logdll

@@ -9,13 +9,14 @@
 #include <string_view>
 #include <vector>
 
+#include "log/LocalClock.h"
 #include "log/LogFile.h"
 #include "log/Settings.h"
 #include "log/SettingsFile.h"
 #include "log/SrwLock.h"
 #include "log/ThreadDepth.h"
 
-namespace logdll {
+namespace devicescan::logdll {
 
 // The library: its settings, every thread's trace level and the log file. One per load of the
 // library, created when it is loaded and destroyed (with the file written out and closed) when
@@ -81,6 +82,7 @@ class Logger {
     std::wstring defaultFileName;  // the host program's name, with ".log"
     std::wstring defaultSettingsPath;
     ThreadDepth depths;
+    LocalClock clock;
 
     // Copies of the settings for the filters before the lock.
     std::atomic<bool> settingsLoaded{false};
@@ -106,4 +108,4 @@ class Logger {
     std::uint64_t oldestBufferedTick = 0;    // when the oldest buffered line was added; 0: none
 };
 
-}  // namespace logdll
+}  // namespace devicescan::logdll

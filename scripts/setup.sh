@@ -10,6 +10,9 @@ ensure_build_tools() {
     command -v clang-format >/dev/null || missing+=(clang-format)
     [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
     command -v flock >/dev/null || missing+=(util-linux)
+    # The benchmark's peer logger (header-only, built into the benchmark program alone).
+    [ -f /usr/include/spdlog/spdlog.h ] || missing+=(libspdlog-dev)
+    [ -f /usr/include/fmt/format.h ] || missing+=(libfmt-dev)
     [ ${#missing[@]} -eq 0 ] && return 0
     echo "installing: ${missing[*]}"
     local sudo=""

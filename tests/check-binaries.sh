@@ -4,7 +4,7 @@
 set -eu
 bin="$1"
 status=0
-allowed='^(kernel32|user32|advapi32|mpr|wtsapi32|winmm|shlwapi|msvcrt|ntdll|ole32|gdi32)\.dll$'
+allowed='^(kernel32|user32|advapi32|mpr|wtsapi32|winmm|shlwapi|msvcrt|ntdll|ole32|gdi32|bcrypt)\.dll$'
 for file in "$bin"/*.dll "$bin"/*.exe; do
     [ -e "$file" ] || continue
     for dll in $(x86_64-w64-mingw32-objdump -p "$file" | sed -n 's/^\s*DLL Name: //p'); do

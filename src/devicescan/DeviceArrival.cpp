@@ -7,13 +7,16 @@
 #include <string>
 
 #include "devicescan/DeviceScanSP.h"
+#include "devicescan/DriveProbes.h"
 #include "devicescan/FreshDeviceRecord.h"
 #include "devicescan/Platform.h"
-#include "devicescan/Utils.h"
+#include "devicescan/SystemDirectory.h"
+#include "logging/LogApi.h"
 #include "logging/LogMessage.h"
-#include "logging/Severity.h"
 #include "logging/TraceScope.h"
 #include "sdk/FixedStringT.h"
+
+namespace devicescan::service {
 
 using logging::LOG_ERROR;
 using logging::LOG_INFO;
@@ -29,7 +32,7 @@ constexpr DWORD kUniversalNameBufferBytes = 2048;
 
 bool IsSystemDrive(const qv::String& path) {
     qv::FixedStringT systemDirectory;
-    utils::GetSystemDirectoryPath(systemDirectory);
+    GetSystemDirectoryPath(systemDirectory);
     return systemDirectory.CompareNoCase(path.GetString(), path.GetLength()) == 0;
 }
 
@@ -150,3 +153,5 @@ void DeviceScanSP::OnDeviceArrival(const qv::String& path) {
     }
     mountedEvent.Raise(device);
 }
+
+}  // namespace devicescan::service

@@ -17,6 +17,8 @@
 #include "sdk/StringT.h"
 #include "sdk/SynchronyzedObjectContainer.h"
 
+namespace devicescan::service {
+
 // The device-scan service: watches the machine for storage volumes that arrive or leave and tells
 // the producer plugin and every registered listener about each mount and removal.
 //
@@ -57,20 +59,22 @@ class DeviceScanSP final : public qv::IServPlugin, public qv::rnsdk::FileScan::I
         return qv::RunDeletingDestructor(this, flags);
     }
 
-    // Device handling, on the window thread. path is a drive root such as E:\.
-    void OnDeviceArrival(const qv::String& path);
-    void OnDeviceRemoveComplete(const qv::String& path);
-
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-
   private:
+    // The unit tests call the device handlers directly, as the window procedure does.
+    friend class DeviceHandlerTestAccess;
+
     using DeviceEvent = qv::MemberFunction_1_args<IEvents, int, const Device&>;
 
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static DWORD WINAPI WindowThreadRoutine(void* parameter);
     std::uint32_t InitWindowInstance();
     std::uint32_t UninitWindowInstance();
     void PumpMessages();
     void HandleVolumeChange(WPARAM change, const qv::String& path);
+
+    // Device handling, on the window thread. path is a drive root such as E:\.
+    void OnDeviceArrival(const qv::String& path);
+    void OnDeviceRemoveComplete(const qv::String& path);
 
     ServPlugin<qv::rnsdk::FileScan::IDeviceScanEventProducer> producer{kProducerName};
     qv::SynchronyzedObjectContainer<IEvents*> listeners;
@@ -92,3 +96,5 @@ class DeviceScanSP final : public qv::IServPlugin, public qv::rnsdk::FileScan::I
     // Set before UnInit resumes a thread that Start never ran: it then ends at once.
     std::atomic<bool> endBeforeStart{false};
 };
+
+}  // namespace devicescan::service

@@ -216,4 +216,39 @@ scenario_cycles() {
     echo "cycles: $cycles plug/unplug cycles of two drives at once, every mount paired"
 }
 
+# A stick whose scan hashes a large file (a sparse one: tmpfs keeps its holes for nothing). A
+# broadcast removal while its letter still holds the volume is not believed: a warning, and the
+# scan finishes. Plugged again, the real removal cancels the scan in the middle of the file.
+scenario_removals() {
+    local size=$((512 * 1024 * 1024)) line hashed total
+    volumes 16 2 O
+    truncate -s $size "${DIRS[O]}/data/large.bin"
+    # A signature of any size makes every file worth hashing.
+    printf '%064d:*:Test.Nothing\n' 0 >"$work/any.hsb"
+    host_start --db "Z:${work//\//\\}\\any.hsb"
+    volume_plug "${DIRS[O]}" removable O >/dev/null
+    wait_lines '{"event":"scan","state":"started","path":"O:\\"' 1 || fail "O: was not scanned"
+    volume_tool broadcast removal O >/dev/null
+    wait_lines '{"event":"warning","path":"O:\\","reason":"removal-not-confirmed"}' 1 ||
+        fail "the spoofed removal was not reported as unconfirmed"
+    wait_lines '{"event":"scan","state":"finished","path":"O:\\"' 1 ||
+        fail "the scan of O: did not finish after the spoofed removal"
+    total="$(find "${DIRS[O]}" -type f -printf '%s\n' | awk '{ sum += $1 } END { print sum }')"
+    grep -F '"state":"finished","path":"O:\\"' "$work/out" |
+        grep -qF "\"hashedBytes\":$total" || fail "the scan of O: did not hash all $total bytes"
+    # The service forgot O: at the broadcast: unplug without telling it, then plug again.
+    volume_unplug O --no-broadcast >/dev/null
+    volume_plug "${DIRS[O]}" removable O >/dev/null
+    wait_lines '{"event":"scan","state":"started","path":"O:\\"' 2 || fail "O: was not scanned again"
+    volume_unplug O >/dev/null
+    wait_lines '{"event":"scan","state":"cancelled","path":"O:\\"' 1 ||
+        fail "the real removal did not cancel the scan of O:"
+    line="$(grep -F '"state":"cancelled","path":"O:\\"' "$work/out")"
+    grep -qF '"reason":"unmounted"' <<<"$line" || fail "the cancel gives another reason: $line"
+    hashed="$(json_field "$line" hashedBytes)"
+    [ "$hashed" -lt $size ] || fail "the cancelled scan read the whole file: $line"
+    host_quit
+    echo "removals: a spoofed removal left the scan running; the real one cancelled it at $hashed bytes"
+}
+
 "scenario_$scenario"

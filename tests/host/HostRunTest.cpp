@@ -11,12 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "scan/EicarCheck.h"
 #include "sdk/Utf8.h"
 #include "tests/host/HostProcess.h"
+#include "tests/host/TempTree.h"
 
 namespace {
 
 using qv::ToUtf8;
+
+constexpr const char* kAbcMd5 = "900150983cd24fb0d6963f7d28e17f72";  // of "abc"
 
 std::atomic<int> counter{0};
 
@@ -34,60 +38,6 @@ bool AnyLineStartsWith(const std::vector<std::string>& lines, const std::string&
     return std::any_of(lines.begin(), lines.end(),
                        [&](const std::string& line) { return line.rfind(prefix, 0) == 0; });
 }
-
-// A directory of its own under the temp folder, removed with everything in it at the end. Paths
-// go through the \\?\ form, so that trees deeper than MAX_PATH work too.
-class TempTree {
-  public:
-    TempTree() {
-        wchar_t temp[MAX_PATH];
-        root = std::wstring(temp, GetTempPathW(MAX_PATH, temp)) + Unique(L"tree");
-        CreateDirectoryW(root.c_str(), nullptr);
-    }
-    ~TempTree() { Remove(Long(root)); }
-    TempTree(const TempTree&) = delete;
-    TempTree& operator=(const TempTree&) = delete;
-
-    std::wstring Path(const std::wstring& relative) const { return root + L"\\" + relative; }
-
-    // Makes the directories on the way, then a file of bytes unless relative ends in '\'.
-    void Add(const std::wstring& relative, std::size_t bytes = 0) const {
-        for (std::size_t at = relative.find(L'\\'); at != std::wstring::npos;
-             at = relative.find(L'\\', at + 1)) {
-            CreateDirectoryW(Long(Path(relative.substr(0, at))).c_str(), nullptr);
-        }
-        if (relative.back() == L'\\') {
-            return;
-        }
-        const HANDLE file = CreateFileW(Long(Path(relative)).c_str(), GENERIC_WRITE, 0, nullptr,
-                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        const std::string content(bytes, 'x');
-        DWORD written = 0;
-        WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-        CloseHandle(file);
-    }
-
-  private:
-    static std::wstring Long(const std::wstring& path) { return L"\\\\?\\" + path; }
-
-    static void Remove(const std::wstring& directory) {
-        WIN32_FIND_DATAW entry;
-        const HANDLE find = FindFirstFileW((directory + L"\\*").c_str(), &entry);
-        for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &entry)) {
-            const std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..") {
-                continue;
-            }
-            (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                ? Remove(directory + L"\\" + name)
-                : void(DeleteFileW((directory + L"\\" + name).c_str()));
-        }
-        FindClose(find);
-        RemoveDirectoryW(directory.c_str());
-    }
-
-    std::wstring root;
-};
 
 // A named event the test sets to let the fake's script go on past a "wait" line.
 class Go {
@@ -173,8 +123,9 @@ TEST_F(HostRun, PrintsEveryMountAndRemovalFromProducerAndListenerAndScansTheVolu
     EXPECT_GE(IndexOf(out, "mounted " + missing + " type=remote remote=\\\\server\\share" +
                                details + " [listener]"),
               0);
-    EXPECT_GE(
-        IndexOf(out, "scan finished " + volume + " files=4 directories=8 bytes=1017 errors=0"), 0);
+    EXPECT_GE(IndexOf(out, "scan finished " + volume +
+                               " files=4 directories=8 bytes=1017 errors=0 threats=0 hashed=0"),
+              0);
     EXPECT_TRUE(AnyLineStartsWith(out, "scan failed " + missing + " error=3"));
     EXPECT_GE(IndexOf(out, "unmounted " + volume + " type=local" + details + " [producer]"), 0);
     EXPECT_TRUE(AnyLineStartsWith(out, "started FileScan.OnDemand.DeviceScanSP ("));
@@ -219,11 +170,12 @@ TEST_F(HostRun, JsonLinesCarryEveryFieldWithPathsEscaped) {
     EXPECT_GE(IndexOf(out, R"({"event":"mounted","source":"producer")" + device), 0);
     EXPECT_GE(IndexOf(out, R"({"event":"mounted","source":"listener")" + device), 0);
     EXPECT_GE(IndexOf(out, R"({"event":"scan","state":"finished","path":)" + path +
-                               R"(,"files":1,"directories":0,"bytes":5,"errors":0})"),
+                               R"(,"files":1,"directories":0,"bytes":5,"errors":0,)"
+                               R"("threats":0,"hashedBytes":0})"),
               0);
     EXPECT_GE(IndexOf(out, R"({"event":"started","object":"FileScan.OnDemand.DeviceScanSP",)"
                            R"("module":)" +
-                               JsonString(FakeModule()) + "}"),
+                               JsonString(FakeModule()) + R"(,"signatures":0,"databases":0})"),
               0);
     EXPECT_EQ(out.back(), R"({"event":"stopped","reason":"end-of-input"})");
     for (const std::string& line : out) {
@@ -231,29 +183,65 @@ TEST_F(HostRun, JsonLinesCarryEveryFieldWithPathsEscaped) {
     }
 }
 
-// Two volumes queued for the worker, whose walks pause a minute after each file: the removal of
-// the first cancels its scan, the worker goes on to the second, and quitting cancels that one.
-TEST_F(HostRun, RemovalCancelsThatVolumesScanAndStoppingCancelsTheRest) {
-    for (const wchar_t* file : {L"first\\a", L"first\\b", L"second\\a", L"second\\b"}) {
+// Two volumes scanned at once, each pausing a minute after each file. A removal heard while the
+// first still answers as it did leaves its scan running, with a warning; once the folder is
+// really gone, the next removal cancels that scan, and quitting cancels the other.
+TEST_F(HostRun, OnlyARealRemovalCancelsThatVolumesScanAndStoppingCancelsTheRest) {
+    for (const wchar_t* file :
+         {L"stick\\first\\a", L"stick\\first\\b", L"second\\a", L"second\\b"}) {
         temp.Add(file, 1);
     }
-    const std::string first = ToUtf8(temp.Path(L"first"));
+    const std::string first = ToUtf8(temp.Path(L"stick\\first"));
     const std::string second = ToUtf8(temp.Path(L"second"));
-    const Go go;
-    ASSERT_TRUE(Launch("mount local " + first + "\nmount local " + second + "\n" + go.Line() +
-                           "unmount " + first + "\n",
-                       {L"--progress", L"1", L"--scan-pause", L"60000"}));
+    const Go spoofed;
+    const Go real;
+    ASSERT_TRUE(Launch("mount local " + first + "\nmount local " + second + "\n" + spoofed.Line() +
+                           "unmount " + first + "\n" + real.Line() + "unmount " + first + "\n",
+                       {L"--progress", L"1", L"--scan-pause", L"60000", L"--scan-threads", L"2"}));
     ASSERT_TRUE(host.WaitForLine({"scan progress " + first + " files=1 "}));
-    go.Set();
-    ASSERT_TRUE(host.WaitForLine({"scan cancelled " + first + " files=1 ", "(volume removed)"}));
     ASSERT_TRUE(host.WaitForLine({"scan progress " + second + " files=1 "}));
+    spoofed.Set();
+    ASSERT_TRUE(host.WaitForLine({"warning " + first + " removal-not-confirmed"}));
+    // The scan holds the folder itself open, so its parent goes: the path no longer answers.
+    ASSERT_TRUE(MoveFileW(temp.Path(L"stick").c_str(), temp.Path(L"gone").c_str()));
+    real.Set();
+    ASSERT_TRUE(host.WaitForLine({"scan cancelled " + first + " files=1 ", "(volume removed)"}));
     Quit();
 
     const auto out = host.OutLines();
     EXPECT_EQ(out[out.size() - 2], "scan cancelled " + second +
-                                       " files=1 directories=0 bytes=1 errors=0 (host stopping)");
+                                       " files=1 directories=0 bytes=1 errors=0 threats=0 "
+                                       "hashed=0 (host stopping)");
     EXPECT_FALSE(AnyLineStartsWith(out, "scan finished"));
-    EXPECT_EQ(Calls(false), std::vector<std::string>{}) << "the worker ended within its bound";
+    EXPECT_EQ(Calls(false), std::vector<std::string>{}) << "the workers ended within their bound";
+}
+
+// --scan runs without the module and exits as command-line scanners do: 0 clean, 1 found, 2 error.
+TEST_F(HostRun, ScanOfFoldersReportsEveryThreatAndExitsWithWhatItFound) {
+    temp.Write(L"db\\test.hdb", std::string(kAbcMd5) + ":3:Test.Abc\n");
+    temp.Write(L"dirty\\abc.bin", "abc");
+    temp.Write(L"dirty\\sub\\test-file.com", devicescan::scan::EicarCheck::Text());
+    temp.Write(L"clean\\abd.bin", "abd");
+    const std::wstring db = temp.Path(L"db");
+    const struct {
+        std::wstring path;
+        DWORD exitCode;
+    } runs[] = {{temp.Path(L"clean"), 0}, {temp.Path(L"dirty"), 1}, {temp.Path(L"absent"), 2}};
+    for (const auto& run : runs) {
+        HostProcess scan;
+        ASSERT_TRUE(scan.Launch({L"--db", db, L"--scan", run.path}));
+        EXPECT_EQ(scan.WaitForExit(), run.exitCode) << ToUtf8(run.path);
+        if (run.exitCode != 1) {
+            continue;
+        }
+        const std::string dirty = ToUtf8(run.path);
+        const auto out = scan.OutLines();
+        EXPECT_GE(IndexOf(out, "threat " + dirty + "\\abc.bin Test.Abc md5=" + kAbcMd5), 0);
+        EXPECT_TRUE(AnyLineStartsWith(
+            out, "threat " + dirty + "\\sub\\test-file.com EICAR-Test-File sha256="));
+        EXPECT_EQ(out.back(), "scan finished " + dirty +
+                                  " files=2 directories=1 bytes=71 errors=0 threats=2 hashed=71");
+    }
 }
 
 // How the host ends when it cannot run the service: its exit code, a reason on stderr, and the
@@ -278,6 +266,9 @@ const Failure kFailures[] = {
     {"NotAModule", L"--module TEMP\\notes.dll", "", 3, R"(notes\.dll": 193 \(.+\))", ""},
     {"ForeignModule", L"--module BIN\\log.dll", "", 4,
      R"(log\.dll" does not export QvCreateObject)", ""},
+    {"DamagedDatabase", L"--db TEMP\\bad.hdb", "", 2, R"(bad\.hdb:2: the size "3k" is not)", ""},
+    {"MissingDatabase", L"--db TEMP\\absent.hsb", "", 2, R"(absent\.hsb: cannot read: 2 \(.+\))",
+     ""},
     {"CreateFails", L"", "create 1168", 5,
      R"(QvCreateObject\("FileScan.OnDemand.DeviceScanSP", IServPlugin\) failed: 1168 \(.+\))",
      "create unloaded"},
@@ -292,6 +283,7 @@ class HostFailure : public HostRun, public ::testing::WithParamInterface<Failure
 TEST_P(HostFailure, ExitsWithItsCodeAndAClearMessageAfterCleaningUp) {
     const Failure& failure = GetParam();
     temp.Add(L"notes.dll", 100);
+    temp.Write(L"bad.hdb", std::string(kAbcMd5) + ":3:Good\n" + kAbcMd5 + ":3k:Bad\n");
     std::vector<std::wstring> args;
     std::wistringstream words(failure.args);
     for (std::wstring arg; words >> arg;) {

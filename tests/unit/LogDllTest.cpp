@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -12,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "log/LogApi.h"
+#include "logging/LogApi.h"
 #include "sdk/ProcAddress.h"
 #include "tests/unit/TestThreads.h"
 #include "tests/unit/support/HandleCount.h"
@@ -137,6 +139,8 @@ class LogDll : public ::testing::Test {
 // text, stay on the line.
 TEST_F(LogDll, LineShowsTimeThreadSeverityModuleFunctionAndIndentedText) {
     Load();
+    SYSTEMTIME before;
+    GetLocalTime(&before);
     Write(LOG_DEPTH_ENTER, kInfo, L"Op", L"-> %s", L"Op()");
     Write(LOG_DEPTH_MESSAGE, kInfo, L"DeviceScanSP::OnDeviceArrival",
           L"Device Mounted [path = %s] [fullSize = %llu MB]", L"E:\\Ger\u00e4t \u20ac",
@@ -165,6 +169,19 @@ TEST_F(LogDll, LineShowsTimeThreadSeverityModuleFunctionAndIndentedText) {
     EXPECT_EQ(line.module, "log_dll_tests.exe");
     EXPECT_EQ(line.function, "DeviceScanSP::OnDeviceArrival");
     EXPECT_EQ(other.function, "-");
+    SYSTEMTIME written{};
+    std::sscanf(lines[0].c_str(), "%hu-%hu-%hu %hu:%hu:%hu.%hu", &written.wYear, &written.wMonth,
+                &written.wDay, &written.wHour, &written.wMinute, &written.wSecond,
+                &written.wMilliseconds);
+    FILETIME beforeTime, writtenTime;
+    SystemTimeToFileTime(&before, &beforeTime);
+    ASSERT_TRUE(SystemTimeToFileTime(&written, &writtenTime)) << lines[0];
+    const auto ticks = [](const FILETIME& time) {
+        return static_cast<std::int64_t>((std::uint64_t{time.dwHighDateTime} << 32) |
+                                         time.dwLowDateTime);
+    };
+    EXPECT_LT(std::abs(ticks(writtenTime) - ticks(beforeTime)), 10'000'000 * 10)
+        << "the line's local time is ten seconds or more away from the clock: " << lines[0];
 }
 
 // UTF-16 with its byte-order mark, a relative path into a directory still to be made, and a

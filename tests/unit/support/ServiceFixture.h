@@ -6,11 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
-#include <future>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "devicescan/DeviceScanSP.h"
@@ -19,18 +18,50 @@
 #include "tests/unit/fakes/FakeHost.h"
 #include "tests/unit/fakes/FakePlatform.h"
 
+namespace devicescan::service {
+
+// The tests' way to the device handlers, which only the window procedure calls in the module.
+class DeviceHandlerTestAccess {
+  public:
+    static void Arrive(DeviceScanSP& service, const wchar_t* path) {
+        service.OnDeviceArrival(qv::String(path));
+    }
+    static void Remove(DeviceScanSP& service, const wchar_t* path) {
+        service.OnDeviceRemoveComplete(qv::String(path));
+    }
+};
+
+}  // namespace devicescan::service
+
 namespace support {
+
+using devicescan::service::DeviceHandlerTestAccess;
+using devicescan::service::DeviceScanSP;
 
 inline constexpr std::chrono::milliseconds kPatience{10000};
 
-// Runs work on a thread of its own and tells whether it finished within limit, so that a call
-// that would hang fails the test instead of the run. A thread that does not finish is left
+// Runs work on a native thread of its own and tells whether it finished within limit, so that a
+// call that would hang fails the test instead of the run. A thread that does not finish is left
 // behind; the test has failed by then.
 inline bool FinishesWithin(std::chrono::milliseconds limit, std::function<void()> work) {
-    auto task = std::make_shared<std::packaged_task<void()>>(std::move(work));
-    std::future<void> done = task->get_future();
-    std::thread([task] { (*task)(); }).detach();
-    return done.wait_for(limit) == std::future_status::ready;
+    auto* task = new std::function<void()>(std::move(work));
+    const HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](void* parameter) -> DWORD {
+            const std::unique_ptr<std::function<void()>> owned(
+                static_cast<std::function<void()>*>(parameter));
+            (*owned)();
+            return 0;
+        },
+        task, 0, nullptr);
+    if (thread == nullptr) {
+        delete task;
+        return false;
+    }
+    const bool finished =
+        WaitForSingleObject(thread, static_cast<DWORD>(limit.count())) == WAIT_OBJECT_0;
+    CloseHandle(thread);
+    return finished;
 }
 
 // The service window of this process: test processes share one desktop, so a window found by
@@ -111,7 +142,7 @@ class ServiceFixture : public ::testing::Test {
   private:
     using GetLineFunction = int (*)(std::uint32_t index, wchar_t* buffer, std::uint32_t capacity);
     using ClearFunction = void (*)();
-    logging::LogRef logReference;
+    devicescan::logging::LogRef logReference;
     GetLineFunction getLine = nullptr;
     ClearFunction clearLines = nullptr;
 };
@@ -126,8 +157,8 @@ class DeviceFixture : public ServiceFixture {
         ClearLog();
     }
 
-    void Arrive(const wchar_t* path) { service->OnDeviceArrival(qv::String(path)); }
-    void Remove(const wchar_t* path) { service->OnDeviceRemoveComplete(qv::String(path)); }
+    void Arrive(const wchar_t* path) { DeviceHandlerTestAccess::Arrive(*service, path); }
+    void Remove(const wchar_t* path) { DeviceHandlerTestAccess::Remove(*service, path); }
 };
 
 }  // namespace support

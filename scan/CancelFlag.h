@@ -6,7 +6,7 @@
 
 #include "sdk/UniqueHandle.h"
 
-namespace devicescan::host {
+namespace devicescan::scan {
 
 // A cancel request that a long loop checks cheaply (an atomic read) and that also ends a pause
 // at once (a manual-reset event).
@@ -42,4 +42,4 @@ class CancelFlag {
     qv::UniqueHandle wake;
 };
 
-}  // namespace devicescan::host
+}  // namespace devicescan::scan

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-namespace devicescan::host {
+namespace devicescan::scan {
 
 // The absolute form of path (GetFullPathNameW), or nothing when the system cannot give it.
 inline std::optional<std::wstring> FullPathName(const std::wstring& path) {
@@ -22,4 +22,4 @@ inline std::optional<std::wstring> FullPathName(const std::wstring& path) {
     return full;
 }
 
-}  // namespace devicescan::host
+}  // namespace devicescan::scan

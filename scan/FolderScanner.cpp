@@ -1,0 +1,248 @@
+#include "scan/FolderScanner.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "scan/EicarCheck.h"
+#include "scan/LongPath.h"
+#include "sdk/UniqueHandle.h"
+
+namespace devicescan::scan {
+
+namespace {
+
+constexpr HashType kAllTypes[] = {HashType::kMd5, HashType::kSha1, HashType::kSha256};
+
+bool IsDotEntry(const wchar_t* name) {
+    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
+}
+
+std::wstring WithSeparator(std::wstring path) {
+    if (!path.empty() && path.back() != L'\\' && path.back() != L'/') {
+        path += L'\\';
+    }
+    return path;
+}
+
+// Closes a FindFirstFileExW handle.
+class FindHandle {
+  public:
+    explicit FindHandle(HANDLE handle) noexcept : handle(handle) {}
+    FindHandle(const FindHandle&) = delete;
+    FindHandle& operator=(const FindHandle&) = delete;
+    ~FindHandle() {
+        if (IsValid()) {
+            FindClose(handle);
+        }
+    }
+    bool IsValid() const noexcept { return handle != INVALID_HANDLE_VALUE; }
+    HANDLE Get() const noexcept { return handle; }
+
+  private:
+    HANDLE handle;
+};
+
+HANDLE FindFirst(const std::wstring& directory, WIN32_FIND_DATAW& entry) {
+    return FindFirstFileExW((directory + L"*").c_str(), FindExInfoBasic, &entry,
+                            FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+}
+
+// A folder still to list: its path for the file system and as the output shows it.
+struct PendingFolder {
+    std::wstring longPath;
+    std::wstring shownPath;
+};
+
+// The scan of one tree: the walk, the files it reads and what it reports.
+class TreeScan {
+  public:
+    TreeScan(const SignatureDatabase& database, const FolderScanner::Options& options,
+             FileHasher& hasher, const CancelFlag& cancel, ScanObserver& observer)
+        : database(database),
+          options(options),
+          hasher(hasher),
+          cancel(cancel),
+          observer(observer) {}
+
+    FolderScanner::Result Run(const std::wstring& root) {
+        const std::wstring longRoot = LongPathOf(root);
+        const DWORD attributes = GetFileAttributesW(longRoot.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            return RunFile(longRoot, root);
+        }
+        std::vector<PendingFolder> pending{{WithSeparator(longRoot), WithSeparator(root)}};
+        bool atRoot = true;
+        while (!pending.empty()) {
+            const PendingFolder folder = std::move(pending.back());
+            pending.pop_back();
+            if (!ListFolder(folder, atRoot, pending)) {
+                return result;
+            }
+            atRoot = false;
+        }
+        return result;
+    }
+
+  private:
+    FolderScanner::Result RunFile(const std::wstring& longPath, const std::wstring& shownPath) {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExW(longPath.c_str(), GetFileExInfoStandard, &data)) {
+            result.outcome = FolderScanner::Outcome::kFailed;
+            result.error = GetLastError();
+            return result;
+        }
+        ScanFile(longPath, shownPath, std::uint64_t{data.nFileSizeHigh} << 32 | data.nFileSizeLow);
+        return result;
+    }
+
+    // Lists one folder, scanning its files and queueing its subfolders. False when the scan
+    // ends here (cancelled, or the root cannot be listed).
+    bool ListFolder(const PendingFolder& folder, bool atRoot, std::vector<PendingFolder>& pending) {
+        WIN32_FIND_DATAW entry;
+        FindHandle find(FindFirst(folder.longPath, entry));
+        if (!find.IsValid()) {
+            return FolderNotListed(GetLastError(), atRoot);
+        }
+        do {
+            if (cancel.IsSet()) {
+                result.outcome = FolderScanner::Outcome::kCancelled;
+                return false;
+            }
+            if (IsDotEntry(entry.cFileName)) {
+                continue;
+            }
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                ++result.counts.directories;
+                if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                    pending.push_back({folder.longPath + entry.cFileName + L"\\",
+                                       folder.shownPath + entry.cFileName + L"\\"});
+                }
+                continue;
+            }
+            const std::uint64_t size =
+                (std::uint64_t{entry.nFileSizeHigh} << 32) | entry.nFileSizeLow;
+            if (!ScanFile(folder.longPath + entry.cFileName, folder.shownPath + entry.cFileName,
+                          size)) {
+                return false;
+            }
+        } while (FindNextFileW(find.Get(), &entry));
+        if (GetLastError() != ERROR_NO_MORE_FILES) {
+            ++result.counts.errors;
+        }
+        return true;
+    }
+
+    bool FolderNotListed(DWORD error, bool atRoot) {
+        if (!atRoot) {
+            ++result.counts.errors;
+            return true;
+        }
+        // An empty volume root has no "." entry, so listing it finds nothing at all.
+        if (error != ERROR_FILE_NOT_FOUND) {
+            result.outcome = FolderScanner::Outcome::kFailed;
+            result.error = error;
+        }
+        return false;
+    }
+
+    // Counts a file and checks it when a signature could match its size. False when cancelled.
+    bool ScanFile(const std::wstring& longPath, const std::wstring& shownPath, std::uint64_t size) {
+        ++result.counts.files;
+        result.counts.bytes += size;
+        HashTypeMask types = database.NeededFor(size);
+        if (EicarCheck::SizeFits(size)) {
+            types |= MaskOf(HashType::kSha256);  // the test file is reported with its SHA-256
+        }
+        if (types != 0 && !CheckContent(longPath, shownPath, types)) {
+            result.outcome = FolderScanner::Outcome::kCancelled;
+            return false;
+        }
+        if (options.progressEvery != 0 && result.counts.files % options.progressEvery == 0) {
+            observer.OnProgress(result.counts);
+        }
+        if (options.pauseMs != 0 && cancel.Pause(options.pauseMs)) {
+            result.outcome = FolderScanner::Outcome::kCancelled;
+            return false;
+        }
+        return true;
+    }
+
+    // Reads and hashes one file and reports what matches. False when cancelled.
+    bool CheckContent(const std::wstring& longPath, const std::wstring& shownPath,
+                      HashTypeMask types) {
+        qv::UniqueHandle file(CreateFileW(
+            longPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+            nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (!file.IsValid()) {
+            ++result.counts.errors;
+            return true;
+        }
+        const FileHasher::Result hashed = hasher.Hash(file.Get(), types, cancel);
+        result.counts.hashedBytes += hashed.bytesRead;
+        if (hashed.outcome == FileHasher::Outcome::kCancelled) {
+            return false;
+        }
+        if (hashed.outcome == FileHasher::Outcome::kReadFailed) {
+            ++result.counts.errors;
+            return true;
+        }
+        Report(shownPath, hashed);
+        return true;
+    }
+
+    void Report(const std::wstring& shownPath, const FileHasher::Result& hashed) {
+        if (hashed.bytesRead == 0) {
+            return;  // empty content is never a threat, whatever a database lists
+        }
+        std::vector<std::string> reported;
+        for (const HashType type : kAllTypes) {
+            if (!hashed.digests.Has(type)) {
+                continue;
+            }
+            std::vector<std::string> names = reported;
+            database.Find(hashed.bytesRead, hashed.digests.Of(type), names);
+            for (std::size_t i = reported.size(); i < names.size(); ++i) {
+                Detect(shownPath, names[i], false, hashed.digests.Of(type), hashed.bytesRead);
+            }
+            reported = std::move(names);
+        }
+        if (hashed.head.size() == hashed.bytesRead && EicarCheck::Matches(hashed.head) &&
+            std::find(reported.begin(), reported.end(), EicarCheck::kName) == reported.end()) {
+            Detect(shownPath, EicarCheck::kName, true, hashed.digests.Of(HashType::kSha256),
+                   hashed.bytesRead);
+        }
+    }
+
+    void Detect(const std::wstring& shownPath, const std::string& name, bool builtin,
+                const Digest& digest, std::uint64_t size) {
+        ++result.counts.threats;
+        Detection detection;
+        detection.path = shownPath;
+        detection.name = name;
+        detection.builtin = builtin;
+        detection.digest = digest;
+        detection.size = size;
+        observer.OnDetection(detection);
+    }
+
+    const SignatureDatabase& database;
+    const FolderScanner::Options& options;
+    FileHasher& hasher;
+    const CancelFlag& cancel;
+    ScanObserver& observer;
+    FolderScanner::Result result;
+};
+
+}  // namespace
+
+FolderScanner::FolderScanner(const SignatureDatabase& database, Options options)
+    : database(database), options(options) {}
+
+FolderScanner::Result FolderScanner::Scan(const std::wstring& root, const CancelFlag& cancel,
+                                          ScanObserver& observer) {
+    return TreeScan(database, options, hasher, cancel, observer).Run(root);
+}
+
+}  // namespace devicescan::scan

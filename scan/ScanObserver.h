@@ -1,0 +1,19 @@
+#pragma once
+
+#include "scan/Detection.h"
+#include "scan/ScanCounts.h"
+
+namespace devicescan::scan {
+
+// Told what a FolderScanner finds, on the scanning thread, while it scans.
+class ScanObserver {
+  public:
+    virtual void OnDetection(const Detection& detection) = 0;
+    // Every progressEvery files (see FolderScanner).
+    virtual void OnProgress(const ScanCounts& counts) = 0;
+
+  protected:
+    ~ScanObserver() = default;
+};
+
+}  // namespace devicescan::scan

@@ -1,0 +1,268 @@
+#include "scan/SignatureDatabase.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace devicescan::scan {
+
+namespace {
+
+// A name reference with this bit set names an unnamed list entry: the rest is the offset of the
+// list's stem, and the name is "<stem>.<first 12 hex digits of the digest>".
+constexpr std::uint32_t kDerivedName = 0x80000000u;
+constexpr std::size_t kDerivedHexDigits = 12;
+
+// One signature: digest, size and name reference, 4-byte aligned so that a SHA-256 record
+// takes 44 bytes.
+template <std::size_t N>
+struct Record {
+    std::uint8_t digest[N];
+    std::uint32_t sizeLow;
+    std::uint32_t sizeHigh;
+    std::uint32_t name;
+
+    std::uint64_t Size() const noexcept { return std::uint64_t{sizeHigh} << 32 | sizeLow; }
+};
+
+template <std::size_t N>
+bool KeyLess(const Record<N>& a, const Record<N>& b) noexcept {
+    if (a.Size() != b.Size()) {
+        return a.Size() < b.Size();
+    }
+    return std::memcmp(a.digest, b.digest, N) < 0;
+}
+
+template <std::size_t N>
+bool SameKey(const Record<N>& a, const Record<N>& b) noexcept {
+    return a.Size() == b.Size() && std::memcmp(a.digest, b.digest, N) == 0;
+}
+
+template <std::size_t N>
+class Table {
+  public:
+    void Add(const Digest& digest, std::uint64_t size, std::uint32_t name) {
+        Record<N> record;
+        std::memcpy(record.digest, digest.bytes.data(), N);
+        record.sizeLow = static_cast<std::uint32_t>(size);
+        record.sizeHigh = static_cast<std::uint32_t>(size >> 32);
+        record.name = name;
+        records.push_back(record);
+    }
+
+    void Reserve(std::size_t count) { records.reserve(records.size() + count); }
+
+    void Seal() {
+        std::sort(records.begin(), records.end(), [](const Record<N>& a, const Record<N>& b) {
+            return KeyLess(a, b) || (SameKey(a, b) && a.name < b.name);
+        });
+        records.erase(std::unique(records.begin(), records.end(),
+                                  [](const Record<N>& a, const Record<N>& b) {
+                                      return SameKey(a, b) && a.name == b.name;
+                                  }),
+                      records.end());
+        records.shrink_to_fit();
+        anySize = !records.empty() && records.back().Size() == SignatureLine::kAnySize;
+    }
+
+    bool HasSize(std::uint64_t size) const noexcept {
+        if (anySize) {
+            return true;
+        }
+        const auto found =
+            std::lower_bound(records.begin(), records.end(), size,
+                             [](const Record<N>& r, std::uint64_t s) { return r.Size() < s; });
+        return found != records.end() && found->Size() == size;
+    }
+
+    // Calls each(nameReference) for every record with this size and digest.
+    template <typename Each>
+    void ForEach(std::uint64_t size, const Digest& digest, Each&& each) const {
+        Record<N> key;
+        std::memcpy(key.digest, digest.bytes.data(), N);
+        key.sizeLow = static_cast<std::uint32_t>(size);
+        key.sizeHigh = static_cast<std::uint32_t>(size >> 32);
+        auto [first, last] = std::equal_range(records.begin(), records.end(), key, KeyLess<N>);
+        for (; first != last; ++first) {
+            each(first->name);
+        }
+    }
+
+    std::size_t Count() const noexcept { return records.size(); }
+    std::size_t MemoryBytes() const noexcept { return records.capacity() * sizeof(Record<N>); }
+
+  private:
+    std::vector<Record<N>> records;
+    bool anySize = false;
+};
+
+static_assert(sizeof(Record<32>) == 44);
+
+}  // namespace
+
+// The names in a pool, each ended by '\0', and while loading an open-addressing table of their
+// offsets that finds a name already there without a string or an allocation of its own per name
+// (feeds of a million signatures may carry a million names).
+class NamePool {
+  public:
+    // The offset of name, added unless it is there.
+    std::uint32_t Intern(std::string_view name) {
+        if (2 * (count + 1) > slots.size()) {
+            Grow();
+        }
+        const std::size_t mask = slots.size() - 1;
+        for (std::size_t slot = Hash(name) & mask;; slot = (slot + 1) & mask) {
+            if (slots[slot] == kEmpty) {
+                slots[slot] = Append(name);
+                ++count;
+                return slots[slot];
+            }
+            if (At(slots[slot]) == name) {
+                return slots[slot];
+            }
+        }
+    }
+    void Seal() {
+        slots = {};
+        count = 0;
+        text.shrink_to_fit();
+    }
+    const char* At(std::uint32_t offset) const noexcept { return text.c_str() + offset; }
+    std::size_t MemoryBytes() const noexcept { return text.capacity(); }
+
+  private:
+    static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
+
+    static std::size_t Hash(std::string_view name) noexcept {
+        return std::hash<std::string_view>()(name);
+    }
+    std::uint32_t Append(std::string_view name) {
+        const auto offset = static_cast<std::uint32_t>(text.size());
+        text.append(name).push_back('\0');
+        return offset;
+    }
+    void Grow() {
+        std::vector<std::uint32_t> old(std::max<std::size_t>(64, slots.size() * 2), kEmpty);
+        old.swap(slots);
+        const std::size_t mask = slots.size() - 1;
+        for (const std::uint32_t offset : old) {
+            if (offset == kEmpty) {
+                continue;
+            }
+            std::size_t slot = Hash(At(offset)) & mask;
+            while (slots[slot] != kEmpty) {
+                slot = (slot + 1) & mask;
+            }
+            slots[slot] = offset;
+        }
+    }
+
+    std::string text;
+    std::vector<std::uint32_t> slots;  // loading only: offsets, kEmpty where none
+    std::size_t count = 0;
+};
+
+struct SignatureDatabase::Tables {
+    Table<16> md5;
+    Table<20> sha1;
+    Table<32> sha256;
+    NamePool names;
+
+    std::string NameOf(std::uint32_t reference, const Digest& digest) const {
+        const char* text = names.At(reference & ~kDerivedName);
+        if ((reference & kDerivedName) == 0) {
+            return text;
+        }
+        return std::string(text) + "." + digest.Hex().substr(0, kDerivedHexDigits);
+    }
+
+    template <typename Each>
+    void ForEach(std::uint64_t size, const Digest& digest, Each&& each) const {
+        switch (digest.type) {
+            case HashType::kMd5:
+                return md5.ForEach(size, digest, each);
+            case HashType::kSha1:
+                return sha1.ForEach(size, digest, each);
+            case HashType::kSha256:
+                return sha256.ForEach(size, digest, each);
+        }
+    }
+};
+
+SignatureDatabase::SignatureDatabase() : tables(std::make_unique<Tables>()) {}
+SignatureDatabase::SignatureDatabase(SignatureDatabase&&) noexcept = default;
+SignatureDatabase& SignatureDatabase::operator=(SignatureDatabase&&) noexcept = default;
+SignatureDatabase::~SignatureDatabase() = default;
+
+void SignatureDatabase::Reserve(HashType type, std::size_t count) {
+    switch (type) {
+        case HashType::kMd5:
+            return tables->md5.Reserve(count);
+        case HashType::kSha1:
+            return tables->sha1.Reserve(count);
+        case HashType::kSha256:
+            return tables->sha256.Reserve(count);
+    }
+}
+
+void SignatureDatabase::Add(const SignatureLine& signature) {
+    const std::uint32_t name = signature.name.empty()
+                                   ? tables->names.Intern(signature.listStem) | kDerivedName
+                                   : tables->names.Intern(signature.name);
+    switch (signature.digest.type) {
+        case HashType::kMd5:
+            return tables->md5.Add(signature.digest, signature.size, name);
+        case HashType::kSha1:
+            return tables->sha1.Add(signature.digest, signature.size, name);
+        case HashType::kSha256:
+            return tables->sha256.Add(signature.digest, signature.size, name);
+    }
+}
+
+void SignatureDatabase::Seal() {
+    tables->md5.Seal();
+    tables->sha1.Seal();
+    tables->sha256.Seal();
+    tables->names.Seal();
+}
+
+std::size_t SignatureDatabase::Count() const noexcept {
+    return tables->md5.Count() + tables->sha1.Count() + tables->sha256.Count();
+}
+
+std::size_t SignatureDatabase::MemoryBytes() const noexcept {
+    return tables->md5.MemoryBytes() + tables->sha1.MemoryBytes() + tables->sha256.MemoryBytes() +
+           tables->names.MemoryBytes();
+}
+
+HashTypeMask SignatureDatabase::NeededFor(std::uint64_t size) const noexcept {
+    if (size == 0) {
+        return 0;
+    }
+    HashTypeMask mask = 0;
+    if (tables->md5.HasSize(size)) {
+        mask |= MaskOf(HashType::kMd5);
+    }
+    if (tables->sha1.HasSize(size)) {
+        mask |= MaskOf(HashType::kSha1);
+    }
+    if (tables->sha256.HasSize(size)) {
+        mask |= MaskOf(HashType::kSha256);
+    }
+    return mask;
+}
+
+void SignatureDatabase::Find(std::uint64_t size, const Digest& digest,
+                             std::vector<std::string>& names) const {
+    const auto add = [&](std::uint32_t reference) {
+        std::string name = tables->NameOf(reference, digest);
+        if (std::find(names.begin(), names.end(), name) == names.end()) {
+            names.push_back(std::move(name));
+        }
+    };
+    tables->ForEach(size, digest, add);
+    if (size != SignatureLine::kAnySize) {
+        tables->ForEach(SignatureLine::kAnySize, digest, add);
+    }
+}
+
+}  // namespace devicescan::scan
