@@ -105,7 +105,7 @@ class PluggedDrive {
     std::wstring windowsDirectory;
 };
 
-class CountingListener : public IDeviceScanSP::IEvents {
+class CountingListener final : public IDeviceScanSP::IEvents {
   public:
     int Reserved() override { return 0; }
     int OnDeviceMounted(const Device&) override { return ++heard, 0; }

@@ -4,6 +4,8 @@ ensure_build_tools() {
     local missing=()
     command -v cmake >/dev/null || missing+=(cmake)
     command -v x86_64-w64-mingw32-g++-posix >/dev/null || missing+=(mingw-w64 g++-mingw-w64-x86-64-posix)
+    command -v clang >/dev/null || missing+=(clang)
+    command -v ld.lld >/dev/null || missing+=(lld)
     command -v wine >/dev/null || missing+=(wine64 wine)
     command -v clang-format >/dev/null || missing+=(clang-format)
     [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
@@ -38,4 +40,10 @@ ensure_test_tools() {
 build_all() {
     [ -f build/CMakeCache.txt ] || cmake --preset windows >/dev/null
     cmake --build build -j"$(nproc)"
+}
+
+# Configures (once) and builds everything with the second compiler, Clang and lld, into build-clang/.
+build_clang() {
+    [ -f build-clang/CMakeCache.txt ] || cmake --preset windows-clang >/dev/null
+    cmake --build build-clang -j"$(nproc)"
 }

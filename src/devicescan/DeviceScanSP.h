@@ -41,7 +41,7 @@ class DeviceScanSP final : public qv::IServPlugin, public qv::rnsdk::FileScan::I
 
     DeviceScanSP();
     // Runs UnInit when the host has not: the window thread never outlives the object.
-    ~DeviceScanSP() override;
+    ~DeviceScanSP();
     DeviceScanSP(const DeviceScanSP&) = delete;
     DeviceScanSP& operator=(const DeviceScanSP&) = delete;
 
@@ -55,6 +55,9 @@ class DeviceScanSP final : public qv::IServPlugin, public qv::rnsdk::FileScan::I
     // IDeviceScanSP
     std::uint32_t Register(IEvents* listener) override;
     std::uint32_t Unregister(IEvents* listener) override;
+    void* DeletingDestructor(unsigned int flags) override {
+        return qv::RunDeletingDestructor(this, flags);
+    }
 
   private:
     // The unit tests call the device handlers directly, as the window procedure does.

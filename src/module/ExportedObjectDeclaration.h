@@ -3,13 +3,15 @@
 #include <string>
 
 #include "module/ObjectRegistry.h"
+#include "sdk/DeletingDestructor.h"
 #include "sdk/IObjectConstructor.h"
 
 namespace devicescan::module {
 
 // Declares class T under a name for the exports. One module-level instance per exported class:
 // built while the module loads (registering the name and keeping the registry alive), destroyed
-// while it unloads (unregistering it). T must answer the qv::IQvBaseInterface identity.
+// while it unloads (unregistering it). T must answer the qv::IQvBaseInterface identity and
+// have a deleting-destructor slot (sdk/DeletingDestructor.h).
 template <typename T>
 class ExportedObjectDeclaration final : public qv::IObjectConstructor {
   public:
@@ -32,11 +34,12 @@ class ExportedObjectDeclaration final : public qv::IObjectConstructor {
             object->QueryInterface(qv::IQvBaseInterface::kId));
     }
 
-    // Only objects of class T are destroyed; null and foreign objects are left alone.
+    // Only objects of class T are destroyed; null and foreign objects are left alone. T is
+    // destroyed and freed through its deleting-destructor slot, the one the hosts' tables have.
     void Destroy(qv::IQvBaseInterface* object) override {
         T* typed = dynamic_cast<T*>(object);
         if (typed != nullptr) {
-            delete typed;
+            typed->DeletingDestructor(qv::kDestroyAndFree);
         }
     }
 

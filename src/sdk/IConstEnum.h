@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sdk/DeletingDestructor.h"
+
 namespace qv {
 
 // Where an enumerator stands, as an opaque value: the address of the element it is on, or null
@@ -17,11 +19,17 @@ class IConstEnum {
     // The current element's key and value; null past the end.
     virtual const K* GetKey() const = 0;
     virtual const V* GetValue() const = 0;
-    // Deletes the enumerator. EnumPtr calls it, and skips a null enumerator.
-    virtual void Destroy() = 0;
+    // Deletes the enumerator through the destructor slot. EnumPtr calls it, and skips a null
+    // enumerator.
+    virtual void Destroy() { DeletingDestructor(kDestroyAndFree); }
     // Back to the first element (past the end for an empty map); returns that position.
     virtual EnumPosition Reset() = 0;
-    virtual ~IConstEnum() = default;
+    // The destructor in the platform compiler's form (sdk/DeletingDestructor.h): bit 0 of flags
+    // frees the enumerator; returns its address.
+    virtual void* DeletingDestructor(unsigned int flags) = 0;
+
+  protected:
+    ~IConstEnum() = default;
 };
 
 }  // namespace qv

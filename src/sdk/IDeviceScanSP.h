@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "sdk/DeletingDestructor.h"
 #include "sdk/InterfaceId.h"
 #include "sdk/StringT.h"
 
@@ -42,7 +43,12 @@ class IDeviceScanSP {
     virtual std::uint32_t Register(IEvents* listener) = 0;
     // 0, 87 for a null listener, 1627 when it is not registered.
     virtual std::uint32_t Unregister(IEvents* listener) = 0;
-    virtual ~IDeviceScanSP() = default;
+    // Third and last slot: the object's destructor in the platform compiler's form
+    // (sdk/DeletingDestructor.h). Bit 0 of flags frees the object; returns its address.
+    virtual void* DeletingDestructor(unsigned int flags) = 0;
+
+  protected:
+    ~IDeviceScanSP() = default;
 };
 
 }  // namespace qv::rnsdk::FileScan

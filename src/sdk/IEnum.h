@@ -13,9 +13,14 @@ class IEnum {
     virtual EnumPosition MoveNext() = 0;
     virtual V* GetValue() = 0;
     virtual const K* GetKey() const = 0;
-    virtual void Destroy() = 0;
+    virtual void Destroy() { DeletingDestructor(kDestroyAndFree); }
     virtual EnumPosition Reset() = 0;
-    virtual ~IEnum() = default;
+    // The destructor in the platform compiler's form (sdk/DeletingDestructor.h): bit 0 of flags
+    // frees the enumerator; returns its address.
+    virtual void* DeletingDestructor(unsigned int flags) = 0;
+
+  protected:
+    ~IEnum() = default;
 };
 
 }  // namespace qv

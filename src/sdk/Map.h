@@ -80,7 +80,7 @@ class Map final : public IMap<K, V> {
     Table table;
 };
 
-// Enumerator that may change values. Made on the heap by the map; deletes itself in Destroy.
+// Enumerator that may change values. Made on the heap by the map; Destroy deletes it.
 // Valid while the map changes only through EraseAt with this enumerator.
 template <typename K, typename V>
 class Map<K, V>::Enum final : public IEnum<K, V> {
@@ -97,7 +97,9 @@ class Map<K, V>::Enum final : public IEnum<K, V> {
     }
     V* GetValue() override { return HasCurrent() ? &position->second : nullptr; }
     const K* GetKey() const override { return HasCurrent() ? &position->first : nullptr; }
-    void Destroy() override { delete this; }
+    void* DeletingDestructor(unsigned int flags) override {
+        return RunDeletingDestructor(this, flags);
+    }
     EnumPosition Reset() override {
         position = table->begin();
         return Current();
@@ -112,7 +114,7 @@ class Map<K, V>::Enum final : public IEnum<K, V> {
     typename Table::iterator position;
 };
 
-// Read-only enumerator. Made on the heap by the map; deletes itself in Destroy. Valid while the
+// Read-only enumerator. Made on the heap by the map; Destroy deletes it. Valid while the
 // map does not change. It walks the table as Enum does; the two stay separate classes because
 // they implement two different interfaces (IEnum and IConstEnum, each with its own slot order).
 template <typename K, typename V>
@@ -130,7 +132,9 @@ class Map<K, V>::ConstEnum final : public IConstEnum<K, V> {
     }
     const K* GetKey() const override { return HasCurrent() ? &position->first : nullptr; }
     const V* GetValue() const override { return HasCurrent() ? &position->second : nullptr; }
-    void Destroy() override { delete this; }
+    void* DeletingDestructor(unsigned int flags) override {
+        return RunDeletingDestructor(this, flags);
+    }
     EnumPosition Reset() override {
         position = table->begin();
         return Current();

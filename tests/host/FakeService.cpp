@@ -72,7 +72,7 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
   public:
     explicit FakeService(std::vector<Command> script)
         : script(std::move(script)), stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-    ~FakeService() override { CloseHandle(stopEvent); }
+    ~FakeService() { CloseHandle(stopEvent); }
 
     void* QueryInterface(InterfaceId id) override {
         if (id == IQvBaseInterface::kId || id == IServPlugin::kId) {
@@ -132,6 +132,10 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
         Log(events == listener ? "unregister" : "unregister unknown listener");
         listener = nullptr;
         return 0;
+    }
+
+    void* DeletingDestructor(unsigned int flags) override {
+        return qv::RunDeletingDestructor(this, flags);
     }
 
   private:

@@ -29,12 +29,14 @@ class Widget final : public IQvBaseInterface {
     void* QueryInterface(InterfaceId id) override {
         return id == IQvBaseInterface::kId || id == kWidgetId ? this : nullptr;
     }
+    void* DeletingDestructor(unsigned int flags) { return qv::RunDeletingDestructor(this, flags); }
 };
 
 class Unbuildable final : public IQvBaseInterface {
   public:
     Unbuildable() { throw std::bad_alloc(); }
     void* QueryInterface(InterfaceId) override { return nullptr; }
+    void* DeletingDestructor(unsigned int flags) { return qv::RunDeletingDestructor(this, flags); }
 };
 
 class Gadget final : public IQvBaseInterface {
@@ -42,6 +44,7 @@ class Gadget final : public IQvBaseInterface {
     void* QueryInterface(InterfaceId id) override {
         return id == IQvBaseInterface::kId ? this : nullptr;
     }
+    void* DeletingDestructor(unsigned int flags) { return qv::RunDeletingDestructor(this, flags); }
 };
 
 class ObjectRegistryTest : public ::testing::Test {
@@ -86,6 +89,20 @@ TEST_F(ObjectRegistryTest, FirstRegistrationWinsAndForeignObjectsAreLeftAlone) {
     // Unregistering removes the name, whichever declaration it named.
     first.reset();
     EXPECT_EQ(QvCreateObject(L"Test.Same", IQvBaseInterface::kId, &out), qv::kResultNotFound);
+}
+
+// Bit 0 of the flags alone decides the free: without it the object is only destroyed (here in
+// memory that no heap owns, which a free would corrupt); either way the answer is its address.
+TEST(DeletingDestructor, FreesOnlyWhenBitZeroIsSet) {
+    widgetsAlive = 0;
+    alignas(Widget) unsigned char place[sizeof(Widget)];
+    Widget* inPlace = new (place) Widget();
+    EXPECT_EQ(inPlace->DeletingDestructor(qv::kDestroyOnly | 2u), place);
+    EXPECT_EQ(widgetsAlive, 0);
+
+    Widget* onHeap = new Widget();
+    EXPECT_EQ(onHeap->DeletingDestructor(qv::kDestroyAndFree), static_cast<void*>(onHeap));
+    EXPECT_EQ(widgetsAlive, 0);
 }
 
 TEST_F(ObjectRegistryTest, FailedConstructionGivesBackLockAndHold) {
