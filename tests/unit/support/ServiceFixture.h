@@ -6,11 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <functional>
-#include <future>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "devicescan/DeviceScanSP.h"
@@ -23,14 +22,31 @@ namespace support {
 
 inline constexpr std::chrono::milliseconds kPatience{10000};
 
-// Runs work on a thread of its own and tells whether it finished within limit, so that a call
-// that would hang fails the test instead of the run. A thread that does not finish is left
-// behind; the test has failed by then.
+// Runs work on a native thread of its own and tells whether it finished within limit, so that a
+// call that would hang fails the test instead of the run. A thread that does not finish is left
+// behind with its own copy of work; the test has failed by then. CreateThread and
+// WaitForSingleObject as the service's own threads use, not std::thread and std::future: the
+// future's wake-up was lost under load here, long after the work had ended.
 inline bool FinishesWithin(std::chrono::milliseconds limit, std::function<void()> work) {
-    auto task = std::make_shared<std::packaged_task<void()>>(std::move(work));
-    std::future<void> done = task->get_future();
-    std::thread([task] { (*task)(); }).detach();
-    return done.wait_for(limit) == std::future_status::ready;
+    auto* owned = new std::function<void()>(std::move(work));
+    const HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](void* parameter) -> DWORD {
+            const std::unique_ptr<std::function<void()>> body(
+                static_cast<std::function<void()>*>(parameter));
+            (*body)();
+            return 0;
+        },
+        owned, 0, nullptr);
+    if (thread == nullptr) {
+        delete owned;
+        ADD_FAILURE() << "cannot start a thread: " << GetLastError();
+        return false;
+    }
+    const bool finished =
+        WaitForSingleObject(thread, static_cast<DWORD>(limit.count())) == WAIT_OBJECT_0;
+    CloseHandle(thread);
+    return finished;
 }
 
 // The service window of this process: test processes share one desktop, so a window found by
