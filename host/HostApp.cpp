@@ -2,14 +2,17 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "host/ComponentManager.h"
 #include "host/HostListener.h"
 #include "host/ModuleLoader.h"
+#include "host/PresentVolumes.h"
 #include "host/ProducerPlugin.h"
 #include "host/ServiceHost.h"
 #include "host/ServiceSession.h"
+#include "host/ServiceWatch.h"
 #include "host/StdinWatcher.h"
 #include "host/SystemMessage.h"
 #include "host/VolumeScanner.h"
@@ -73,10 +76,11 @@ HostApp::Failure HostApp::RunModule() {
     ComponentManager manager(&producer, printer);
     ServiceHost serviceHost(&manager);
     HostListener listener(printer);
+    const PresentVolumes present(printer, options.scan ? &scanner : nullptr);
     Failure failure;
     {
         ServiceSession session(module, printer);
-        failure = RunService(session, serviceHost, listener, module.FullPath());
+        failure = RunService(session, serviceHost, listener, present, module.FullPath());
     }
     // The service is gone: nothing calls the producer or the listener any more.
     scanner.Shutdown();
@@ -92,7 +96,8 @@ HostApp::Failure HostApp::RunModule() {
 }
 
 HostApp::Failure HostApp::RunService(ServiceSession& session, ServiceHost& serviceHost,
-                                     HostListener& listener, const std::wstring& modulePath) {
+                                     HostListener& listener, const PresentVolumes& present,
+                                     const std::wstring& modulePath) {
     std::wstring why;
     if (!session.Create(why)) {
         return {ExitCode::kCreateFailed, why};
@@ -115,28 +120,46 @@ HostApp::Failure HostApp::RunService(ServiceSession& session, ServiceHost& servi
                 L"cannot start the stdin reader: " + DescribeError(GetLastError())};
     }
     printer.Started(ServiceSession::kObjectName, modulePath);
-    stopReason = WaitForStop();
-    return {};
+    if (options.scanPresent) {
+        present.ScanAll();
+    }
+    ServiceWatch watch(session, &serviceHost, printer);
+    return WaitForStop(watch, present);
 }
 
-StopSignal::Reason HostApp::WaitForStop() {
+HostApp::Failure HostApp::WaitForStop(ServiceWatch& watch, const PresentVolumes& present) {
     StopSignal& stop = StopSignal::Process();
     const ULONGLONG deadline =
         options.seconds == 0 ? 0 : GetTickCount64() + ULONGLONG{options.seconds} * 1000;
     const HANDLE handles[2] = {stop.Event(), queue->ReadyEvent()};
     for (;;) {
-        DWORD timeout = INFINITE;
+        DWORD timeout = watch.MsUntilDue();
         if (deadline != 0) {
             const ULONGLONG now = GetTickCount64();
-            timeout = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+            timeout =
+                std::min<DWORD>(timeout, now >= deadline ? 0 : static_cast<DWORD>(deadline - now));
         }
         const DWORD woken = WaitForMultipleObjects(2, handles, FALSE, timeout);
         Drain();
         if (woken == WAIT_OBJECT_0 || woken == WAIT_FAILED) {
-            return stop.Why();
+            stopReason = stop.Why();
+            return {};
         }
-        if (woken == WAIT_TIMEOUT) {
+        if (deadline != 0 && GetTickCount64() >= deadline) {
             stop.Request(StopSignal::Reason::kTimeout);
+            continue;
+        }
+        std::wstring failure;
+        switch (watch.CheckIfDue(failure)) {
+            case ServiceWatch::Outcome::kRunning:
+                break;
+            case ServiceWatch::Outcome::kRestarted:
+                if (options.scanPresent) {
+                    present.ScanAll();
+                }
+                break;
+            case ServiceWatch::Outcome::kRestartFailed:
+                return {ExitCode::kRestartFailed, failure};
         }
     }
 }

@@ -75,6 +75,9 @@ class Parser {
         if (name == L"--no-scan") {
             return FlagOff(options.scan);
         }
+        if (name == L"--scan-present") {
+            return Flag(options.scanPresent);
+        }
         if (name == L"--verbose") {
             return Flag(options.verbose);
         }
@@ -168,6 +171,7 @@ const wchar_t* HostOptions::Usage() {
            L"  --seconds N       stop after N seconds\n"
            L"  --no-stdin        do not read standard input (stop on Ctrl-C or --seconds only)\n"
            L"  --no-scan         do not scan mounted volumes\n"
+           L"  --scan-present    also scan the volumes already there at start and after a restart\n"
            L"  --progress N      report scan progress every N files (default 1000, 0: never)\n"
            L"  --scan-pause MS   pause MS milliseconds after each scanned file (to watch a scan)\n"
            L"  --verbose         trace the calls between host and module on stderr\n"
@@ -175,7 +179,7 @@ const wchar_t* HostOptions::Usage() {
            L"\n"
            L"exit codes: 0 stopped cleanly, 1 host failure, 2 usage, 3 module not loaded,\n"
            L"4 export missing, 5 object not created, 6 Register failed, 7 Init failed,\n"
-           L"8 Start failed";
+           L"8 Start failed, 9 restart failed (after the service window was lost)";
 }
 
 }  // namespace devicescan::host

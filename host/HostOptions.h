@@ -15,6 +15,7 @@ struct HostOptions {
     std::uint32_t seconds = 0;  // 0: no time limit
     bool readStdin = true;
     bool scan = true;
+    bool scanPresent = false;  // at start and after each restart, scan the volumes already there
     std::uint64_t progressEvery = 1000;  // files between two progress lines; 0: none
     std::uint32_t scanPauseMs = 0;       // pause after each scanned file
     bool verbose = false;
