@@ -12,6 +12,7 @@
 
 #include "sdk/IServPlugin.h"
 #include "sdk/ProcAddress.h"
+#include "tests/unit/TestThreads.h"
 #include "tests/unit/fakes/FakeHost.h"
 
 namespace {
@@ -40,23 +41,6 @@ HWND FindOwnServiceWindow() {
         }
     }
     return nullptr;
-}
-
-// Runs work on a native thread; false when it has not finished within kBoundMs.
-bool FinishesInTime(std::function<void()> work) {
-    auto* owned = new std::function<void()>(std::move(work));
-    const HANDLE thread = CreateThread(
-        nullptr, 0,
-        [](void* parameter) -> DWORD {
-            const std::unique_ptr<std::function<void()>> body(
-                static_cast<std::function<void()>*>(parameter));
-            (*body)();
-            return 0;
-        },
-        owned, 0, nullptr);
-    const bool finished = WaitForSingleObject(thread, kBoundMs) == WAIT_OBJECT_0;
-    CloseHandle(thread);
-    return finished;
 }
 
 // Runs act inside the first mount it hears, on the service's window thread.
@@ -107,7 +91,7 @@ class ModuleTeardown : public ::testing::Test {
 
     // Tells the service that Z: arrived; true when the window procedure has returned in time.
     bool AnnounceZ() {
-        return FinishesInTime([this] {
+        return testing_support::FinishesWithin(kBoundMs, [this] {
             DEV_BROADCAST_VOLUME volume{sizeof(volume), DBT_DEVTYP_VOLUME, 0, 1u << 25, 0};
             SendMessageW(window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL,
                          reinterpret_cast<LPARAM>(&volume));
@@ -143,7 +127,7 @@ TEST_F(ModuleTeardown, UnInitFromItsOwnListenerEndsTheThreadAndTheHostFinishesTh
     listener.act = [&] { plugin->UnInit(); };
     ASSERT_TRUE(AnnounceZ()) << "UnInit on the window thread waited for itself";
     EXPECT_EQ(WaitForSingleObject(windowThread, kBoundMs), WAIT_OBJECT_0);
-    ASSERT_TRUE(FinishesInTime([&] {
+    ASSERT_TRUE(testing_support::FinishesWithin(kBoundMs, [&] {
         plugin->UnInit();
         destroy(kServiceName, Root());
     }));
@@ -151,7 +135,7 @@ TEST_F(ModuleTeardown, UnInitFromItsOwnListenerEndsTheThreadAndTheHostFinishesTh
 }
 
 TEST_F(ModuleTeardown, DestroyedWithoutUnInitFromTheHostThreadStopsTheThreadFirst) {
-    ASSERT_TRUE(FinishesInTime([&] { destroy(kServiceName, Root()); }));
+    ASSERT_TRUE(testing_support::FinishesWithin(kBoundMs, [&] { destroy(kServiceName, Root()); }));
     EXPECT_EQ(WaitForSingleObject(windowThread, 0), WAIT_OBJECT_0) << "the thread had ended";
     EXPECT_EQ(FindOwnServiceWindow(), nullptr);
     EXPECT_EQ(host.released.size(), 1u);
