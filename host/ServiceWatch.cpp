@@ -18,15 +18,23 @@ ServiceWatch::ServiceWatch(ServiceSession& session, qv::IServiceHost* serviceHos
     : session(session),
       serviceHost(serviceHost),
       printer(std::move(printer)),
-      nextCheck(GetTickCount64() + kPeriodMs) {}
+      nextCheck(GetTickCount64() + kPeriodMs),
+      watching(ServiceWindowPresent()) {
+    if (!watching) {
+        this->printer.Trace(L"no service window in this process: the service is not watched");
+    }
+}
 
 DWORD ServiceWatch::MsUntilDue() const {
+    if (!watching) {
+        return INFINITE;
+    }
     const ULONGLONG now = GetTickCount64();
     return now >= nextCheck ? 0 : static_cast<DWORD>(nextCheck - now);
 }
 
 ServiceWatch::Outcome ServiceWatch::CheckIfDue(std::wstring& failure) {
-    if (MsUntilDue() != 0) {
+    if (!watching || MsUntilDue() != 0) {
         return Outcome::kRunning;
     }
     nextCheck = GetTickCount64() + kPeriodMs;
@@ -49,6 +57,7 @@ ServiceWatch::Outcome ServiceWatch::Restart(std::wstring& failure) {
     }
     printer.Notice(L"restarted", kWindowLost, L"");
     nextCheck = GetTickCount64() + kPeriodMs;
+    watching = ServiceWindowPresent();
     return Outcome::kRestarted;
 }
 

@@ -17,6 +17,9 @@ class ServiceSession;
 // gone the host says so (a "warning" event, reason service-window-lost), restarts the service
 // and says so again ("restarted"), or reports the failure ("error", reason restart-failed).
 //
+// A service that had no such window once started (another implementation of the interfaces) is
+// not watched: there is nothing to lose.
+//
 // Threads: the main thread only, between the session's other life-cycle calls.
 class ServiceWatch {
   public:
@@ -27,7 +30,8 @@ class ServiceWatch {
 
     ServiceWatch(ServiceSession& session, qv::IServiceHost* serviceHost, EventPrinter printer);
 
-    // Milliseconds until the next check is due; 0 when it is due now.
+    // Milliseconds until the next check is due; 0 when it is due now, INFINITE when the service
+    // is not watched.
     DWORD MsUntilDue() const;
     // Checks the window when a check is due, restarting the service when it has gone. On
     // kRestartFailed, failure says which call failed and why.
@@ -44,6 +48,7 @@ class ServiceWatch {
     qv::IServiceHost* serviceHost;
     EventPrinter printer;
     ULONGLONG nextCheck;
+    bool watching;
 };
 
 }  // namespace devicescan::host
