@@ -12,7 +12,7 @@
 
 #include "bench/BenchRegistry.h"
 #include "bench/ScratchFolder.h"
-#include "log/LogApi.h"
+#include "logging/LogApi.h"
 #include "sdk/ProcAddress.h"
 
 namespace devicescan::bench {

@@ -15,7 +15,7 @@
 #include "bench/BenchRegistry.h"
 #include "bench/ScratchFolder.h"
 #include "devicescan/DeviceScanSP.h"
-#include "log/LogApi.h"
+#include "logging/LogApi.h"
 #include "sdk/IComponentManager.h"
 #include "sdk/IDeviceScanEventProducer.h"
 #include "sdk/IServPlugin.h"
@@ -28,6 +28,7 @@ namespace {
 
 using qv::rnsdk::FileScan::IDeviceScanSP;
 using Device = IDeviceScanSP::Device;
+using service::DeviceScanSP;
 
 // Runs the volume tool beside this program and waits for it; its exit code, or -1.
 int RunVolumeTool(const std::wstring& arguments) {

@@ -3,10 +3,12 @@
 #include <utility>
 
 #include "host/JsonLine.h"
-#include "host/SystemMessage.h"
+#include "sdk/SystemMessage.h"
 #include "sdk/Utf8.h"
 
 namespace devicescan::host {
+
+using qv::DescribeError;
 
 namespace {
 

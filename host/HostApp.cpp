@@ -14,11 +14,13 @@
 #include "host/ServiceSession.h"
 #include "host/ServiceWatch.h"
 #include "host/StdinWatcher.h"
-#include "host/SystemMessage.h"
 #include "host/VolumeScanner.h"
+#include "sdk/SystemMessage.h"
 #include "sdk/Utf8.h"
 
 namespace devicescan::host {
+
+using qv::DescribeError;
 
 namespace {
 

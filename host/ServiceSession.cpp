@@ -2,9 +2,11 @@
 
 #include <utility>
 
-#include "host/SystemMessage.h"
+#include "sdk/SystemMessage.h"
 
 namespace devicescan::host {
+
+using qv::DescribeError;
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "host/ServiceSession.h"
-#include "host/SystemMessage.h"
+#include "sdk/SystemMessage.h"
 
 namespace devicescan::host {
 
@@ -51,7 +51,7 @@ ServiceWatch::Outcome ServiceWatch::Restart(std::wstring& failure) {
     const std::uint32_t code = session.Restart(serviceHost, step);
     if (code != 0) {
         failure = L"restart after the service window was lost: " + step + L" failed: " +
-                  DescribeError(code);
+                  qv::DescribeError(code);
         printer.Notice(L"error", L"restart-failed", failure);
         return Outcome::kRestartFailed;
     }

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace logdll {
+namespace devicescan::logdll {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
@@ -80,4 +80,4 @@ void LineBuffer::AppendUtf8(std::wstring_view text) {
     Append(std::string_view(chunk, used));
 }
 
-}  // namespace logdll
+}  // namespace devicescan::logdll

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace logdll {
+namespace devicescan::logdll {
 
 // The bytes of one log line while it is put together: on the stack, unless the line is long.
 class LineBuffer {
@@ -32,4 +32,4 @@ class LineBuffer {
     std::string heap;
 };
 
-}  // namespace logdll
+}  // namespace devicescan::logdll

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
-#include "log/LogApi.h"
+#include "logging/LogApi.h"
 
-namespace logdll {
+namespace devicescan::logdll {
 namespace {
 
 constexpr std::uint32_t kIndentWidth = 2;
@@ -101,4 +101,4 @@ void FormatLine(LineBuffer& line, const LineFields& fields) {
     line.Append("\r\n");
 }
 
-}  // namespace logdll
+}  // namespace devicescan::logdll

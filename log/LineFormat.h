@@ -7,7 +7,7 @@
 
 #include "log/LineBuffer.h"
 
-namespace logdll {
+namespace devicescan::logdll {
 
 // Everything one line shows.
 struct LineFields {
@@ -27,4 +27,4 @@ void FormatLine(LineBuffer& line, const LineFields& fields);
 // "ERROR", "WARNING", "INFO", "DEBUG", or the value in hexadecimal ("0x10").
 std::string_view SeverityName(std::uint32_t severity, char (&buffer)[11]);
 
-}  // namespace logdll
+}  // namespace devicescan::logdll

@@ -3,14 +3,14 @@
 
 #include <new>
 
-#include "log/LogApi.h"
 #include "log/Logger.h"
+#include "logging/LogApi.h"
 
 namespace {
 
 // Created when the library is loaded, destroyed when it is unloaded; null only when it could
 // not be allocated, and then every export does nothing.
-logdll::Logger* logger = nullptr;
+devicescan::logdll::Logger* logger = nullptr;
 
 // The module whose code called the export that calls this.
 HMODULE ModuleAt(void* address) {
@@ -26,7 +26,7 @@ HMODULE ModuleAt(void* address) {
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     // Thread notifications stay on: the statically linked runtime frees per-thread data on them.
     if (reason == DLL_PROCESS_ATTACH) {
-        logger = new (std::nothrow) logdll::Logger(instance);
+        logger = new (std::nothrow) devicescan::logdll::Logger(instance);
         return TRUE;
     }
     if (reason != DLL_PROCESS_DETACH || logger == nullptr) {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace logdll {
+namespace devicescan::logdll {
 namespace {
 
 std::wstring BackupName(const std::wstring& path, std::uint32_t number) {
@@ -106,4 +106,4 @@ DWORD LogFile::Rotate(std::uint32_t backups) {
     return renameError != ERROR_SUCCESS ? renameError : openError;
 }
 
-}  // namespace logdll
+}  // namespace devicescan::logdll

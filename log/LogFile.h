@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace logdll {
+namespace devicescan::logdll {
 
 // The open log file and the bytes not yet written to it. Opened for appending and shared, so
 // that a person can read it (and another process append to it) while it is written.
@@ -48,4 +48,4 @@ class LogFile {
     std::string pending;
 };
 
-}  // namespace logdll
+}  // namespace devicescan::logdll

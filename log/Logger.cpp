@@ -6,72 +6,19 @@
 
 #include "log/LineBuffer.h"
 #include "log/LineFormat.h"
+#include "log/LogFilePath.h"
 #include "log/RecordText.h"
+#include "sdk/PathCapacity.h"
 #include "sdk/Utf8.h"
 
-namespace logdll {
+namespace devicescan::logdll {
 namespace {
 
-constexpr DWORD kPathCapacity = 32767;
 constexpr std::uint64_t kRetryOpenAfterMs = 1000;
 constexpr std::uint64_t kMonitorIntervalMs = 1000;
 constexpr std::size_t kBufferedBytesLimit = 64 * 1024;
 constexpr std::uint64_t kBufferedAgeLimitMs = 1000;
 constexpr std::size_t kMaximumNotes = 32;
-
-std::wstring ModulePath(HMODULE module) {
-    std::wstring path(kPathCapacity, L'\0');
-    const DWORD length = GetModuleFileNameW(module, path.data(), kPathCapacity);
-    path.resize(length < kPathCapacity ? length : 0);
-    return path;
-}
-
-std::wstring DirectoryOf(const std::wstring& path) {
-    const std::size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? std::wstring(L".") : path.substr(0, slash);
-}
-
-std::wstring FileNameOf(const std::wstring& path) {
-    const std::size_t slash = path.find_last_of(L"\\/");
-    return slash == std::wstring::npos ? path : path.substr(slash + 1);
-}
-
-// The host program's file name with its extension replaced by ".log".
-std::wstring LogFileNameForHost() {
-    std::wstring name = FileNameOf(ModulePath(nullptr));
-    const std::size_t dot = name.find_last_of(L'.');
-    if (dot != std::wstring::npos && dot > 0) {
-        name.resize(dot);
-    }
-    return (name.empty() ? std::wstring(L"log") : name) + L".log";
-}
-
-bool IsAbsolute(std::wstring_view path) {
-    return (path.size() >= 2 && path[1] == L':') ||
-           (!path.empty() && (path[0] == L'\\' || path[0] == L'/'));
-}
-
-bool NamesDirectory(const std::wstring& path) {
-    if (path.back() == L'\\' || path.back() == L'/') {
-        return true;
-    }
-    const DWORD attributes = GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-std::wstring ExpandEnvironment(const std::wstring& text) {
-    const DWORD needed = ExpandEnvironmentStringsW(text.c_str(), nullptr, 0);
-    if (needed == 0 || needed > kPathCapacity) {
-        return text;
-    }
-    std::wstring expanded(needed, L'\0');
-    const DWORD length = ExpandEnvironmentStringsW(text.c_str(), expanded.data(), needed);
-    if (length == 0 || length > needed) {
-        return text;
-    }
-    expanded.resize(length - 1);
-    return expanded;
-}
 
 void SendToDebugger(std::string_view line) {
     OutputDebugStringW(qv::FromUtf8(line).c_str());
@@ -83,7 +30,7 @@ Logger::Logger(HMODULE library) {
     const std::wstring libraryPath = ModulePath(library);
     libraryDirectory = DirectoryOf(libraryPath);
     libraryName = libraryPath.empty() ? std::wstring(L"log.dll") : FileNameOf(libraryPath);
-    defaultFileName = LogFileNameForHost();
+    defaultFileName = LogFileNameFor(ModulePath(nullptr));
     defaultSettingsPath = libraryDirectory + L"\\log.ini";
     settingsPath = defaultSettingsPath;
 }
@@ -307,20 +254,7 @@ void Logger::WriteNotesLocked() {
 }
 
 std::wstring Logger::ResolvedPathLocked() const {
-    if (settings.path.empty()) {
-        return libraryDirectory + L"\\" + defaultFileName;
-    }
-    std::wstring path = ExpandEnvironment(settings.path);
-    if (!IsAbsolute(path)) {
-        path = libraryDirectory + L"\\" + path;
-    }
-    if (NamesDirectory(path)) {
-        if (path.back() != L'\\' && path.back() != L'/') {
-            path += L'\\';
-        }
-        path += defaultFileName;
-    }
-    return path;
+    return ResolveLogPath(settings.path, libraryDirectory, defaultFileName);
 }
 
 // Setters change the loaded settings, so the file is read before the first of them.
@@ -363,7 +297,7 @@ HRESULT Logger::ApplySettings() {
 
 HRESULT Logger::SetSettingsFile(const wchar_t* path) {
     std::lock_guard<SrwLock> guard(lock);
-    if (path != nullptr && std::wcslen(path) >= kPathCapacity) {
+    if (path != nullptr && std::wcslen(path) >= qv::kPathCapacity) {
         return E_INVALIDARG;
     }
     settingsPath = path == nullptr || *path == L'\0' ? defaultSettingsPath : std::wstring(path);
@@ -385,7 +319,7 @@ void Logger::SetLevel(std::uint32_t newLevel) {
 }
 
 HRESULT Logger::SetPath(const wchar_t* path) {
-    if (path != nullptr && std::wcslen(path) >= kPathCapacity) {
+    if (path != nullptr && std::wcslen(path) >= qv::kPathCapacity) {
         return E_INVALIDARG;
     }
     std::lock_guard<SrwLock> guard(lock);
@@ -455,4 +389,4 @@ std::uint32_t Logger::GetLevel() {
     return level.load();
 }
 
-}  // namespace logdll
+}  // namespace devicescan::logdll

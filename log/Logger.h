@@ -15,7 +15,7 @@
 #include "log/SrwLock.h"
 #include "log/ThreadDepth.h"
 
-namespace logdll {
+namespace devicescan::logdll {
 
 // The library: its settings, every thread's trace level and the log file. One per load of the
 // library, created when it is loaded and destroyed (with the file written out and closed) when
@@ -106,4 +106,4 @@ class Logger {
     std::uint64_t oldestBufferedTick = 0;    // when the oldest buffered line was added; 0: none
 };
 
-}  // namespace logdll
+}  // namespace devicescan::logdll

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cwchar>
 
-namespace logdll {
+namespace devicescan::logdll {
 
 RecordText::RecordText(const wchar_t* format, va_list args) {
     // _vsnwprintf is the C runtime's own, which reads %s in a wide format as a wide string; the
@@ -45,4 +45,4 @@ std::wstring_view ModuleFileName(HMODULE module, wchar_t* buffer, DWORD capacity
     return slash == std::wstring_view::npos ? path : path.substr(slash + 1);
 }
 
-}  // namespace logdll
+}  // namespace devicescan::logdll

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace logdll {
+namespace devicescan::logdll {
 
 // The text of a record: its format applied to its arguments with the wide printf rules of the
 // Windows C runtime (%s is a wide string). On the stack, unless the text is long.
@@ -31,4 +31,4 @@ class RecordText {
 // The file name (without directory) of module, into buffer; "?" when it cannot be told.
 std::wstring_view ModuleFileName(HMODULE module, wchar_t* buffer, DWORD capacity);
 
-}  // namespace logdll
+}  // namespace devicescan::logdll

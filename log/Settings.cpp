@@ -8,7 +8,7 @@
 
 #include "sdk/Utf8.h"
 
-namespace logdll {
+namespace devicescan::logdll {
 namespace {
 
 constexpr std::size_t kMaximumProblemsListed = 10;
@@ -270,4 +270,4 @@ std::wstring DecodeSettingsText(std::string_view bytes) {
     return qv::FromUtf8(bytes);
 }
 
-}  // namespace logdll
+}  // namespace devicescan::logdll

@@ -5,9 +5,9 @@
 #include <string_view>
 #include <vector>
 
-#include "log/LogApi.h"
+#include "logging/LogApi.h"
 
-namespace logdll {
+namespace devicescan::logdll {
 
 // What the library does; every field starts at its default.
 struct Settings {
@@ -35,4 +35,4 @@ Settings ParseSettings(std::wstring_view text, std::vector<std::wstring>& proble
 // or without the mark); undecodable bytes become U+FFFD.
 std::wstring DecodeSettingsText(std::string_view bytes);
 
-}  // namespace logdll
+}  // namespace devicescan::logdll

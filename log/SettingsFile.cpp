@@ -1,6 +1,6 @@
 #include "log/SettingsFile.h"
 
-namespace logdll {
+namespace devicescan::logdll {
 namespace {
 
 // Closes a handle when it goes out of scope.
@@ -73,4 +73,4 @@ Settings ReadSettingsFile(const std::wstring& path, std::vector<std::wstring>& p
     return ParseSettings(DecodeSettingsText(bytes), problems);
 }
 
-}  // namespace logdll
+}  // namespace devicescan::logdll

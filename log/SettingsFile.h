@@ -7,7 +7,7 @@
 
 #include "log/Settings.h"
 
-namespace logdll {
+namespace devicescan::logdll {
 
 // When a settings file was last written and how long it is; all zero for a missing file.
 struct SettingsFileStamp {
@@ -28,4 +28,4 @@ SettingsFileStamp StampOf(const std::wstring& path) noexcept;
 Settings ReadSettingsFile(const std::wstring& path, std::vector<std::wstring>& problems,
                           bool& found);
 
-}  // namespace logdll
+}  // namespace devicescan::logdll

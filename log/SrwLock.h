@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-namespace logdll {
+namespace devicescan::logdll {
 
 // An exclusive slim reader/writer lock: needs no clean-up, so nothing is left behind when the
 // library is unloaded. Lockable, for std::lock_guard and std::unique_lock.
@@ -20,4 +20,4 @@ class SrwLock {
     SRWLOCK srw = SRWLOCK_INIT;
 };
 
-}  // namespace logdll
+}  // namespace devicescan::logdll

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 
-namespace logdll {
+namespace devicescan::logdll {
 namespace {
 
 constexpr std::int32_t kDeepestLevel = 0xFFFF;
@@ -24,4 +24,4 @@ std::uint32_t ThreadDepth::Advance(std::uint32_t depth) noexcept {
     return static_cast<std::uint32_t>(step > 0 ? current : next);
 }
 
-}  // namespace logdll
+}  // namespace devicescan::logdll

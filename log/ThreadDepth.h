@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace logdll {
+namespace devicescan::logdll {
 
 // Each thread's trace level, kept in a thread-local slot of its own: no lock and no memory per
 // thread, and nothing to clean up when a thread ends. The slot is freed with the library, which
@@ -31,4 +31,4 @@ class ThreadDepth {
     DWORD slot;
 };
 
-}  // namespace logdll
+}  // namespace devicescan::logdll

@@ -4,8 +4,9 @@
 #include <winnetwk.h>
 
 #include "sdk/UniqueHandle.h"
+#include "sdk/Utf8.h"
 #include "tools/Arguments.h"
-#include "tools/Text.h"
+#include "tools/ErrorText.h"
 
 namespace devicescan::tools {
 
@@ -84,7 +85,9 @@ std::string FormatDriveStatus(const DriveStatus& status) {
                          std::string("media-removable ") + (status.mediaRemovable ? "1" : "0") +
                              " device-hotplug " + (status.deviceHotplug ? "1" : "0")) +
             "\n";
-    text += "unc: " + FormatResult(status.uncError, ToUtf8(status.uncName).value_or("?")) + "\n";
+    text +=
+        "unc: " + FormatResult(status.uncError, qv::ToUtf8(status.uncName, true).value_or("?")) +
+        "\n";
     return text;
 }
 

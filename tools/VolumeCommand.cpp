@@ -8,12 +8,13 @@
 #include <optional>
 #include <string>
 
+#include "sdk/Utf8.h"
 #include "tools/Arguments.h"
 #include "tools/DeviceChangeBroadcast.h"
 #include "tools/DriveLettersLock.h"
 #include "tools/DriveStatus.h"
+#include "tools/ErrorText.h"
 #include "tools/MountManager.h"
-#include "tools/Text.h"
 
 namespace devicescan::tools {
 
@@ -48,7 +49,7 @@ int Fail(int code, const std::string& message) {
 }
 
 std::string Narrow(std::wstring_view text) {
-    return ToUtf8(text).value_or("?");
+    return qv::ToUtf8(text, true).value_or("?");
 }
 
 std::string Hex(DWORD value) {
@@ -210,7 +211,7 @@ int Plug(const CommandLine& line) {
     if (!type) {
         return Fail(kExitBadCommandLine, "unknown drive type: " + Narrow(line.words[2]));
     }
-    const std::optional<std::string> path = ToUtf8(line.words[3]);
+    const std::optional<std::string> path = qv::ToUtf8(line.words[3], true);
     if (!path || path->empty() || path->front() != '/') {
         return Fail(kExitBadCommandLine, "not an absolute Unix path: " + Narrow(line.words[3]));
     }

@@ -9,9 +9,11 @@
 #include "devicescan/DriveClassification.h"
 #include "devicescan/FreshDeviceRecord.h"
 #include "devicescan/Platform.h"
+#include "logging/LogApi.h"
 #include "logging/LogMessage.h"
-#include "logging/Severity.h"
 #include "logging/TraceScope.h"
+
+namespace devicescan::service {
 
 using logging::LOG_ERROR;
 using logging::LOG_INFO;
@@ -128,3 +130,5 @@ void DeviceScanSP::OnDeviceArrival(const qv::String& path) {
     }
     mountedEvent.Raise(device);
 }
+
+}  // namespace devicescan::service

@@ -4,9 +4,11 @@
 
 #include "devicescan/DeviceScanSP.h"
 #include "devicescan/FreshDeviceRecord.h"
+#include "logging/LogApi.h"
 #include "logging/LogMessage.h"
-#include "logging/Severity.h"
 #include "logging/TraceScope.h"
+
+namespace devicescan::service {
 
 using logging::LOG_INFO;
 using logging::LogMessage;
@@ -43,3 +45,5 @@ void DeviceScanSP::OnDeviceRemoveComplete(const qv::String& path) {
     }
     unmountedEvent.Raise(device);
 }
+
+}  // namespace devicescan::service

@@ -7,6 +7,7 @@
 namespace {
 
 const qv::String objectName(L"FileScan.OnDemand.DeviceScanSP");
-qv::module::ExportedObjectDeclaration<DeviceScanSP> declaration(objectName.GetString());
+devicescan::module::ExportedObjectDeclaration<devicescan::service::DeviceScanSP> declaration(
+    objectName.GetString());
 
 }  // namespace

@@ -1,10 +1,12 @@
 #include "devicescan/DeviceScanSP.h"
 
 #include "devicescan/Platform.h"
+#include "logging/LogApi.h"
 #include "logging/LogMessage.h"
-#include "logging/Severity.h"
 #include "logging/TraceScope.h"
 #include "sdk/ResultCodes.h"
+
+namespace devicescan::service {
 
 using logging::LOG_ERROR;
 using logging::LOG_INFO;
@@ -238,3 +240,5 @@ std::uint32_t DeviceScanSP::Unregister(IEvents* listener) {
     }
     return listeners.Remove(listener) ? qv::kResultSuccess : qv::kResultFunctionFailed;
 }
+
+}  // namespace devicescan::service

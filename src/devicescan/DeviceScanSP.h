@@ -18,6 +18,8 @@
 #include "sdk/StringT.h"
 #include "sdk/SynchronyzedObjectContainer.h"
 
+namespace devicescan::service {
+
 // The device-scan service: watches the machine for storage volumes that arrive or leave and tells
 // the producer plugin and every registered listener about each mount and removal.
 //
@@ -62,15 +64,13 @@ class DeviceScanSP final : public qv::IServPlugin, public qv::rnsdk::FileScan::I
     std::uint32_t Register(IEvents* listener) override;
     std::uint32_t Unregister(IEvents* listener) override;
 
-    // Device handling, on the window thread. path is a drive root such as E:\.
-    void OnDeviceArrival(const qv::String& path);
-    void OnDeviceRemoveComplete(const qv::String& path);
-
-    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-
   private:
+    // The unit tests call the device handlers directly, as the window procedure does.
+    friend class DeviceHandlerTestAccess;
+
     using DeviceEvent = qv::MemberFunction_1_args<IEvents, int, const Device&>;
 
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static DWORD WINAPI WindowThreadRoutine(void* parameter);
     std::uint32_t InitWindowInstance();
     std::uint32_t UninitWindowInstance();
@@ -79,6 +79,10 @@ class DeviceScanSP final : public qv::IServPlugin, public qv::rnsdk::FileScan::I
     bool OnWindowThread() const;
     void HandTeardownToWindowThread();
     [[noreturn]] void FinishTeardownOnWindowThread();
+
+    // Device handling, on the window thread. path is a drive root such as E:\.
+    void OnDeviceArrival(const qv::String& path);
+    void OnDeviceRemoveComplete(const qv::String& path);
 
     ServPlugin<qv::rnsdk::FileScan::IDeviceScanEventProducer> producer{kProducerName};
     qv::SynchronyzedObjectContainer<IEvents*> listeners;
@@ -104,3 +108,5 @@ class DeviceScanSP final : public qv::IServPlugin, public qv::rnsdk::FileScan::I
     bool destroyedOnWindowThread = false;
     HMODULE pinnedModule = nullptr;
 };
+
+}  // namespace devicescan::service

@@ -2,12 +2,14 @@
 #include <windows.h>
 
 #include "devicescan/DeviceScanSP.h"
+#include "logging/LogApi.h"
 #include "logging/LogMessage.h"
 #include "logging/LogRef.h"
-#include "logging/Severity.h"
 #include "logging/TraceScope.h"
 #include "sdk/ResultCodes.h"
 #include "sdk/StringT.h"
+
+namespace devicescan::service {
 
 using logging::LOG_ERROR;
 using logging::LOG_INFO;
@@ -176,3 +178,5 @@ std::uint32_t DeviceScanSP::UninitWindowInstance() {
     }
     return result;
 }
+
+}  // namespace devicescan::service

@@ -1,12 +1,15 @@
 // The window procedure of the invisible window: turns device-change broadcasts into calls of the
-// arrival and removal handlers. Runs on the window thread, one message at a time.
+// arrival and removal handlers. Runs on the window thread, one message at a time. The log texts
+// are kept word for word, spelling included: tools that read the log match on them.
 #include <windows.h>
 #include <dbt.h>
 
 #include "devicescan/DeviceScanSP.h"
 #include "devicescan/ThreadErrorModeGuard.h"
+#include "logging/LogApi.h"
 #include "logging/LogMessage.h"
-#include "logging/Severity.h"
+
+namespace devicescan::service {
 
 using logging::LOG_ERROR;
 using logging::LOG_INFO;
@@ -120,3 +123,5 @@ void DeviceScanSP::HandleVolumeChange(WPARAM change, const qv::String& path) {
         LogMessage(LOG_ERROR, kWindowProc, L"device handler failed [path = %s]", path.GetString());
     }
 }
+
+}  // namespace devicescan::service

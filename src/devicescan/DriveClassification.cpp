@@ -2,8 +2,9 @@
 
 #include <string>
 
+#include "devicescan/DriveProbes.h"
 #include "devicescan/Platform.h"
-#include "devicescan/Utils.h"
+#include "devicescan/SystemDirectory.h"
 #include "sdk/FixedStringT.h"
 #include "sdk/IDeviceScanSP.h"
 
@@ -15,7 +16,7 @@ using qv::rnsdk::FileScan::IDeviceScanSP;
 
 bool IsSystemDrive(const qv::String& path) {
     qv::FixedStringT systemDirectory;
-    utils::GetSystemDirectoryPath(systemDirectory);
+    GetSystemDirectoryPath(systemDirectory);
     return systemDirectory.CompareNoCase(path.GetString(), path.GetLength()) == 0;
 }
 

@@ -2,6 +2,8 @@
 
 #include "sdk/IDeviceScanSP.h"
 
+namespace devicescan::service {
+
 // A fresh device record as the handlers build it: nothing measured yet, both strings ready for
 // a drive root or a UNC name without growing.
 inline qv::rnsdk::FileScan::IDeviceScanSP::Device FreshDeviceRecord() {
@@ -10,3 +12,5 @@ inline qv::rnsdk::FileScan::IDeviceScanSP::Device FreshDeviceRecord() {
     device.remote.Preallocate(64);
     return device;
 }
+
+}  // namespace devicescan::service

@@ -6,7 +6,7 @@
 // tests can script every drive. devicescan.dll links PlatformWin32.cpp, which forwards each call
 // to Windows unchanged; the unit tests link a scriptable fake instead. Each function behaves as
 // the Windows call of the same name, including the thread's last-error code on failure.
-namespace platform {
+namespace devicescan::service::platform {
 
 UINT GetDriveTypeW(const wchar_t* rootPath);
 BOOL GetDiskFreeSpaceExW(const wchar_t* rootPath, ULARGE_INTEGER* freeBytesToCaller,
@@ -32,4 +32,4 @@ GetVersionExWFunction FindGetVersionExW();            // in "Kernel32.dll"
 SetThreadErrorModeFunction FindSetThreadErrorMode();  // in "kernel32"
 UINT SetErrorMode(UINT mode);
 
-}  // namespace platform
+}  // namespace devicescan::service::platform

@@ -4,7 +4,7 @@
 #include "devicescan/Platform.h"
 #include "sdk/ProcAddress.h"
 
-namespace platform {
+namespace devicescan::service::platform {
 
 UINT GetDriveTypeW(const wchar_t* rootPath) {
     return ::GetDriveTypeW(rootPath);
@@ -57,4 +57,4 @@ UINT SetErrorMode(UINT mode) {
     return ::SetErrorMode(mode);
 }
 
-}  // namespace platform
+}  // namespace devicescan::service::platform

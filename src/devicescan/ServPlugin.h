@@ -2,11 +2,13 @@
 
 #include <cstdint>
 
+#include "logging/LogApi.h"
 #include "logging/LogMessage.h"
-#include "logging/Severity.h"
 #include "sdk/IComponentManager.h"
 #include "sdk/IDeviceScanEventProducer.h"
 #include "sdk/StringT.h"
+
+namespace devicescan::service {
 
 // The name under which ServPlugin<T> writes its log records.
 template <typename T>
@@ -74,3 +76,5 @@ class ServPlugin {
     T* plugin = nullptr;
     qv::String name;
 };
+
+}  // namespace devicescan::service

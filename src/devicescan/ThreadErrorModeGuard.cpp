@@ -1,10 +1,18 @@
 #include "devicescan/ThreadErrorModeGuard.h"
 
 #include "devicescan/Platform.h"
-#include "devicescan/Utils.h"
+
+namespace devicescan::service {
+namespace {
+
+// The process-wide answer of IsOsVersionAtLeast61. The value written is the same for the whole
+// process, so no lock is needed.
+std::atomic<std::uint32_t> osVersionState{kOsVersionUnknown};
+
+}  // namespace
 
 ThreadErrorModeGuard::ThreadErrorModeGuard() {
-    if (!utils::IsOsVersionAtLeast61()) {
+    if (!IsOsVersionAtLeast61()) {
         oldMode = platform::SetErrorMode(SEM_FAILCRITICALERRORS);
         return;
     }
@@ -17,7 +25,7 @@ ThreadErrorModeGuard::~ThreadErrorModeGuard() {
     if (!active) {
         return;
     }
-    if (!utils::IsOsVersionAtLeast61()) {
+    if (!IsOsVersionAtLeast61()) {
         platform::SetErrorMode(oldMode);
         return;
     }
@@ -27,3 +35,26 @@ ThreadErrorModeGuard::~ThreadErrorModeGuard() {
         setThreadErrorMode(oldMode, nullptr);
     }
 }
+
+bool IsOsVersionAtLeast61() {
+    return IsOsVersionAtLeast61(osVersionState);
+}
+
+bool IsOsVersionAtLeast61(std::atomic<std::uint32_t>& state) {
+    const std::uint32_t known = state.load(std::memory_order_relaxed);
+    if (known != kOsVersionUnknown) {
+        return known == 1;
+    }
+    OSVERSIONINFOEXW info{};
+    info.dwOSVersionInfoSize = sizeof(info);
+    const platform::GetVersionExWFunction getVersionEx = platform::FindGetVersionExW();
+    if (getVersionEx == nullptr || !getVersionEx(reinterpret_cast<OSVERSIONINFOW*>(&info))) {
+        return false;
+    }
+    const bool atLeast61 =
+        info.dwMajorVersion > 6 || (info.dwMajorVersion == 6 && info.dwMinorVersion >= 1);
+    state.store(atLeast61 ? 1 : 0, std::memory_order_relaxed);
+    return atLeast61;
+}
+
+}  // namespace devicescan::service

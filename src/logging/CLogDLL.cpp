@@ -5,25 +5,23 @@
 #include <new>
 
 #include "logging/ModuleHandle.h"
+#include "sdk/PathCapacity.h"
 #include "sdk/ProcAddress.h"
 
-namespace logging {
+namespace devicescan::logging {
 namespace {
-
-constexpr DWORD kPathCapacity = 32767;  // the longest path Windows accepts, in characters
-constexpr std::int32_t kNoInterface = static_cast<std::int32_t>(0x80004002);  // E_NOINTERFACE
 
 // The full path of log.dll beside this module, into path; false when this module's own path is
 // unknown or has no directory part.
 bool LibraryPathBesideThisModule(wchar_t* path) noexcept {
-    if (GetModuleFileNameW(ThisModule(), path, kPathCapacity) == 0) {
+    if (GetModuleFileNameW(ThisModule(), path, qv::kPathCapacity) == 0) {
         return false;
     }
     wchar_t* lastBackslash = std::wcsrchr(path, L'\\');
     if (lastBackslash == nullptr) {
         return false;
     }
-    const auto room = static_cast<rsize_t>(kPathCapacity - (lastBackslash - path));
+    const auto room = static_cast<rsize_t>(qv::kPathCapacity - (lastBackslash - path));
     return wcscpy_s(lastBackslash, room, L"\\log.dll") == 0;
 }
 
@@ -42,7 +40,7 @@ CLogDLL::~CLogDLL() {
     if (library == nullptr) {
         return;
     }
-    if (const auto logDeinit = qv::GetProcAddressAs<LogNotifyFunction>(library, "LogDeinit")) {
+    if (const auto logDeinit = qv::GetProcAddressAs<LogDeinitFunction>(library, "LogDeinit")) {
         logDeinit();
     }
     if (logUninitTelemetry != nullptr) {
@@ -62,7 +60,7 @@ HMODULE CLogDLL::ObtainLibrary() noexcept {
     if (GetModuleHandleExW(0, L"log.dll", &loaded) && loaded != nullptr) {
         return loaded;
     }
-    const std::unique_ptr<wchar_t[]> path(new (std::nothrow) wchar_t[kPathCapacity]());
+    const std::unique_ptr<wchar_t[]> path(new (std::nothrow) wchar_t[qv::kPathCapacity]());
     if (path == nullptr || !LibraryPathBesideThisModule(path.get())) {
         return nullptr;
     }
@@ -70,7 +68,7 @@ HMODULE CLogDLL::ObtainLibrary() noexcept {
 }
 
 void CLogDLL::Bind() noexcept {
-    if (const auto logInit = qv::GetProcAddressAs<LogNotifyFunction>(library, "LogInit")) {
+    if (const auto logInit = qv::GetProcAddressAs<LogInitFunction>(library, "LogInit")) {
         logInit();
     }
     logApplySettings = GetProcAddress(library, "LogApplySettings");
@@ -86,7 +84,8 @@ void CLogDLL::Bind() noexcept {
     logIsEnabled = GetProcAddress(library, "LogIsEnabled");
     logMonitorSettings = GetProcAddress(library, "LogMonitorSettings");
     logGetLevel = GetProcAddress(library, "LogGetLevel");
-    logUninitTelemetry = qv::GetProcAddressAs<LogNotifyFunction>(library, "LogUninitTelemetry");
+    logUninitTelemetry =
+        qv::GetProcAddressAs<LogUninitTelemetryFunction>(library, "LogUninitTelemetry");
     logTrackEvent = GetProcAddress(library, "LogTrackEvent");
     logTrackEventData = GetProcAddress(library, "LogTrackEventData");
     logRemoveModule = qv::GetProcAddressAs<LogRemoveModuleFunction>(library, "LogRemoveModule");
@@ -95,23 +94,15 @@ void CLogDLL::Bind() noexcept {
     }
 }
 
-void CLogDLL::Write(std::uint16_t depth, const std::uint32_t* severity, HMODULE module,
-                    const wchar_t* function, const wchar_t* format, ...) const noexcept {
-    va_list args;
-    va_start(args, format);
-    WriteArgs(depth, severity, module, function, format, args);
-    va_end(args);
-}
-
 void CLogDLL::WriteArgs(std::uint16_t depth, const std::uint32_t* severity, HMODULE module,
                         const wchar_t* function, const wchar_t* format,
                         va_list args) const noexcept {
     logWrite(depth, severity, module, function, format, args);
 }
 
-std::int32_t CLogDLL::FallbackLogWrite(std::uint32_t, const std::uint32_t*, HMODULE, const wchar_t*,
-                                       const wchar_t*, va_list) noexcept {
-    return kNoInterface;
+HRESULT CLogDLL::FallbackLogWrite(std::uint32_t, const std::uint32_t*, HMODULE, const wchar_t*,
+                                  const wchar_t*, va_list) noexcept {
+    return E_NOINTERFACE;
 }
 
-}  // namespace logging
+}  // namespace devicescan::logging

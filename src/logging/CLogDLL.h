@@ -5,7 +5,9 @@
 #include <cstdarg>
 #include <cstdint>
 
-namespace logging {
+#include "logging/LogApi.h"
+
+namespace devicescan::logging {
 
 // The run-time binding to the logging library "log.dll". The module does not link against the
 // library: it takes one already loaded under that name, or loads it from the module's own
@@ -17,13 +19,6 @@ namespace logging {
 // reference; the library must accept concurrent writes.
 class CLogDLL {
   public:
-    // depth (16-bit, zero-extended), severity, writing module, function, format, arguments.
-    using LogWriteFunction = std::int32_t (*)(std::uint32_t depth, const std::uint32_t* severity,
-                                              HMODULE module, const wchar_t* function,
-                                              const wchar_t* format, va_list args);
-    using LogNotifyFunction = void (*)();
-    using LogRemoveModuleFunction = void (*)(const char* caller);
-
     // Loads and binds; never fails (a missing library leaves the instance unbound).
     CLogDLL() noexcept;
     // Tells the library it is being left, then unloads it.
@@ -32,20 +27,13 @@ class CLogDLL {
     CLogDLL& operator=(const CLogDLL&) = delete;
 
     // Forwards one record to LogWrite; the library's result is not used.
-    void Write(std::uint16_t depth, const std::uint32_t* severity, HMODULE module,
-               const wchar_t* function, const wchar_t* format, ...) const noexcept;
     void WriteArgs(std::uint16_t depth, const std::uint32_t* severity, HMODULE module,
                    const wchar_t* function, const wchar_t* format, va_list args) const noexcept;
 
-    // The loaded library, or null when writes go to the fallback.
-    HMODULE Library() const noexcept { return library; }
-    // The LogWrite in use: the library's, or the fallback.
-    LogWriteFunction WriteFunction() const noexcept { return logWrite; }
-
     // Stands in for a missing LogWrite: writes nothing and answers E_NOINTERFACE.
-    static std::int32_t FallbackLogWrite(std::uint32_t depth, const std::uint32_t* severity,
-                                         HMODULE module, const wchar_t* function,
-                                         const wchar_t* format, va_list args) noexcept;
+    static HRESULT FallbackLogWrite(std::uint32_t depth, const std::uint32_t* severity,
+                                    HMODULE module, const wchar_t* function, const wchar_t* format,
+                                    va_list args) noexcept;
 
   private:
     static HMODULE ObtainLibrary() noexcept;
@@ -65,11 +53,11 @@ class CLogDLL {
     LogWriteFunction logWrite = nullptr;
     FARPROC logIsEnabled = nullptr;
     FARPROC logMonitorSettings = nullptr;
-    LogNotifyFunction logUninitTelemetry = nullptr;
+    LogUninitTelemetryFunction logUninitTelemetry = nullptr;
     FARPROC logTrackEvent = nullptr;
     FARPROC logTrackEventData = nullptr;
     LogRemoveModuleFunction logRemoveModule = nullptr;
     FARPROC logGetLevel = nullptr;
 };
 
-}  // namespace logging
+}  // namespace devicescan::logging

@@ -2,10 +2,11 @@
 
 #include <cstdarg>
 
+#include "logging/LogApi.h"
 #include "logging/LogRef.h"
-#include "logging/ModuleHandle.h"
+#include "logging/ScopedLog.h"
 
-namespace logging {
+namespace devicescan::logging {
 
 void LogMessage(std::uint32_t severity, const wchar_t* function, const wchar_t* format,
                 ...) noexcept {
@@ -13,17 +14,11 @@ void LogMessage(std::uint32_t severity, const wchar_t* function, const wchar_t* 
     if (LogRef::UserCount() == 0) {
         return;
     }
-    LogRef ref;
-    ref.Acquire();
-    const CLogDLL* log = ref.Get();
-    const std::uint32_t value = severity;
-    if (log != nullptr) {
-        va_list args;
-        va_start(args, format);
-        log->WriteArgs(0, &value, ThisModule(), function, format, args);
-        va_end(args);
-    }
-    ref.Release();
+    const ScopedLog log;
+    va_list args;
+    va_start(args, format);
+    log.WriteArgs(kDepthMessage, severity, function, format, args);
+    va_end(args);
 }
 
-}  // namespace logging
+}  // namespace devicescan::logging

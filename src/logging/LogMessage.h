@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-namespace logging {
+namespace devicescan::logging {
 
 // Writes one message of severity for function, formatted from format (wide printf rules of
 // Windows: %s is a wide string) and the arguments, while some reference on the shared log
@@ -10,4 +10,4 @@ namespace logging {
 void LogMessage(std::uint32_t severity, const wchar_t* function, const wchar_t* format,
                 ...) noexcept;
 
-}  // namespace logging
+}  // namespace devicescan::logging

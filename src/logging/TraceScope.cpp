@@ -6,17 +6,10 @@
 
 #include <cwchar>
 
-#include "logging/LogRef.h"
-#include "logging/ModuleHandle.h"
-#include "logging/Severity.h"
+#include "logging/LogApi.h"
+#include "logging/ScopedLog.h"
 
-namespace logging {
-namespace {
-
-constexpr std::uint16_t kEnterDepth = 1;
-constexpr std::uint16_t kLeaveDepth = 0xFFFF;  // -1 as a 16-bit value
-
-}  // namespace
+namespace devicescan::logging {
 
 TraceScope::TraceScope(const wchar_t* name) noexcept : startTime(timeGetTime()) {
     if (name == nullptr) {
@@ -27,27 +20,15 @@ TraceScope::TraceScope(const wchar_t* name) noexcept : startTime(timeGetTime()) 
     wcscat_s(displayName, kNameCapacity, L"()");
     wcsncpy_s(functionName, kNameCapacity, name, _TRUNCATE);
 
-    LogRef ref;
-    ref.Acquire();
-    const std::uint32_t severity = LOG_INFO;
-    if (const CLogDLL* log = ref.Get()) {
-        log->Write(kEnterDepth, &severity, ThisModule(), functionName, L"-> %s", displayName);
-    }
-    ref.Release();
+    const ScopedLog log;
+    log.Write(kDepthEnter, LOG_INFO, functionName, L"-> %s", displayName);
 }
 
 TraceScope::~TraceScope() {
-    LogRef ref;
-    ref.Acquire();
-    const CLogDLL* log = ref.Get();
+    const ScopedLog log;
     // Unsigned arithmetic: still the interval when the millisecond counter wraps in between.
     const std::uint32_t elapsed = timeGetTime() - startTime;
-    const std::uint32_t severity = LOG_INFO;
-    if (log != nullptr) {
-        log->Write(kLeaveDepth, &severity, ThisModule(), functionName, L"<- %s [%d]", displayName,
-                   elapsed);
-    }
-    ref.Release();
+    log.Write(kDepthLeave, LOG_INFO, functionName, L"<- %s [%d]", displayName, elapsed);
 }
 
-}  // namespace logging
+}  // namespace devicescan::logging

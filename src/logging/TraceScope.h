@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-namespace logging {
+namespace devicescan::logging {
 
 // Traces one call of an operation: writes "-> Name()" when created and "<- Name() [ms]" with
 // the milliseconds spent when destroyed, also while an exception unwinds. Both lines always
@@ -25,4 +25,4 @@ class TraceScope {
     wchar_t functionName[kNameCapacity];  // the name, truncated to fit
 };
 
-}  // namespace logging
+}  // namespace devicescan::logging

@@ -1,23 +1,21 @@
 #include "module/Exports.h"
 
-#include "module/RegistryHold.h"
+#include "module/ObjectRegistry.h"
 #include "sdk/ResultCodes.h"
 
 namespace {
 
+using devicescan::module::RegistryHold;
 using qv::IQvBaseInterface;
-using qv::module::RegistryHold;
 
 IQvBaseInterface* CreateByName(const wchar_t* name) {
     RegistryHold hold;
-    hold.Take();
-    return hold.Registry()->CreateObject(name);
+    return hold.Take()->CreateObject(name);
 }
 
 void DestroyByName(const wchar_t* name, IQvBaseInterface* object) {
     RegistryHold hold;
-    hold.Take();
-    hold.Registry()->DestroyObject(name, object);
+    hold.Take()->DestroyObject(name, object);
 }
 
 }  // namespace

@@ -6,13 +6,14 @@
 
 #include "sdk/CriticalSection.h"
 #include "sdk/IObjectConstructor.h"
+#include "sdk/SharedInstance.h"
 
-namespace qv::module {
+namespace devicescan::module {
 
 // The process-wide map from object name to constructor behind the two exports.
 //
-// Existence: the registry lives while holds are outstanding (see RegistryHold). Holds are counted
-// under a spin lock; the first hold creates the registry, the last one destroys it. Every export
+// Existence: the registry lives while holds are outstanding (SharedRegistry, RegistryHold): the
+// first hold creates it, the last one destroys it. Every export
 // call keeps a hold for as long as it touches the registry, and each declaration one for its
 // whole life.
 //
@@ -25,25 +26,24 @@ class ObjectRegistry {
     ObjectRegistry(const ObjectRegistry&) = delete;
     ObjectRegistry& operator=(const ObjectRegistry&) = delete;
 
-    // Takes one hold and returns the registry it keeps alive (created when none was held).
-    static ObjectRegistry* TakeHold();
-    // Gives one hold back; the last one destroys the registry.
-    static void GiveHoldBack() noexcept;
-    // The registry while one exists, else null; the number of holds outstanding.
-    static ObjectRegistry* Current() noexcept;
-    static std::int32_t HoldCount() noexcept;
-
     // The first registration of a name wins; a later one is ignored.
-    void Register(const std::wstring& name, IObjectConstructor* constructor);
+    void Register(const std::wstring& name, qv::IObjectConstructor* constructor);
     void Unregister(const std::wstring& name);
     // The new object's root view, or null for an unknown name or a failed construction.
-    IQvBaseInterface* CreateObject(const wchar_t* name);
+    qv::IQvBaseInterface* CreateObject(const wchar_t* name);
     // Hands object to the constructor registered under name, if any.
-    void DestroyObject(const wchar_t* name, IQvBaseInterface* object);
+    void DestroyObject(const wchar_t* name, qv::IQvBaseInterface* object);
 
   private:
-    std::map<std::wstring, IObjectConstructor*> constructors;  // owns the keys only
-    CriticalSection registryLock;
+    std::map<std::wstring, qv::IObjectConstructor*> constructors;  // owns the keys only
+    qv::CriticalSection registryLock;
 };
 
-}  // namespace qv::module
+// A new registry for the first hold; throws when memory runs out.
+ObjectRegistry* NewObjectRegistry();
+
+// The module's one registry, and the holds the exports and declarations keep on it.
+using SharedRegistry = qv::SharedInstance<ObjectRegistry, &NewObjectRegistry>;
+using RegistryHold = qv::SharedHold<SharedRegistry, ObjectRegistry>;
+
+}  // namespace devicescan::module

@@ -4,7 +4,8 @@ namespace qv {
 
 // Gives a lock of the SDK the standard lock names (lock, unlock, lock_shared, unlock_shared) for
 // the calling thread, so std::lock_guard and std::shared_lock can hold it. Adds no member and no
-// virtual operation: the virtual table stays the lock's own.
+// virtual operation: the virtual table stays the lock's own. The name, reserved-looking as it
+// is, is part of the interface the SDK publishes and is kept as published.
 template <typename LockT>
 class __Event_LockAdaptor : public LockT {
   public:

@@ -76,9 +76,6 @@ class Map final : public IMap<K, V> {
     }
     std::uint64_t GetCount() const override { return table.size(); }
 
-    // The number of buckets the table has now (for tests of the growth policy).
-    std::size_t GetBucketCount() const noexcept { return table.bucket_count(); }
-
   private:
     Table table;
 };
@@ -116,7 +113,8 @@ class Map<K, V>::Enum final : public IEnum<K, V> {
 };
 
 // Read-only enumerator. Made on the heap by the map; deletes itself in Destroy. Valid while the
-// map does not change.
+// map does not change. It walks the table as Enum does; the two stay separate classes because
+// they implement two different interfaces (IEnum and IConstEnum, each with its own slot order).
 template <typename K, typename V>
 class Map<K, V>::ConstEnum final : public IConstEnum<K, V> {
   public:

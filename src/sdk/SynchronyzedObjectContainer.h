@@ -11,7 +11,7 @@
 namespace qv {
 
 // An ordered list of distinct elements that is itself a reader/writer lock. It does not own what
-// pointer elements point to.
+// pointer elements point to. (The spelling of the name is the published one.)
 //
 // Threads: Add and Remove take the lock exclusive for the search and the change. A reader (an
 // Event's fan-out) holds it shared while it walks the items, so the list cannot change under it.

@@ -1,14 +1,14 @@
 #include <algorithm>
 #include <iterator>
 
-#include "logging/Severity.h"
+#include "logging/LogApi.h"
 #include "tests/unit/support/ServiceFixture.h"
 
 namespace {
 
-using logging::LOG_ERROR;
-using logging::LOG_INFO;
-using logging::LOG_WARNING;
+using devicescan::logging::LOG_ERROR;
+using devicescan::logging::LOG_INFO;
+using devicescan::logging::LOG_WARNING;
 using ArrivalTest = support::DeviceFixture;
 using Events = std::vector<std::wstring>;
 

@@ -1,9 +1,9 @@
-#include "logging/Severity.h"
+#include "logging/LogApi.h"
 #include "tests/unit/support/ServiceFixture.h"
 
 namespace {
 
-using logging::LOG_INFO;
+using devicescan::logging::LOG_INFO;
 using RemovalTest = support::DeviceFixture;
 using Events = std::vector<std::wstring>;
 

@@ -5,14 +5,15 @@
 #include <set>
 #include <utility>
 
-#include "logging/Severity.h"
+#include "logging/LogApi.h"
 #include "sdk/ResultCodes.h"
 #include "tests/unit/support/ServiceFixture.h"
 
 namespace {
 
-using logging::LOG_ERROR;
-using logging::LOG_WARNING;
+using devicescan::logging::LOG_ERROR;
+using devicescan::logging::LOG_WARNING;
+using devicescan::service::DeviceScanSP;
 using support::FindOwnServiceWindow;
 using support::FinishesWithin;
 using support::kPatience;

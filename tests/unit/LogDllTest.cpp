@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "log/LogApi.h"
+#include "logging/LogApi.h"
 #include "sdk/ProcAddress.h"
 #include "tests/unit/TestThreads.h"
 #include "tests/unit/support/HandleCount.h"

@@ -27,15 +27,6 @@ String KeyNumber(int i) {
     return String((L"\\\\?\\Volume{" + std::to_wstring(i) + L"}\\").c_str());
 }
 
-TEST(MapKeyHash, MatchesValuesComputedIndependently) {
-    const qv::MapKeyHash<String> hash;
-    EXPECT_EQ(hash(String()), 5381u) << "a key without buffer hashes as the empty text";
-    EXPECT_EQ(hash(String(L"E:\\")), 0x0b87e040u);
-    EXPECT_EQ(hash(String(L"\u20ac:\\")), 0x0c11b667u) << "code units above 0x7f";
-    EXPECT_EQ(hash(String(L"\\\\fileserver\\share\\scans\\2024\\")), 0xce1349adf7690f37ull)
-        << "long keys wrap in 64 bits";
-}
-
 TEST(Map, DuplicateInsertKeepsTheFirstValueAndKeysAreCaseSensitive) {
     DeviceMap map;
     EXPECT_EQ(map.Insert(String(L"E:\\"), MakeDevice(L"E:\\", 100)), qv::kResultSuccess);

@@ -12,10 +12,11 @@
 
 namespace {
 
+using devicescan::module::ExportedObjectDeclaration;
+using devicescan::module::ObjectRegistry;
+using devicescan::module::SharedRegistry;
 using qv::InterfaceId;
 using qv::IQvBaseInterface;
-using qv::module::ExportedObjectDeclaration;
-using qv::module::ObjectRegistry;
 
 constexpr InterfaceId kWidgetId{0x1111222233334444ull, 0x5555666677778888ull};
 
@@ -46,25 +47,25 @@ class Gadget final : public IQvBaseInterface {
 class ObjectRegistryTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_EQ(ObjectRegistry::HoldCount(), 0);
+        ASSERT_EQ(SharedRegistry::HoldCount(), 0);
         widgetsAlive = 0;
     }
     void TearDown() override {
-        EXPECT_EQ(ObjectRegistry::HoldCount(), 0);
-        EXPECT_EQ(ObjectRegistry::Current(), nullptr);
+        EXPECT_EQ(SharedRegistry::HoldCount(), 0);
+        EXPECT_EQ(SharedRegistry::Current(), nullptr);
     }
 };
 
 TEST_F(ObjectRegistryTest, ExistsOnlyWhileHeld) {
     {
         ExportedObjectDeclaration<Widget> declaration(L"Test.Widget");
-        EXPECT_EQ(ObjectRegistry::HoldCount(), 1);
-        EXPECT_NE(ObjectRegistry::Current(), nullptr);
+        EXPECT_EQ(SharedRegistry::HoldCount(), 1);
+        EXPECT_NE(SharedRegistry::Current(), nullptr);
     }
     void* out = reinterpret_cast<void*>(1);
     EXPECT_EQ(QvCreateObject(L"Test.Widget", IQvBaseInterface::kId, &out), qv::kResultNotFound);
     EXPECT_EQ(out, nullptr);
-    EXPECT_EQ(ObjectRegistry::Current(), nullptr) << "the call's own registry went away with it";
+    EXPECT_EQ(SharedRegistry::Current(), nullptr) << "the call's own registry went away with it";
 }
 
 TEST_F(ObjectRegistryTest, FirstRegistrationWinsAndForeignObjectsAreLeftAlone) {
@@ -94,7 +95,7 @@ TEST_F(ObjectRegistryTest, FailedConstructionGivesBackLockAndHold) {
     EXPECT_EQ(QvCreateObject(L"Test.Unbuildable", IQvBaseInterface::kId, &out),
               qv::kResultNotFound);
     EXPECT_EQ(out, nullptr);
-    EXPECT_EQ(ObjectRegistry::HoldCount(), 2);
+    EXPECT_EQ(SharedRegistry::HoldCount(), 2);
 
     // The registry lock is re-entrant for this thread, so ask from another one.
     testing_support::Actor other;

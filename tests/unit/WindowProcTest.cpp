@@ -1,13 +1,14 @@
 #include <new>
 #include <tuple>
 
-#include "logging/Severity.h"
+#include "logging/LogApi.h"
 #include "tests/unit/support/ServiceFixture.h"
 
 namespace {
 
-using logging::LOG_ERROR;
-using logging::LOG_INFO;
+using devicescan::logging::LOG_ERROR;
+using devicescan::logging::LOG_INFO;
+using devicescan::service::DeviceScanSP;
 using support::SendVolume;
 using Events = std::vector<std::wstring>;
 
@@ -29,7 +30,7 @@ class WindowProcTest : public support::ServiceFixture {
 
 TEST_F(WindowProcTest, OnlyTheLowestDriveOfTheMaskIsHandled) {
     SendVolume(window, DBT_DEVICEARRIVAL, 0x00000014);
-    EXPECT_TRUE(Logged(L"DeviceScanSP::OnDeviceArrival", logging::LOG_WARNING,
+    EXPECT_TRUE(Logged(L"DeviceScanSP::OnDeviceArrival", devicescan::logging::LOG_WARNING,
                        L"Skip system drive from scanning! [path = C:\\]"));
     EXPECT_TRUE(listener.heard.empty()) << "E: of the same notification is not handled";
 

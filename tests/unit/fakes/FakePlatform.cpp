@@ -8,7 +8,7 @@
 #include "sdk/ProcAddress.h"
 
 // The platform layer, answered from the script.
-namespace platform {
+namespace devicescan::service::platform {
 namespace {
 
 fakes::FakePlatform& Machine() {
@@ -109,4 +109,4 @@ UINT SetErrorMode(UINT mode) {
     return ::SetErrorMode(mode);
 }
 
-}  // namespace platform
+}  // namespace devicescan::service::platform

@@ -6,14 +6,14 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "logging/LogApi.h"
 #include "logging/LogMessage.h"
 #include "logging/LogRef.h"
-#include "logging/Severity.h"
 #include "logging/TraceScope.h"
 
 namespace {
 
-logging::LogRef refs[2];
+devicescan::logging::LogRef refs[2];
 
 }  // namespace
 
@@ -26,7 +26,7 @@ __declspec(dllexport) void ProbeRelease(int ref) {
     refs[ref].Release();
 }
 __declspec(dllexport) std::int32_t ProbeUserCount() {
-    return logging::LogRef::UserCount();
+    return devicescan::logging::LogRef::UserCount();
 }
 
 // An operation traced under name: writes message (when not null) from inside, spends
@@ -34,9 +34,10 @@ __declspec(dllexport) std::int32_t ProbeUserCount() {
 __declspec(dllexport) void ProbeOperation(const wchar_t* name, const wchar_t* message,
                                           DWORD sleepMs, BOOL throwInside) {
     try {
-        logging::TraceScope scope(name);
+        devicescan::logging::TraceScope scope(name);
         if (message != nullptr) {
-            logging::LogMessage(logging::LOG_WARNING, name, L"%s [error = %d]", message, 5);
+            devicescan::logging::LogMessage(devicescan::logging::LOG_WARNING, name,
+                                            L"%s [error = %d]", message, 5);
         }
         Sleep(sleepMs);
         if (throwInside) {
@@ -47,7 +48,7 @@ __declspec(dllexport) void ProbeOperation(const wchar_t* name, const wchar_t* me
 }
 
 __declspec(dllexport) void ProbeMessage(const wchar_t* text) {
-    logging::LogMessage(logging::LOG_ERROR, L"Probe", L"%s", text);
+    devicescan::logging::LogMessage(devicescan::logging::LOG_ERROR, L"Probe", L"%s", text);
 }
 
 }  // extern "C"

@@ -20,7 +20,25 @@
 #include "tests/unit/fakes/FakeHost.h"
 #include "tests/unit/fakes/FakePlatform.h"
 
+namespace devicescan::service {
+
+// The tests' way to the device handlers, which only the window procedure calls in the module.
+class DeviceHandlerTestAccess {
+  public:
+    static void Arrive(DeviceScanSP& service, const wchar_t* path) {
+        service.OnDeviceArrival(qv::String(path));
+    }
+    static void Remove(DeviceScanSP& service, const wchar_t* path) {
+        service.OnDeviceRemoveComplete(qv::String(path));
+    }
+};
+
+}  // namespace devicescan::service
+
 namespace support {
+
+using devicescan::service::DeviceHandlerTestAccess;
+using devicescan::service::DeviceScanSP;
 
 inline constexpr std::chrono::milliseconds kPatience{10000};
 
@@ -107,7 +125,7 @@ class ServiceFixture : public ::testing::Test {
   private:
     using GetLineFunction = int (*)(std::uint32_t index, wchar_t* buffer, std::uint32_t capacity);
     using ClearFunction = void (*)();
-    logging::LogRef logReference;
+    devicescan::logging::LogRef logReference;
     GetLineFunction getLine = nullptr;
     ClearFunction clearLines = nullptr;
 };
@@ -122,8 +140,8 @@ class DeviceFixture : public ServiceFixture {
         ClearLog();
     }
 
-    void Arrive(const wchar_t* path) { service->OnDeviceArrival(qv::String(path)); }
-    void Remove(const wchar_t* path) { service->OnDeviceRemoveComplete(qv::String(path)); }
+    void Arrive(const wchar_t* path) { DeviceHandlerTestAccess::Arrive(*service, path); }
+    void Remove(const wchar_t* path) { DeviceHandlerTestAccess::Remove(*service, path); }
 };
 
 }  // namespace support

@@ -1,12 +1,15 @@
-#include "host/SystemMessage.h"
+#pragma once
 
 #include <windows.h>
 
-namespace devicescan::host {
+#include <cstdint>
+#include <string>
+#include <string_view>
 
-namespace {
+namespace qv {
 
-std::wstring SystemText(std::uint32_t code) {
+// The system's text for a Win32 code, without the trailing line break; empty when it has none.
+inline std::wstring SystemText(std::uint32_t code) {
     wchar_t* buffer = nullptr;
     const DWORD length = FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -22,9 +25,10 @@ std::wstring SystemText(std::uint32_t code) {
     return text;
 }
 
-}  // namespace
-
-std::wstring DescribeError(std::uint32_t code, std::wstring_view subject) {
+// "1168 (Element not found.)": a Win32 code with the system's text for it; the code alone when
+// the system has no text. A "%1" in the text (as in "%1 is not a valid Win32 application.")
+// becomes subject when one is given.
+inline std::wstring DescribeError(std::uint32_t code, std::wstring_view subject = {}) {
     std::wstring text = std::to_wstring(code);
     std::wstring message = SystemText(code);
     const std::size_t insert = message.find(L"%1");
@@ -37,4 +41,4 @@ std::wstring DescribeError(std::uint32_t code, std::wstring_view subject) {
     return text;
 }
 
-}  // namespace devicescan::host
+}  // namespace qv

@@ -2,7 +2,9 @@
  *
  * Plain C names and types, so that hosts built with any compiler can call them; load the
  * library and resolve them with GetProcAddress, or link the import library. Every function may
- * be called from any thread. Settings, defaults and the line format: README.md beside this file.
+ * be called from any thread. Settings, defaults and the line format: log/README.md. log.dll
+ * implements this interface and devicescan.dll's binding (CLogDLL) calls it; both include this
+ * header, so the two cannot disagree.
  */
 #pragma once
 
@@ -10,6 +12,10 @@
 
 #include <stdarg.h>
 #include <stdint.h>
+
+#ifdef __cplusplus
+#include <cstdint>
+#endif
 
 #ifdef __cplusplus
 extern "C" {
@@ -113,4 +119,17 @@ typedef HRESULT (*LogTrackEventDataFunction)(const wchar_t*, const wchar_t*);
 
 #ifdef __cplusplus
 }
+
+namespace devicescan::logging {
+
+// The severities and depth markers as typed constants for C++ callers; the values are the ones
+// above.
+inline constexpr std::uint32_t LOG_ERROR = LOG_SEVERITY_ERROR;      // a failure
+inline constexpr std::uint32_t LOG_WARNING = LOG_SEVERITY_WARNING;  // unexpected, but handled
+inline constexpr std::uint32_t LOG_INFO = LOG_SEVERITY_INFO;        // information and trace lines
+inline constexpr std::uint16_t kDepthMessage = LOG_DEPTH_MESSAGE;
+inline constexpr std::uint16_t kDepthEnter = LOG_DEPTH_ENTER;
+inline constexpr std::uint16_t kDepthLeave = LOG_DEPTH_LEAVE;
+
+}  // namespace devicescan::logging
 #endif

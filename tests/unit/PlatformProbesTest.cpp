@@ -1,13 +1,17 @@
 #include <atomic>
 #include <tuple>
 
-#include "devicescan/Utils.h"
-#include "logging/Severity.h"
+#include "devicescan/DriveProbes.h"
+#include "devicescan/SystemDirectory.h"
+#include "devicescan/ThreadErrorModeGuard.h"
+#include "logging/LogApi.h"
 #include "sdk/FixedStringT.h"
 #include "tests/unit/support/ServiceFixture.h"
 
 namespace {
 
+namespace service = devicescan::service;
+namespace utils = devicescan::service::utils;
 using ProbeTest = support::ServiceFixture;
 
 TEST_F(ProbeTest, HotPlugAnswerDecidesWhetherADriveIsFixed) {
@@ -22,18 +26,18 @@ TEST_F(ProbeTest, HotPlugAnswerDecidesWhetherADriveIsFixed) {
 
     Machine().Drive(L'G').openError = ERROR_ACCESS_DENIED;
     EXPECT_FALSE(utils::IsFixedDrive(L"G:\\"));
-    EXPECT_TRUE(Logged(L"utils::IsFixedDrive", logging::LOG_ERROR,
+    EXPECT_TRUE(Logged(L"utils::IsFixedDrive", devicescan::logging::LOG_ERROR,
                        L"Handle is not valid. Assume drive is not fixed"));
     Machine().Drive(L'E').hotplugError = ERROR_INVALID_FUNCTION;
     EXPECT_FALSE(utils::IsFixedDrive(L"E:\\"));
-    EXPECT_TRUE(Logged(L"utils::IsFixedDrive", logging::LOG_ERROR,
+    EXPECT_TRUE(Logged(L"utils::IsFixedDrive", devicescan::logging::LOG_ERROR,
                        L"DeviceIoControl failed. Assume drive is not fixed"));
     EXPECT_EQ(Machine().openHandles, 0);
 }
 
 TEST_F(ProbeTest, SystemDirectoryGetsATrailingBackslash) {
     qv::FixedStringT directory;
-    EXPECT_TRUE(utils::GetSystemDirectoryPath(directory));
+    EXPECT_TRUE(service::GetSystemDirectoryPath(directory));
     EXPECT_STREQ(directory.GetString(), L"C:\\Windows\\system32\\");
     EXPECT_EQ(directory.GetLength(), 20u);
 }
@@ -44,9 +48,9 @@ TEST_F(ProbeTest, VersionIsAskedOnceAndSixOneIsTheFirstWithThePerThreadMode) {
     for (const auto& [major, minor, atLeast61] : versions) {
         Machine().osMajor = major;
         Machine().osMinor = minor;
-        std::atomic<std::uint32_t> state{utils::kOsVersionUnknown};
-        EXPECT_EQ(utils::IsOsVersionAtLeast61(state), atLeast61) << major << "." << minor;
-        EXPECT_EQ(utils::IsOsVersionAtLeast61(state), atLeast61) << major << "." << minor;
+        std::atomic<std::uint32_t> state{service::kOsVersionUnknown};
+        EXPECT_EQ(service::IsOsVersionAtLeast61(state), atLeast61) << major << "." << minor;
+        EXPECT_EQ(service::IsOsVersionAtLeast61(state), atLeast61) << major << "." << minor;
     }
     EXPECT_EQ(Machine().versionQueries, static_cast<int>(std::size(versions)));
 }
