@@ -154,6 +154,43 @@ std::string EventPrinter::ScanLine(Format format, const ScanReport& report) {
     return qv::ToUtf8(ScanText(report));
 }
 
+std::string EventPrinter::NoticeLine(Format format, std::wstring_view event,
+                                     std::wstring_view reason, std::wstring_view message) {
+    if (format == Format::kJson) {
+        JsonLine json;
+        json.Add("event", event).Add("reason", reason);
+        if (!message.empty()) {
+            json.Add("message", message);
+        }
+        return json.Text();
+    }
+    std::wstring text = std::wstring(event) + L" (" + std::wstring(reason) + L")";
+    if (!message.empty()) {
+        text += L": " + std::wstring(message);
+    }
+    return qv::ToUtf8(text);
+}
+
+std::string EventPrinter::PresentLine(Format format, const std::wstring& path, std::int32_t type) {
+    if (format == Format::kJson) {
+        return JsonLine()
+            .Add("event", L"present")
+            .Add("path", path)
+            .Add("type", TypeName(type))
+            .Text();
+    }
+    return qv::ToUtf8(L"present " + path + L" type=" + TypeName(type));
+}
+
+void EventPrinter::Notice(std::wstring_view event, std::wstring_view reason,
+                          std::wstring_view message) const {
+    queue->Push(Stream::kOut, NoticeLine(format, event, reason, message));
+}
+
+void EventPrinter::Present(const std::wstring& path, std::int32_t type) const {
+    queue->Push(Stream::kOut, PresentLine(format, path, type));
+}
+
 void EventPrinter::Started(std::wstring_view objectName, std::wstring_view modulePath,
                            const Signatures& signatures) const {
     queue->Push(Stream::kOut, StartedLine(format, objectName, modulePath, signatures));

@@ -42,6 +42,11 @@ class EventPrinter {
     void Detection(const scan::Detection& detection) const;
     // stdout: a removal of path was heard but the volume still answers, so its scan goes on.
     void RemovalNotConfirmed(std::wstring_view path) const;
+    // stdout: something the host noticed and acted on, with a reason a script can match
+    // ("warning" service-window-lost, "restarted", "error" restart-failed).
+    void Notice(std::wstring_view event, std::wstring_view reason, std::wstring_view message) const;
+    // stdout: a volume that was there before the service could announce it, queued for a scan.
+    void Present(const std::wstring& path, std::int32_t type) const;
     // stderr: something the module did that it should not have; the run goes on.
     void Warning(std::wstring_view text) const;
     // stderr, only with --verbose: one call between host and module and its result.
@@ -53,6 +58,9 @@ class EventPrinter {
     static std::string DeviceLine(Format format, bool mounted, Source source,
                                   const DeviceRecord& device);
     static std::string ScanLine(Format format, const ScanReport& report);
+    static std::string NoticeLine(Format format, std::wstring_view event, std::wstring_view reason,
+                                  std::wstring_view message);
+    static std::string PresentLine(Format format, const std::wstring& path, std::int32_t type);
     // "local", "remote", "cdrom" or "unknown".
     static const wchar_t* TypeName(std::int32_t type);
 

@@ -15,6 +15,7 @@ enum class ExitCode : int {
     kRegisterFailed = 6,   // IDeviceScanSP::Register refused the listener
     kInitFailed = 7,       // IServPlugin::Init returned a code other than 0
     kStartFailed = 8,      // IServPlugin::Start returned a code other than 0
+    kRestartFailed = 9,    // the service lost its window and could not be started again
 };
 
 }  // namespace devicescan::host

@@ -2,15 +2,18 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "host/ComponentManager.h"
 #include "host/HostListener.h"
 #include "host/ModuleLoader.h"
 #include "host/PathScan.h"
+#include "host/PresentVolumes.h"
 #include "host/ProducerPlugin.h"
 #include "host/ServiceHost.h"
 #include "host/ServiceSession.h"
+#include "host/ServiceWatch.h"
 #include "host/StdinWatcher.h"
 #include "host/VolumeScanner.h"
 #include "scan/DatabaseLoader.h"
@@ -91,10 +94,11 @@ HostApp::Failure HostApp::RunModule() {
     ComponentManager manager(&producer, printer);
     ServiceHost serviceHost(&manager);
     HostListener listener(printer);
+    const PresentVolumes present(printer, options.scan ? &scanner : nullptr);
     Failure failure;
     {
         ServiceSession session(module, printer);
-        failure = RunService(session, serviceHost, listener, module.FullPath());
+        failure = RunService(session, serviceHost, listener, present, module.FullPath());
     }
     // The service is gone: nothing calls the producer or the listener any more.
     scanner.Shutdown();
@@ -110,7 +114,8 @@ HostApp::Failure HostApp::RunModule() {
 }
 
 HostApp::Failure HostApp::RunService(ServiceSession& session, ServiceHost& serviceHost,
-                                     HostListener& listener, const std::wstring& modulePath) {
+                                     HostListener& listener, const PresentVolumes& present,
+                                     const std::wstring& modulePath) {
     std::wstring why;
     if (!session.Create(why)) {
         return {ExitCode::kCreateFailed, why};
@@ -134,28 +139,46 @@ HostApp::Failure HostApp::RunService(ServiceSession& session, ServiceHost& servi
     }
     printer.Started(ServiceSession::kObjectName, modulePath,
                     {signatures->Count(), signatures->DatabaseCount()});
-    stopReason = WaitForStop();
-    return {};
+    if (options.scanPresent) {
+        present.ScanAll();
+    }
+    ServiceWatch watch(session, &serviceHost, printer);
+    return WaitForStop(watch, present);
 }
 
-StopSignal::Reason HostApp::WaitForStop() {
+HostApp::Failure HostApp::WaitForStop(ServiceWatch& watch, const PresentVolumes& present) {
     StopSignal& stop = StopSignal::Process();
     const ULONGLONG deadline =
         options.seconds == 0 ? 0 : GetTickCount64() + ULONGLONG{options.seconds} * 1000;
     const HANDLE handles[2] = {stop.Event(), queue->ReadyEvent()};
     for (;;) {
-        DWORD timeout = INFINITE;
+        DWORD timeout = watch.MsUntilDue();
         if (deadline != 0) {
             const ULONGLONG now = GetTickCount64();
-            timeout = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+            timeout =
+                std::min<DWORD>(timeout, now >= deadline ? 0 : static_cast<DWORD>(deadline - now));
         }
         const DWORD woken = WaitForMultipleObjects(2, handles, FALSE, timeout);
         Drain();
         if (woken == WAIT_OBJECT_0 || woken == WAIT_FAILED) {
-            return stop.Why();
+            stopReason = stop.Why();
+            return {};
         }
-        if (woken == WAIT_TIMEOUT) {
+        if (deadline != 0 && GetTickCount64() >= deadline) {
             stop.Request(StopSignal::Reason::kTimeout);
+            continue;
+        }
+        std::wstring failure;
+        switch (watch.CheckIfDue(failure)) {
+            case ServiceWatch::Outcome::kRunning:
+                break;
+            case ServiceWatch::Outcome::kRestarted:
+                if (options.scanPresent) {
+                    present.ScanAll();
+                }
+                break;
+            case ServiceWatch::Outcome::kRestartFailed:
+                return {ExitCode::kRestartFailed, failure};
         }
     }
 }

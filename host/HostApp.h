@@ -14,13 +14,16 @@
 namespace devicescan::host {
 
 class HostListener;
+class PresentVolumes;
 class ServiceHost;
 class ServiceSession;
+class ServiceWatch;
 
 // One run of the host: load the module, create and start the service with the host's listener,
 // component manager and producer, print what happens until a stop is requested, then take it
 // all down in reverse order. A failure is one line on stderr and its exit code. The signature
 // databases are loaded first; with --scan, the given folders are scanned instead (PathScan).
+// While the service runs, it is watched and restarted when its window is gone (ServiceWatch).
 //
 // Threads: Run on the main thread, which alone writes the output. The module's window thread
 // and the scanner's worker only queue lines (see OutputQueue).
@@ -40,9 +43,10 @@ class HostApp {
     // Everything that needs the module lives in here and is gone when it returns.
     Failure RunModule();
     Failure RunService(ServiceSession& session, ServiceHost& serviceHost, HostListener& listener,
-                       const std::wstring& modulePath);
-    // Writes the queued output until a stop is requested (or --seconds have passed).
-    StopSignal::Reason WaitForStop();
+                       const PresentVolumes& present, const std::wstring& modulePath);
+    // Writes the queued output until a stop is requested (or --seconds have passed), keeping
+    // watch over the service meanwhile. A failure when the service could not be restarted.
+    Failure WaitForStop(ServiceWatch& watch, const PresentVolumes& present);
     void Drain() { queue->Drain(out, error); }
 
     HostOptions options;

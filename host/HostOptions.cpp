@@ -86,6 +86,9 @@ class Parser {
         if (name == L"--no-scan") {
             return FlagOff(options.scan);
         }
+        if (name == L"--scan-present") {
+            return Flag(options.scanPresent);
+        }
         if (name == L"--verbose") {
             return Flag(options.verbose);
         }
@@ -195,6 +198,7 @@ const wchar_t* HostOptions::Usage() {
            L"  --scan PATH       scan PATH without loading the module, then exit (0: nothing\n"
            L"                    found, 1: something found, 2: an error); repeatable\n"
            L"  --scan-threads N  scans that run at once (default: one per processor)\n"
+           L"  --scan-present    also scan the volumes already there at start and after a restart\n"
            L"  --progress N      report scan progress every N files (default 1000, 0: never)\n"
            L"  --scan-pause MS   pause MS milliseconds after each scanned file (to watch a scan)\n"
            L"  --verbose         trace the calls between host and module on stderr\n"
@@ -202,7 +206,7 @@ const wchar_t* HostOptions::Usage() {
            L"\n"
            L"exit codes: 0 stopped cleanly, 1 host failure, 2 usage or database error,\n"
            L"3 module not loaded, 4 export missing, 5 object not created, 6 Register failed,\n"
-           L"7 Init failed, 8 Start failed";
+           L"7 Init failed, 8 Start failed, 9 restart failed (after the service window was lost)";
 }
 
 }  // namespace devicescan::host

@@ -20,6 +20,7 @@ struct HostOptions {
     std::vector<std::wstring> databases;  // --db: signature database files and folders
     std::vector<std::wstring> scanPaths;  // --scan: scan these and exit, without the module
     std::uint32_t scanThreads = 0;        // scans at once; 0: one per processor
+    bool scanPresent = false;  // at start and after each restart, scan the volumes already there
     bool verbose = false;
     bool help = false;
 

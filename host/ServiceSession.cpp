@@ -79,7 +79,28 @@ std::uint32_t ServiceSession::Start() {
     return code;
 }
 
-void ServiceSession::Shutdown() {
+std::uint32_t ServiceSession::Restart(qv::IServiceHost* serviceHost, std::wstring& step) {
+    StopAndUnInit();
+    qv::rnsdk::FileScan::IDeviceScanSP::IEvents* const listener = registered;
+    if (listener != nullptr) {
+        // The service keeps its listeners over UnInit; registering anew makes sure of it.
+        const std::uint32_t code = deviceScan->Unregister(listener);
+        printer.Trace(L"Unregister" + Result(code));
+        registered = nullptr;
+        step = L"Register";
+        if (const std::uint32_t again = Register(listener); again != 0) {
+            return again;
+        }
+    }
+    step = L"Init";
+    if (const std::uint32_t code = Init(serviceHost); code != 0) {
+        return code;
+    }
+    step = L"Start";
+    return Start();
+}
+
+void ServiceSession::StopAndUnInit() {
     if (started) {
         plugin->Stop();
         printer.Trace(L"Stop");
@@ -90,6 +111,10 @@ void ServiceSession::Shutdown() {
         printer.Trace(L"UnInit");
         initialised = false;
     }
+}
+
+void ServiceSession::Shutdown() {
+    StopAndUnInit();
     if (registered != nullptr) {
         const std::uint32_t code = deviceScan->Unregister(registered);
         printer.Trace(L"Unregister" + Result(code));

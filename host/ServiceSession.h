@@ -34,9 +34,14 @@ class ServiceSession {
     std::uint32_t Register(qv::rnsdk::FileScan::IDeviceScanSP::IEvents* listener);
     std::uint32_t Init(qv::IServiceHost* serviceHost);
     std::uint32_t Start();
+    // Stop, UnInit, the listener registered afresh, Init and Start: a service whose window has
+    // gone comes back with a new window thread. 0, or the first failing code with step naming
+    // the call ("Register", "Init", "Start").
+    std::uint32_t Restart(qv::IServiceHost* serviceHost, std::wstring& step);
     void Shutdown();
 
   private:
+    void StopAndUnInit();
     void Destroy();
 
     const ModuleLoader& module;

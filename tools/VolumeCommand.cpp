@@ -27,6 +27,7 @@ constexpr char kUsage[] =
     "       devicescan-volume unplug <letter> [--no-broadcast]\n"
     "       devicescan-volume broadcast <event> [<letters>|<mask>] [--device-type N] [--flags N]\n"
     "       devicescan-volume status <letter>\n"
+    "       devicescan-volume close-service\n"
     "types: removable, fixed, network (or remote), cdrom, ramdisk\n"
     "events: arrival, removal, or a WM_DEVICECHANGE code such as 0x8001 or 7 (no header\n"
     "        unless letters or a mask are given)\n";
@@ -289,6 +290,24 @@ int Status(const CommandLine& line) {
     return status.defined ? kExitDone : kExitLetterState;
 }
 
+// Posts WM_CLOSE to every window of the service's class, from this process, as any program in
+// the session can: the window's default processing destroys it and its message loop ends.
+int CloseService(const CommandLine& line) {
+    if (line.words.size() != 1) {
+        return Fail(kExitBadCommandLine, "close-service takes no argument");
+    }
+    int closed = 0;
+    HWND window = nullptr;
+    while ((window = FindWindowExW(nullptr, window, L"DeviceScanWndClassName", nullptr)) !=
+           nullptr) {
+        if (PostMessageW(window, WM_CLOSE, 0, 0)) {
+            ++closed;
+        }
+    }
+    std::printf("closed %d service window%s\n", closed, closed == 1 ? "" : "s");
+    return closed != 0 ? kExitDone : kExitLetterState;
+}
+
 // Options belong to some commands only; given to another one they are a mistake worth telling.
 bool HasMisplacedOption(const CommandLine& line) {
     const std::wstring_view command = line.words[0];
@@ -326,6 +345,9 @@ int RunVolumeCommand(const std::vector<std::wstring_view>& arguments) {
     }
     if (command == L"status") {
         return Status(*line);
+    }
+    if (command == L"close-service") {
+        return CloseService(*line);
     }
     if (command == L"help") {
         std::fputs(kUsage, stdout);

@@ -4,17 +4,14 @@
 #include <winnetwk.h>
 
 #include <mutex>
-#include <string>
 
 #include "devicescan/DeviceScanSP.h"
-#include "devicescan/DriveProbes.h"
+#include "devicescan/DriveClassification.h"
 #include "devicescan/FreshDeviceRecord.h"
 #include "devicescan/Platform.h"
-#include "devicescan/SystemDirectory.h"
 #include "logging/LogApi.h"
 #include "logging/LogMessage.h"
 #include "logging/TraceScope.h"
-#include "sdk/FixedStringT.h"
 
 namespace devicescan::service {
 
@@ -29,27 +26,6 @@ namespace {
 
 constexpr wchar_t kOnDeviceArrival[] = L"DeviceScanSP::OnDeviceArrival";
 constexpr DWORD kUniversalNameBufferBytes = 2048;
-
-bool IsSystemDrive(const qv::String& path) {
-    qv::FixedStringT systemDirectory;
-    GetSystemDirectoryPath(systemDirectory);
-    return systemDirectory.CompareNoCase(path.GetString(), path.GetLength()) == 0;
-}
-
-// The device type for a drive type, or 0 when such drives are never offered.
-std::int32_t DeviceTypeOf(UINT driveType) {
-    switch (driveType) {
-        case DRIVE_REMOVABLE:
-        case DRIVE_FIXED:
-            return IDeviceScanSP::kDeviceTypeLocal;
-        case DRIVE_REMOTE:
-            return IDeviceScanSP::kDeviceTypeRemote;
-        case DRIVE_CDROM:
-            return IDeviceScanSP::kDeviceTypeCdRom;
-        default:
-            return 0;
-    }
-}
 
 // Reads the drive's size into the record; false, with the reason logged, when the drive is not
 // worth a scan (size unknown, zero, or nothing stored on it).
@@ -97,32 +73,33 @@ void ResolveRemoteName(Device& device) {
 
 void DeviceScanSP::OnDeviceArrival(const qv::String& path) {
     logging::TraceScope scope(kOnDeviceArrival);
-    if (IsSystemDrive(path)) {
-        LogMessage(LOG_WARNING, kOnDeviceArrival, L"Skip system drive from scanning! [path = %s]",
-                   path.GetString());
-        return;
+    using Verdict = devicescan::service::DriveClassification::Verdict;
+    const auto drive = devicescan::service::ClassifyDrive(path, [&](UINT driveType) {
+        LogMessage(LOG_INFO, kOnDeviceArrival, L"GetDriveType [path = %s] [driveType = %u]",
+                   path.GetString(), driveType);
+    });
+    switch (drive.verdict) {
+        case Verdict::kSystemDrive:
+            LogMessage(LOG_WARNING, kOnDeviceArrival,
+                       L"Skip system drive from scanning! [path = %s]", path.GetString());
+            return;
+        case Verdict::kUnsupportedType:
+            LogMessage(LOG_ERROR, kOnDeviceArrival,
+                       L"invalid drive type [path = %s] [driveType = %u]", path.GetString(),
+                       drive.driveType);
+            return;
+        case Verdict::kFixedDisk:
+            LogMessage(LOG_WARNING, kOnDeviceArrival,
+                       L"Fixed drive reported as removable [path = %s] [driveType = %u]",
+                       path.GetString(), drive.driveType);
+            return;
+        case Verdict::kOffered:
+            break;
     }
 
     Device device = FreshDeviceRecord();
     device.path = path;
-    const UINT driveType = platform::GetDriveTypeW(device.path.GetString());
-    LogMessage(LOG_INFO, kOnDeviceArrival, L"GetDriveType [path = %s] [driveType = %u]",
-               device.path.GetString(), driveType);
-    device.type = DeviceTypeOf(driveType);
-    if (device.type == 0) {
-        LogMessage(LOG_ERROR, kOnDeviceArrival, L"invalid drive type [path = %s] [driveType = %u]",
-                   device.path.GetString(), driveType);
-        return;
-    }
-    // The system's drive type is not the last word: a USB disk may call itself fixed, and a
-    // card reader slot removable, while the storage stack knows better.
-    if (device.type == IDeviceScanSP::kDeviceTypeLocal &&
-        utils::IsFixedDrive(std::wstring(device.path.GetString()))) {
-        LogMessage(LOG_WARNING, kOnDeviceArrival,
-                   L"Fixed drive reported as removable [path = %s] [driveType = %u]",
-                   device.path.GetString(), driveType);
-        return;
-    }
+    device.type = drive.deviceType;
     if (!MeasureDrive(device)) {
         return;
     }

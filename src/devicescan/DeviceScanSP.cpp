@@ -39,6 +39,55 @@ DeviceScanSP::~DeviceScanSP() {
     logRef.Release();
 }
 
+// Destroying the object from inside one of its own notifications (a listener or the producer
+// calling QvDestroyObject on the window thread) cannot wait for the window thread: that wait
+// would be on itself, and the object's code is still on the thread's stack (the fan-out, the
+// handler, the window procedure). So the thread finishes the destruction itself: the loop is
+// asked to end, the module is pinned, and once the loop has ended and the window is gone the
+// thread closes what UnInit would have closed, frees the object and unloads the module as its
+// last act. From any other thread the destructor runs at once and waits for the window thread.
+void DeviceScanSP::operator delete(DeviceScanSP* object, std::destroying_delete_t) {
+    if (object->OnWindowThread()) {
+        object->HandTeardownToWindowThread();
+        return;
+    }
+    object->~DeviceScanSP();
+    ::operator delete(object);
+}
+
+bool DeviceScanSP::OnWindowThread() const {
+    return windowThread != nullptr && GetCurrentThreadId() == windowThreadId;
+}
+
+void DeviceScanSP::HandTeardownToWindowThread() {
+    LogMessage(LOG_INFO, L"DeviceScanSP::operator delete",
+               L"destroyed on the window thread: it ends and tears down");
+    destroyedOnWindowThread = true;
+    if (pinnedModule == nullptr) {
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                           reinterpret_cast<const wchar_t*>(&WindowThreadRoutine), &pinnedModule);
+    }
+    PostQuitMessage(0);
+}
+
+void DeviceScanSP::FinishTeardownOnWindowThread() {
+    const HMODULE module = pinnedModule;
+    // Nobody waits for this thread any more: its own handle and the event are closed here, the
+    // producer is given back by the destructor.
+    CloseHandle(windowThread);
+    windowThread = nullptr;
+    if (initEvent != nullptr) {
+        CloseHandle(initEvent);
+        initEvent = nullptr;
+    }
+    this->~DeviceScanSP();
+    ::operator delete(this);
+    if (module != nullptr) {
+        FreeLibraryAndExitThread(module, 0);
+    }
+    ExitThread(0);
+}
+
 void* DeviceScanSP::QueryInterface(qv::InterfaceId id) {
     if (id == IQvBaseInterface::kId || id == IServPlugin::kId) {
         return static_cast<IServPlugin*>(this);
@@ -144,6 +193,14 @@ void DeviceScanSP::Stop() {
 
 void DeviceScanSP::UnInit() {
     logging::TraceScope scope(kUnInit);
+    if (OnWindowThread()) {
+        // Called from a notification: the thread cannot wait for itself. Its loop ends; the
+        // thread, the event and the producer stay for the next UnInit from another thread, or
+        // for the destruction, which wait for the thread first.
+        LogMessage(LOG_INFO, kUnInit, L"called on the window thread: its loop ends, no wait");
+        PostQuitMessage(0);
+        return;
+    }
     if (windowThread != nullptr) {
         if (windowThreadId != 0) {
             if (!threadResumed) {

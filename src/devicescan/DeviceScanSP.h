@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <new>
 
 #include "devicescan/ServPlugin.h"
 #include "logging/LogRef.h"
@@ -32,7 +33,11 @@ namespace devicescan::service {
 //   notifies (they wait for the fan-out to end). Listeners must not register or unregister.
 // - Start hands over from the window thread through initEvent: the thread writes window and
 //   initResult before it signals. Stop and UnInit reach the thread only through its queue; after
-//   UnInit no code of the object runs on the window thread.
+//   UnInit from another thread no code of the object runs on the window thread.
+// - A listener or the producer may call UnInit, or have the object destroyed, from inside a
+//   notification, on the window thread. The thread never waits for itself: UnInit there only
+//   ends the loop, and a destruction there is finished by the thread itself as its last act
+//   (see operator delete).
 class DeviceScanSP final : public qv::IServPlugin, public qv::rnsdk::FileScan::IDeviceScanSP {
   public:
     static constexpr wchar_t kWindowClassName[] = L"DeviceScanWndClassName";
@@ -42,6 +47,9 @@ class DeviceScanSP final : public qv::IServPlugin, public qv::rnsdk::FileScan::I
     DeviceScanSP();
     // Runs UnInit when the host has not: the window thread never outlives the object.
     ~DeviceScanSP();
+    // Every delete of the object comes here. On the window thread it only marks the object for
+    // the thread to destroy once it has left its loop and returned from everything on its stack.
+    static void operator delete(DeviceScanSP* object, std::destroying_delete_t);
     DeviceScanSP(const DeviceScanSP&) = delete;
     DeviceScanSP& operator=(const DeviceScanSP&) = delete;
 
@@ -71,6 +79,9 @@ class DeviceScanSP final : public qv::IServPlugin, public qv::rnsdk::FileScan::I
     std::uint32_t UninitWindowInstance();
     void PumpMessages();
     void HandleVolumeChange(WPARAM change, const qv::String& path);
+    bool OnWindowThread() const;
+    void HandTeardownToWindowThread();
+    [[noreturn]] void FinishTeardownOnWindowThread();
 
     // Device handling, on the window thread. path is a drive root such as E:\.
     void OnDeviceArrival(const qv::String& path);
@@ -95,6 +106,10 @@ class DeviceScanSP final : public qv::IServPlugin, public qv::rnsdk::FileScan::I
     bool threadResumed = false;
     // Set before UnInit resumes a thread that Start never ran: it then ends at once.
     std::atomic<bool> endBeforeStart{false};
+    // Set on the window thread when the object was destroyed there; read by the same thread as
+    // it ends. pinnedModule keeps this module loaded until then.
+    bool destroyedOnWindowThread = false;
+    HMODULE pinnedModule = nullptr;
 };
 
 }  // namespace devicescan::service

@@ -85,6 +85,9 @@ DWORD WINAPI DeviceScanSP::WindowThreadRoutine(void* parameter) {
 
     self->PumpMessages();
     self->UninitWindowInstance();
+    if (self->destroyedOnWindowThread) {
+        self->FinishTeardownOnWindowThread();
+    }
     return 0;
 }
 

@@ -305,4 +305,37 @@ scenario_removals() {
     echo "removals: a spoofed removal left the scan running; the real one cancelled it at $hashed bytes"
 }
 
+# Another program closes the service's window: the host notices, restarts the service, and a
+# stick plugged afterwards is announced and scanned.
+scenario_watch() {
+    volumes 4 2 O
+    host_start
+    volume_tool close-service >/dev/null || fail "no service window to close"
+    wait_lines '{"event":"warning","reason":"service-window-lost"' 1 ||
+        fail "the host did not notice that the service window was closed"
+    wait_lines '{"event":"restarted","reason":"service-window-lost"}' 1 ||
+        fail "the host did not restart the service"
+    volume_plug "${DIRS[O]}" removable O >/dev/null
+    seen mounted O >/dev/null
+    wait_lines '{"event":"scan","state":"finished","path":"O:\\"' 1 || fail "O: was not scanned"
+    volume_unplug O >/dev/null
+    host_quit
+    echo "watch: closed service window noticed, service restarted, a later stick scanned"
+}
+
+# A stick plugged before the host starts is scanned with --scan-present.
+scenario_present() {
+    volumes 4 2 P
+    volume_plug "${DIRS[P]}" removable P >/dev/null
+    host_start --scan-present
+    wait_lines '{"event":"present","path":"P:\\","type":"local"}' 1 ||
+        fail "P: was not found present"
+    wait_lines '{"event":"scan","state":"finished","path":"P:\\"' 1 || fail "P: was not scanned"
+    [ "$(count '"event":"mounted","source":"listener","path":"P:')" -eq 0 ] ||
+        fail "P: was announced although nothing was broadcast while the host ran"
+    host_quit
+    volume_unplug P >/dev/null
+    echo "present: a stick plugged before the host started was scanned"
+}
+
 "scenario_$scenario"

@@ -2,12 +2,9 @@
 
 #include <windows.h>
 
-#include <chrono>
-#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 inline std::vector<std::string> SplitLines(const std::string& text) {
@@ -71,15 +68,15 @@ class HostProcess {
         CloseHandle(childIn);
         CloseHandle(childOut);
         CloseHandle(childErr);
-        outReader = std::thread(&HostProcess::Pump, outRead, std::ref(out));
-        errReader = std::thread(&HostProcess::Pump, errRead, std::ref(err));
+        outReader = StartReader(outRead, out);
+        errReader = StartReader(errRead, err);
         return started != FALSE;
     }
 
     // Waits until stdout holds a line that contains every one of parts.
     bool WaitForLine(const std::vector<std::string>& parts) {
         const auto found = [&] {
-            for (const std::string& line : SplitLines(out.text)) {
+            for (const std::string& line : SplitLines(Text(out))) {
                 bool all = true;
                 for (const std::string& part : parts) {
                     all = all && line.find(part) != std::string::npos;
@@ -90,8 +87,12 @@ class HostProcess {
             }
             return false;
         };
-        std::unique_lock lock(out.lock);
-        return out.changed.wait_for(lock, std::chrono::milliseconds(kBoundMs), found);
+        for (const ULONGLONG deadline = GetTickCount64() + kBoundMs; !found(); Sleep(10)) {
+            if (GetTickCount64() >= deadline) {
+                return false;
+            }
+        }
+        return true;
     }
 
     void Send(const std::string& text) {
@@ -126,8 +127,8 @@ class HostProcess {
 
     struct Capture {
         std::mutex lock;
-        std::condition_variable changed;
         std::string text;
+        HANDLE pipe = nullptr;
     };
 
     // Only the child's end of the pipe is inherited.
@@ -137,15 +138,22 @@ class HostProcess {
                SetHandleInformation(childReads ? write : read, HANDLE_FLAG_INHERIT, 0);
     }
 
-    static void Pump(HANDLE pipe, Capture& capture) {
+    // A native reader thread per pipe, as the product's threads are: it ends with the child.
+    static HANDLE StartReader(HANDLE pipe, Capture& capture) {
+        capture.pipe = pipe;
+        return CreateThread(nullptr, 0, &Pump, &capture, 0, nullptr);
+    }
+
+    static DWORD WINAPI Pump(void* parameter) {
+        Capture& capture = *static_cast<Capture*>(parameter);
         char buffer[4096];
         DWORD got = 0;
-        while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) && got != 0) {
+        while (ReadFile(capture.pipe, buffer, sizeof buffer, &got, nullptr) && got != 0) {
             std::lock_guard lock(capture.lock);
             capture.text.append(buffer, got);
-            capture.changed.notify_all();
         }
-        CloseHandle(pipe);
+        CloseHandle(capture.pipe);
+        return 0;
     }
 
     static std::string Text(Capture& capture) {
@@ -154,9 +162,11 @@ class HostProcess {
     }
 
     void JoinReaders() {
-        for (std::thread* reader : {&outReader, &errReader}) {
-            if (reader->joinable()) {
-                reader->join();
+        for (HANDLE* reader : {&outReader, &errReader}) {
+            if (*reader != nullptr) {
+                WaitForSingleObject(*reader, kBoundMs);
+                CloseHandle(*reader);
+                *reader = nullptr;
             }
         }
     }
@@ -165,6 +175,6 @@ class HostProcess {
     HANDLE input = nullptr;
     mutable Capture out;
     mutable Capture err;
-    std::thread outReader;
-    std::thread errReader;
+    HANDLE outReader = nullptr;
+    HANDLE errReader = nullptr;
 };

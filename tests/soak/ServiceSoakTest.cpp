@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <atomic>
 #include <random>
-#include <thread>
 
+#include "tests/unit/TestThreads.h"
 #include "tests/unit/support/HandleCount.h"
 #include "tests/unit/support/PrivateBytes.h"
 #include "tests/unit/support/ServiceFixture.h"
@@ -67,26 +67,28 @@ TEST_F(SoakTest, ListenersComeAndGoFromFourThreadsWhileTenThousandEventsAreAnnou
     stick.totalFreeBytes = stick.freeBytesToCaller = 1;
     fakes::Recorder visitors[4];
     std::atomic<bool> announcing{true};
-    ASSERT_TRUE(FinishesWithin(std::chrono::minutes(3), [&] {
-        std::vector<std::thread> hosts;
-        for (fakes::Recorder& visitor : visitors) {
-            hosts.emplace_back([&, listener = &visitor] {
-                std::mt19937 random(static_cast<unsigned>(listener - visitors));
-                while (announcing) {
-                    EXPECT_EQ(service->Register(listener), 0u);
-                    Sleep(random() % 3);
-                    EXPECT_EQ(service->Unregister(listener), 0u);
+    // Thread 0 announces; the other four are hosts that register and unregister meanwhile.
+    testing_support::RunThreadsTogether(
+        5,
+        [&](int index) {
+            if (index == 0) {
+                for (ULONGLONG k = 1; k <= static_cast<ULONGLONG>(Repeats(5000)); ++k) {
+                    stick.totalBytes = 1000 + k;
+                    SendVolume(window, DBT_DEVICEARRIVAL, 0x10);
+                    SendVolume(window, DBT_DEVICEREMOVECOMPLETE, 0x10);
                 }
-            });
-        }
-        for (ULONGLONG k = 1; k <= static_cast<ULONGLONG>(Repeats(5000)); ++k) {
-            stick.totalBytes = 1000 + k;
-            SendVolume(window, DBT_DEVICEARRIVAL, 0x10);
-            SendVolume(window, DBT_DEVICEREMOVECOMPLETE, 0x10);
-        }
-        announcing = false;
-        std::ranges::for_each(hosts, &std::thread::join);
-    })) << "announcing stalled";
+                announcing = false;
+                return;
+            }
+            fakes::Recorder* const visitor = &visitors[index - 1];
+            std::mt19937 random(static_cast<unsigned>(index));
+            while (announcing) {
+                EXPECT_EQ(service->Register(visitor), 0u);
+                Sleep(random() % 3);
+                EXPECT_EQ(service->Unregister(visitor), 0u);
+            }
+        },
+        3 * 60 * 1000);
 
     EXPECT_EQ(listener.heard.size(), 2u * Repeats(5000));
     EXPECT_EQ(host.producer.heard.size(), 2u * Repeats(5000));

@@ -1,7 +1,9 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <functional>
 #include <set>
+#include <utility>
 
 #include "logging/LogApi.h"
 #include "sdk/ResultCodes.h"
@@ -141,6 +143,61 @@ TEST_F(LifecycleTest, EachThreadIsStartedOnceAndDestroyingTheServiceStopsIt) {
     ASSERT_TRUE(FinishesWithin(kPatience, [&] { service.reset(); }));
     EXPECT_EQ(FindOwnServiceWindow(), nullptr);
     EXPECT_EQ(host.released.size(), 3u);
+}
+
+// Runs act on the window thread, inside the first mount it hears.
+class ActingListener : public qv::rnsdk::FileScan::IDeviceScanSP::IEvents {
+  public:
+    explicit ActingListener(std::function<void()> act) : act(std::move(act)) {}
+    int Reserved() override { return 0; }
+    int OnDeviceMounted(const fakes::Device&) override {
+        std::exchange(act, nullptr)();
+        return 0;
+    }
+    int OnDeviceUnmounted(const fakes::Device&) override { return 0; }
+
+  private:
+    std::function<void()> act;
+};
+
+// The window thread of a running service, opened so that a test can wait for its end.
+HANDLE OpenWindowThread(HWND window) {
+    return OpenThread(SYNCHRONIZE, FALSE, GetWindowThreadProcessId(window, nullptr));
+}
+
+TEST_F(LifecycleTest, NotificationsThatStopOrDestroyTheServiceNeverWaitForTheirOwnThread) {
+    // UnInit from a listener ends the loop without waiting; the host's UnInit then finishes.
+    ActingListener stopping([&] { service->UnInit(); });
+    ASSERT_EQ(service->Register(&stopping), 0u);
+    HWND window = StartService();
+    ASSERT_NE(window, nullptr);
+    HANDLE thread = OpenWindowThread(window);
+    ASSERT_TRUE(
+        FinishesWithin(kPatience, [&] { support::SendVolume(window, DBT_DEVICEARRIVAL, 0x10); }));
+    EXPECT_EQ(WaitForSingleObject(thread, kPatience.count()), WAIT_OBJECT_0);
+    CloseHandle(thread);
+    EXPECT_TRUE(host.released.empty()) << "the producer stays until UnInit from the host";
+    ASSERT_TRUE(FinishesWithin(kPatience, [&] { service->UnInit(); }));
+    EXPECT_EQ(host.released.size(), 1u);
+    service->Unregister(&stopping);
+
+    // Destroyed from a listener (on another drive: the table keeps E: over UnInit): the
+    // notification returns, the fan-out finishes, and the thread frees the object and gives the
+    // producer back as it ends.
+    ActingListener destroying([&] { service.reset(); });
+    ASSERT_EQ(service->Register(&destroying), 0u);
+    window = StartService();
+    ASSERT_NE(window, nullptr);
+    thread = OpenWindowThread(window);
+    ASSERT_TRUE(
+        FinishesWithin(kPatience, [&] { support::SendVolume(window, DBT_DEVICEARRIVAL, 0x20); }));
+    EXPECT_EQ(service, nullptr);
+    EXPECT_EQ(WaitForSingleObject(thread, kPatience.count()), WAIT_OBJECT_0);
+    CloseHandle(thread);
+    EXPECT_EQ(listener.Events(), (std::vector<std::wstring>{L"mounted E:\\", L"mounted F:\\"}))
+        << "every listener heard each mount, the destroyed service's too";
+    EXPECT_EQ(host.released.size(), 2u);
+    EXPECT_EQ(FindOwnServiceWindow(), nullptr);
 }
 
 }  // namespace

@@ -26,6 +26,32 @@ inline bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 
     return true;
 }
 
+// Runs work on a native thread of its own and tells whether it finished within timeoutMs, so
+// that a call that would hang fails the test instead of the run. A thread that does not finish
+// is left behind with its own copy of work; the test has failed by then. CreateThread and
+// WaitForSingleObject as the service's own threads use, not std::thread and std::future: the
+// future's wake-up was lost under load here, long after the work had ended.
+inline bool FinishesWithin(DWORD timeoutMs, std::function<void()> work) {
+    auto* owned = new std::function<void()>(std::move(work));
+    const HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](void* parameter) -> DWORD {
+            const std::unique_ptr<std::function<void()>> body(
+                static_cast<std::function<void()>*>(parameter));
+            (*body)();
+            return 0;
+        },
+        owned, 0, nullptr);
+    if (thread == nullptr) {
+        delete owned;
+        ADD_FAILURE() << "cannot start a thread: " << GetLastError();
+        return false;
+    }
+    const bool finished = WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0;
+    CloseHandle(thread);
+    return finished;
+}
+
 // Runs body(0) ... body(count - 1) on count threads released together by one event. A thread
 // still running after timeoutMs is a stuck lock: the test fails and the program ends at once, so
 // the run never hangs and no thread outlives the state it uses. Native threads, not std::thread:

@@ -10,11 +10,13 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "devicescan/DeviceScanSP.h"
 #include "logging/LogRef.h"
 #include "sdk/ProcAddress.h"
+#include "tests/unit/TestThreads.h"
 #include "tests/unit/fakes/FakeHost.h"
 #include "tests/unit/fakes/FakePlatform.h"
 
@@ -40,28 +42,9 @@ using devicescan::service::DeviceScanSP;
 
 inline constexpr std::chrono::milliseconds kPatience{10000};
 
-// Runs work on a native thread of its own and tells whether it finished within limit, so that a
-// call that would hang fails the test instead of the run. A thread that does not finish is left
-// behind; the test has failed by then.
+// Runs work on a native thread of its own and tells whether it finished within limit.
 inline bool FinishesWithin(std::chrono::milliseconds limit, std::function<void()> work) {
-    auto* task = new std::function<void()>(std::move(work));
-    const HANDLE thread = CreateThread(
-        nullptr, 0,
-        [](void* parameter) -> DWORD {
-            const std::unique_ptr<std::function<void()>> owned(
-                static_cast<std::function<void()>*>(parameter));
-            (*owned)();
-            return 0;
-        },
-        task, 0, nullptr);
-    if (thread == nullptr) {
-        delete task;
-        return false;
-    }
-    const bool finished =
-        WaitForSingleObject(thread, static_cast<DWORD>(limit.count())) == WAIT_OBJECT_0;
-    CloseHandle(thread);
-    return finished;
+    return testing_support::FinishesWithin(static_cast<DWORD>(limit.count()), std::move(work));
 }
 
 // The service window of this process: test processes share one desktop, so a window found by

@@ -1,0 +1,144 @@
+// The shipped devicescan.dll stopped and destroyed from every thread that may do it: from a
+// listener on the service's own window thread, and from the host's thread without UnInit. No
+// call may hang, and the module stays loaded while a thread of it still runs.
+#include <windows.h>
+#include <dbt.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <utility>
+
+#include "sdk/IServPlugin.h"
+#include "sdk/ProcAddress.h"
+#include "tests/unit/TestThreads.h"
+#include "tests/unit/fakes/FakeHost.h"
+
+namespace {
+
+using CreateFn = std::uint32_t (*)(const wchar_t*, qv::InterfaceId, void**);
+using DestroyFn = void (*)(const wchar_t*, void*);
+using qv::rnsdk::FileScan::IDeviceScanSP;
+
+constexpr wchar_t kServiceName[] = L"FileScan.OnDemand.DeviceScanSP";
+constexpr DWORD kBoundMs = 10000;
+
+std::filesystem::path ShippedModulePath() {
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return std::filesystem::path(self).parent_path().parent_path() / "bin" / "devicescan.dll";
+}
+
+HWND FindOwnServiceWindow() {
+    HWND window = nullptr;
+    while ((window = FindWindowExW(nullptr, window, L"DeviceScanWndClassName", nullptr)) !=
+           nullptr) {
+        DWORD processId = 0;
+        GetWindowThreadProcessId(window, &processId);
+        if (processId == GetCurrentProcessId()) {
+            return window;
+        }
+    }
+    return nullptr;
+}
+
+// Runs act inside the first mount it hears, on the service's window thread.
+class ActingListener : public IDeviceScanSP::IEvents {
+  public:
+    int Reserved() override { return 0; }
+    int OnDeviceMounted(const IDeviceScanSP::Device&) override {
+        if (act) {
+            std::exchange(act, nullptr)();
+        }
+        return 0;
+    }
+    int OnDeviceUnmounted(const IDeviceScanSP::Device&) override { return 0; }
+
+    std::function<void()> act;
+};
+
+class ModuleTeardown : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        // Z: is the Unix root under Wine: a drive the service announces when told of it.
+        if (GetDriveTypeW(L"Z:\\") != DRIVE_FIXED) {
+            GTEST_SKIP() << "no Z: drive to announce";
+        }
+        module = LoadLibraryW(ShippedModulePath().c_str());
+        ASSERT_NE(module, nullptr) << "error " << GetLastError();
+        create = qv::GetProcAddressAs<CreateFn>(module, "QvCreateObject");
+        destroy = qv::GetProcAddressAs<DestroyFn>(module, "QvDestroyObject");
+        void* object = nullptr;
+        ASSERT_EQ(create(kServiceName, qv::IServPlugin::kId, &object), 0u);
+        plugin = static_cast<qv::IServPlugin*>(object);
+        deviceScan = static_cast<IDeviceScanSP*>(plugin->QueryInterface(IDeviceScanSP::kId));
+        ASSERT_EQ(deviceScan->Register(&listener), 0u);
+        ASSERT_EQ(plugin->Init(&host), 0u);
+        ASSERT_EQ(plugin->Start(), 0u);
+        window = FindOwnServiceWindow();
+        ASSERT_NE(window, nullptr);
+        windowThread = OpenThread(SYNCHRONIZE, FALSE, GetWindowThreadProcessId(window, nullptr));
+    }
+    void TearDown() override {
+        if (windowThread != nullptr) {
+            CloseHandle(windowThread);
+        }
+        if (module != nullptr) {
+            FreeLibrary(module);
+        }
+    }
+
+    // Tells the service that Z: arrived; true when the window procedure has returned in time.
+    bool AnnounceZ() {
+        return testing_support::FinishesWithin(kBoundMs, [this] {
+            DEV_BROADCAST_VOLUME volume{sizeof(volume), DBT_DEVTYP_VOLUME, 0, 1u << 25, 0};
+            SendMessageW(window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL,
+                         reinterpret_cast<LPARAM>(&volume));
+        });
+    }
+
+    void* Root() const { return plugin->QueryInterface(qv::IQvBaseInterface::kId); }
+
+    HMODULE module = nullptr;
+    CreateFn create = nullptr;
+    DestroyFn destroy = nullptr;
+    fakes::FakeHost host;
+    ActingListener listener;
+    qv::IServPlugin* plugin = nullptr;
+    IDeviceScanSP* deviceScan = nullptr;
+    HWND window = nullptr;
+    HANDLE windowThread = nullptr;
+};
+
+TEST_F(ModuleTeardown, DestroyedFromItsOwnListenerTheThreadFinishesAndOnlyThenTheModuleGoes) {
+    void* const root = Root();
+    listener.act = [&] { destroy(kServiceName, root); };
+    ASSERT_TRUE(AnnounceZ()) << "the destroying listener hung the window thread";
+    // The host lets go of the module at once; the window thread still holds it.
+    FreeLibrary(std::exchange(module, nullptr));
+    EXPECT_EQ(WaitForSingleObject(windowThread, kBoundMs), WAIT_OBJECT_0);
+    EXPECT_EQ(host.released.size(), 1u) << "the producer was given back";
+    EXPECT_EQ(FindOwnServiceWindow(), nullptr);
+    EXPECT_EQ(GetModuleHandleW(L"devicescan.dll"), nullptr) << "unloaded after the thread ended";
+}
+
+TEST_F(ModuleTeardown, UnInitFromItsOwnListenerEndsTheThreadAndTheHostFinishesTheRest) {
+    listener.act = [&] { plugin->UnInit(); };
+    ASSERT_TRUE(AnnounceZ()) << "UnInit on the window thread waited for itself";
+    EXPECT_EQ(WaitForSingleObject(windowThread, kBoundMs), WAIT_OBJECT_0);
+    ASSERT_TRUE(testing_support::FinishesWithin(kBoundMs, [&] {
+        plugin->UnInit();
+        destroy(kServiceName, Root());
+    }));
+    EXPECT_EQ(host.released.size(), 1u);
+}
+
+TEST_F(ModuleTeardown, DestroyedWithoutUnInitFromTheHostThreadStopsTheThreadFirst) {
+    ASSERT_TRUE(testing_support::FinishesWithin(kBoundMs, [&] { destroy(kServiceName, Root()); }));
+    EXPECT_EQ(WaitForSingleObject(windowThread, 0), WAIT_OBJECT_0) << "the thread had ended";
+    EXPECT_EQ(FindOwnServiceWindow(), nullptr);
+    EXPECT_EQ(host.released.size(), 1u);
+}
+
+}  // namespace
