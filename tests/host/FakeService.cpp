@@ -2,7 +2,7 @@
 // service object "FileScan.OnDemand.DeviceScanSP" as the host sees it, driven by the lines of the
 // environment variable FAKE_SERVICE_SCRIPT:
 //
-//   create|init|start CODE   that call answers CODE
+//   CALL CODE                that call (create, init, start, ...) answers CODE
 //   remote UNC               the remote name of the mounts that follow
 //   mount TYPE PATH          a mount (TYPE local, remote or cdrom): producer, then listener
 //   unmount PATH             a removal, in the same order
@@ -10,18 +10,21 @@
 //
 // The mount, unmount and wait lines run in order on a thread of the fake's own, started by Start
 // and ended by Stop or UnInit, standing in for the window thread. Each call the host makes is
-// written to stderr as "fake: CALL", so that a test can check what the host did and in which order.
+// written to stderr as "fake: CALL", so that a test can check what the host did and in which order;
+// a call made the wrong way is written with what was wrong about it.
 #include <windows.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <cwchar>
+#include <sstream>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "sdk/IDeviceScanEventProducer.h"
 #include "sdk/IDeviceScanSP.h"
 #include "sdk/IServPlugin.h"
+#include "sdk/UniqueHandle.h"
+#include "sdk/Utf8.h"
 
 namespace {
 
@@ -41,38 +44,44 @@ void Log(const std::string& call) {
               &written, nullptr);
 }
 
-struct Command {
-    std::wstring verb;
-    std::wstring argument;  // the rest of the line after the verb
-};
-
-std::vector<Command> LoadScript() {
-    std::vector<Command> script;
-    std::wstring text(32767, L'\0');
-    text.resize(GetEnvironmentVariableW(L"FAKE_SERVICE_SCRIPT", text.data(), 32767));
-    for (std::size_t begin = 0, end; begin < text.size(); begin = end + 1) {
-        end = std::min(text.find(L'\n', begin), text.size());
-        const std::wstring line = text.substr(begin, end - begin);
-        const std::size_t space = std::min(line.find(L' '), line.size());
-        script.push_back({line.substr(0, space), line.substr(std::min(space + 1, line.size()))});
-    }
-    return script;
+// Logs done when code is 0, else what failed.
+void LogOutcome(const std::string& done, std::uint32_t code) {
+    Log(code == 0 ? done : done + " failed with " + std::to_string(code));
 }
 
-std::uint32_t CodeFor(const std::vector<Command>& script, const wchar_t* verb) {
-    for (const Command& command : script) {
-        if (command.verb == verb) {
-            return static_cast<std::uint32_t>(std::wcstoul(command.argument.c_str(), nullptr, 0));
+std::wstring Script() {
+    std::wstring text(32767, L'\0');
+    text.resize(GetEnvironmentVariableW(L"FAKE_SERVICE_SCRIPT", text.data(), 32767));
+    return text;
+}
+
+// Reads the script's lines as (verb, rest of the line) until body returns false.
+template <typename Body>
+void ForEachLine(const std::wstring& script, Body body) {
+    std::wistringstream lines(script);
+    for (std::wstring verb, rest; lines >> verb && std::getline(lines >> std::ws, rest);) {
+        if (!body(verb, rest)) {
+            return;
         }
     }
-    return 0;
+}
+
+// Logs call and returns what the script makes it answer (0 unless told).
+std::uint32_t Answer(const std::wstring& script, const char* call) {
+    Log(call);
+    std::uint32_t code = 0;
+    ForEachLine(script, [&](const std::wstring& verb, const std::wstring& rest) {
+        if (verb == qv::FromUtf8(call)) {
+            code = static_cast<std::uint32_t>(std::wcstoul(rest.c_str(), nullptr, 0));
+        }
+        return code == 0;
+    });
+    return code;
 }
 
 class FakeService final : public IServPlugin, public IDeviceScanSP {
   public:
-    explicit FakeService(std::vector<Command> script)
-        : script(std::move(script)), stopEvent(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
-    ~FakeService() { CloseHandle(stopEvent); }
+    explicit FakeService(std::wstring script) : script(std::move(script)) {}
 
     void* QueryInterface(InterfaceId id) override {
         if (id == IQvBaseInterface::kId || id == IServPlugin::kId) {
@@ -83,14 +92,12 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
 
     // Like the service: the producer is acquired in Init and, when Init fails, given back.
     std::uint32_t Init(qv::IServiceHost* host) override {
-        Log("init");
+        const std::uint32_t code = Answer(script, "init");
         manager = host->GetComponentManager();
         void* plugin = nullptr;
-        const std::uint32_t acquired =
-            manager->AcquirePlugin(kProducerName, IDeviceScanEventProducer::kId, &plugin);
-        Log(acquired == 0 ? "acquired" : "acquire failed " + std::to_string(acquired));
+        LogOutcome("acquired",
+                   manager->AcquirePlugin(kProducerName, IDeviceScanEventProducer::kId, &plugin));
         producer = static_cast<IDeviceScanEventProducer*>(plugin);
-        const std::uint32_t code = CodeFor(script, L"init");
         if (code != 0) {
             ReleaseProducer();
         }
@@ -99,37 +106,31 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
 
     void UnInit() override {
         Log("uninit");
-        SetEvent(stopEvent);
-        if (thread != nullptr) {
-            WaitForSingleObject(thread, kBoundMs);
-            CloseHandle(thread);
-            thread = nullptr;
-        }
+        SetEvent(stopEvent.Get());
+        WaitForSingleObject(thread.Get(), kBoundMs);
         ReleaseProducer();
     }
 
     std::uint32_t Start() override {
-        Log("start");
-        if (const std::uint32_t code = CodeFor(script, L"start"); code != 0) {
+        if (const std::uint32_t code = Answer(script, "start"); code != 0) {
             return code;
         }
-        thread = CreateThread(nullptr, 0, &FakeService::EventRoutine, this, 0, nullptr);
-        return thread != nullptr ? 0 : GetLastError();
+        thread.Reset(CreateThread(nullptr, 0, &FakeService::EventRoutine, this, 0, nullptr));
+        return thread.IsValid() ? 0 : GetLastError();
     }
 
     void Stop() override {
         Log("stop");
-        SetEvent(stopEvent);
+        SetEvent(stopEvent.Get());
     }
 
     std::uint32_t Register(IEvents* events) override {
-        Log("register");
         listener = events;
-        return 0;
+        return Answer(script, "register");
     }
 
     std::uint32_t Unregister(IEvents* events) override {
-        Log(events == listener ? "unregister" : "unregister unknown listener");
+        Log(events == listener ? "unregister" : "unregister with an unknown listener");
         listener = nullptr;
         return 0;
     }
@@ -141,74 +142,63 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
   private:
     void ReleaseProducer() {
         if (producer != nullptr) {
-            const std::uint32_t released = manager->ReleasePlugin(kProducerName);
-            Log(released == 0 ? "released" : "release failed " + std::to_string(released));
+            LogOutcome("released", manager->ReleasePlugin(kProducerName));
             producer = nullptr;
         }
     }
 
     static DWORD WINAPI EventRoutine(void* parameter) {
-        static_cast<FakeService*>(parameter)->PlayEvents();
+        auto* self = static_cast<FakeService*>(parameter);
+        std::wstring remote;
+        ForEachLine(self->script, [&](const std::wstring& verb, const std::wstring& rest) {
+            if (WaitForSingleObject(self->stopEvent.Get(), 0) != WAIT_TIMEOUT) {
+                return false;
+            }
+            const std::wstring type = rest.substr(0, rest.find(L' '));
+            if (verb == L"remote") {
+                remote = rest;
+            } else if (verb == L"mount") {
+                self->Announce(true,
+                               type == L"cdrom"    ? kDeviceTypeCdRom
+                               : type == L"remote" ? kDeviceTypeRemote
+                                                   : kDeviceTypeLocal,
+                               rest.substr(type.size() + 1), remote);
+            } else if (verb == L"unmount") {
+                self->Announce(false, kDeviceTypeLocal, rest, L"");
+            } else if (verb == L"wait") {
+                const qv::UniqueHandle event(OpenEventW(SYNCHRONIZE, FALSE, rest.c_str()));
+                const HANDLE both[2] = {event.Get(), self->stopEvent.Get()};
+                WaitForMultipleObjects(2, both, FALSE, kBoundMs);
+            }
+            return true;
+        });
         return 0;
     }
 
-    void PlayEvents() {
-        std::wstring remote;
-        for (const Command& command : script) {
-            if (WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0) {
-                return;
-            }
-            const std::size_t space = command.argument.find(L' ');
-            if (command.verb == L"remote") {
-                remote = command.argument;
-            } else if (command.verb == L"mount") {
-                const std::wstring type = command.argument.substr(0, space);
-                Announce(true, Record(type == L"cdrom"    ? kDeviceTypeCdRom
-                                      : type == L"remote" ? kDeviceTypeRemote
-                                                          : kDeviceTypeLocal,
-                                      command.argument.substr(space + 1), remote));
-            } else if (command.verb == L"unmount") {
-                Announce(false, Record(kDeviceTypeLocal, command.argument, L""));
-            } else if (command.verb == L"wait") {
-                const HANDLE event = OpenEventW(SYNCHRONIZE, FALSE, command.argument.c_str());
-                const HANDLE both[2] = {event, stopEvent};
-                WaitForMultipleObjects(2, both, FALSE, kBoundMs);
-                CloseHandle(event);
-            }
-        }
-    }
-
-    static Device Record(std::int32_t type, const std::wstring& path, const std::wstring& remote) {
-        Device device;
-        device.type = type;
-        device.path = path.c_str();
-        device.remote = remote.c_str();
-        device.fullSize = 16777216;
-        device.storedSize = 4096;
-        device.sessionId = 1;
-        return device;
-    }
-
-    // The producer first, then the listener, each with a copy that is gone when the call returns.
-    void Announce(bool mounted, const Device& device) {
+    // The producer first, then the listener, each with a record that is gone when the call
+    // returns, so that a host that keeps a reference to it reads freed memory.
+    void Announce(bool mounted, std::int32_t type, const std::wstring& path,
+                  const std::wstring& remote) const {
+        const auto record = [&] {
+            return Device{
+                type, qv::String(path.c_str()), qv::String(remote.c_str()), 16777216, 4096, 1};
+        };
         if (producer != nullptr) {
-            const Device copy = device;
-            mounted
-                ? producer->NotifyDeviceMounted(copy, GetCurrentProcessId())
-                : producer->NotifyDeviceUnmounted(copy, IDeviceScanEventProducer::kUnmountMarker);
+            mounted ? producer->NotifyDeviceMounted(record(), GetCurrentProcessId())
+                    : producer->NotifyDeviceUnmounted(record(),
+                                                      IDeviceScanEventProducer::kUnmountMarker);
         }
         if (listener != nullptr) {
-            const Device copy = device;
-            mounted ? listener->OnDeviceMounted(copy) : listener->OnDeviceUnmounted(copy);
+            mounted ? listener->OnDeviceMounted(record()) : listener->OnDeviceUnmounted(record());
         }
     }
 
-    std::vector<Command> script;
+    const std::wstring script;
     qv::IComponentManager* manager = nullptr;
     IDeviceScanEventProducer* producer = nullptr;
     IEvents* listener = nullptr;
-    HANDLE stopEvent;
-    HANDLE thread = nullptr;
+    const qv::UniqueHandle stopEvent{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    qv::UniqueHandle thread;
 };
 
 FakeService* live = nullptr;
@@ -217,15 +207,18 @@ FakeService* live = nullptr;
 
 extern "C" std::uint32_t QvCreateObject(const wchar_t* name, InterfaceId id, void** out) noexcept {
     *out = nullptr;
-    Log(id == IServPlugin::kId ? "create" : "create with another view");
-    std::vector<Command> script = LoadScript();
+    const std::wstring script = Script();
+    const std::uint32_t code = Answer(script, "create");
+    if (id != IServPlugin::kId) {
+        Log("create asked for another view");
+    }
     if (std::wcscmp(name, L"FileScan.OnDemand.DeviceScanSP") != 0) {
         return 1168;
     }
-    if (const std::uint32_t code = CodeFor(script, L"create"); code != 0) {
+    if (code != 0) {
         return code;
     }
-    live = new FakeService(std::move(script));
+    live = new FakeService(script);
     *out = live->QueryInterface(id);
     return 0;
 }
@@ -237,8 +230,7 @@ extern "C" void QvDestroyObject(const wchar_t*, void* object) noexcept {
                         object == static_cast<IQvBaseInterface*>(static_cast<IServPlugin*>(live));
     Log(isRoot ? "destroy" : "destroy with another view");
     if (isRoot) {
-        delete live;
-        live = nullptr;
+        delete std::exchange(live, nullptr);
     }
 }
 

@@ -2,22 +2,29 @@
 
 #include <windows.h>
 
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
-inline std::vector<std::string> SplitLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::size_t begin = 0;
-    for (std::size_t end; (end = text.find('\n', begin)) != std::string::npos; begin = end + 1) {
-        lines.push_back(text.substr(begin, end - begin));
-    }
-    return lines;
+#include "sdk/UniqueHandle.h"
+#include "tests/unit/TestThreads.h"
+
+// The directory of this test program (the fakes' home), and build/bin beside it.
+inline std::wstring TestDirectory() {
+    wchar_t self[MAX_PATH];
+    const std::wstring path(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
+    return path.substr(0, path.find_last_of(L'\\'));
 }
 
-// build/bin/devicescan-host.exe as a child process with its standard handles on pipes, for the
-// host tests. Every wait is bounded; a host still running when the object goes is terminated.
+inline std::wstring BinDirectory() {
+    const std::wstring tests = TestDirectory();
+    return tests.substr(0, tests.find_last_of(L'\\')) + L"\\bin";
+}
+
+// build/bin/devicescan-host.exe as a child process, its standard input on a pipe and its output
+// in temporary files that the test reads while it runs. The files are opened for appending only,
+// so that lines written by several of the host's threads never overwrite each other. Every wait
+// is bounded; a host still running when the object goes is terminated.
 class HostProcess {
   public:
     HostProcess() = default;
@@ -25,34 +32,26 @@ class HostProcess {
     HostProcess& operator=(const HostProcess&) = delete;
     ~HostProcess() {
         CloseInput();
-        if (process.hProcess != nullptr) {
-            TerminateProcess(process.hProcess, 99);
-            WaitForSingleObject(process.hProcess, 5000);
-            CloseHandle(process.hProcess);
-            CloseHandle(process.hThread);
+        TerminateProcess(process.Get(), 99);
+        WaitForSingleObject(process.Get(), kBoundMs);
+        for (const std::wstring& file : {outFile, errFile}) {
+            DeleteFileW(file.c_str());
         }
-        JoinReaders();
-    }
-
-    // The directory of this test program (the fakes' home) and build/bin, beside it.
-    static std::wstring TestDirectory() {
-        wchar_t self[MAX_PATH];
-        const std::wstring path(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
-        return path.substr(0, path.find_last_of(L'\\'));
-    }
-    static std::wstring BinDirectory() {
-        const std::wstring tests = TestDirectory();
-        return tests.substr(0, tests.find_last_of(L'\\')) + L"\\bin";
     }
 
     // Starts the host with args; the child inherits this process's environment.
     bool Launch(const std::vector<std::wstring>& args) {
-        HANDLE childIn = nullptr, childOut = nullptr, childErr = nullptr;
-        HANDLE outRead = nullptr, errRead = nullptr;
-        if (!MakePipe(childIn, input, true) || !MakePipe(outRead, childOut, false) ||
-            !MakePipe(errRead, childErr, false)) {
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        HANDLE childIn = nullptr;
+        HANDLE writer = nullptr;
+        if (!CreatePipe(&childIn, &writer, &inherit, 0)) {
             return false;
         }
+        input.Reset(writer);
+        SetHandleInformation(writer, HANDLE_FLAG_INHERIT, 0);
+        const qv::UniqueHandle in(childIn);
+        const qv::UniqueHandle out(CreateOutput(outFile, inherit));
+        const qv::UniqueHandle err(CreateOutput(errFile, inherit));
         std::wstring commandLine = L"\"" + BinDirectory() + L"\\devicescan-host.exe\"";
         for (const std::wstring& arg : args) {
             commandLine += L" \"" + arg + L"\"";
@@ -60,121 +59,91 @@ class HostProcess {
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = childIn;
-        startup.hStdOutput = childOut;
-        startup.hStdError = childErr;
-        const BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
-                                            nullptr, nullptr, &startup, &process);
-        CloseHandle(childIn);
-        CloseHandle(childOut);
-        CloseHandle(childErr);
-        outReader = StartReader(outRead, out);
-        errReader = StartReader(errRead, err);
-        return started != FALSE;
-    }
-
-    // Waits until stdout holds a line that contains every one of parts.
-    bool WaitForLine(const std::vector<std::string>& parts) {
-        const auto found = [&] {
-            for (const std::string& line : SplitLines(Text(out))) {
-                bool all = true;
-                for (const std::string& part : parts) {
-                    all = all && line.find(part) != std::string::npos;
-                }
-                if (all) {
-                    return true;
-                }
-            }
+        startup.hStdInput = in.Get();
+        startup.hStdOutput = out.Get();
+        startup.hStdError = err.Get();
+        PROCESS_INFORMATION started{};
+        if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                            nullptr, &startup, &started)) {
             return false;
-        };
-        for (const ULONGLONG deadline = GetTickCount64() + kBoundMs; !found(); Sleep(10)) {
-            if (GetTickCount64() >= deadline) {
-                return false;
-            }
         }
+        CloseHandle(started.hThread);
+        process.Reset(started.hProcess);
         return true;
     }
 
-    void Send(const std::string& text) {
-        DWORD written = 0;
-        WriteFile(input, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    // Waits until stdout holds a line that contains every one of parts.
+    bool WaitForLine(const std::vector<std::string>& parts) const {
+        return testing_support::WaitUntil(
+            [&] {
+                for (const std::string& line : OutLines()) {
+                    bool all = true;
+                    for (const std::string& part : parts) {
+                        all = all && line.find(part) != std::string::npos;
+                    }
+                    if (all) {
+                        return true;
+                    }
+                }
+                return false;
+            },
+            kBoundMs);
     }
 
-    void CloseInput() {
-        if (input != nullptr) {
-            CloseHandle(input);
-            input = nullptr;
-        }
+    void Send(const std::string& text) const {
+        DWORD written = 0;
+        WriteFile(input.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     }
+
+    void CloseInput() { input.Reset(); }
 
     // The exit code, or nothing when the host is still running after the bound.
-    std::optional<DWORD> WaitForExit() {
-        if (process.hProcess == nullptr ||
-            WaitForSingleObject(process.hProcess, kBoundMs) != WAIT_OBJECT_0) {
+    std::optional<DWORD> WaitForExit() const {
+        DWORD code = 0;
+        if (WaitForSingleObject(process.Get(), kBoundMs) != WAIT_OBJECT_0 ||
+            !GetExitCodeProcess(process.Get(), &code)) {
             return std::nullopt;
         }
-        DWORD code = 0;
-        GetExitCodeProcess(process.hProcess, &code);
-        JoinReaders();  // the pipes end with the process: take the last of the output
         return code;
     }
 
-    std::vector<std::string> OutLines() const { return SplitLines(Text(out)); }
-    std::vector<std::string> ErrLines() const { return SplitLines(Text(err)); }
+    std::vector<std::string> OutLines() const { return Lines(outFile); }
+    std::vector<std::string> ErrLines() const { return Lines(errFile); }
 
   private:
     static constexpr DWORD kBoundMs = 20000;
 
-    struct Capture {
-        std::mutex lock;
-        std::string text;
-        HANDLE pipe = nullptr;
-    };
-
-    // Only the child's end of the pipe is inherited.
-    static bool MakePipe(HANDLE& read, HANDLE& write, bool childReads) {
-        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        return CreatePipe(&read, &write, &inherit, 0) &&
-               SetHandleInformation(childReads ? write : read, HANDLE_FLAG_INHERIT, 0);
+    static HANDLE CreateOutput(std::wstring& path, SECURITY_ATTRIBUTES& inherit) {
+        wchar_t temp[MAX_PATH];
+        wchar_t name[MAX_PATH];
+        GetTempPathW(MAX_PATH, temp);
+        GetTempFileNameW(temp, L"dsh", 0, name);
+        path = name;
+        return CreateFileW(name, FILE_APPEND_DATA | SYNCHRONIZE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
     }
 
-    // A native reader thread per pipe, as the product's threads are: it ends with the child.
-    static HANDLE StartReader(HANDLE pipe, Capture& capture) {
-        capture.pipe = pipe;
-        return CreateThread(nullptr, 0, &Pump, &capture, 0, nullptr);
-    }
-
-    static DWORD WINAPI Pump(void* parameter) {
-        Capture& capture = *static_cast<Capture*>(parameter);
-        char buffer[4096];
+    // The complete lines written so far.
+    static std::vector<std::string> Lines(const std::wstring& path) {
+        const qv::UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                OPEN_EXISTING, 0, nullptr));
+        if (!file.IsValid()) {
+            return {};
+        }
+        std::string text(GetFileSize(file.Get(), nullptr), '\0');
         DWORD got = 0;
-        while (ReadFile(capture.pipe, buffer, sizeof buffer, &got, nullptr) && got != 0) {
-            std::lock_guard lock(capture.lock);
-            capture.text.append(buffer, got);
+        ReadFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &got, nullptr);
+        std::vector<std::string> lines;
+        for (std::size_t begin = 0, end; (end = text.find('\n', begin)) < got; begin = end + 1) {
+            lines.push_back(text.substr(begin, end - begin));
         }
-        CloseHandle(capture.pipe);
-        return 0;
+        return lines;
     }
 
-    static std::string Text(Capture& capture) {
-        std::lock_guard lock(capture.lock);
-        return capture.text;
-    }
-
-    void JoinReaders() {
-        for (HANDLE* reader : {&outReader, &errReader}) {
-            if (*reader != nullptr) {
-                WaitForSingleObject(*reader, kBoundMs);
-                CloseHandle(*reader);
-                *reader = nullptr;
-            }
-        }
-    }
-
-    PROCESS_INFORMATION process{};
-    HANDLE input = nullptr;
-    mutable Capture out;
-    mutable Capture err;
-    HANDLE outReader = nullptr;
-    HANDLE errReader = nullptr;
+    qv::UniqueHandle process;
+    qv::UniqueHandle input;
+    std::wstring outFile;
+    std::wstring errFile;
 };

@@ -23,11 +23,6 @@ class TempTree {
     const std::wstring& Root() const { return root; }
     std::wstring Path(const std::wstring& relative) const { return root + L"\\" + relative; }
 
-    // Makes the directories on the way, then a file of bytes 'x' unless relative ends in '\'.
-    void Add(const std::wstring& relative, std::size_t bytes = 0) const {
-        Write(relative, std::string(bytes, 'x'));
-    }
-
     // Makes the directories on the way, then a file holding content unless relative ends in '\'.
     void Write(const std::wstring& relative, const std::string& content) const {
         for (std::size_t at = relative.find(L'\\'); at != std::wstring::npos;
