@@ -13,6 +13,7 @@
 #include "sdk/UniqueHandle.h"
 #include "sdk/Utf8.h"
 #include "tests/host/TempTree.h"
+#include "tests/unit/TestThreads.h"
 
 namespace {
 
@@ -24,200 +25,153 @@ constexpr const char* kAbcSha256 =
     "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
 constexpr const char* kEmptySha256 =
     "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+constexpr std::uint64_t kAny = SignatureLine::kAnySize;
 
-// "path name hashType hash size", one a detection.
-class RecordingObserver final : public ScanObserver {
-  public:
-    void OnDetection(const Detection& detection) override {
-        lines.push_back(qv::ToUtf8(detection.path) + " " + detection.name + " " +
-                        detection.HashTypeName() + " " + detection.digest.Hex() + " " +
-                        std::to_string(detection.size));
-    }
-    void OnProgress(const ScanCounts&) override {}
-
-    std::vector<std::string> lines;
+struct Signature {
+    HashType type;
+    const char* hex;
+    std::uint64_t size;
+    const char* name;
 };
 
-class FolderScanning : public ::testing::Test {
-  protected:
-    void AddSignature(HashType type, const char* hex, std::uint64_t size, const char* name) {
+struct Scanned {
+    FolderScanner::Result result;
+    std::vector<std::string> detections;  // "path name hashType hash size"
+};
+
+Scanned Scan(const std::wstring& root, std::initializer_list<Signature> signatures) {
+    struct Recorder final : ScanObserver {
+        void OnDetection(const Detection& found) override {
+            lines.push_back(qv::ToUtf8(found.path) + " " + found.name + " " + found.HashTypeName() +
+                            " " + found.digest.Hex() + " " + std::to_string(found.size));
+        }
+        void OnProgress(const ScanCounts&) override {}
+        std::vector<std::string> lines;
+    } recorder;
+    SignatureDatabase database;
+    for (const Signature& signature : signatures) {
         SignatureLine line;
-        ASSERT_TRUE(Digest::FromHex(hex, type, line.digest));
-        line.size = size;
-        line.name = name;
+        line.size = signature.size;
+        line.name = signature.name;
+        EXPECT_TRUE(Digest::FromHex(signature.hex, signature.type, line.digest));
         database.Add(line);
     }
+    database.Seal();
+    const FolderScanner::Result result = FolderScanner(database, {}).Scan(root, {}, recorder);
+    return {result, recorder.lines};
+}
 
-    FolderScanner::Result Scan(const std::wstring& root) {
-        database.Seal();
-        FolderScanner scanner(database, {});
-        return scanner.Scan(root, cancel, observer);
-    }
-
-    std::string Shown(const std::wstring& relative) const {
-        return qv::ToUtf8(tree.Path(relative));
-    }
-
-    TempTree tree;
-    SignatureDatabase database;
-    CancelFlag cancel;
-    RecordingObserver observer;
-};
-
-TEST_F(FolderScanning, ReportsEachSignatureNameOnceWithTheHashThatMatched) {
+TEST(FolderScanning, ReportsEachSignatureNameOnceWithTheHashThatMatchedAndNeverAnEmptyFile) {
+    const TempTree tree;
     tree.Write(L"a\\abc.bin", "abc");
     tree.Write(L"a\\other.bin", "abd");
-    tree.Add(L"a\\unread.bin", 10);
-    AddSignature(HashType::kMd5, kAbcMd5, 3, "Test.Md5");
-    AddSignature(HashType::kSha1, kAbcSha1, SignatureLine::kAnySize, "Test.Sha1");
-    AddSignature(HashType::kSha256, kAbcSha256, 3, "Test.Sha256");
-    AddSignature(HashType::kSha256, kAbcSha256, 3, "Test.Md5");
-    AddSignature(HashType::kSha256, kAbcSha256, 4, "Test.OtherSize");
-
-    const FolderScanner::Result result = Scan(tree.Root());
+    tree.Write(L"a\\unread.bin", std::string(10, 'x'));
+    tree.Write(L"a\\empty", "");
+    const auto [result, detections] =
+        Scan(tree.Root(), {
+                              {HashType::kMd5, kAbcMd5, 3, "Test.Md5"},
+                              {HashType::kSha1, kAbcSha1, kAny, "Test.Sha1"},
+                              {HashType::kSha256, kAbcSha256, 3, "Test.Sha256"},
+                              {HashType::kSha256, kAbcSha256, 3, "Test.Md5"},
+                              {HashType::kSha256, kAbcSha256, 4, "Test.OtherSize"},
+                              {HashType::kSha256, kEmptySha256, kAny, "Empty.Content"},
+                          });
     EXPECT_EQ(result.outcome, FolderScanner::Outcome::kFinished);
-    const std::string path = Shown(L"a\\abc.bin");
-    EXPECT_EQ(observer.lines, (std::vector<std::string>{
-                                  path + " Test.Md5 md5 " + kAbcMd5 + " 3",
-                                  path + " Test.Sha1 sha1 " + kAbcSha1 + " 3",
-                                  path + " Test.Sha256 sha256 " + kAbcSha256 + " 3",
-                              }));
+    const std::string path = qv::ToUtf8(tree.Path(L"a\\abc.bin"));
+    EXPECT_EQ(detections, (std::vector<std::string>{
+                              path + " Test.Md5 md5 " + kAbcMd5 + " 3",
+                              path + " Test.Sha1 sha1 " + kAbcSha1 + " 3",
+                              path + " Test.Sha256 sha256 " + kAbcSha256 + " 3",
+                          }));
     EXPECT_EQ(result.counts.threats, 3u);
-    EXPECT_EQ(result.counts.files, 3u);
+    EXPECT_EQ(result.counts.files, 4u);
     EXPECT_EQ(result.counts.bytes, 16u);
     EXPECT_EQ(result.counts.hashedBytes, 16u) << "a wildcard-size signature makes every file count";
     EXPECT_EQ(result.counts.errors, 0u);
 }
 
-TEST_F(FolderScanning, NeverReportsAnEmptyFile) {
-    tree.Write(L"empty", "");
-    AddSignature(HashType::kSha256, kEmptySha256, SignatureLine::kAnySize, "Empty.Content");
-    const FolderScanner::Result result = Scan(tree.Root());
-    EXPECT_EQ(observer.lines, std::vector<std::string>{});
-    EXPECT_EQ(result.counts.files, 1u);
-}
-
-struct TestFileCase {
-    const char* name;
-    std::string content;
-    bool detected;
-};
-
-void PrintTo(const TestFileCase& test, std::ostream* out) {
-    *out << test.name;
-}
-
-const std::string kText = EicarCheck::Text();
-
-const TestFileCase kTestFiles[] = {
-    {"Exact", kText, true},
-    {"TrailingWhiteSpace", kText + "\r\n \t\n", true},
-    {"PaddedTo128", kText + std::string(128 - kText.size(), ' '), true},
-    {"PaddedTo129", kText + std::string(129 - kText.size(), ' '), false},
-    {"MissingCharacter", kText.substr(0, kText.size() - 1), false},
-    {"TextBefore", "x" + kText, false},
-    {"TextAfter", kText + " x", false},
-};
-
-class BuiltinTestFile : public FolderScanning,
-                        public ::testing::WithParamInterface<TestFileCase> {};
-
-TEST_P(BuiltinTestFile, IsFoundOnlyAsDefined) {
-    const TestFileCase& test = GetParam();
-    ASSERT_EQ(kText.size(), EicarCheck::kTextSize);
-    tree.Write(L"test-file.com", test.content);
-    Scan(tree.Root());
-    if (!test.detected) {
-        EXPECT_EQ(observer.lines, std::vector<std::string>{});
-        return;
+TEST(FolderScanning, FindsTheBuiltinTestFileOnlyAsDefined) {
+    const std::string text = EicarCheck::Text();
+    ASSERT_EQ(text.size(), EicarCheck::kTextSize);
+    const struct {
+        const char* name;
+        std::string content;
+        bool detected;
+    } cases[] = {
+        {"exact", text, true},
+        {"trailing white space", text + "\r\n \t\n", true},
+        {"padded to 128", text + std::string(128 - text.size(), ' '), true},
+        {"padded to 129", text + std::string(129 - text.size(), ' '), false},
+        {"a character missing", text.substr(0, text.size() - 1), false},
+        {"text before", "x" + text, false},
+        {"text after", text + " x", false},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        const TempTree tree;
+        tree.Write(L"test-file.com", test.content);
+        Digest sha256;
+        ASSERT_TRUE(FileHasher::HashBytes(HashType::kSha256, test.content.data(),
+                                          test.content.size(), sha256));
+        const std::string found = qv::ToUtf8(tree.Path(L"test-file.com")) +
+                                  " EICAR-Test-File builtin " + sha256.Hex() + " " +
+                                  std::to_string(test.content.size());
+        EXPECT_EQ(Scan(tree.Root(), {}).detections,
+                  test.detected ? std::vector{found} : std::vector<std::string>{});
     }
-    Digest sha256;
-    ASSERT_TRUE(
-        FileHasher::HashBytes(HashType::kSha256, test.content.data(), test.content.size(), sha256));
-    EXPECT_EQ(observer.lines,
-              std::vector<std::string>{Shown(L"test-file.com") + " EICAR-Test-File builtin " +
-                                       sha256.Hex() + " " + std::to_string(test.content.size())});
 }
 
-INSTANTIATE_TEST_SUITE_P(, BuiltinTestFile, ::testing::ValuesIn(kTestFiles),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(FolderScanning, CountsALockedFileAsAnErrorAndGoesOn) {
-    tree.Write(L"locked.bin", "abc");
-    tree.Write(L"open.bin", "abc");
-    AddSignature(HashType::kMd5, kAbcMd5, 3, "Test.Md5");
-    const qv::UniqueHandle lock(CreateFileW(tree.Path(L"locked.bin").c_str(), GENERIC_READ, 0,
-                                            nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(lock.IsValid());
-
-    const FolderScanner::Result result = Scan(tree.Root());
-    EXPECT_EQ(result.outcome, FolderScanner::Outcome::kFinished);
-    EXPECT_EQ(result.counts.errors, 1u);
-    EXPECT_EQ(observer.lines,
-              std::vector<std::string>{Shown(L"open.bin") + " Test.Md5 md5 " + kAbcMd5 + " 3"});
-}
-
-TEST_F(FolderScanning, FindsFilesPastTheShortPathLimitAndWithNonAsciiNames) {
+TEST(FolderScanning, CountsALockedFileAsAnErrorAndReadsLongPathsWithNonAsciiNames) {
+    const TempTree tree;
     std::wstring deep = L"\u00e9t\u00e9";
-    for (int level = 0; level < 5; ++level) {
-        deep += L"\\" + std::wstring(60, static_cast<wchar_t>(L'a' + level));
+    for (wchar_t level = L'a'; level < L'f'; ++level) {
+        deep += L"\\" + std::wstring(60, level);
     }
     const std::wstring file = deep + L"\\\u0444\u0430\u0439\u043b-\u6587\u4ef6.bin";
     ASSERT_GT(tree.Path(file).size(), static_cast<std::size_t>(MAX_PATH));
     tree.Write(file, "abc");
-    AddSignature(HashType::kSha256, kAbcSha256, 3, "Test.Deep");
+    tree.Write(L"locked.bin", "abc");
+    const qv::UniqueHandle lock(CreateFileW(tree.Path(L"locked.bin").c_str(), GENERIC_READ, 0,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(lock.IsValid());
 
-    const FolderScanner::Result result = Scan(tree.Root());
-    EXPECT_EQ(result.counts.errors, 0u);
-    EXPECT_EQ(observer.lines,
-              std::vector<std::string>{Shown(file) + " Test.Deep sha256 " + kAbcSha256 + " 3"});
+    const auto [result, detections] =
+        Scan(tree.Root(), {{HashType::kSha256, kAbcSha256, 3, "Test.Abc"}});
+    EXPECT_EQ(result.outcome, FolderScanner::Outcome::kFinished);
+    EXPECT_EQ(result.counts.errors, 1u);
+    EXPECT_EQ(detections, std::vector<std::string>{qv::ToUtf8(tree.Path(file)) +
+                                                   " Test.Abc sha256 " + kAbcSha256 + " 3"});
 }
 
-// A worker thread that hashes one open file, as a scan does.
-struct HashJob {
-    FileHasher hasher;
-    HANDLE file;
-    CancelFlag cancel;
-    FileHasher::Result result;
-
-    static DWORD WINAPI Run(void* parameter) {
-        auto* job = static_cast<HashJob*>(parameter);
-        job->result = job->hasher.Hash(job->file, MaskOf(HashType::kSha256), job->cancel);
-        return 0;
-    }
-};
-
 TEST(FileHashing, StopsWithinOneBlockOfACancelInTheMiddleOfALargeFile) {
-    TempTree tree;
+    const TempTree tree;
     const qv::UniqueHandle file(CreateFileW(tree.Path(L"large.bin").c_str(),
                                             GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                             CREATE_ALWAYS, 0, nullptr));
-    ASSERT_TRUE(file.IsValid());
     constexpr LONGLONG kSize = 1LL << 30;  // a few seconds of hashing
-    ASSERT_TRUE(
-        SetFilePointerEx(file.Get(), LARGE_INTEGER{.QuadPart = kSize}, nullptr, FILE_BEGIN));
-    ASSERT_TRUE(SetEndOfFile(file.Get()));
-    ASSERT_TRUE(SetFilePointerEx(file.Get(), LARGE_INTEGER{.QuadPart = 0}, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(SetFilePointerEx(file.Get(), {.QuadPart = kSize}, nullptr, FILE_BEGIN) &&
+                SetEndOfFile(file.Get()) &&
+                SetFilePointerEx(file.Get(), {.QuadPart = 0}, nullptr, FILE_BEGIN));
 
-    HashJob job{FileHasher(), file.Get(), {}, {}};
-    const qv::UniqueHandle worker(CreateThread(nullptr, 0, &HashJob::Run, &job, 0, nullptr));
-    ASSERT_TRUE(worker.IsValid());
+    CancelFlag cancel;
+    FileHasher::Result result;
+    testing_support::Actor hasher;
+    hasher.Start(
+        [&] { result = FileHasher().Hash(file.Get(), MaskOf(HashType::kSha256), cancel); });
     // The file position is the hasher's: once it has read a few blocks, cancel.
     LARGE_INTEGER position{};
-    const ULONGLONG deadline = GetTickCount64() + 30000;
-    while (position.QuadPart < 4 * LONGLONG{FileHasher::kBlockSize} &&
-           GetTickCount64() < deadline) {
-        SetFilePointerEx(file.Get(), LARGE_INTEGER{}, &position, FILE_CURRENT);
-        Sleep(1);
-    }
-    job.cancel.Set();
-    SetFilePointerEx(file.Get(), LARGE_INTEGER{}, &position, FILE_CURRENT);
-    ASSERT_EQ(WaitForSingleObject(worker.Get(), 30000), WAIT_OBJECT_0);
+    const auto read = [&] {
+        SetFilePointerEx(file.Get(), {}, &position, FILE_CURRENT);
+        return static_cast<std::uint64_t>(position.QuadPart);
+    };
+    testing_support::WaitUntil([&] { return read() >= 4 * FileHasher::kBlockSize; }, 30000);
+    cancel.Set();
+    const std::uint64_t readWhenCancelled = read();
+    ASSERT_TRUE(hasher.Finished(30000));
 
-    ASSERT_EQ(job.result.outcome, FileHasher::Outcome::kCancelled);
-    EXPECT_LE(job.result.bytesRead,
-              static_cast<std::uint64_t>(position.QuadPart) + FileHasher::kBlockSize);
-    EXPECT_LT(job.result.bytesRead, static_cast<std::uint64_t>(kSize));
+    ASSERT_EQ(result.outcome, FileHasher::Outcome::kCancelled);
+    EXPECT_LE(result.bytesRead, readWhenCancelled + FileHasher::kBlockSize);
+    EXPECT_LT(result.bytesRead, static_cast<std::uint64_t>(kSize));
 }
 
 }  // namespace
