@@ -6,12 +6,13 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <functional>
 #include <utility>
 
 #include "sdk/IServPlugin.h"
 #include "sdk/ProcAddress.h"
+#include "sdk/UniqueHandle.h"
+#include "tests/host/HostProcess.h"
 #include "tests/unit/TestThreads.h"
 #include "tests/unit/fakes/FakeHost.h"
 
@@ -23,12 +24,6 @@ using qv::rnsdk::FileScan::IDeviceScanSP;
 
 constexpr wchar_t kServiceName[] = L"FileScan.OnDemand.DeviceScanSP";
 constexpr DWORD kBoundMs = 10000;
-
-std::filesystem::path ShippedModulePath() {
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    return std::filesystem::path(self).parent_path().parent_path() / "bin" / "devicescan.dll";
-}
 
 HWND FindOwnServiceWindow() {
     HWND window = nullptr;
@@ -65,7 +60,7 @@ class ModuleTeardown : public ::testing::Test {
         if (GetDriveTypeW(L"Z:\\") != DRIVE_FIXED) {
             GTEST_SKIP() << "no Z: drive to announce";
         }
-        module = LoadLibraryW(ShippedModulePath().c_str());
+        module = LoadLibraryW((BinDirectory() + L"\\devicescan.dll").c_str());
         ASSERT_NE(module, nullptr) << "error " << GetLastError();
         create = qv::GetProcAddressAs<CreateFn>(module, "QvCreateObject");
         destroy = qv::GetProcAddressAs<DestroyFn>(module, "QvDestroyObject");
@@ -78,12 +73,10 @@ class ModuleTeardown : public ::testing::Test {
         ASSERT_EQ(plugin->Start(), 0u);
         window = FindOwnServiceWindow();
         ASSERT_NE(window, nullptr);
-        windowThread = OpenThread(SYNCHRONIZE, FALSE, GetWindowThreadProcessId(window, nullptr));
+        windowThread.Reset(
+            OpenThread(SYNCHRONIZE, FALSE, GetWindowThreadProcessId(window, nullptr)));
     }
     void TearDown() override {
-        if (windowThread != nullptr) {
-            CloseHandle(windowThread);
-        }
         if (module != nullptr) {
             FreeLibrary(module);
         }
@@ -108,7 +101,7 @@ class ModuleTeardown : public ::testing::Test {
     qv::IServPlugin* plugin = nullptr;
     IDeviceScanSP* deviceScan = nullptr;
     HWND window = nullptr;
-    HANDLE windowThread = nullptr;
+    qv::UniqueHandle windowThread;
 };
 
 TEST_F(ModuleTeardown, DestroyedFromItsOwnListenerTheThreadFinishesAndOnlyThenTheModuleGoes) {
@@ -117,7 +110,7 @@ TEST_F(ModuleTeardown, DestroyedFromItsOwnListenerTheThreadFinishesAndOnlyThenTh
     ASSERT_TRUE(AnnounceZ()) << "the destroying listener hung the window thread";
     // The host lets go of the module at once; the window thread still holds it.
     FreeLibrary(std::exchange(module, nullptr));
-    EXPECT_EQ(WaitForSingleObject(windowThread, kBoundMs), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(windowThread.Get(), kBoundMs), WAIT_OBJECT_0);
     EXPECT_EQ(host.released.size(), 1u) << "the producer was given back";
     EXPECT_EQ(FindOwnServiceWindow(), nullptr);
     EXPECT_EQ(GetModuleHandleW(L"devicescan.dll"), nullptr) << "unloaded after the thread ended";
@@ -126,7 +119,7 @@ TEST_F(ModuleTeardown, DestroyedFromItsOwnListenerTheThreadFinishesAndOnlyThenTh
 TEST_F(ModuleTeardown, UnInitFromItsOwnListenerEndsTheThreadAndTheHostFinishesTheRest) {
     listener.act = [&] { plugin->UnInit(); };
     ASSERT_TRUE(AnnounceZ()) << "UnInit on the window thread waited for itself";
-    EXPECT_EQ(WaitForSingleObject(windowThread, kBoundMs), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(windowThread.Get(), kBoundMs), WAIT_OBJECT_0);
     ASSERT_TRUE(testing_support::FinishesWithin(kBoundMs, [&] {
         plugin->UnInit();
         destroy(kServiceName, Root());
@@ -136,7 +129,7 @@ TEST_F(ModuleTeardown, UnInitFromItsOwnListenerEndsTheThreadAndTheHostFinishesTh
 
 TEST_F(ModuleTeardown, DestroyedWithoutUnInitFromTheHostThreadStopsTheThreadFirst) {
     ASSERT_TRUE(testing_support::FinishesWithin(kBoundMs, [&] { destroy(kServiceName, Root()); }));
-    EXPECT_EQ(WaitForSingleObject(windowThread, 0), WAIT_OBJECT_0) << "the thread had ended";
+    EXPECT_EQ(WaitForSingleObject(windowThread.Get(), 0), WAIT_OBJECT_0) << "the thread had ended";
     EXPECT_EQ(FindOwnServiceWindow(), nullptr);
     EXPECT_EQ(host.released.size(), 1u);
 }

@@ -2,7 +2,7 @@
 // service object "FileScan.OnDemand.DeviceScanSP" as the host sees it, driven by the lines of the
 // environment variable FAKE_SERVICE_SCRIPT:
 //
-//   CALL CODE                that call (create, init, start, ...) answers CODE
+//   create|init|start CODE   that call answers CODE
 //   remote UNC               the remote name of the mounts that follow
 //   mount TYPE PATH          a mount (TYPE local, remote or cdrom): producer, then listener
 //   unmount PATH             a removal, in the same order
@@ -11,7 +11,7 @@
 // The mount, unmount and wait lines run in order on a thread of the fake's own, started by Start
 // and ended by Stop or UnInit, standing in for the window thread. Each call the host makes is
 // written to stderr as "fake: CALL", so that a test can check what the host did and in which order;
-// a call made the wrong way is written with what was wrong about it.
+// a call made the wrong way is written with what was wrong about it, one that failed not at all.
 #include <windows.h>
 
 #include <cstdint>
@@ -44,45 +44,19 @@ void Log(const std::string& call) {
               &written, nullptr);
 }
 
-// Logs done when code is 0, else what failed.
-void LogOutcome(const std::string& done, std::uint32_t code) {
-    Log(code == 0 ? done : done + " failed with " + std::to_string(code));
-}
+// The script, read when the host creates the object.
+std::wstring script;
 
-std::wstring Script() {
-    std::wstring text(32767, L'\0');
-    text.resize(GetEnvironmentVariableW(L"FAKE_SERVICE_SCRIPT", text.data(), 32767));
-    return text;
-}
-
-// Reads the script's lines as (verb, rest of the line) until body returns false.
-template <typename Body>
-void ForEachLine(const std::wstring& script, Body body) {
-    std::wistringstream lines(script);
-    for (std::wstring verb, rest; lines >> verb && std::getline(lines >> std::ws, rest);) {
-        if (!body(verb, rest)) {
-            return;
-        }
-    }
-}
-
-// Logs call and returns what the script makes it answer (0 unless told).
-std::uint32_t Answer(const std::wstring& script, const char* call) {
-    Log(call);
-    std::uint32_t code = 0;
-    ForEachLine(script, [&](const std::wstring& verb, const std::wstring& rest) {
-        if (verb == qv::FromUtf8(call)) {
-            code = static_cast<std::uint32_t>(std::wcstoul(rest.c_str(), nullptr, 0));
-        }
-        return code == 0;
-    });
-    return code;
+// The code the script gives verb ("init 5"), else 0.
+std::uint32_t Code(const std::wstring& verb) {
+    const std::size_t at = (L"\n" + script).find(L"\n" + verb + L" ");
+    return at == std::wstring::npos
+               ? 0
+               : static_cast<std::uint32_t>(std::wcstoul(&script[at + verb.size()], nullptr, 0));
 }
 
 class FakeService final : public IServPlugin, public IDeviceScanSP {
   public:
-    explicit FakeService(std::wstring script) : script(std::move(script)) {}
-
     void* QueryInterface(InterfaceId id) override {
         if (id == IQvBaseInterface::kId || id == IServPlugin::kId) {
             return static_cast<IServPlugin*>(this);
@@ -92,12 +66,14 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
 
     // Like the service: the producer is acquired in Init and, when Init fails, given back.
     std::uint32_t Init(qv::IServiceHost* host) override {
-        const std::uint32_t code = Answer(script, "init");
+        Log("init");
         manager = host->GetComponentManager();
         void* plugin = nullptr;
-        LogOutcome("acquired",
-                   manager->AcquirePlugin(kProducerName, IDeviceScanEventProducer::kId, &plugin));
+        if (manager->AcquirePlugin(kProducerName, IDeviceScanEventProducer::kId, &plugin) == 0) {
+            Log("acquired");
+        }
         producer = static_cast<IDeviceScanEventProducer*>(plugin);
+        const std::uint32_t code = Code(L"init");
         if (code != 0) {
             ReleaseProducer();
         }
@@ -112,7 +88,8 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
     }
 
     std::uint32_t Start() override {
-        if (const std::uint32_t code = Answer(script, "start"); code != 0) {
+        Log("start");
+        if (const std::uint32_t code = Code(L"start"); code != 0) {
             return code;
         }
         thread.Reset(CreateThread(nullptr, 0, &FakeService::EventRoutine, this, 0, nullptr));
@@ -125,8 +102,9 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
     }
 
     std::uint32_t Register(IEvents* events) override {
+        Log("register");
         listener = events;
-        return Answer(script, "register");
+        return 0;
     }
 
     std::uint32_t Unregister(IEvents* events) override {
@@ -142,18 +120,20 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
   private:
     void ReleaseProducer() {
         if (producer != nullptr) {
-            LogOutcome("released", manager->ReleasePlugin(kProducerName));
+            if (manager->ReleasePlugin(kProducerName) == 0) {
+                Log("released");
+            }
             producer = nullptr;
         }
     }
 
     static DWORD WINAPI EventRoutine(void* parameter) {
         auto* self = static_cast<FakeService*>(parameter);
+        std::wistringstream lines(script);
         std::wstring remote;
-        ForEachLine(self->script, [&](const std::wstring& verb, const std::wstring& rest) {
-            if (WaitForSingleObject(self->stopEvent.Get(), 0) != WAIT_TIMEOUT) {
-                return false;
-            }
+        for (std::wstring verb, rest;
+             WaitForSingleObject(self->stopEvent.Get(), 0) == WAIT_TIMEOUT && lines >> verb &&
+             std::getline(lines >> std::ws, rest);) {
             const std::wstring type = rest.substr(0, rest.find(L' '));
             if (verb == L"remote") {
                 remote = rest;
@@ -170,8 +150,7 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
                 const HANDLE both[2] = {event.Get(), self->stopEvent.Get()};
                 WaitForMultipleObjects(2, both, FALSE, kBoundMs);
             }
-            return true;
-        });
+        }
         return 0;
     }
 
@@ -193,7 +172,6 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
         }
     }
 
-    const std::wstring script;
     qv::IComponentManager* manager = nullptr;
     IDeviceScanEventProducer* producer = nullptr;
     IEvents* listener = nullptr;
@@ -207,18 +185,16 @@ FakeService* live = nullptr;
 
 extern "C" std::uint32_t QvCreateObject(const wchar_t* name, InterfaceId id, void** out) noexcept {
     *out = nullptr;
-    const std::wstring script = Script();
-    const std::uint32_t code = Answer(script, "create");
-    if (id != IServPlugin::kId) {
-        Log("create asked for another view");
-    }
+    Log(id == IServPlugin::kId ? "create" : "create with another view");
+    script.assign(32767, L'\0');
+    script.resize(GetEnvironmentVariableW(L"FAKE_SERVICE_SCRIPT", script.data(), 32767));
     if (std::wcscmp(name, L"FileScan.OnDemand.DeviceScanSP") != 0) {
         return 1168;
     }
-    if (code != 0) {
+    if (const std::uint32_t code = Code(L"create"); code != 0) {
         return code;
     }
-    live = new FakeService(script);
+    live = new FakeService();
     *out = live->QueryInterface(id);
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -72,20 +73,14 @@ class HostProcess {
         return true;
     }
 
-    // Waits until stdout holds a line that contains every one of parts.
-    bool WaitForLine(const std::vector<std::string>& parts) const {
+    // Waits until stdout holds a line that contains part.
+    bool WaitForLine(const std::string& part) const {
         return testing_support::WaitUntil(
             [&] {
-                for (const std::string& line : OutLines()) {
-                    bool all = true;
-                    for (const std::string& part : parts) {
-                        all = all && line.find(part) != std::string::npos;
-                    }
-                    if (all) {
-                        return true;
-                    }
-                }
-                return false;
+                const auto lines = OutLines();
+                return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+                    return line.find(part) != std::string::npos;
+                });
             },
             kBoundMs);
     }

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <atomic>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -91,19 +90,19 @@ TEST(HostRun, PrintsEveryMountAndRemovalFromProducerAndListenerAndScansTheVolume
 
     const std::string volume = ToUtf8(temp.Path(L"volume"));
     const std::string missing = ToUtf8(temp.Path(L"not-there"));
+    const std::string details = " fullSize=16777216 storedSize=4096 sessionId=1";
     const Go go;
     HostProcess host;
     ASSERT_TRUE(LaunchOnFake(host, "mount local " + volume +
                                        "\nremote \\\\server\\share\nmount remote " + missing +
                                        "\n" + go.Line() + "unmount " + volume + "\n"));
-    ASSERT_TRUE(host.WaitForLine({"scan finished " + volume + " "}));
-    ASSERT_TRUE(host.WaitForLine({"scan failed " + missing + " "}));
+    ASSERT_TRUE(host.WaitForLine("scan finished " + volume + " "));
+    ASSERT_TRUE(host.WaitForLine("scan failed " + missing + " "));
     go.Set();
-    ASSERT_TRUE(host.WaitForLine({"unmounted " + volume, "[listener]"}));
+    ASSERT_TRUE(host.WaitForLine("unmounted " + volume + " type=local" + details + " [listener]"));
     Quit(host);
 
     const auto out = host.OutLines();
-    const std::string details = " fullSize=16777216 storedSize=4096 sessionId=1";
     const int producerMount =
         IndexOf(out, "mounted " + volume + " type=local" + details + " [producer]");
     EXPECT_GE(producerMount, 0);
@@ -144,7 +143,7 @@ TEST(HostRun, JsonLinesCarryEveryFieldWithPathsEscaped) {
     ASSERT_TRUE(
         LaunchOnFake(host, "remote \\\\srv\\it's \"quoted\"\nmount cdrom " + ToUtf8(volume) + "\n",
                      {L"--json"}));
-    ASSERT_TRUE(host.WaitForLine({"\"state\":\"finished\""}));
+    ASSERT_TRUE(host.WaitForLine("\"state\":\"finished\""));
     host.CloseInput();
     ASSERT_EQ(host.WaitForExit(), 0u);
 
@@ -188,20 +187,19 @@ TEST(HostRun, OnlyARealRemovalCancelsThatVolumesScanAndStoppingCancelsTheRest) {
                      "mount local " + first + "\nmount local " + second + "\n" + spoofed.Line() +
                          "unmount " + first + "\n" + real.Line() + "unmount " + first + "\n",
                      {L"--progress", L"1", L"--scan-pause", L"60000", L"--scan-threads", L"2"}));
-    ASSERT_TRUE(host.WaitForLine({"scan progress " + first + " files=1 "}));
-    ASSERT_TRUE(host.WaitForLine({"scan progress " + second + " files=1 "}));
+    ASSERT_TRUE(host.WaitForLine("scan progress " + first + " files=1 "));
+    ASSERT_TRUE(host.WaitForLine("scan progress " + second + " files=1 "));
     spoofed.Set();
-    ASSERT_TRUE(host.WaitForLine({"warning " + first + " removal-not-confirmed"}));
+    ASSERT_TRUE(host.WaitForLine("warning " + first + " removal-not-confirmed"));
     // The scan holds the folder itself open, so its parent goes: the path no longer answers.
     ASSERT_TRUE(MoveFileW(temp.Path(L"stick").c_str(), temp.Path(L"gone").c_str()));
     real.Set();
-    ASSERT_TRUE(host.WaitForLine({"scan cancelled " + first + " files=1 ", "(volume removed)"}));
+    const std::string counts = " files=1 directories=0 bytes=1 errors=0 threats=0 hashed=0 ";
+    ASSERT_TRUE(host.WaitForLine("scan cancelled " + first + counts + "(volume removed)"));
     Quit(host);
 
     const auto out = host.OutLines();
-    EXPECT_EQ(out[out.size() - 2], "scan cancelled " + second +
-                                       " files=1 directories=0 bytes=1 errors=0 threats=0 "
-                                       "hashed=0 (host stopping)");
+    EXPECT_EQ(out[out.size() - 2], "scan cancelled " + second + counts + "(host stopping)");
     EXPECT_FALSE(AnyLineStartsWith(out, "scan finished"));
     EXPECT_EQ(Calls(host, false), std::vector<std::string>{})
         << "the workers ended within their bound";
@@ -235,46 +233,47 @@ TEST(HostRun, ScanOfFoldersReportsEveryThreatAndExitsWithWhatItFound) {
 // How the host ends when it cannot run the service: its exit code, a reason on stderr, and the
 // last calls to the fake, which show what it cleaned up.
 TEST(HostRun, ExitsWithItsCodeAndAClearMessageAfterCleaningUpWhenItCannotRun) {
+    const TempTree temp;
+    temp.Write(L"notes.dll", std::string(100, 'x'));
+    temp.Write(L"bad.hdb", std::string(kAbcMd5) + ":3:Good\n" + kAbcMd5 + ":3k:Bad\n");
     const struct {
-        std::wstring args;  // split at blanks; TEMP\ and BIN\ stand for those directories
+        std::vector<std::wstring> args;
         const char* script;
         DWORD exitCode;
         const char* message;  // a regular expression
         const char* calls;
     } failures[] = {
-        {L"--frobnicate", "", 2, "unknown option --frobnicate", ""},
-        {L"--seconds soon", "", 2, "--seconds needs a whole number", ""},
-        {L"--module TEMP\\absent.dll", "", 3, R"(absent\.dll": 126 \(.+\))", ""},
-        {L"--module TEMP\\notes.dll", "", 3, R"(notes\.dll": 193 \(.+\))", ""},
-        {L"--module BIN\\log.dll", "", 4, R"(log\.dll" does not export QvCreateObject)", ""},
-        {L"--db TEMP\\bad.hdb", "", 2, R"(bad\.hdb:2: the size "3k" is not)", ""},
-        {L"--db TEMP\\absent.hsb", "", 2, R"(absent\.hsb: cannot read: 2 \(.+\))", ""},
-        {L"", "create 1168", 5,
+        {{L"--frobnicate"}, "", 2, "unknown option --frobnicate", ""},
+        {{L"--seconds", L"soon"}, "", 2, "--seconds needs a whole number", ""},
+        {{L"--module", temp.Path(L"absent.dll")}, "", 3, R"(absent\.dll": 126 \(.+\))", ""},
+        {{L"--module", temp.Path(L"notes.dll")}, "", 3, R"(notes\.dll": 193 \(.+\))", ""},
+        {{L"--module", BinDirectory() + L"\\log.dll"},
+         "",
+         4,
+         R"(log\.dll" does not export QvCreateObject)",
+         ""},
+        {{L"--db", temp.Path(L"bad.hdb")}, "", 2, R"(bad\.hdb:2: the size "3k" is not)", ""},
+        {{L"--db", temp.Path(L"absent.hsb")}, "", 2, R"(absent\.hsb: cannot read: 2 \(.+\))", ""},
+        {{},
+         "create 1168",
+         5,
          R"(QvCreateObject\("FileScan.OnDemand.DeviceScanSP", IServPlugin\) failed: 1168 \(.+\))",
          "create unloaded"},
-        {L"", "init 5", 7, R"(Init failed: 5 \(.+\))",
+        {{},
+         "init 5",
+         7,
+         R"(Init failed: 5 \(.+\))",
          "init acquired released unregister destroy unloaded"},
-        {L"", "start 1400", 8, R"(Start failed: 1400 \(.+\))",
+        {{},
+         "start 1400",
+         8,
+         R"(Start failed: 1400 \(.+\))",
          "start uninit released unregister destroy unloaded"},
     };
-    const TempTree temp;
-    temp.Write(L"notes.dll", std::string(100, 'x'));
-    temp.Write(L"bad.hdb", std::string(kAbcMd5) + ":3:Good\n" + kAbcMd5 + ":3k:Bad\n");
     for (const auto& failure : failures) {
-        SCOPED_TRACE(ToUtf8(failure.args) + failure.script);
-        std::vector<std::wstring> args;
-        std::wistringstream words(failure.args);
-        for (std::wstring arg; words >> arg;) {
-            if (arg.starts_with(L"TEMP\\")) {
-                arg = temp.Path(arg.substr(5));
-            }
-            if (arg.starts_with(L"BIN\\")) {
-                arg = BinDirectory() + arg.substr(3);
-            }
-            args.push_back(arg);
-        }
+        SCOPED_TRACE(failure.message);
         HostProcess host;
-        ASSERT_TRUE(LaunchOnFake(host, failure.script, args));
+        ASSERT_TRUE(LaunchOnFake(host, failure.script, failure.args));
         ASSERT_EQ(host.WaitForExit(), failure.exitCode);
         const auto err = Calls(host, false);
         EXPECT_TRUE(std::any_of(err.begin(), err.end(), [&](const std::string& line) {
