@@ -2,6 +2,7 @@
 // its output, exit code and the calls it made checked.
 #include <windows.h>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,17 +20,15 @@
 namespace {
 
 using qv::ToUtf8;
+using ::testing::Contains;
+using ::testing::Not;
+using ::testing::StartsWith;
 
 constexpr const char* kAbcMd5 = "900150983cd24fb0d6963f7d28e17f72";  // of "abc"
 
 int IndexOf(const std::vector<std::string>& lines, const std::string& line) {
     const auto found = std::find(lines.begin(), lines.end(), line);
     return found == lines.end() ? -1 : static_cast<int>(found - lines.begin());
-}
-
-bool AnyLineStartsWith(const std::vector<std::string>& lines, const std::string& prefix) {
-    return std::any_of(lines.begin(), lines.end(),
-                       [&](const std::string& line) { return line.starts_with(prefix); });
 }
 
 // A named event the test sets to let the fake's script go on past a "wait" line.
@@ -109,15 +108,13 @@ TEST(HostRun, PrintsEveryMountAndRemovalFromProducerAndListenerAndScansTheVolume
     EXPECT_GT(IndexOf(out, "mounted " + volume + " type=local" + details + " [listener]"),
               producerMount)
         << "the producer hears of a mount first";
-    EXPECT_GE(IndexOf(out, "mounted " + missing + " type=remote remote=\\\\server\\share" +
-                               details + " [listener]"),
-              0);
-    EXPECT_GE(IndexOf(out, "scan finished " + volume +
-                               " files=4 directories=8 bytes=1017 errors=0 threats=0 hashed=0"),
-              0);
-    EXPECT_TRUE(AnyLineStartsWith(out, "scan failed " + missing + " error=3"));
-    EXPECT_GE(IndexOf(out, "unmounted " + volume + " type=local" + details + " [producer]"), 0);
-    EXPECT_TRUE(AnyLineStartsWith(out, "started FileScan.OnDemand.DeviceScanSP ("));
+    EXPECT_THAT(out, Contains("mounted " + missing + " type=remote remote=\\\\server\\share" +
+                              details + " [listener]"));
+    EXPECT_THAT(out, Contains("scan finished " + volume +
+                              " files=4 directories=8 bytes=1017 errors=0 threats=0 hashed=0"));
+    EXPECT_THAT(out, Contains(StartsWith("scan failed " + missing + " error=3")));
+    EXPECT_THAT(out, Contains("unmounted " + volume + " type=local" + details + " [producer]"));
+    EXPECT_THAT(out, Contains(StartsWith("started FileScan.OnDemand.DeviceScanSP (")));
     EXPECT_EQ(Calls(host, false), std::vector<std::string>{});
     EXPECT_EQ(Calls(host), (std::vector<std::string>{"create", "register", "init", "acquired",
                                                      "start", "stop", "uninit", "released",
@@ -152,16 +149,14 @@ TEST(HostRun, JsonLinesCarryEveryFieldWithPathsEscaped) {
     const std::string device = ",\"path\":" + path +
                                R"(,"type":"cdrom","remote":"\\\\srv\\it's \"quoted\"",)"
                                R"("fullSize":16777216,"storedSize":4096,"sessionId":1})";
-    EXPECT_GE(IndexOf(out, R"({"event":"mounted","source":"producer")" + device), 0);
-    EXPECT_GE(IndexOf(out, R"({"event":"mounted","source":"listener")" + device), 0);
-    EXPECT_GE(IndexOf(out, R"({"event":"scan","state":"finished","path":)" + path +
-                               R"(,"files":1,"directories":0,"bytes":5,"errors":0,)"
-                               R"("threats":0,"hashedBytes":0})"),
-              0);
-    EXPECT_GE(IndexOf(out, R"({"event":"started","object":"FileScan.OnDemand.DeviceScanSP",)"
-                           R"("module":)" +
-                               JsonString(FakeModule()) + R"(,"signatures":0,"databases":0})"),
-              0);
+    EXPECT_THAT(out, Contains(R"({"event":"mounted","source":"producer")" + device));
+    EXPECT_THAT(out, Contains(R"({"event":"mounted","source":"listener")" + device));
+    EXPECT_THAT(out, Contains(R"({"event":"scan","state":"finished","path":)" + path +
+                              R"(,"files":1,"directories":0,"bytes":5,"errors":0,)"
+                              R"("threats":0,"hashedBytes":0})"));
+    EXPECT_THAT(out, Contains(R"({"event":"started","object":"FileScan.OnDemand.DeviceScanSP",)"
+                              R"("module":)" +
+                              JsonString(FakeModule()) + R"(,"signatures":0,"databases":0})"));
     EXPECT_EQ(out.back(), R"({"event":"stopped","reason":"end-of-input"})");
     for (const std::string& line : out) {
         EXPECT_TRUE(line.front() == '{' && line.back() == '}') << line;
@@ -200,7 +195,7 @@ TEST(HostRun, OnlyARealRemovalCancelsThatVolumesScanAndStoppingCancelsTheRest) {
 
     const auto out = host.OutLines();
     EXPECT_EQ(out[out.size() - 2], "scan cancelled " + second + counts + "(host stopping)");
-    EXPECT_FALSE(AnyLineStartsWith(out, "scan finished"));
+    EXPECT_THAT(out, Not(Contains(StartsWith("scan finished"))));
     EXPECT_EQ(Calls(host, false), std::vector<std::string>{})
         << "the workers ended within their bound";
 }
@@ -222,9 +217,9 @@ TEST(HostRun, ScanOfFoldersReportsEveryThreatAndExitsWithWhatItFound) {
         }
         const std::string dirty = ToUtf8(temp.Path(folder));
         const auto out = scan.OutLines();
-        EXPECT_GE(IndexOf(out, "threat " + dirty + "\\abc.bin Test.Abc md5=" + kAbcMd5), 0);
-        EXPECT_TRUE(AnyLineStartsWith(
-            out, "threat " + dirty + "\\sub\\test-file.com EICAR-Test-File sha256="));
+        EXPECT_THAT(out, Contains("threat " + dirty + "\\abc.bin Test.Abc md5=" + kAbcMd5));
+        EXPECT_THAT(out, Contains(StartsWith("threat " + dirty +
+                                             "\\sub\\test-file.com EICAR-Test-File sha256=")));
         EXPECT_EQ(out.back(), "scan finished " + dirty +
                                   " files=2 directories=1 bytes=71 errors=0 threats=2 hashed=71");
     }
@@ -279,7 +274,7 @@ TEST(HostRun, ExitsWithItsCodeAndAClearMessageAfterCleaningUpWhenItCannotRun) {
         EXPECT_TRUE(std::any_of(err.begin(), err.end(), [&](const std::string& line) {
             return std::regex_search(line, std::regex(failure.message));
         })) << ::testing::PrintToString(err);
-        EXPECT_FALSE(AnyLineStartsWith(host.OutLines(), "started")) << "nothing ran";
+        EXPECT_THAT(host.OutLines(), Not(Contains(StartsWith("started")))) << "nothing ran";
         std::string calls;
         for (const std::string& call : Calls(host)) {
             calls += (calls.empty() ? "" : " ") + call;
