@@ -6,7 +6,7 @@
 //   remote UNC               the remote name of the mounts that follow
 //   mount TYPE PATH          a mount (TYPE local, remote or cdrom): producer, then listener
 //   unmount PATH             a removal, in the same order
-//   wait NAME                waits (bounded) until the named event is set
+//   wait PATH                waits (bounded) until the test has made that file
 //
 // The mount, unmount and wait lines run in order on a thread of the fake's own, started by Start
 // and ended by Stop or UnInit, standing in for the window thread. Each call the host makes is
@@ -146,9 +146,11 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
             } else if (verb == L"unmount") {
                 self->Announce(false, kDeviceTypeLocal, rest, L"");
             } else if (verb == L"wait") {
-                const qv::UniqueHandle event(OpenEventW(SYNCHRONIZE, FALSE, rest.c_str()));
-                const HANDLE both[2] = {event.Get(), self->stopEvent.Get()};
-                WaitForMultipleObjects(2, both, FALSE, kBoundMs);
+                for (const ULONGLONG end = GetTickCount64() + kBoundMs;
+                     GetFileAttributesW(rest.c_str()) == INVALID_FILE_ATTRIBUTES &&
+                     GetTickCount64() < end &&
+                     WaitForSingleObject(self->stopEvent.Get(), 10) == WAIT_TIMEOUT;) {
+                }
             }
         }
         return 0;

@@ -6,13 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "scan/EicarCheck.h"
-#include "sdk/UniqueHandle.h"
 #include "sdk/Utf8.h"
 #include "tests/host/HostProcess.h"
 #include "tests/host/TempTree.h"
@@ -31,18 +29,10 @@ int IndexOf(const std::vector<std::string>& lines, const std::string& line) {
     return found == lines.end() ? -1 : static_cast<int>(found - lines.begin());
 }
 
-// A named event the test sets to let the fake's script go on past a "wait" line.
-class Go {
-  public:
-    void Set() const { SetEvent(event.Get()); }
-    std::string Line() const { return "wait " + ToUtf8(name) + "\n"; }
-
-  private:
-    static inline std::atomic<int> counter{0};
-    const std::wstring name =
-        L"dshost-go-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
-    const qv::UniqueHandle event{CreateEventW(nullptr, TRUE, FALSE, name.c_str())};
-};
+// A script line that holds the fake's events back until the test makes the file.
+std::string WaitFor(const TempTree& temp, const wchar_t* file) {
+    return "wait " + ToUtf8(temp.Path(file)) + "\n";
+}
 
 std::wstring FakeModule() {
     return TestDirectory() + L"\\fake-service.dll";
@@ -90,14 +80,13 @@ TEST(HostRun, PrintsEveryMountAndRemovalFromProducerAndListenerAndScansTheVolume
     const std::string volume = ToUtf8(temp.Path(L"volume"));
     const std::string missing = ToUtf8(temp.Path(L"not-there"));
     const std::string details = " fullSize=16777216 storedSize=4096 sessionId=1";
-    const Go go;
     HostProcess host;
     ASSERT_TRUE(LaunchOnFake(host, "mount local " + volume +
                                        "\nremote \\\\server\\share\nmount remote " + missing +
-                                       "\n" + go.Line() + "unmount " + volume + "\n"));
+                                       "\n" + WaitFor(temp, L"go") + "unmount " + volume + "\n"));
     ASSERT_TRUE(host.WaitForLine("scan finished " + volume + " "));
     ASSERT_TRUE(host.WaitForLine("scan failed " + missing + " "));
-    go.Set();
+    temp.Write(L"go", "");
     ASSERT_TRUE(host.WaitForLine("unmounted " + volume + " type=local" + details + " [listener]"));
     Quit(host);
 
@@ -174,21 +163,19 @@ TEST(HostRun, OnlyARealRemovalCancelsThatVolumesScanAndStoppingCancelsTheRest) {
     }
     const std::string first = ToUtf8(temp.Path(L"stick\\first"));
     const std::string second = ToUtf8(temp.Path(L"second"));
-    const Go spoofed;
-    const Go real;
     HostProcess host;
-    ASSERT_TRUE(
-        LaunchOnFake(host,
-                     "mount local " + first + "\nmount local " + second + "\n" + spoofed.Line() +
-                         "unmount " + first + "\n" + real.Line() + "unmount " + first + "\n",
-                     {L"--progress", L"1", L"--scan-pause", L"60000", L"--scan-threads", L"2"}));
+    ASSERT_TRUE(LaunchOnFake(
+        host,
+        "mount local " + first + "\nmount local " + second + "\n" + WaitFor(temp, L"spoofed") +
+            "unmount " + first + "\n" + WaitFor(temp, L"real") + "unmount " + first + "\n",
+        {L"--progress", L"1", L"--scan-pause", L"60000", L"--scan-threads", L"2"}));
     ASSERT_TRUE(host.WaitForLine("scan progress " + first + " files=1 "));
     ASSERT_TRUE(host.WaitForLine("scan progress " + second + " files=1 "));
-    spoofed.Set();
+    temp.Write(L"spoofed", "");
     ASSERT_TRUE(host.WaitForLine("warning " + first + " removal-not-confirmed"));
     // The scan holds the folder itself open, so its parent goes: the path no longer answers.
     ASSERT_TRUE(MoveFileW(temp.Path(L"stick").c_str(), temp.Path(L"gone").c_str()));
-    real.Set();
+    temp.Write(L"real", "");
     const std::string counts = " files=1 directories=0 bytes=1 errors=0 threats=0 hashed=0 ";
     ASSERT_TRUE(host.WaitForLine("scan cancelled " + first + counts + "(volume removed)"));
     Quit(host);

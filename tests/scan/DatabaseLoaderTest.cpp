@@ -23,12 +23,6 @@ constexpr const char* kMd5 = "900150983cd24fb0d6963f7d28e17f72";
 constexpr const char* kSha1 = "a9993e364706816aba3e25717850c26c9cd0d89d";
 constexpr const char* kSha256 = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
 
-Digest DigestOf(HashType type, const char* hex) {
-    Digest digest;
-    EXPECT_TRUE(Digest::FromHex(hex, type, digest));
-    return digest;
-}
-
 class DatabaseLoading : public ::testing::Test {
   protected:
     std::optional<DatabaseError> Load(const std::wstring& relative) {
@@ -38,8 +32,10 @@ class DatabaseLoading : public ::testing::Test {
     }
 
     std::vector<std::string> Names(std::uint64_t size, HashType type, const char* hex) const {
+        Digest digest;
+        EXPECT_TRUE(Digest::FromHex(hex, type, digest));
         std::vector<std::string> names;
-        database.Find(size, DigestOf(type, hex), names);
+        database.Find(size, digest, names);
         return names;
     }
 
