@@ -62,13 +62,15 @@ class ModuleTeardown : public ::testing::Test {
         }
         module = LoadLibraryW((BinDirectory() + L"\\devicescan.dll").c_str());
         ASSERT_NE(module, nullptr) << "error " << GetLastError();
-        create = qv::GetProcAddressAs<CreateFn>(module, "QvCreateObject");
         destroy = qv::GetProcAddressAs<DestroyFn>(module, "QvDestroyObject");
         void* object = nullptr;
-        ASSERT_EQ(create(kServiceName, qv::IServPlugin::kId, &object), 0u);
+        ASSERT_EQ(qv::GetProcAddressAs<CreateFn>(module, "QvCreateObject")(
+                      kServiceName, qv::IServPlugin::kId, &object),
+                  0u);
         plugin = static_cast<qv::IServPlugin*>(object);
-        deviceScan = static_cast<IDeviceScanSP*>(plugin->QueryInterface(IDeviceScanSP::kId));
-        ASSERT_EQ(deviceScan->Register(&listener), 0u);
+        ASSERT_EQ(static_cast<IDeviceScanSP*>(plugin->QueryInterface(IDeviceScanSP::kId))
+                      ->Register(&listener),
+                  0u);
         ASSERT_EQ(plugin->Init(&host), 0u);
         ASSERT_EQ(plugin->Start(), 0u);
         window = FindOwnServiceWindow();
@@ -76,11 +78,7 @@ class ModuleTeardown : public ::testing::Test {
         windowThread.Reset(
             OpenThread(SYNCHRONIZE, FALSE, GetWindowThreadProcessId(window, nullptr)));
     }
-    void TearDown() override {
-        if (module != nullptr) {
-            FreeLibrary(module);
-        }
-    }
+    void TearDown() override { FreeLibrary(module); }  // none when a test has freed it
 
     // Tells the service that Z: arrived; true when the window procedure has returned in time.
     bool AnnounceZ() {
@@ -94,12 +92,10 @@ class ModuleTeardown : public ::testing::Test {
     void* Root() const { return plugin->QueryInterface(qv::IQvBaseInterface::kId); }
 
     HMODULE module = nullptr;
-    CreateFn create = nullptr;
     DestroyFn destroy = nullptr;
     fakes::FakeHost host;
     ActingListener listener;
     qv::IServPlugin* plugin = nullptr;
-    IDeviceScanSP* deviceScan = nullptr;
     HWND window = nullptr;
     qv::UniqueHandle windowThread;
 };

@@ -3,11 +3,14 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "sdk/UniqueHandle.h"
+#include "tests/host/TempTree.h"
 #include "tests/unit/TestThreads.h"
 
 // The directory of this test program (the fakes' home), and build/bin beside it.
@@ -23,9 +26,9 @@ inline std::wstring BinDirectory() {
 }
 
 // build/bin/devicescan-host.exe as a child process, its standard input on a pipe and its output
-// in temporary files that the test reads while it runs. The files are opened for appending only,
-// so that lines written by several of the host's threads never overwrite each other. Every wait
-// is bounded; a host still running when the object goes is terminated.
+// in files of a temporary folder that the test reads while it runs. The files are opened for
+// appending only, so that lines written by several of the host's threads never overwrite each
+// other. Every wait is bounded; a host still running when the object goes is terminated.
 class HostProcess {
   public:
     HostProcess() = default;
@@ -35,9 +38,6 @@ class HostProcess {
         CloseInput();
         TerminateProcess(process.Get(), 99);
         WaitForSingleObject(process.Get(), kBoundMs);
-        for (const std::wstring& file : {outFile, errFile}) {
-            DeleteFileW(file.c_str());
-        }
     }
 
     // Starts the host with args; the child inherits this process's environment.
@@ -51,8 +51,8 @@ class HostProcess {
         input.Reset(writer);
         SetHandleInformation(writer, HANDLE_FLAG_INHERIT, 0);
         const qv::UniqueHandle in(childIn);
-        const qv::UniqueHandle out(CreateOutput(outFile, inherit));
-        const qv::UniqueHandle err(CreateOutput(errFile, inherit));
+        const qv::UniqueHandle out(CreateOutput(L"out", inherit));
+        const qv::UniqueHandle err(CreateOutput(L"err", inherit));
         std::wstring commandLine = L"\"" + BinDirectory() + L"\\devicescan-host.exe\"";
         for (const std::wstring& arg : args) {
             commandLine += L" \"" + arg + L"\"";
@@ -102,43 +102,28 @@ class HostProcess {
         return code;
     }
 
-    std::vector<std::string> OutLines() const { return Lines(outFile); }
-    std::vector<std::string> ErrLines() const { return Lines(errFile); }
+    std::vector<std::string> OutLines() const { return Lines(L"out"); }
+    std::vector<std::string> ErrLines() const { return Lines(L"err"); }
 
   private:
     static constexpr DWORD kBoundMs = 20000;
 
-    static HANDLE CreateOutput(std::wstring& path, SECURITY_ATTRIBUTES& inherit) {
-        wchar_t temp[MAX_PATH];
-        wchar_t name[MAX_PATH];
-        GetTempPathW(MAX_PATH, temp);
-        GetTempFileNameW(temp, L"dsh", 0, name);
-        path = name;
-        return CreateFileW(name, FILE_APPEND_DATA | SYNCHRONIZE,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
-                           CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY, nullptr);
+    HANDLE CreateOutput(const wchar_t* name, SECURITY_ATTRIBUTES& inherit) const {
+        return CreateFileW(files.Path(name).c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit, CREATE_ALWAYS, 0, nullptr);
     }
 
     // The complete lines written so far.
-    static std::vector<std::string> Lines(const std::wstring& path) {
-        const qv::UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                OPEN_EXISTING, 0, nullptr));
-        if (!file.IsValid()) {
-            return {};
-        }
-        std::string text(GetFileSize(file.Get(), nullptr), '\0');
-        DWORD got = 0;
-        ReadFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &got, nullptr);
+    std::vector<std::string> Lines(const wchar_t* name) const {
+        std::ifstream file(std::filesystem::path(files.Path(name)), std::ios::binary);
         std::vector<std::string> lines;
-        for (std::size_t begin = 0, end; (end = text.find('\n', begin)) < got; begin = end + 1) {
-            lines.push_back(text.substr(begin, end - begin));
+        for (std::string line; std::getline(file, line) && !file.eof();) {
+            lines.push_back(line);
         }
         return lines;
     }
 
+    const TempTree files;  // removed once the host has ended
     qv::UniqueHandle process;
     qv::UniqueHandle input;
-    std::wstring outFile;
-    std::wstring errFile;
 };
