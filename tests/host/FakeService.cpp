@@ -119,11 +119,9 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
 
   private:
     void ReleaseProducer() {
-        if (producer != nullptr) {
-            if (manager->ReleasePlugin(kProducerName) == 0) {
-                Log("released");
-            }
-            producer = nullptr;
+        if (std::exchange(producer, nullptr) != nullptr &&
+            manager->ReleasePlugin(kProducerName) == 0) {
+            Log("released");
         }
     }
 

@@ -19,15 +19,12 @@ namespace {
 
 using qv::ToUtf8;
 using ::testing::Contains;
+using ::testing::Each;
 using ::testing::Not;
 using ::testing::StartsWith;
+using ::testing::Truly;
 
 constexpr const char* kAbcMd5 = "900150983cd24fb0d6963f7d28e17f72";  // of "abc"
-
-int IndexOf(const std::vector<std::string>& lines, const std::string& line) {
-    const auto found = std::find(lines.begin(), lines.end(), line);
-    return found == lines.end() ? -1 : static_cast<int>(found - lines.begin());
-}
 
 // A script line that holds the fake's events back until the test makes the file.
 std::string WaitFor(const TempTree& temp, const wchar_t* file) {
@@ -52,15 +49,15 @@ void Quit(HostProcess& host) {
     EXPECT_EQ(host.OutLines().back(), "stopped (quit)");
 }
 
-// The fake's calls (fake true) or the host's own messages: the two share stderr.
-std::vector<std::string> Calls(const HostProcess& host, bool fake = true) {
-    std::vector<std::string> lines;
+// The calls the host made to the fake, in order: the fake writes them to the stderr they share.
+std::string Calls(const HostProcess& host) {
+    std::string calls;
     for (const std::string& line : host.ErrLines()) {
-        if (line.starts_with("fake: ") == fake) {
-            lines.push_back(fake ? line.substr(6) : line);
+        if (line.starts_with("fake: ")) {
+            calls += (calls.empty() ? "" : " ") + line.substr(6);
         }
     }
-    return lines;
+    return calls;
 }
 
 TEST(HostRun, PrintsEveryMountAndRemovalFromProducerAndListenerAndScansTheVolume) {
@@ -91,11 +88,10 @@ TEST(HostRun, PrintsEveryMountAndRemovalFromProducerAndListenerAndScansTheVolume
     Quit(host);
 
     const auto out = host.OutLines();
-    const int producerMount =
-        IndexOf(out, "mounted " + volume + " type=local" + details + " [producer]");
-    EXPECT_GE(producerMount, 0);
-    EXPECT_GT(IndexOf(out, "mounted " + volume + " type=local" + details + " [listener]"),
-              producerMount)
+    const std::string mounted = "mounted " + volume + " type=local" + details;
+    const auto producerMount = std::find(out.begin(), out.end(), mounted + " [producer]");
+    ASSERT_NE(producerMount, out.end());
+    EXPECT_NE(std::find(producerMount, out.end(), mounted + " [listener]"), out.end())
         << "the producer hears of a mount first";
     EXPECT_THAT(out, Contains("mounted " + missing + " type=remote remote=\\\\server\\share" +
                               details + " [listener]"));
@@ -104,10 +100,10 @@ TEST(HostRun, PrintsEveryMountAndRemovalFromProducerAndListenerAndScansTheVolume
     EXPECT_THAT(out, Contains(StartsWith("scan failed " + missing + " error=3")));
     EXPECT_THAT(out, Contains("unmounted " + volume + " type=local" + details + " [producer]"));
     EXPECT_THAT(out, Contains(StartsWith("started FileScan.OnDemand.DeviceScanSP (")));
-    EXPECT_EQ(Calls(host, false), std::vector<std::string>{});
-    EXPECT_EQ(Calls(host), (std::vector<std::string>{"create", "register", "init", "acquired",
-                                                     "start", "stop", "uninit", "released",
-                                                     "unregister", "destroy", "unloaded"}));
+    EXPECT_THAT(host.ErrLines(), Each(StartsWith("fake: "))) << "the host had nothing to report";
+    EXPECT_EQ(Calls(host),
+              "create register init acquired start stop uninit released unregister destroy "
+              "unloaded");
 }
 
 // Independent of the host's own escaping: backslashes doubled, quotes escaped, é as \u00e9.
@@ -183,7 +179,7 @@ TEST(HostRun, OnlyARealRemovalCancelsThatVolumesScanAndStoppingCancelsTheRest) {
     const auto out = host.OutLines();
     EXPECT_EQ(out[out.size() - 2], "scan cancelled " + second + counts + "(host stopping)");
     EXPECT_THAT(out, Not(Contains(StartsWith("scan finished"))));
-    EXPECT_EQ(Calls(host, false), std::vector<std::string>{})
+    EXPECT_THAT(host.ErrLines(), Each(StartsWith("fake: ")))
         << "the workers ended within their bound";
 }
 
@@ -257,16 +253,11 @@ TEST(HostRun, ExitsWithItsCodeAndAClearMessageAfterCleaningUpWhenItCannotRun) {
         HostProcess host;
         ASSERT_TRUE(LaunchOnFake(host, failure.script, failure.args));
         ASSERT_EQ(host.WaitForExit(), failure.exitCode);
-        const auto err = Calls(host, false);
-        EXPECT_TRUE(std::any_of(err.begin(), err.end(), [&](const std::string& line) {
-            return std::regex_search(line, std::regex(failure.message));
-        })) << ::testing::PrintToString(err);
+        EXPECT_THAT(host.ErrLines(), Contains(Truly([&](const std::string& line) {
+                        return std::regex_search(line, std::regex(failure.message));
+                    })));
         EXPECT_THAT(host.OutLines(), Not(Contains(StartsWith("started")))) << "nothing ran";
-        std::string calls;
-        for (const std::string& call : Calls(host)) {
-            calls += (calls.empty() ? "" : " ") + call;
-        }
-        EXPECT_TRUE(calls.ends_with(failure.calls)) << calls;
+        EXPECT_TRUE(Calls(host).ends_with(failure.calls)) << Calls(host);
     }
 }
 
