@@ -18,8 +18,10 @@
 namespace {
 
 using qv::ToUtf8;
+using ::testing::AllOf;
 using ::testing::Contains;
 using ::testing::Each;
+using ::testing::EndsWith;
 using ::testing::Not;
 using ::testing::StartsWith;
 using ::testing::Truly;
@@ -143,9 +145,7 @@ TEST(HostRun, JsonLinesCarryEveryFieldWithPathsEscaped) {
                               R"("module":)" +
                               JsonString(FakeModule()) + R"(,"signatures":0,"databases":0})"));
     EXPECT_EQ(out.back(), R"({"event":"stopped","reason":"end-of-input"})");
-    for (const std::string& line : out) {
-        EXPECT_TRUE(line.front() == '{' && line.back() == '}') << line;
-    }
+    EXPECT_THAT(out, Each(AllOf(StartsWith("{"), EndsWith("}"))));
 }
 
 // Two volumes scanned at once, each pausing a minute after each file. A removal heard while the
