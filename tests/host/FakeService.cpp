@@ -28,11 +28,8 @@
 
 namespace {
 
-using qv::InterfaceId;
-using qv::IQvBaseInterface;
-using qv::IServPlugin;
-using qv::rnsdk::FileScan::IDeviceScanEventProducer;
-using qv::rnsdk::FileScan::IDeviceScanSP;
+using namespace qv;
+using namespace qv::rnsdk::FileScan;
 
 constexpr const wchar_t* kProducerName = L"FileScan.OnDemand.DeviceScanAL";
 constexpr DWORD kBoundMs = 20000;
@@ -65,7 +62,7 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
     }
 
     // Like the service: the producer is acquired in Init and, when Init fails, given back.
-    std::uint32_t Init(qv::IServiceHost* host) override {
+    std::uint32_t Init(IServiceHost* host) override {
         Log("init");
         manager = host->GetComponentManager();
         void* plugin = nullptr;
@@ -114,7 +111,7 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
     }
 
     void* DeletingDestructor(unsigned int flags) override {
-        return qv::RunDeletingDestructor(this, flags);
+        return RunDeletingDestructor(this, flags);
     }
 
   private:
@@ -159,8 +156,7 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
     void Announce(bool mounted, std::int32_t type, const std::wstring& path,
                   const std::wstring& remote) const {
         const auto record = [&] {
-            return Device{
-                type, qv::String(path.c_str()), qv::String(remote.c_str()), 16777216, 4096, 1};
+            return Device{type, String(path.c_str()), String(remote.c_str()), 16777216, 4096, 1};
         };
         if (producer != nullptr) {
             mounted ? producer->NotifyDeviceMounted(record(), GetCurrentProcessId())
@@ -172,11 +168,11 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
         }
     }
 
-    qv::IComponentManager* manager = nullptr;
+    IComponentManager* manager = nullptr;
     IDeviceScanEventProducer* producer = nullptr;
     IEvents* listener = nullptr;
-    const qv::UniqueHandle stopEvent{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    qv::UniqueHandle thread;
+    const UniqueHandle stopEvent{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    UniqueHandle thread;
 };
 
 FakeService* live = nullptr;

@@ -31,9 +31,6 @@ inline std::wstring BinDirectory() {
 // other. Every wait is bounded; a host still running when the object goes is terminated.
 class HostProcess {
   public:
-    HostProcess() = default;
-    HostProcess(const HostProcess&) = delete;
-    HostProcess& operator=(const HostProcess&) = delete;
     ~HostProcess() {
         CloseInput();
         TerminateProcess(process.Get(), 99);
