@@ -3,17 +3,22 @@
 // environment variable FAKE_SERVICE_SCRIPT:
 //
 //   create|init|start CODE   that call answers CODE
+//   reinit CODE              every Init after the first answers CODE
 //   remote UNC               the remote name of the mounts that follow
 //   mount TYPE PATH          a mount (TYPE local, remote or cdrom): producer, then listener
 //   unmount PATH             a removal, in the same order
 //   wait PATH                waits (bounded) until the test has made that file
+//   lose-window              the service window goes, as when another program closes it
 //
-// The mount, unmount and wait lines run in order on a thread of the fake's own, started by Start
-// and ended by Stop or UnInit, standing in for the window thread. Each call the host makes is
+// The mount, unmount, wait and lose-window lines run in order on a thread of the fake's own,
+// started by Start and ended by Stop or UnInit, standing in for the window thread: it owns a
+// window of the service's class, which the host watches, and a restart carries on with the next
+// line. Each call the host makes is
 // written to stderr as "fake: CALL", so that a test can check what the host did and in which order;
 // a call made the wrong way is written with what was wrong about it, one that failed not at all.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cwchar>
 #include <sstream>
@@ -70,7 +75,7 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
             Log("acquired");
         }
         producer = static_cast<IDeviceScanEventProducer*>(plugin);
-        const std::uint32_t code = Code(L"init");
+        const std::uint32_t code = Code(inits++ == 0 ? L"init" : L"reinit");
         if (code != 0) {
             ReleaseProducer();
         }
@@ -89,8 +94,11 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
         if (const std::uint32_t code = Code(L"start"); code != 0) {
             return code;
         }
+        ResetEvent(stopEvent.Get());
         thread.Reset(CreateThread(nullptr, 0, &FakeService::EventRoutine, this, 0, nullptr));
-        return thread.IsValid() ? 0 : GetLastError();
+        // The host looks for the window as soon as Start returns.
+        const HANDLE both[2] = {windowMade.Get(), thread.Get()};
+        return WaitForMultipleObjects(2, both, FALSE, kBoundMs) == WAIT_OBJECT_0 ? 0 : 1400;
     }
 
     void Stop() override {
@@ -124,22 +132,30 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
 
     static DWORD WINAPI EventRoutine(void* parameter) {
         auto* self = static_cast<FakeService*>(parameter);
-        std::wistringstream lines(script);
-        std::wstring remote;
-        for (std::wstring verb, rest;
-             WaitForSingleObject(self->stopEvent.Get(), 0) == WAIT_TIMEOUT && lines >> verb &&
-             std::getline(lines >> std::ws, rest);) {
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = DefWindowProcW;
+        windowClass.lpszClassName = L"DeviceScanWndClassName";
+        RegisterClassW(&windowClass);  // fails harmlessly when it already exists
+        HWND window = CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, nullptr,
+                                      nullptr, nullptr, nullptr);
+        SetEvent(self->windowMade.Get());
+        for (std::wstring line; WaitForSingleObject(self->stopEvent.Get(), 0) == WAIT_TIMEOUT &&
+                                std::getline(self->lines, line);) {
+            const std::wstring verb = line.substr(0, line.find(L' '));
+            const std::wstring rest = line.substr(std::min(verb.size() + 1, line.size()));
             const std::wstring type = rest.substr(0, rest.find(L' '));
             if (verb == L"remote") {
-                remote = rest;
+                self->remote = rest;
             } else if (verb == L"mount") {
                 self->Announce(true,
                                type == L"cdrom"    ? kDeviceTypeCdRom
                                : type == L"remote" ? kDeviceTypeRemote
                                                    : kDeviceTypeLocal,
-                               rest.substr(type.size() + 1), remote);
+                               rest.substr(type.size() + 1), self->remote);
             } else if (verb == L"unmount") {
                 self->Announce(false, kDeviceTypeLocal, rest, L"");
+            } else if (verb == L"lose-window") {
+                DestroyWindow(std::exchange(window, nullptr));
             } else if (verb == L"wait") {
                 for (const ULONGLONG end = GetTickCount64() + kBoundMs;
                      GetFileAttributesW(rest.c_str()) == INVALID_FILE_ATTRIBUTES &&
@@ -148,6 +164,9 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
                 }
             }
         }
+        // As the service's window thread, it runs, and its window stays, until the service stops.
+        WaitForSingleObject(self->stopEvent.Get(), INFINITE);
+        DestroyWindow(window);
         return 0;
     }
 
@@ -171,6 +190,10 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
     IComponentManager* manager = nullptr;
     IDeviceScanEventProducer* producer = nullptr;
     IEvents* listener = nullptr;
+    std::wistringstream lines{script};  // where the event thread is in the script
+    int inits = 0;
+    std::wstring remote;
+    const UniqueHandle windowMade{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
     const UniqueHandle stopEvent{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     UniqueHandle thread;
 };

@@ -208,6 +208,37 @@ TEST(HostRun, ScanOfFoldersReportsEveryThreatAndExitsWithWhatItFound) {
     }
 }
 
+// The host watches the service's window: when it goes, the host restarts the service (its
+// listener registered anew), and a restart that fails ends the host with exit code 9.
+TEST(HostRun, RestartsTheServiceWhenItsWindowGoesAndEndsWithNineWhenThatFails) {
+    // The host decides whether to watch just after it prints "started": the window goes later.
+    const TempTree temp;
+    const auto launch = [&](HostProcess& host, const std::string& script, const wchar_t* gate) {
+        ASSERT_TRUE(LaunchOnFake(host, script + WaitFor(temp, gate) + "lose-window\n"));
+        ASSERT_TRUE(host.WaitForLine("started "));
+        temp.Write(gate, "");
+    };
+    HostProcess restarted;
+    launch(restarted, "", L"first");
+    ASSERT_TRUE(restarted.WaitForLine("restarted (service-window-lost)"));
+    Quit(restarted);
+    EXPECT_THAT(restarted.OutLines(),
+                Contains("warning (service-window-lost): the service window is gone, device "
+                         "changes are not seen; restarting"));
+    EXPECT_EQ(Calls(restarted),
+              "create register init acquired start stop uninit released unregister register init "
+              "acquired start stop uninit released unregister destroy unloaded");
+
+    HostProcess failed;
+    launch(failed, "reinit 5\n", L"second");
+    ASSERT_EQ(failed.WaitForExit(), 9u);
+    EXPECT_THAT(failed.OutLines(),
+                Contains(StartsWith("error (restart-failed): restart after the "
+                                    "service window was lost: Init failed: 5 (")));
+    EXPECT_THAT(Calls(failed),
+                EndsWith("unregister register init acquired released unregister destroy unloaded"));
+}
+
 // How the host ends when it cannot run the service: its exit code, a reason on stderr, and the
 // last calls to the fake, which show what it cleaned up.
 TEST(HostRun, ExitsWithItsCodeAndAClearMessageAfterCleaningUpWhenItCannotRun) {
