@@ -13,9 +13,9 @@
 // The mount, unmount, wait and lose-window lines run in order on a thread of the fake's own,
 // started by Start and ended by Stop or UnInit, standing in for the window thread: it owns a
 // window of the service's class, which the host watches, and a restart carries on with the next
-// line. Each call the host makes is
-// written to stderr as "fake: CALL", so that a test can check what the host did and in which order;
-// a call made the wrong way is written with what was wrong about it, one that failed not at all.
+// line. Each call the host makes is written to stderr as "fake: CALL", so that a test can check
+// what the host did and in which order; a call made the wrong way is written with what was wrong
+// about it, an acquisition or release that failed not at all.
 #include <windows.h>
 
 #include <algorithm>
