@@ -1,5 +1,7 @@
 #include "devicescan/DeviceScanSP.h"
 
+#include <utility>
+
 #include "devicescan/Platform.h"
 #include "logging/LogApi.h"
 #include "logging/LogMessage.h"
@@ -39,16 +41,18 @@ DeviceScanSP::~DeviceScanSP() {
     logRef.Release();
 }
 
-// Destroying the object from inside one of its own notifications (a listener or the producer
-// calling QvDestroyObject on the window thread) cannot wait for the window thread: that wait
-// would be on itself, and the object's code is still on the thread's stack (the fan-out, the
-// handler, the window procedure). So the thread finishes the destruction itself: the loop is
-// asked to end, the module is pinned, and once the loop has ended and the window is gone the
-// thread closes what UnInit would have closed, frees the object and unloads the module as its
-// last act. From any other thread the destructor runs at once and waits for the window thread.
+// A destruction cannot wait for the window thread while that thread runs its loop and may be
+// inside a notification. On the window thread itself the wait would be on itself, with the
+// object's code still on the thread's stack (the fan-out, the handler, the window procedure).
+// From another thread (the host destroying without UnInit) the wait is made under the registry's
+// lock, which a listener calling the module's exports on the window thread at that moment waits
+// for. So while the loop runs, the thread finishes the destruction itself: the loop is asked to
+// end, the module is pinned, and once the loop has ended and the window is gone the thread closes
+// what UnInit would have closed, frees the object and unloads the module as its last act. A
+// thread that never ran its loop, or has left it, calls nobody any more: the destructor waits
+// for it at once.
 void DeviceScanSP::operator delete(DeviceScanSP* object, std::destroying_delete_t) {
-    if (object->OnWindowThread()) {
-        object->HandTeardownToWindowThread();
+    if (object->HandTeardownToWindowThread()) {
         return;
     }
     object->~DeviceScanSP();
@@ -59,15 +63,33 @@ bool DeviceScanSP::OnWindowThread() const {
     return windowThread != nullptr && GetCurrentThreadId() == windowThreadId;
 }
 
-void DeviceScanSP::HandTeardownToWindowThread() {
-    LogMessage(LOG_INFO, L"DeviceScanSP::operator delete",
-               L"destroyed on the window thread: it ends and tears down");
-    destroyedOnWindowThread = true;
+bool DeviceScanSP::HandTeardownToWindowThread() {
+    const bool onWindowThread = OnWindowThread();
+    // Start's fields are the host's: on the window thread the loop is running anyway.
+    if (!onWindowThread && (windowThread == nullptr || !threadResumed || initResult != 0)) {
+        return false;
+    }
     if (pinnedModule == nullptr) {
         GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                            reinterpret_cast<const wchar_t*>(&WindowThreadRoutine), &pinnedModule);
     }
-    PostQuitMessage(0);
+    Teardown expected = Teardown::kNone;
+    if (!teardown.compare_exchange_strong(expected, Teardown::kHandedOver)) {
+        // The thread has left its loop already: the destructor's wait is short.
+        if (pinnedModule != nullptr) {
+            FreeLibrary(std::exchange(pinnedModule, nullptr));
+        }
+        return false;
+    }
+    LogMessage(LOG_INFO, L"DeviceScanSP::operator delete",
+               L"destroyed while the window thread runs: it ends and tears down [id = %d]",
+               windowThreadId);
+    if (onWindowThread) {
+        PostQuitMessage(0);
+    } else {
+        PostThreadMessageW(windowThreadId, WM_QUIT, 0, 0);
+    }
+    return true;
 }
 
 void DeviceScanSP::FinishTeardownOnWindowThread() {
@@ -146,6 +168,7 @@ std::uint32_t DeviceScanSP::Init(qv::IServiceHost* host) {
     }
     threadResumed = false;
     endBeforeStart = false;
+    teardown = Teardown::kNone;
     return qv::kResultSuccess;
 }
 

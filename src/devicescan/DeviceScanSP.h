@@ -36,8 +36,8 @@ namespace devicescan::service {
 //   UnInit from another thread no code of the object runs on the window thread.
 // - A listener or the producer may call UnInit, or have the object destroyed, from inside a
 //   notification, on the window thread. The thread never waits for itself: UnInit there only
-//   ends the loop, and a destruction there is finished by the thread itself as its last act
-//   (see operator delete).
+//   ends the loop. A destruction while the loop runs, there or from the host without UnInit, is
+//   finished by the thread itself as its last act (see operator delete).
 class DeviceScanSP final : public qv::IServPlugin, public qv::rnsdk::FileScan::IDeviceScanSP {
   public:
     static constexpr wchar_t kWindowClassName[] = L"DeviceScanWndClassName";
@@ -47,8 +47,9 @@ class DeviceScanSP final : public qv::IServPlugin, public qv::rnsdk::FileScan::I
     DeviceScanSP();
     // Runs UnInit when the host has not: the window thread never outlives the object.
     ~DeviceScanSP();
-    // Every delete of the object comes here. On the window thread it only marks the object for
-    // the thread to destroy once it has left its loop and returned from everything on its stack.
+    // Every delete of the object comes here. While the window thread runs its loop it only
+    // marks the object for the thread to destroy once it has left its loop and returned from
+    // everything on its stack.
     static void operator delete(DeviceScanSP* object, std::destroying_delete_t);
     DeviceScanSP(const DeviceScanSP&) = delete;
     DeviceScanSP& operator=(const DeviceScanSP&) = delete;
@@ -80,7 +81,7 @@ class DeviceScanSP final : public qv::IServPlugin, public qv::rnsdk::FileScan::I
     void PumpMessages();
     void HandleVolumeChange(WPARAM change, const qv::String& path);
     bool OnWindowThread() const;
-    void HandTeardownToWindowThread();
+    bool HandTeardownToWindowThread();
     [[noreturn]] void FinishTeardownOnWindowThread();
 
     // Device handling, on the window thread. path is a drive root such as E:\.
@@ -106,9 +107,12 @@ class DeviceScanSP final : public qv::IServPlugin, public qv::rnsdk::FileScan::I
     bool threadResumed = false;
     // Set before UnInit resumes a thread that Start never ran: it then ends at once.
     std::atomic<bool> endBeforeStart{false};
-    // Set on the window thread when the object was destroyed there; read by the same thread as
-    // it ends. pinnedModule keeps this module loaded until then.
-    bool destroyedOnWindowThread = false;
+    // Who finishes a destruction made while the window thread runs its loop (operator delete):
+    // the destroyer moves kNone to kHandedOver, the thread moves it to kThreadDone once it has
+    // taken its window down. When the destroyer came first the thread frees the object; when the
+    // thread did, the destroyer waits for it. pinnedModule keeps this module loaded until then.
+    enum class Teardown { kNone, kHandedOver, kThreadDone };
+    std::atomic<Teardown> teardown{Teardown::kNone};
     HMODULE pinnedModule = nullptr;
 };
 

@@ -85,7 +85,7 @@ DWORD WINAPI DeviceScanSP::WindowThreadRoutine(void* parameter) {
 
     self->PumpMessages();
     self->UninitWindowInstance();
-    if (self->destroyedOnWindowThread) {
+    if (self->teardown.exchange(Teardown::kThreadDone) == Teardown::kHandedOver) {
         self->FinishTeardownOnWindowThread();
     }
     return 0;

@@ -123,11 +123,36 @@ TEST_F(ModuleTeardown, UnInitFromItsOwnListenerEndsTheThreadAndTheHostFinishesTh
     EXPECT_EQ(host.released.size(), 1u);
 }
 
-TEST_F(ModuleTeardown, DestroyedWithoutUnInitFromTheHostThreadStopsTheThreadFirst) {
-    ASSERT_TRUE(testing_support::FinishesWithin(kBoundMs, [&] { destroy(kServiceName, Root()); }));
-    EXPECT_EQ(WaitForSingleObject(windowThread.Get(), 0), WAIT_OBJECT_0) << "the thread had ended";
+// Destroyed by the host without UnInit, the service returns at once and its thread finishes the
+// destruction; it never waits for the thread under the registry's lock, which a listener may be
+// about to take: here one creates and destroys a second service from inside a mount.
+TEST_F(ModuleTeardown, DestroyedWithoutUnInitWhileAListenerCallsTheExportsNothingWaits) {
+    const auto create = qv::GetProcAddressAs<CreateFn>(module, "QvCreateObject");
+    const qv::UniqueHandle inside(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    std::uint32_t created = 1;
+    listener.act = [&] {
+        SetEvent(inside.Get());
+        Sleep(200);  // the host's destruction is under way by now
+        void* second = nullptr;
+        created = create(kServiceName, qv::IServPlugin::kId, &second);
+        if (second != nullptr) {
+            destroy(kServiceName, second);
+        }
+    };
+    bool announced = false;
+    testing_support::Actor announcer;
+    announcer.Start([&] { announced = AnnounceZ(); });
+    ASSERT_EQ(WaitForSingleObject(inside.Get(), kBoundMs), WAIT_OBJECT_0);
+    ASSERT_TRUE(testing_support::FinishesWithin(kBoundMs, [&] { destroy(kServiceName, Root()); }))
+        << "the destruction waited for the window thread";
+    ASSERT_TRUE(announcer.Finished());
+    EXPECT_TRUE(announced) << "the listener hung on the registry";
+    EXPECT_EQ(created, 0u);
+    FreeLibrary(std::exchange(module, nullptr));
+    EXPECT_EQ(WaitForSingleObject(windowThread.Get(), kBoundMs), WAIT_OBJECT_0);
     EXPECT_EQ(FindOwnServiceWindow(), nullptr);
-    EXPECT_EQ(host.released.size(), 1u);
+    EXPECT_EQ(host.released.size(), 1u) << "the producer was given back";
+    EXPECT_EQ(GetModuleHandleW(L"devicescan.dll"), nullptr) << "unloaded after the thread ended";
 }
 
 }  // namespace

@@ -19,6 +19,11 @@ using support::FinishesWithin;
 using support::kPatience;
 using LifecycleTest = support::ServiceFixture;
 
+// The window thread of a running service, opened so that a test can wait for its end.
+HANDLE OpenWindowThread(HWND window) {
+    return OpenThread(SYNCHRONIZE, FALSE, GetWindowThreadProcessId(window, nullptr));
+}
+
 TEST_F(LifecycleTest, CallsOutOfOrderOrWithoutAProducerAreRefused) {
     EXPECT_EQ(service->Start(), qv::kResultNotInitialized);
     EXPECT_TRUE(Logged(L"DeviceScanSP::Start", LOG_ERROR, L"not initialized"));
@@ -138,9 +143,14 @@ TEST_F(LifecycleTest, EachThreadIsStartedOnceAndDestroyingTheServiceStopsIt) {
     EXPECT_EQ(again, static_cast<std::uint32_t>(ERROR_INVALID_STATE));
     ASSERT_TRUE(FinishesWithin(kPatience, [&] { service->UnInit(); }));
 
-    ASSERT_NE(StartService(), nullptr) << "UnInit and Init give a fresh thread";
+    const HWND last = StartService();
+    ASSERT_NE(last, nullptr) << "UnInit and Init give a fresh thread";
     service->Unregister(&listener);
+    const HANDLE thread = OpenWindowThread(last);
     ASSERT_TRUE(FinishesWithin(kPatience, [&] { service.reset(); }));
+    // Destroyed without UnInit, the service leaves the rest to its thread.
+    EXPECT_EQ(WaitForSingleObject(thread, kPatience.count()), WAIT_OBJECT_0);
+    CloseHandle(thread);
     EXPECT_EQ(FindOwnServiceWindow(), nullptr);
     EXPECT_EQ(host.released.size(), 3u);
 }
@@ -159,11 +169,6 @@ class ActingListener : public qv::rnsdk::FileScan::IDeviceScanSP::IEvents {
   private:
     std::function<void()> act;
 };
-
-// The window thread of a running service, opened so that a test can wait for its end.
-HANDLE OpenWindowThread(HWND window) {
-    return OpenThread(SYNCHRONIZE, FALSE, GetWindowThreadProcessId(window, nullptr));
-}
 
 TEST_F(LifecycleTest, NotificationsThatStopOrDestroyTheServiceNeverWaitForTheirOwnThread) {
     // UnInit from a listener ends the loop without waiting; the host's UnInit then finishes.
