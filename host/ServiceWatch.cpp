@@ -18,23 +18,15 @@ ServiceWatch::ServiceWatch(ServiceSession& session, qv::IServiceHost* serviceHos
     : session(session),
       serviceHost(serviceHost),
       printer(std::move(printer)),
-      nextCheck(GetTickCount64() + kPeriodMs),
-      watching(ServiceWindowPresent()) {
-    if (!watching) {
-        this->printer.Trace(L"no service window in this process: the service is not watched");
-    }
-}
+      nextCheck(GetTickCount64() + kPeriodMs) {}
 
 DWORD ServiceWatch::MsUntilDue() const {
-    if (!watching) {
-        return INFINITE;
-    }
     const ULONGLONG now = GetTickCount64();
     return now >= nextCheck ? 0 : static_cast<DWORD>(nextCheck - now);
 }
 
 ServiceWatch::Outcome ServiceWatch::CheckIfDue(std::wstring& failure) {
-    if (!watching || MsUntilDue() != 0) {
+    if (MsUntilDue() != 0) {
         return Outcome::kRunning;
     }
     nextCheck = GetTickCount64() + kPeriodMs;
@@ -57,7 +49,6 @@ ServiceWatch::Outcome ServiceWatch::Restart(std::wstring& failure) {
     }
     printer.Notice(L"restarted", kWindowLost, L"");
     nextCheck = GetTickCount64() + kPeriodMs;
-    watching = ServiceWindowPresent();
     return Outcome::kRestarted;
 }
 

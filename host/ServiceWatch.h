@@ -17,8 +17,10 @@ class ServiceSession;
 // gone the host says so (a "warning" event, reason service-window-lost), restarts the service
 // and says so again ("restarted"), or reports the failure ("error", reason restart-failed).
 //
-// A service that had no such window once started (another implementation of the interfaces) is
-// not watched: there is nothing to lose.
+// Every started service is watched, from the first check on: whether a window is there at one
+// moment cannot tell a service that has none from one whose window was closed at once, as a
+// program that closes every such window the moment it appears does. So a window missing at a
+// check, the first included, is a window lost, each time.
 //
 // Threads: the main thread only, between the session's other life-cycle calls.
 class ServiceWatch {
@@ -30,8 +32,7 @@ class ServiceWatch {
 
     ServiceWatch(ServiceSession& session, qv::IServiceHost* serviceHost, EventPrinter printer);
 
-    // Milliseconds until the next check is due; 0 when it is due now, INFINITE when the service
-    // is not watched.
+    // Milliseconds until the next check is due; 0 when it is due now.
     DWORD MsUntilDue() const;
     // Checks the window when a check is due, restarting the service when it has gone. On
     // kRestartFailed, failure says which call failed and why.
@@ -48,7 +49,6 @@ class ServiceWatch {
     qv::IServiceHost* serviceHost;
     EventPrinter printer;
     ULONGLONG nextCheck;
-    bool watching;
 };
 
 }  // namespace devicescan::host
