@@ -73,10 +73,9 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
         expected = HostOptions{};
         const bool faulty = random.OneIn(2);
         const std::size_t options = random.Below(7);
-        const std::size_t faultAt = random.Below(options + 1);
         random.Plant(
-            options, faulty ? faultAt : options + 1, [&](std::size_t) { GoodOption(); },
-            [&](bool last) { PlantFault(last); });
+            options, faulty ? random.Below(options + 1) : options + 1,
+            [&](std::size_t) { GoodOption(); }, [&](bool last) { PlantFault(last); });
         std::wstring error;
         const std::optional<HostOptions> parsed = HostOptions::Parse(args, error);
         std::wstring line;
@@ -95,7 +94,7 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
             flag.store(expected);
         } else if (kind == 1) {
             expected.modulePath = random.WideJunk(1 + random.Below(30));
-            WithValue(L"--module", expected.modulePath);
+            Append(WithValue(L"--module", expected.modulePath));
         } else {
             const NumberOption& option = random.Pick(kNumbers);
             const std::uint64_t value = GoodNumber(option);
@@ -104,47 +103,39 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
             if (random.OneIn(4)) {  // leading zeros, up to 20 digits in all
                 digits.insert(0, random.Below(20 - digits.size() + 1), L'0');
             }
-            WithValue(option.name, digits);
+            Append(WithValue(option.name, digits));
         }
     }
 
     std::uint64_t GoodNumber(const NumberOption& option) {
         const std::uint64_t span = option.high - option.low;
-        const std::size_t choice = random.Below(3);
-        if (choice < 2) {
-            return choice == 0 ? option.low : option.high;
-        }
-        return option.low + (span == kMaxU64 ? random.Next() : random.Next() % (span + 1));
+        const std::uint64_t any = span == kMaxU64 ? random.Next() : random.Next() % (span + 1);
+        return random.Pick({option.low, option.high, option.low + any});
     }
 
-    void WithValue(const std::wstring& name, const std::wstring& value) {
+    void Append(const std::vector<std::wstring>& more) {
+        args.insert(args.end(), more.begin(), more.end());
+    }
+
+    // name=value, or name and value as two arguments.
+    std::vector<std::wstring> WithValue(const std::wstring& name, const std::wstring& value) {
         if (random.OneIn(2)) {
-            args.push_back(name + L"=" + value);
-        } else {
-            args.insert(args.end(), {name, value});
+            return {name + L"=" + value};
         }
+        return {name, value};
     }
 
+    // An unknown or junk argument, a value on a flag, a number out of range or with stray
+    // characters, an empty module; last, also an option that needs a value with none after it.
     void PlantFault(bool last) {
-        switch (random.Below(last ? 5 : 4)) {
-            case 0:
-                args.push_back(JunkArgument());
-                return;
-            case 1:  // a value on a flag
-                args.push_back(std::wstring(random.Pick(kFlags).name) + L"=" +
-                               random.WideJunk(random.Below(5)));
-                return;
-            case 2: {
-                const NumberOption& option = random.Pick(kNumbers);
-                WithValue(option.name, BadNumber(option));
-                return;
-            }
-            case 3:
-                WithValue(L"--module", L"");
-                return;
-            default:  // an option that needs a value, with none after it
-                args.push_back(random.OneIn(4) ? L"--module" : random.Pick(kNumbers).name);
-        }
+        const NumberOption& number = random.Pick(kNumbers);
+        const std::vector<std::vector<std::wstring>> faults = {
+            {JunkArgument()},
+            {std::wstring(random.Pick(kFlags).name) + L"=" + random.WideJunk(random.Below(5))},
+            WithValue(number.name, BadNumber(number)),
+            WithValue(L"--module", L""),
+            {random.OneIn(4) ? L"--module" : number.name}};
+        Append(faults[random.Below(last ? 5 : 4)]);
     }
 
     // An unknown argument or a near miss of a known one.
@@ -161,28 +152,18 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
         return IsOptionName(junk.substr(0, junk.find(L'='))) ? L"--unknown" : junk;
     }
 
+    // Empty, signed, padded, with a unit, digits of other scripts and full-width digits (not
+    // digits here), 21 digits, just above the range, below it or far above it.
     std::wstring BadNumber(const NumberOption& option) {
         const std::wstring good = std::to_wstring(GoodNumber(option));
-        switch (random.Below(8)) {
-            case 0:
-                return L"";
-            case 1:
-                return L"-" + good;
-            case 2:
-                return (random.OneIn(2) ? L"+" : L" ") + good;
-            case 3:
-                return good + random.Pick<std::wstring>({L" ", L"s", L"k", L".0", L"\t"});
-            case 4:  // digits of other scripts and full-width digits are not digits here
-                return random.Pick<std::wstring>({L"\x0663", L"\xFF15", L"\x00B2", L"0x10"});
-            case 5:
-                return std::wstring(21 - good.size(), L'0') + good;
-            case 6:  // above the range
-                return option.high != kMaxU64
-                           ? std::to_wstring(option.high + 1 + random.Below(1000))
-                           : L"18446744073709551616";
-            default:  // below the range, or far above it
-                return option.low > 0 ? L"0" : L"99999999999999999999";
-        }
+        return random.Pick<std::wstring>(
+            {L"", L"-" + good, L"+" + good, L" " + good,
+             good + random.Pick<std::wstring>({L" ", L"s", L"k", L".0", L"\t"}),
+             random.Pick<std::wstring>({L"\x0663", L"\xFF15", L"\x00B2", L"0x10"}),
+             std::wstring(21 - good.size(), L'0') + good,
+             option.high != kMaxU64 ? std::to_wstring(option.high + 1 + random.Below(1000))
+                                    : L"18446744073709551616",
+             option.low > 0 ? L"0" : L"99999999999999999999"});
     }
 
     std::vector<std::wstring> args;

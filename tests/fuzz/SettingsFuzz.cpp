@@ -21,51 +21,41 @@ namespace logdll = devicescan::logdll;
 using logdll::Settings;
 
 // Each key with values it must take and values it must refuse (a path is refused only when too
-// long), and the field it sets, as text, to compare with the defaults.
+// long), in the order of Fields.
 struct Key {
     const wchar_t* name;
     std::vector<std::wstring> good;
     std::vector<std::wstring> bad;
-    std::wstring (*field)(const Settings&);
 };
 
 const std::vector<Key> kKeys = {
     {L"enabled",
      {L"yes", L"no", L"1", L"0", L"On", L"off", L"TRUE", L"false"},
-     {L"maybe", L"2", L"", L"yes please"},
-     [](const Settings& s) { return std::to_wstring(s.enabled); }},
-    {L"path",
-     {L"C:\\logs\\service.log", L"\"D:\\with space\\x.log\"", L"relative.log", L""},
-     {},
-     [](const Settings& s) { return s.path; }},
+     {L"maybe", L"2", L"", L"yes please"}},
+    {L"path", {L"C:\\logs\\service.log", L"\"D:\\with space\\x.log\"", L"relative.log", L""}, {}},
     {L"level",
      {L"error", L"Warning", L"info", L"debug", L"all", L"0x20", L"32", L"0"},
-     {L"loud", L"0x1FFFFFFFF", L"-1", L"4294967296", L"info!"},
-     [](const Settings& s) { return std::to_wstring(s.level); }},
+     {L"loud", L"0x1FFFFFFFF", L"-1", L"4294967296", L"info!"}},
     {L"max_size",
      {L"0", L"1024", L"4 KB", L"10M", L"1g", L"0x1000", L"2048b"},
      {L"1023", L"5 TB", L"-5", L"99999999999999999999G", L"0x10 KB", L"16777216T", L"k",
-      L"18446744073709551616", L"0x10000000000000000"},  // 2^64: wraps to 0 without a check
-     [](const Settings& s) { return std::to_wstring(s.maxSize); }},
+      L"18446744073709551616", L"0x10000000000000000"}},  // 2^64: wraps to 0 without a check
     {L"backups",
      {L"0", L"3", L"100", L"0x10"},
-     {L"101", L"-1", L"three", L"3.5", L"0x", L"18446744073709551619"},
-     [](const Settings& s) { return std::to_wstring(s.backups); }},
-    {L"type",
-     {L"file", L"debugger", L"Both"},
-     {L"printer", L"", L"files"},
-     [](const Settings& s) { return std::to_wstring(s.type); }},
-    {L"flush",
-     {L"line", L"buffered"},
-     {L"sometimes", L"lines"},
-     [](const Settings& s) { return std::to_wstring(s.mode); }},
-    {L"depth",
-     {L"0", L"7", L"1000"},
-     {L"1001", L"-3", L"4294967297", L"18446744073709551626"},
-     [](const Settings& s) { return std::to_wstring(s.depth); }},
-    {L"monitor", {L"yes", L"no"}, {L"often"}, [](const Settings& s) {
-         return std::to_wstring(s.monitor);
-     }}};
+     {L"101", L"-1", L"three", L"3.5", L"0x", L"18446744073709551619"}},
+    {L"type", {L"file", L"debugger", L"Both"}, {L"printer", L"", L"files"}},
+    {L"flush", {L"line", L"buffered"}, {L"sometimes", L"lines"}},
+    {L"depth", {L"0", L"7", L"1000"}, {L"1001", L"-3", L"4294967297", L"18446744073709551626"}},
+    {L"monitor", {L"yes", L"no"}, {L"often"}}};
+
+// The fields the keys set, as text, to compare with the defaults.
+std::vector<std::wstring> Fields(const Settings& s) {
+    return {std::to_wstring(s.enabled), s.path,
+            std::to_wstring(s.level),   std::to_wstring(s.maxSize),
+            std::to_wstring(s.backups), std::to_wstring(s.type),
+            std::to_wstring(s.mode),    std::to_wstring(s.depth),
+            std::to_wstring(s.monitor)};
+}
 
 // The checker's own reading of a line, written apart from the reader's helpers on purpose: a
 // fault in those must not be copied into what the runs expect.
@@ -166,8 +156,7 @@ class SettingsFuzz : public devicescan::fuzz::Fuzzer {
             bool found = false;
             const Settings settings = logdll::ReadSettingsFile(
                 Scratch(L"log.ini", bytes.substr(0, size)), problems, found);
-            const bool defaults = kKeys[2].field(settings) == kKeys[2].field(Settings{}) &&
-                                  kKeys[3].field(settings) == kKeys[3].field(Settings{});
+            const bool defaults = Fields(settings) == Fields(Settings{});
             if (!found || problems.empty() || (size > limit && !defaults)) {
                 Fail(size, "an oversized or junk-filled file was taken", bytes.substr(0, 100));
             }
@@ -177,19 +166,16 @@ class SettingsFuzz : public devicescan::fuzz::Fuzzer {
     // Good lines for every key but one, and a bad line for that one; the bad line must be
     // reported and its setting must keep its default.
     void PlantedBadLine(std::size_t index) {
+        // An unknown key, a line without '=', an overlong path or a bad value of a key.
+        std::wstring junk = L"ab" + random.WideJunk(random.Below(40));
+        std::replace(junk.begin(), junk.end(), L'=', L'-');
+        std::replace(junk.begin(), junk.end(), L'\n', L' ');
         const std::size_t key = random.Below(kKeys.size() + 2);
-        std::wstring bad;
-        if (key == kKeys.size()) {
-            bad = L"colour = red";
-        } else if (key == kKeys.size() + 1) {
-            bad = L"ab" + random.WideJunk(random.Below(40));
-            std::replace(bad.begin(), bad.end(), L'=', L'-');
-            std::replace(bad.begin(), bad.end(), L'\n', L' ');
-        } else if (key == 1) {
-            bad = L"path = " + std::wstring(32767 + random.Below(100), L'x');
-        } else {
-            bad = Pad(kKeys[key].name) + L"=" + Pad(random.Pick(kKeys[key].bad));
-        }
+        const std::wstring bad =
+            key == kKeys.size()  ? L"colour = red"
+            : key > kKeys.size() ? junk
+            : key == 1           ? L"path = " + std::wstring(32767 + random.Below(100), L'x')
+                                 : Pad(kKeys[key].name) + L"=" + Pad(random.Pick(kKeys[key].bad));
         std::wstring text;
         random.Plant(
             kKeys.size(), random.Below(kKeys.size()),
@@ -200,7 +186,7 @@ class SettingsFuzz : public devicescan::fuzz::Fuzzer {
             },
             [&](bool) { text += bad + Newline(); });
         const Settings settings = Parse(index, Encode(text, RandomEncoding()), true);
-        if (key < kKeys.size() && kKeys[key].field(settings) != kKeys[key].field(Settings{})) {
+        if (key < kKeys.size() && Fields(settings)[key] != Fields(Settings{})[key]) {
             Fail(index, "a bad value was taken", text);
         }
     }

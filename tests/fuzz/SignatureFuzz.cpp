@@ -43,23 +43,17 @@ class SignatureFuzz : public devicescan::fuzz::Fuzzer {
   private:
     void Input(std::size_t index) override {
         const Kind kind = random.OneIn(2) ? Kind::kMd5Only : Kind::kSha1OrSha256;
-        const HashSignatureParser signatures(kind);
         const std::size_t choice = random.Below(8);
         if (choice < 5) {
-            Check(index, signatures,
-                  choice < 2   ? Good(kind)
-                  : choice < 4 ? Faulty(kind)
-                               : Cut(kind));
-        } else if (choice == 5) {
-            Check(index, HashListParser("list"), ListLine());
-        } else {
-            const std::string junk = random.Bytes(random.OneIn(500) ? 1000000 : random.Below(200));
-            if (random.OneIn(2)) {
-                Check(index, signatures, {junk});
-            } else {
-                Check(index, HashListParser("junk"), {junk});
-            }
+            const Line line = choice < 2 ? Good(kind) : choice < 4 ? Faulty(kind) : Cut(kind);
+            return Check(index, HashSignatureParser(kind), line);
         }
+        if (choice == 5) {
+            return Check(index, HashListParser("list"), ListLine());
+        }
+        const Line junk{random.Bytes(random.OneIn(500) ? 1000000 : random.Below(200))};
+        random.OneIn(2) ? Check(index, HashSignatureParser(kind), junk)
+                        : Check(index, HashListParser("junk"), junk);
     }
 
     // Database files of good lines with one bad line: the load fails there and names it.
@@ -118,51 +112,32 @@ class SignatureFuzz : public devicescan::fuzz::Fuzzer {
         line.text += ":" +
                      (line.size == SignatureLine::kAnySize ? "*" : std::to_string(line.size)) +
                      ":" + line.name;
-        if (random.OneIn(3)) {
-            line.text += ":" + std::to_string(random.Below(1000));
-        }
-        if (random.OneIn(4)) {
-            line.text += "\r";
-        }
+        line.text += random.OneIn(3) ? ":" + std::to_string(random.Below(1000)) : "";  // a level
+        line.text += random.OneIn(4) ? "\r" : "";
         return line;
     }
 
+    // A good line with one fault: a bad hash digit, an odd number of digits, a hash of the wrong
+    // length, a bad size, no name, a bad level, a field too many, or fields missing.
     Line Faulty(Kind kind) {
         const std::string good = Good(kind).text;
         const std::size_t hashEnd = good.find(':');
-        std::string hash = good.substr(0, hashEnd);
-        std::string size = good.substr(hashEnd + 1, good.find(':', hashEnd + 1) - hashEnd - 1);
-        std::string name = Name();
-        std::string level;
-        switch (random.Below(9)) {
-            case 0:
-                hash[random.Below(hash.size())] = random.Pick({'g', ' ', 'x', '\0'});
-                break;
-            case 1:  // an odd number of digits
-                hash.resize(hash.size() - 1 + (random.OneIn(2) ? 2 : 0), '0');
-                break;
-            case 2:
-                hash = kind == Kind::kMd5Only ? Hex(64) : Hex(random.OneIn(2) ? 32 : 48);
-                break;
-            case 3:
-                size = random.Pick<std::string>(
-                    {"0", "-1", "1x", "", " 5", "**", "0x10", "99999999999999999999"});
-                break;
-            case 4:
-                name.clear();
-                break;
-            case 5:
-                level = ":" + random.Pick<std::string>({"x", "", "1.0", "-1", " 2"});
-                break;
-            case 6:
-                level = ":1:" + Name();
-                break;
-            case 7:
-                return {hash + ":" + size};
-            default:
-                return {hash};
-        }
-        return {hash + ":" + size + ":" + name + level};
+        const std::string hash = good.substr(0, hashEnd);
+        const std::string size =
+            good.substr(hashEnd + 1, good.find(':', hashEnd + 1) - hashEnd - 1);
+        const std::string rest = ":" + size + ":" + Name();
+        std::string badDigit = hash;
+        badDigit[random.Below(hash.size())] = random.Pick({'g', ' ', 'x', '\0'});
+        return {random.Pick<std::string>(
+            {badDigit + rest, hash.substr(1) + rest, hash + "0" + rest,
+             (kind == Kind::kMd5Only ? Hex(64) : Hex(random.OneIn(2) ? 32 : 48)) + rest,
+             hash + ":" +
+                 random.Pick<std::string>(
+                     {"0", "-1", "1x", "", " 5", "**", "0x10", "99999999999999999999"}) +
+                 ":" + Name(),
+             hash + ":" + size + ":",
+             hash + rest + ":" + random.Pick<std::string>({"x", "", "1.0", "-1", " 2"}),
+             hash + rest + ":1:" + Name(), hash + ":" + size, hash})};
     }
 
     // A good line cut before its name: never a signature.
@@ -172,12 +147,11 @@ class SignatureFuzz : public devicescan::fuzz::Fuzzer {
     }
 
     Line ListLine() {
-        Line line{Hex(64), true};
-        if (random.OneIn(2)) {
-            line = {random.OneIn(2) ? Hex(63 + 2 * random.Below(2)) : Hex(40)};
-            if (random.OneIn(3)) {
-                line.text[random.Below(line.text.size())] = 'z';
-            }
+        // A SHA-256, or a hash of another length, or with a letter that is not a digit.
+        const bool good = random.OneIn(2);
+        Line line{good ? Hex(64) : random.OneIn(2) ? Hex(63 + 2 * random.Below(2)) : Hex(40), good};
+        if (!good && random.OneIn(3)) {
+            line.text[random.Below(line.text.size())] = 'z';
         }
         line.hex = Lower(line.text);
         if (random.OneIn(2)) {
@@ -191,9 +165,7 @@ class SignatureFuzz : public devicescan::fuzz::Fuzzer {
                 line.text += random.Pick<std::string>({" ", "\t", "  "}) + name;
             }
         }
-        if (random.OneIn(3)) {
-            line.text += " # a comment";
-        }
+        line.text += random.OneIn(3) ? " # a comment" : "";
         return line;
     }
 
