@@ -40,69 +40,41 @@ typedef struct Device {
     uint32_t sessionId;
 } Device;
 
-// An interface: an object whose first word points to its table of slots.
-#define INTERFACE(Name)                     \
-    typedef struct Name##Slots Name##Slots; \
-    typedef struct Name {                   \
-        const Name##Slots* slots;           \
-    } Name
+// The module's views: each object's first word points to its table of slots.
+typedef struct ServPlugin ServPlugin;
+typedef struct DeviceScan DeviceScan;
 
-INTERFACE(ServPlugin);
-INTERFACE(DeviceScan);
-INTERFACE(ServiceHost);
-INTERFACE(ComponentManager);
-INTERFACE(Producer);
-INTERFACE(Listener);
-
-// The module's views.
-struct ServPluginSlots {
+typedef struct ServPluginSlots {
     void* (*QueryInterface)(ServPlugin* self, InterfaceId id);
-    uint32_t (*Init)(ServPlugin* self, ServiceHost* host);
+    uint32_t (*Init)(ServPlugin* self, void* serviceHost);
     void (*UnInit)(ServPlugin* self);
     uint32_t (*Start)(ServPlugin* self);
     void (*Stop)(ServPlugin* self);
+} ServPluginSlots;
+
+typedef struct DeviceScanSlots {
+    uint32_t (*Register)(DeviceScan* self, void* listener);
+    uint32_t (*Unregister)(DeviceScan* self, void* listener);
+    void* (*DeletingDestructor)(DeviceScan* self, unsigned int flags);
+} DeviceScanSlots;
+
+struct ServPlugin {
+    const ServPluginSlots* slots;
 };
 
-struct DeviceScanSlots {
-    uint32_t (*Register)(DeviceScan* self, Listener* listener);
-    uint32_t (*Unregister)(DeviceScan* self, Listener* listener);
-    void* (*DeletingDestructor)(DeviceScan* self, unsigned int flags);
+struct DeviceScan {
+    const DeviceScanSlots* slots;
 };
 
 typedef uint32_t (*CreateFunction)(const wchar_t* name, InterfaceId id, void** out);
 typedef void (*DestroyFunction)(const wchar_t* name, void* object);
-
-// The host's tables; their first slots are reserved and must never be called.
-struct ServiceHostSlots {
-    uint32_t (*Reserved)(void* self);
-    ComponentManager* (*GetComponentManager)(ServiceHost* self);
-};
-
-struct ComponentManagerSlots {
-    uint32_t (*AcquirePlugin)(ComponentManager* self, const wchar_t* name, InterfaceId id,
-                              void** plugin);
-    uint32_t (*ReleasePlugin)(ComponentManager* self, const wchar_t* name);
-};
-
-struct ProducerSlots {
-    uint32_t (*NotifyDeviceMounted)(Producer* self, const Device* device, uint32_t processId);
-    uint32_t (*NotifyDeviceUnmounted)(Producer* self, const Device* device, uint32_t marker);
-};
-
-struct ListenerSlots {
-    uint32_t (*Reserved)(void* self);
-    int (*OnDeviceMounted)(Listener* self, const Device* device);
-    int (*OnDeviceUnmounted)(Listener* self, const Device* device);
-};
 
 // One letter per call the module makes, in order: G GetComponentManager, A AcquirePlugin,
 // R ReleasePlugin, m NotifyDeviceMounted, u NotifyDeviceUnmounted, M OnDeviceMounted,
 // U OnDeviceUnmounted, ? a slot the module must never call.
 static char calls[64];
 static size_t callCount;
-static int cycle;
-static int failures;
-static int argumentFaults;
+static int cycle, failures, argumentFaults;
 
 static int Check(int held, const char* what) {
     if (!held && failures++ < 20) {
@@ -139,54 +111,56 @@ static uint32_t Heard(char call, const Device* device, int argumentsRight) {
     return 0;
 }
 
+// The host's objects, each a pointer to its table of slots in the order the module calls them:
+// the service host, the component manager, the producer plugin and the listener. The first slot
+// of the service host and of the listener is reserved.
+typedef void (*Slot)(void);
+
 static uint32_t NeverCalled(void* self) {
     return Heard('?', NULL, 1);
 }
 
-static uint32_t NotifyDeviceMounted(Producer* self, const Device* device, uint32_t processId) {
+static uint32_t NotifyDeviceMounted(void* self, const Device* device, uint32_t processId) {
     return Heard('m', device, processId == GetCurrentProcessId());
 }
 
-static uint32_t NotifyDeviceUnmounted(Producer* self, const Device* device, uint32_t marker) {
+static uint32_t NotifyDeviceUnmounted(void* self, const Device* device, uint32_t marker) {
     return Heard('u', device, marker == 0xDEAD);
 }
 
-static const ProducerSlots kProducerSlots = {NotifyDeviceMounted, NotifyDeviceUnmounted};
-static Producer producer = {&kProducerSlots};
+static const Slot* producer =
+    (const Slot[]){(Slot)NotifyDeviceMounted, (Slot)NotifyDeviceUnmounted};
 
-static uint32_t AcquirePlugin(ComponentManager* self, const wchar_t* name, InterfaceId id,
-                              void** plugin) {
+static uint32_t AcquirePlugin(void* self, const wchar_t* name, InterfaceId id, void** plugin) {
     *plugin = &producer;
     return Heard('A', NULL,
                  wcscmp(name, kProducerName) == 0 && id.low == kProducerId.low &&
                      id.high == kProducerId.high);
 }
 
-static uint32_t ReleasePlugin(ComponentManager* self, const wchar_t* name) {
+static uint32_t ReleasePlugin(void* self, const wchar_t* name) {
     return Heard('R', NULL, wcscmp(name, kProducerName) == 0);
 }
 
-static const ComponentManagerSlots kManagerSlots = {AcquirePlugin, ReleasePlugin};
-static ComponentManager manager = {&kManagerSlots};
+static const Slot* manager = (const Slot[]){(Slot)AcquirePlugin, (Slot)ReleasePlugin};
 
-static ComponentManager* GetComponentManager(ServiceHost* self) {
+static void* GetComponentManager(void* self) {
     Heard('G', NULL, 1);
     return &manager;
 }
 
-static const ServiceHostSlots kHostSlots = {NeverCalled, GetComponentManager};
-static ServiceHost host = {&kHostSlots};
+static const Slot* host = (const Slot[]){(Slot)NeverCalled, (Slot)GetComponentManager};
 
-static int OnDeviceMounted(Listener* self, const Device* device) {
+static int OnDeviceMounted(void* self, const Device* device) {
     return Heard('M', device, 1);
 }
 
-static int OnDeviceUnmounted(Listener* self, const Device* device) {
+static int OnDeviceUnmounted(void* self, const Device* device) {
     return Heard('U', device, 1);
 }
 
-static const ListenerSlots kListenerSlots = {NeverCalled, OnDeviceMounted, OnDeviceUnmounted};
-static Listener listener = {&kListenerSlots};
+static const Slot* listener =
+    (const Slot[]){(Slot)NeverCalled, (Slot)OnDeviceMounted, (Slot)OnDeviceUnmounted};
 
 // The bytes allocated in every heap of the process, whichever runtime allocated them. The
 // process's private-bytes counter cannot serve: under Wine it always reads 0.
@@ -244,21 +218,13 @@ static void SendZ(HWND window, WPARAM change) {
 
 static HMODULE shippedModule;
 
-// Whether address lies in an executable section of the shipped module.
+// Whether address lies in executable memory of the shipped module.
 static int IsModuleCode(const void* address) {
-    const BYTE* base = (const BYTE*)shippedModule;
-    const IMAGE_NT_HEADERS* headers =
-        (const IMAGE_NT_HEADERS*)(base + ((const IMAGE_DOS_HEADER*)base)->e_lfanew);
-    const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(headers);
-    for (WORD i = 0; i < headers->FileHeader.NumberOfSections; ++i, ++section) {
-        const BYTE* start = base + section->VirtualAddress;
-        if ((section->Characteristics & IMAGE_SCN_MEM_EXECUTE) != 0 &&
-            (const BYTE*)address >= start &&
-            (const BYTE*)address < start + section->Misc.VirtualSize) {
-            return 1;
-        }
-    }
-    return 0;
+    MEMORY_BASIC_INFORMATION page;
+    return VirtualQuery(address, &page, sizeof(page)) != 0 &&
+           page.AllocationBase == (void*)shippedModule &&
+           (page.Protect & (PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE |
+                            PAGE_EXECUTE_WRITECOPY)) != 0;
 }
 
 static void RunCycle(CreateFunction create, DestroyFunction destroy) {
@@ -324,12 +290,10 @@ static void RunCycle(CreateFunction create, DestroyFunction destroy) {
 
 // A shipped library: bin\<name> beside this program's folder.
 static HMODULE LoadShipped(const wchar_t* name) {
-    wchar_t path[MAX_PATH + 32];
-    DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
-    for (int separators = 0; length > 0 && separators < 2; --length) {
-        separators += path[length - 1] == L'\\' ? 1 : 0;
-    }
-    swprintf(path + length, 32, L"\\bin\\%ls", name);
+    wchar_t path[MAX_PATH + 32] = L"";
+    GetModuleFileNameW(NULL, path, MAX_PATH);
+    *wcsrchr(path, L'\\') = L'\0';
+    swprintf(wcsrchr(path, L'\\'), 32, L"\\bin\\%ls", name);
     HMODULE module = LoadLibraryW(path);
     if (module == NULL) {
         fwprintf(stderr, L"cannot load %ls: error %lu\n", path, GetLastError());

@@ -4,11 +4,8 @@
 // argument, a value on a flag, a number out of range or with stray characters, a missing or empty
 // value) that must be refused with a reason. Nothing may crash, and no fault may pass.
 #include <algorithm>
-#include <cstdint>
 #include <limits>
 #include <optional>
-#include <string>
-#include <vector>
 
 #include "host/HostOptions.h"
 #include "tests/fuzz/RandomInput.h"
@@ -119,10 +116,8 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
 
     // name=value, or name and value as two arguments.
     std::vector<std::wstring> WithValue(const std::wstring& name, const std::wstring& value) {
-        if (random.OneIn(2)) {
-            return {name + L"=" + value};
-        }
-        return {name, value};
+        using Args = std::vector<std::wstring>;
+        return random.OneIn(2) ? Args{name + L"=" + value} : Args{name, value};
     }
 
     // An unknown or junk argument, a value on a flag, a number out of range or with stray
@@ -146,9 +141,7 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
                                              L"---json", L"--no_scan", L"/h", L"-?", L"--module5",
                                              L"=--json", L" --json", L"--help "})
                 : random.WideJunk(random.Below(12));
-        if (random.OneIn(3)) {
-            junk = L"--" + junk;
-        }
+        junk.insert(0, random.OneIn(3) ? L"--" : L"");
         return IsOptionName(junk.substr(0, junk.find(L'='))) ? L"--unknown" : junk;
     }
 

@@ -1,14 +1,11 @@
 #pragma once
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <initializer_list>
 #include <random>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace devicescan::fuzz {
@@ -107,6 +104,8 @@ class Fuzzer {
             Input(i);
         }
         Extras();
+        std::error_code ignored;
+        std::filesystem::remove_all(scratch, ignored);
         std::printf("%s: %zu inputs, %zu failures\n", name, inputs, failures);
         return failures == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
     }
@@ -143,8 +142,8 @@ class Fuzzer {
         }
     }
 
-    // bytes written to name in a folder of this program's own under the temporary directory,
-    // which goes when the program ends.
+    // bytes written to file in a folder of this program's own under the temporary directory,
+    // which goes when the run ends.
     std::wstring Scratch(const wchar_t* file, std::string_view bytes) {
         std::filesystem::create_directories(scratch);
         std::ofstream(scratch / file, std::ios::binary)
@@ -166,15 +165,8 @@ class Fuzzer {
                                   : text;
     }
 
-    struct Folder : std::filesystem::path {
-        ~Folder() {
-            std::error_code ignored;
-            std::filesystem::remove_all(*this, ignored);
-        }
-    };
-
     const char* name;
-    Folder scratch{std::filesystem::temp_directory_path() / name};
+    const std::filesystem::path scratch = std::filesystem::temp_directory_path() / name;
     std::size_t inputs = 0;
     std::size_t failures = 0;
 };
