@@ -82,24 +82,6 @@ bool EveryLineIsASetting(std::wstring_view text) {
     return true;
 }
 
-// What no input may produce, whatever it holds.
-const char* OutOfBounds(const Settings& settings, const std::vector<std::wstring>& problems) {
-    if (settings.backups > logdll::kMaximumBackups || settings.depth > logdll::kMaximumDepth) {
-        return "a count beyond its maximum";
-    }
-    if (settings.maxSize != 0 && settings.maxSize < logdll::kMinimumMaxSize) {
-        return "a rotation size below the minimum";
-    }
-    if (settings.type == 0 || settings.type > (LOG_TYPE_FILE | LOG_TYPE_DEBUGGER) ||
-        settings.mode > LOG_MODE_BUFFERED) {
-        return "an unknown output type or flush mode";
-    }
-    if (settings.path.size() >= 32767 || problems.size() > 11) {
-        return "an overlong path or problem list";
-    }
-    return nullptr;
-}
-
 enum class Encoding { Utf8, Utf8WithMark, Utf16WithMark };
 
 std::string Encode(const std::wstring& text, Encoding encoding) {
@@ -147,9 +129,8 @@ class SettingsFuzz : public devicescan::fuzz::Fuzzer {
             bool found = false;
             const Settings settings = logdll::ReadSettingsFile(
                 Scratch(L"log.ini", bytes.substr(0, size)), problems, found);
-            if (!found || problems.empty() || (size > limit && Fields(settings) != Fields({}))) {
-                Fail(size, "an oversized or junk-filled file was taken", bytes.substr(0, 100));
-            }
+            Expect(found && !problems.empty() && (size <= limit || Fields(settings) == Fields({})),
+                   size, "an oversized or junk-filled file was taken", bytes.substr(0, 100));
         }
     }
 
@@ -176,22 +157,28 @@ class SettingsFuzz : public devicescan::fuzz::Fuzzer {
             },
             [&](bool) { text += bad + Newline(); });
         const Settings settings = Parse(index, Encode(text, RandomEncoding()), true);
-        if (key < kKeys.size() && Fields(settings)[key] != Fields({})[key]) {
-            Fail(index, "a bad value was taken", text);
-        }
+        Expect(key >= kKeys.size() || Fields(settings)[key] == Fields({})[key], index,
+               "a bad value was taken", text);
     }
 
+    // What no input may produce, whatever it holds; and a text may pass without a problem only
+    // when every line is a setting.
     Settings Parse(std::size_t index, const std::string& bytes, bool mustComplain) {
         const std::wstring text = logdll::DecodeSettingsText(bytes);
         std::vector<std::wstring> problems;
-        const Settings settings = logdll::ParseSettings(text, problems);
-        if (const char* what = OutOfBounds(settings, problems)) {
-            Fail(index, what, bytes);
-        }
-        if (problems.empty() && (mustComplain || !EveryLineIsASetting(text))) {
-            Fail(index, "garbage passed without a problem", bytes);
-        }
-        return settings;
+        const Settings s = logdll::ParseSettings(text, problems);
+        Expect(s.backups <= logdll::kMaximumBackups && s.depth <= logdll::kMaximumDepth, index,
+               "a count beyond its maximum", bytes);
+        Expect(s.maxSize == 0 || s.maxSize >= logdll::kMinimumMaxSize, index,
+               "a rotation size below the minimum", bytes);
+        Expect(s.type != 0 && s.type <= (LOG_TYPE_FILE | LOG_TYPE_DEBUGGER) &&
+                   s.mode <= LOG_MODE_BUFFERED,
+               index, "an unknown output type or flush mode", bytes);
+        Expect(s.path.size() < 32767 && problems.size() <= 11, index,
+               "an overlong path or problem list", bytes);
+        Expect(!problems.empty() || (!mustComplain && EveryLineIsASetting(text)), index,
+               "garbage passed without a problem", bytes);
+        return s;
     }
 
     std::wstring GoodText(std::size_t lines) {

@@ -65,10 +65,9 @@ class SignatureFuzz : public devicescan::fuzz::Fuzzer {
             devicescan::scan::SignatureDatabase database;
             const auto error = devicescan::scan::DatabaseLoader(database).Load(
                 Scratch(kind == Kind::kMd5Only ? L"fuzz.hdb" : L"fuzz.hsb", content));
-            if (!error || error->line != bad + 1) {
-                Fail(file, "a bad line in a database file was not reported at its line",
-                     content.substr(0, 2000));
-            }
+            Expect(error && error->line == bad + 1, file,
+                   "a bad line in a database file was not reported at its line",
+                   content.substr(0, 2000));
         }
     }
 
