@@ -40,31 +40,23 @@ typedef struct Device {
     uint32_t sessionId;
 } Device;
 
-// The module's views: each object's first word points to its table of slots.
-typedef struct ServPlugin ServPlugin;
-typedef struct DeviceScan DeviceScan;
-
+// The module's views; an object is a pointer to its table of slots.
 typedef struct ServPluginSlots {
-    void* (*QueryInterface)(ServPlugin* self, InterfaceId id);
-    uint32_t (*Init)(ServPlugin* self, void* serviceHost);
-    void (*UnInit)(ServPlugin* self);
-    uint32_t (*Start)(ServPlugin* self);
-    void (*Stop)(ServPlugin* self);
+    void* (*QueryInterface)(void* self, InterfaceId id);
+    uint32_t (*Init)(void* self, void* serviceHost);
+    void (*UnInit)(void* self);
+    uint32_t (*Start)(void* self);
+    void (*Stop)(void* self);
 } ServPluginSlots;
 
 typedef struct DeviceScanSlots {
-    uint32_t (*Register)(DeviceScan* self, void* listener);
-    uint32_t (*Unregister)(DeviceScan* self, void* listener);
-    void* (*DeletingDestructor)(DeviceScan* self, unsigned int flags);
+    uint32_t (*Register)(void* self, void* listener);
+    uint32_t (*Unregister)(void* self, void* listener);
+    void* (*DeletingDestructor)(void* self, unsigned int flags);
 } DeviceScanSlots;
 
-struct ServPlugin {
-    const ServPluginSlots* slots;
-};
-
-struct DeviceScan {
-    const DeviceScanSlots* slots;
-};
+typedef const ServPluginSlots* ServPlugin;
+typedef const DeviceScanSlots* DeviceScan;
 
 typedef uint32_t (*CreateFunction)(const wchar_t* name, InterfaceId id, void** out);
 typedef void (*DestroyFunction)(const wchar_t* name, void* object);
@@ -73,7 +65,6 @@ typedef void (*DestroyFunction)(const wchar_t* name, void* object);
 // R ReleasePlugin, m NotifyDeviceMounted, u NotifyDeviceUnmounted, M OnDeviceMounted,
 // U OnDeviceUnmounted, ? a slot the module must never call.
 static char calls[64];
-static size_t callCount;
 static int cycle, failures, argumentFaults;
 
 static int Check(int held, const char* what) {
@@ -88,7 +79,6 @@ static void ExpectCalls(const char* expected, const char* step) {
     char what[128];
     snprintf(what, sizeof(what), "%s: expected calls \"%s\"", step, expected);
     Check(strcmp(calls, expected) == 0, what);
-    callCount = 0;
     calls[0] = '\0';
 }
 
@@ -96,9 +86,10 @@ static void ExpectCalls(const char* expected, const char* step) {
 // drive under Wine, in the console's session; the last field checked tells that the record's
 // layout is the one read here.
 static uint32_t Heard(char call, const Device* device, int argumentsRight) {
-    if (callCount + 1 < sizeof(calls)) {
-        calls[callCount++] = call;
-        calls[callCount] = '\0';
+    const size_t count = strlen(calls);
+    if (count + 1 < sizeof(calls)) {
+        calls[count] = call;
+        calls[count + 1] = '\0';
     }
     argumentsRight =
         argumentsRight &&
@@ -235,14 +226,14 @@ static void RunCycle(CreateFunction create, DestroyFunction destroy) {
     }
     // The IServPlugin and IDeviceScanSP views: the same object, two tables, the first the root.
     ServPlugin* root = out;
-    Check(root->slots->QueryInterface(root, kBaseId) == root &&
-              root->slots->QueryInterface(root, kServPluginId) == root,
+    Check((*root)->QueryInterface(root, kBaseId) == root &&
+              (*root)->QueryInterface(root, kServPluginId) == root,
           "QueryInterface (slot 0) does not give the root view");
     InterfaceId unknown = kDeviceScanId;
     unknown.high ^= 1ull << 56;
-    Check(root->slots->QueryInterface(root, unknown) == NULL,
+    Check((*root)->QueryInterface(root, unknown) == NULL,
           "QueryInterface answers an unknown identity");
-    DeviceScan* scan = root->slots->QueryInterface(root, kDeviceScanId);
+    DeviceScan* scan = (*root)->QueryInterface(root, kDeviceScanId);
     if (!Check(scan != NULL && (void*)scan != (void*)root, "no IDeviceScanSP view of its own")) {
         destroy(kObjectName, root);
         return;
@@ -250,28 +241,27 @@ static void RunCycle(CreateFunction create, DestroyFunction destroy) {
     // The IDeviceScanSP table ends with the destructor: its three slots are code of the module,
     // and the word after them is not (a compiler's second destructor slot would be).
     const void* words[4];
-    memcpy(words, scan->slots, sizeof(words));
+    memcpy(words, *scan, sizeof(words));
     Check(IsModuleCode(words[0]) && IsModuleCode(words[1]) && IsModuleCode(words[2]),
           "a slot of IDeviceScanSP is not code of the module");
     Check(!IsModuleCode(words[3]), "IDeviceScanSP has a slot after its destructor");
 
-    Check(root->slots->Init(root, &host) == 0, "Init (slot 1) fails");
+    Check((*root)->Init(root, &host) == 0, "Init (slot 1) fails");
     ExpectCalls("GA", "Init");
-    Check(scan->slots->Register(scan, NULL) == 87 && scan->slots->Register(scan, &listener) == 0 &&
-              scan->slots->Register(scan, &listener) == 1627,
+    Check((*scan)->Register(scan, NULL) == 87 && (*scan)->Register(scan, &listener) == 0 &&
+              (*scan)->Register(scan, &listener) == 1627,
           "Register (slot 0) answers 87, 0, 1627");
-    Check(root->slots->Start(root) == 0, "Start (slot 3) fails");
+    Check((*root)->Start(root) == 0, "Start (slot 3) fails");
     const HWND window = OwnServiceWindow();
     Check(window != NULL, "no service window after Start");
     SendZ(window, DBT_DEVICEARRIVAL);
     ExpectCalls("mM", "arrival");
     SendZ(window, DBT_DEVICEREMOVECOMPLETE);
     ExpectCalls("uU", "removal");
-    Check(scan->slots->Unregister(scan, &listener) == 0 &&
-              scan->slots->Unregister(scan, &listener) == 1627,
+    Check((*scan)->Unregister(scan, &listener) == 0 && (*scan)->Unregister(scan, &listener) == 1627,
           "Unregister (slot 1) answers 0, 1627");
-    root->slots->Stop(root);
-    root->slots->UnInit(root);
+    (*root)->Stop(root);
+    (*root)->UnInit(root);
     ExpectCalls("R", "UnInit");
     Check(OwnServiceWindow() == NULL, "the service window outlives UnInit");
 
@@ -281,7 +271,7 @@ static void RunCycle(CreateFunction create, DestroyFunction destroy) {
     if (cycle % 2 == 0) {
         destroy(kObjectName, root);
     } else {
-        Check(scan->slots->DeletingDestructor(scan, 1) == (void*)root,
+        Check((*scan)->DeletingDestructor(scan, 1) == (void*)root,
               "the deleting destructor (slot 2) does not answer the object's address");
     }
     Check(argumentFaults == 0, "a call from the module carried a wrong argument");

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <sstream>
 
 #include "log/Settings.h"
 #include "log/SettingsFile.h"
@@ -64,18 +65,17 @@ std::wstring_view Trim(std::wstring_view text) {
 
 // Whether every line of text is blank, a comment, a section or "known key = something": the
 // only texts that may pass without a problem reported.
-bool EveryLineIsASetting(std::wstring_view text) {
-    while (!text.empty()) {
-        const std::size_t end = std::min(text.find(L'\n'), text.size());
-        const std::wstring_view line = Trim(text.substr(0, end));
-        text.remove_prefix(std::min(end + 1, text.size()));
-        if (line.empty() || line.front() == L';' || line.front() == L'#' || line.front() == L'[') {
-            continue;
-        }
-        const std::wstring key(Trim(line.substr(0, line.find(L'='))));
-        if (line.find(L'=') == line.npos || std::none_of(kKeys.begin(), kKeys.end(), [&](auto& k) {
-                return _wcsicmp(key.c_str(), k.name) == 0;
-            })) {
+bool EveryLineIsASetting(const std::wstring& text) {
+    std::wistringstream lines(text);
+    for (std::wstring line; std::getline(lines, line);) {
+        const std::wstring_view setting = Trim(line);
+        const std::wstring key(Trim(setting.substr(0, setting.find(L'='))));
+        if (!setting.empty() && std::wstring_view(L";#[").find(setting.front()) == setting.npos &&
+            (setting.find(L'=') == setting.npos ||
+             std::none_of(kKeys.begin(), kKeys.end(), [&](auto& k) {
+                 return key.size() == wcslen(k.name) &&
+                        _wcsnicmp(key.data(), k.name, key.size()) == 0;
+             }))) {
             return false;
         }
     }

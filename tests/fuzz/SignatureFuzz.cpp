@@ -86,9 +86,6 @@ class SignatureFuzz : public devicescan::fuzz::Fuzzer {
                 c = static_cast<char>(0x20 + random.Below(random.OneIn(8) ? 0xE0 : 0x5F));
             } while (c == ':');
         }
-        if (name.back() == '\r') {
-            name.back() = 'n';
-        }
         return name;
     }
 
