@@ -13,6 +13,7 @@
 namespace {
 
 using devicescan::host::HostOptions;
+using Args = std::vector<std::wstring>;
 
 constexpr std::uint64_t kMaxU64 = std::numeric_limits<std::uint64_t>::max();
 
@@ -66,13 +67,12 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
   private:
     // Up to 6 good options and, in half the lines, one fault planted among them.
     void Input(std::size_t index) override {
-        args.clear();
         expected = HostOptions{};
         const bool faulty = random.OneIn(2);
         const std::size_t options = random.Below(7);
-        random.Plant(
+        const Args args = random.Plant<Args>(
             options, faulty ? random.Below(options + 1) : options + 1,
-            [&](std::size_t) { GoodOption(); }, [&](bool last) { PlantFault(last); });
+            [&](std::size_t) { return GoodOption(); }, [&](bool last) { return Fault(last); });
         std::wstring error;
         const std::optional<HostOptions> parsed = HostOptions::Parse(args, error);
         std::wstring line;
@@ -83,25 +83,23 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
               parsed && SameOptions(*parsed, expected), parsed || !error.empty());
     }
 
-    void GoodOption() {
+    Args GoodOption() {
         const std::size_t kind = random.Below(3);
         if (kind == 0) {
             const FlagOption& flag = random.Pick(kFlags);
-            args.push_back(flag.name);
             flag.store(expected);
-        } else if (kind == 1) {
-            expected.modulePath = random.WideJunk(1 + random.Below(30));
-            Append(WithValue(L"--module", expected.modulePath));
-        } else {
-            const NumberOption& option = random.Pick(kNumbers);
-            const std::uint64_t value = GoodNumber(option);
-            option.store(expected, value);
-            std::wstring digits = std::to_wstring(value);
-            if (random.OneIn(4)) {  // leading zeros, up to 20 digits in all
-                digits.insert(0, random.Below(20 - digits.size() + 1), L'0');
-            }
-            Append(WithValue(option.name, digits));
+            return {flag.name};
         }
+        if (kind == 1) {
+            expected.modulePath = random.WideJunk(1 + random.Below(30));
+            return WithValue(L"--module", expected.modulePath);
+        }
+        const NumberOption& option = random.Pick(kNumbers);
+        const std::uint64_t value = GoodNumber(option);
+        option.store(expected, value);
+        std::wstring digits = std::to_wstring(value);  // with leading zeros, up to 20 digits in all
+        digits.insert(0, random.OneIn(4) ? random.Below(20 - digits.size() + 1) : 0, L'0');
+        return WithValue(option.name, digits);
     }
 
     std::uint64_t GoodNumber(const NumberOption& option) {
@@ -110,27 +108,22 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
         return random.Pick({option.low, option.high, option.low + any});
     }
 
-    void Append(const std::vector<std::wstring>& more) {
-        args.insert(args.end(), more.begin(), more.end());
-    }
-
     // name=value, or name and value as two arguments.
-    std::vector<std::wstring> WithValue(const std::wstring& name, const std::wstring& value) {
-        using Args = std::vector<std::wstring>;
+    Args WithValue(const std::wstring& name, const std::wstring& value) {
         return random.OneIn(2) ? Args{name + L"=" + value} : Args{name, value};
     }
 
     // An unknown or junk argument, a value on a flag, a number out of range or with stray
     // characters, an empty module; last, also an option that needs a value with none after it.
-    void PlantFault(bool last) {
+    Args Fault(bool last) {
         const NumberOption& number = random.Pick(kNumbers);
-        const std::vector<std::vector<std::wstring>> faults = {
+        const std::vector<Args> faults = {
             {JunkArgument()},
             {std::wstring(random.Pick(kFlags).name) + L"=" + random.WideJunk(random.Below(5))},
             WithValue(number.name, BadNumber(number)),
             WithValue(L"--module", L""),
             {random.OneIn(4) ? L"--module" : number.name}};
-        Append(faults[random.Below(last ? 5 : 4)]);
+        return faults[random.Below(last ? 5 : 4)];
     }
 
     // An unknown argument or a near miss of a known one.
@@ -159,7 +152,6 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
              option.low > 0 ? L"0" : L"99999999999999999999"});
     }
 
-    std::vector<std::wstring> args;
     HostOptions expected;
 };
 

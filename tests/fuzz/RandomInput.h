@@ -69,18 +69,24 @@ class RandomInput {
         return bytes;
     }
 
-    // count good pieces with one bad piece planted before the piece numbered at (at == count:
-    // after the last; above count: none). bad is told whether it comes last.
-    template <typename Good, typename Bad>
-    void Plant(std::size_t count, std::size_t at, Good good, Bad bad) {
+    // count good pieces joined, with one bad piece planted before the piece numbered at (at ==
+    // count: after the last; above count: none); bad is told whether it comes last. Pieces: a
+    // string, or a vector of arguments.
+    template <typename Pieces, typename Good, typename Bad>
+    Pieces Plant(std::size_t count, std::size_t at, Good good, Bad bad) {
+        Pieces all;
+        const auto add = [&all](const Pieces& piece) {
+            all.insert(all.end(), piece.begin(), piece.end());
+        };
         for (std::size_t i = 0; i <= count; ++i) {
             if (i == at) {
-                bad(i == count);
+                add(bad(i == count));
             }
             if (i < count) {
-                good(i);
+                add(good(i));
             }
         }
+        return all;
     }
 
   private:

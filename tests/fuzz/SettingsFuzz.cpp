@@ -147,15 +147,12 @@ class SettingsFuzz : public devicescan::fuzz::Fuzzer {
             : key > kKeys.size() ? junk
             : key == 1           ? L"path = " + std::wstring(32767 + random.Below(100), L'x')
                                  : Pad(kKeys[key].name) + L"=" + Pad(random.Pick(kKeys[key].bad));
-        std::wstring text;
-        random.Plant(
+        const std::wstring text = random.Plant<std::wstring>(
             kKeys.size(), random.Below(kKeys.size()),
             [&](std::size_t line) {
-                if (line != key && random.OneIn(2)) {
-                    text += GoodLine(line) + Newline();
-                }
+                return line != key && random.OneIn(2) ? GoodLine(line) + Newline() : L"";
             },
-            [&](bool) { text += bad + Newline(); });
+            [&](bool) { return bad + Newline(); });
         const Settings settings = Parse(index, Encode(text, RandomEncoding()), true);
         Expect(key >= kKeys.size() || Fields(settings)[key] == Fields({})[key], index,
                "a bad value was taken", text);

@@ -53,15 +53,14 @@ class SignatureFuzz : public devicescan::fuzz::Fuzzer {
             const Kind kind = file % 2 == 0 ? Kind::kMd5Only : Kind::kSha1OrSha256;
             const std::size_t lines = random.Below(2000);
             const std::size_t bad = random.Below(lines + 1);
-            std::string content;
-            const auto add = [&](const Line& line) {
-                // the line end added here brings its own CR, if any
-                content += line.text.substr(0, line.text.find_last_not_of('\r') + 1) +
-                           (random.OneIn(2) ? "\n" : "\r\n");
+            // A line end of either kind, in place of a line's own CR.
+            const auto ended = [&](const Line& line) {
+                return line.text.substr(0, line.text.find_last_not_of('\r') + 1) +
+                       (random.OneIn(2) ? "\n" : "\r\n");
             };
-            random.Plant(
-                lines, bad, [&](std::size_t) { add(Good(kind)); },
-                [&](bool) { add(Faulty(kind)); });
+            const std::string content = random.Plant<std::string>(
+                lines, bad, [&](std::size_t) { return ended(Good(kind)); },
+                [&](bool) { return ended(Faulty(kind)); });
             devicescan::scan::SignatureDatabase database;
             const auto error = devicescan::scan::DatabaseLoader(database).Load(
                 Scratch(kind == Kind::kMd5Only ? L"fuzz.hdb" : L"fuzz.hsb", content));
@@ -106,11 +105,10 @@ class SignatureFuzz : public devicescan::fuzz::Fuzzer {
     // A good line with one fault: a bad hash digit, an odd number of digits, a hash of the wrong
     // length, a bad size, no name, a bad level, a field too many, or fields missing.
     Line Faulty(Kind kind) {
-        const std::string good = Good(kind).text;
-        const std::size_t hashEnd = good.find(':');
-        const std::string hash = good.substr(0, hashEnd);
-        const std::string size =
-            good.substr(hashEnd + 1, good.find(':', hashEnd + 1) - hashEnd - 1);
+        const Line good = Good(kind);
+        const std::string& hash = good.hex;
+        const std::string size = good.text.substr(
+            hash.size() + 1, good.text.find(':', hash.size() + 1) - hash.size() - 1);
         const std::string rest = ":" + size + ":" + Name();
         std::string badDigit = hash;
         badDigit[random.Below(hash.size())] = random.Pick({'g', ' ', 'x', '\0'});
