@@ -100,7 +100,6 @@ class RandomInput {
 class Fuzzer {
   public:
     explicit Fuzzer(const char* name) : name(name) {}
-    virtual ~Fuzzer() = default;
 
     int Main(int argc, char** argv) {
         const std::size_t count = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 100000;
@@ -110,8 +109,7 @@ class Fuzzer {
             Input(i);
         }
         Extras();
-        std::error_code ignored;
-        std::filesystem::remove_all(scratch, ignored);
+        std::filesystem::remove_all(scratch);
         std::printf("%s: %zu inputs, %zu failures\n", name, inputs, failures);
         return failures == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
     }

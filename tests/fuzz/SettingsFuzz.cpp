@@ -116,9 +116,9 @@ class SettingsFuzz : public devicescan::fuzz::Fuzzer {
     void Extras() override {
         for (std::size_t i = 0; i < 20; ++i) {
             Tried();
-            std::wstring text = GoodText(2000);
-            text += L"\npath = " + random.WideJunk(100000 + random.Below(400000));
-            text += L"\n" + std::wstring(200000, L'=');
+            const std::wstring path = random.WideJunk(100000 + random.Below(400000));
+            const std::wstring text =
+                GoodText(2000) + L"\npath = " + path + L"\n" + std::wstring(200000, L'=');
             Parse(i, Encode(text, Encoding::Utf16WithMark), false);
         }
         const std::size_t limit = logdll::kMaximumSettingsFileBytes;
