@@ -75,16 +75,11 @@ class RandomInput {
     template <typename Pieces, typename Good, typename Bad>
     Pieces Plant(std::size_t count, std::size_t at, Good good, Bad bad) {
         Pieces all;
-        const auto add = [&all](const Pieces& piece) {
-            all.insert(all.end(), piece.begin(), piece.end());
-        };
         for (std::size_t i = 0; i <= count; ++i) {
-            if (i == at) {
-                add(bad(i == count));
-            }
-            if (i < count) {
-                add(good(i));
-            }
+            const Pieces planted = i == at ? bad(i == count) : Pieces{};
+            const Pieces piece = i < count ? good(i) : Pieces{};
+            all.insert(all.end(), planted.begin(), planted.end());
+            all.insert(all.end(), piece.begin(), piece.end());
         }
         return all;
     }
