@@ -82,6 +82,9 @@ bool EveryLineIsASetting(const std::wstring& text) {
     return true;
 }
 
+// What a parse must report.
+enum class Problems { Any, Some, None };
+
 enum class Encoding { Utf8, Utf8WithMark, Utf16WithMark };
 
 std::string Encode(const std::wstring& text, Encoding encoding) {
@@ -97,15 +100,18 @@ class SettingsFuzz : public devicescan::fuzz::Fuzzer {
     SettingsFuzz() : Fuzzer("settings_fuzz") {}
 
   private:
-    // Random bytes (some behind a byte-order mark), mutated good files, or a planted bad line.
+    // Random bytes (some behind a byte-order mark), a good file and the same mutated, or a
+    // planted bad line.
     void Input(std::size_t index) override {
         const std::size_t choice = random.Below(10);
         if (choice < 2) {
             const std::string mark =
                 random.OneIn(3) ? random.Pick({"\xFF\xFE", "\xEF\xBB\xBF"}) : "";
-            Parse(index, mark + random.Bytes(random.Below(300)), false);
+            Parse(index, mark + random.Bytes(random.Below(300)), Problems::Any);
         } else if (choice < 5) {
-            Parse(index, random.Mutate(Encode(GoodText(8), RandomEncoding())), false);
+            const std::string good = Encode(GoodText(8), RandomEncoding());
+            Parse(index, good, Problems::None);
+            Parse(index, random.Mutate(good), Problems::Any);
         } else {
             PlantedBadLine(index);
         }
@@ -119,7 +125,7 @@ class SettingsFuzz : public devicescan::fuzz::Fuzzer {
             const std::wstring path = random.WideJunk(100000 + random.Below(400000));
             const std::wstring text =
                 GoodText(2000) + L"\npath = " + path + L"\n" + std::wstring(200000, L'=');
-            Parse(i, Encode(text, Encoding::Utf16WithMark), false);
+            Parse(i, Encode(text, Encoding::Utf16WithMark), Problems::Any);
         }
         const std::size_t limit = logdll::kMaximumSettingsFileBytes;
         for (const std::size_t size : {limit, limit + 1, 10 * limit}) {
@@ -153,14 +159,14 @@ class SettingsFuzz : public devicescan::fuzz::Fuzzer {
                 return line != key && random.OneIn(2) ? GoodLine(line) + Newline() : L"";
             },
             [&](bool) { return bad + Newline(); });
-        const Settings settings = Parse(index, Encode(text, RandomEncoding()), true);
+        const Settings settings = Parse(index, Encode(text, RandomEncoding()), Problems::Some);
         Expect(key >= kKeys.size() || Fields(settings)[key] == Fields({})[key], index,
                "a bad value was taken", text);
     }
 
-    // What no input may produce, whatever it holds; and a text may pass without a problem only
-    // when every line is a setting.
-    Settings Parse(std::size_t index, const std::string& bytes, bool mustComplain) {
+    // What no input may produce, whatever it holds; a text may pass without a problem only when
+    // every line is a setting, and a good text must.
+    Settings Parse(std::size_t index, const std::string& bytes, Problems expected) {
         const std::wstring text = logdll::DecodeSettingsText(bytes);
         std::vector<std::wstring> problems;
         const Settings s = logdll::ParseSettings(text, problems);
@@ -173,8 +179,10 @@ class SettingsFuzz : public devicescan::fuzz::Fuzzer {
                index, "an unknown output type or flush mode", bytes);
         Expect(s.path.size() < 32767 && problems.size() <= 11, index,
                "an overlong path or problem list", bytes);
-        Expect(!problems.empty() || (!mustComplain && EveryLineIsASetting(text)), index,
-               "garbage passed without a problem", bytes);
+        Expect(!problems.empty() || (expected != Problems::Some && EveryLineIsASetting(text)),
+               index, "garbage passed without a problem", bytes);
+        Expect(problems.empty() || expected != Problems::None, index,
+               "a good text reported a problem", bytes);
         return s;
     }
 
