@@ -4,7 +4,7 @@
 // argument, a value on a flag, a number out of range or with stray characters, a missing or empty
 // value) that must be refused with a reason. Nothing may crash, and no fault may pass.
 #include <algorithm>
-#include <limits>
+#include <cstdint>
 #include <optional>
 
 #include "host/HostOptions.h"
@@ -14,8 +14,6 @@ namespace {
 
 using devicescan::host::HostOptions;
 using Args = std::vector<std::wstring>;
-
-constexpr std::uint64_t kMaxU64 = std::numeric_limits<std::uint64_t>::max();
 
 // A numeric option, its range and where the parsed value goes.
 struct NumberOption {
@@ -28,7 +26,7 @@ struct NumberOption {
 const std::vector<NumberOption> kNumbers = {
     {L"--seconds", 1, 100000000,
      [](HostOptions& o, std::uint64_t v) { o.seconds = static_cast<std::uint32_t>(v); }},
-    {L"--progress", 0, kMaxU64, [](HostOptions& o, std::uint64_t v) { o.progressEvery = v; }},
+    {L"--progress", 0, UINT64_MAX, [](HostOptions& o, std::uint64_t v) { o.progressEvery = v; }},
     {L"--scan-pause", 0, 60000,
      [](HostOptions& o, std::uint64_t v) { o.scanPauseMs = static_cast<std::uint32_t>(v); }},
 };
@@ -104,7 +102,7 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
 
     std::uint64_t GoodNumber(const NumberOption& option) {
         const std::uint64_t span = option.high - option.low;
-        const std::uint64_t any = span == kMaxU64 ? random.Next() : random.Next() % (span + 1);
+        const std::uint64_t any = span == UINT64_MAX ? random.Next() : random.Next() % (span + 1);
         return random.Pick({option.low, option.high, option.low + any});
     }
 
@@ -147,8 +145,8 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
              good + random.Pick<std::wstring>({L" ", L"s", L"k", L".0", L"\t"}),
              random.Pick<std::wstring>({L"\x0663", L"\xFF15", L"\x00B2", L"0x10"}),
              std::wstring(21 - good.size(), L'0') + good,
-             option.high != kMaxU64 ? std::to_wstring(option.high + 1 + random.Below(1000))
-                                    : L"18446744073709551616",
+             option.high != UINT64_MAX ? std::to_wstring(option.high + 1 + random.Below(1000))
+                                       : L"18446744073709551616",
              option.low > 0 ? L"0" : L"99999999999999999999"});
     }
 
