@@ -1,10 +1,10 @@
-/* The module as a host built by another compiler sees it: plain C, every interface a table of
- * function pointers called by slot number, every table of the host's side a C table that records
- * its calls. A thousand create / Init / Register / Start / arrival / removal / Stop / UnInit /
- * destroy cycles must call each slot as its interface has it and leave memory and handles flat.
- *
- * Loads the shipped module from bin/ beside its own tests/ folder. Exit code 0 when every check
- * held. */
+// The module as a host built by another compiler sees it: plain C, every interface a table of
+// function pointers called by slot number, every table of the host's side a C table that records
+// its calls. A thousand create / Init / Register / Start / arrival / removal / Stop / UnInit /
+// destroy cycles must call each slot as its interface has it and leave memory and handles flat.
+//
+// Loads the shipped module from bin/ beside its own tests/ folder. Exit code 0 when every check
+// held.
 #include <windows.h>
 #include <dbt.h>
 
@@ -12,6 +12,10 @@
 #include <stdio.h>
 #include <string.h>
 #include <wchar.h>
+
+// Every slot takes the object it is called on first; the host's objects here are single statics,
+// so their slots have no use for it.
+#pragma GCC diagnostic ignored "-Wunused-parameter"
 
 typedef struct InterfaceId {
     uint64_t low;
@@ -26,7 +30,7 @@ static const InterfaceId kProducerId = {0x9ed23afd328b2bc6ull, 0x1e4908953a08425
 static const wchar_t kObjectName[] = L"FileScan.OnDemand.DeviceScanSP";
 static const wchar_t kProducerName[] = L"FileScan.OnDemand.DeviceScanAL";
 
-/* The mounted-volume record: each string is one pointer to its characters (null when empty). */
+// The mounted-volume record: each string is one pointer to its characters (null when empty).
 typedef struct Device {
     int32_t type;
     const wchar_t* path;
@@ -36,216 +40,125 @@ typedef struct Device {
     uint32_t sessionId;
 } Device;
 
-/* ---- The module's views ---------------------------------------------------------------- */
-
-typedef struct ServPlugin ServPlugin;
-typedef struct DeviceScan DeviceScan;
-typedef struct ServiceHost ServiceHost;
-typedef struct Listener Listener;
-
+// The module's views; an object is a pointer to its table of slots.
 typedef struct ServPluginSlots {
-    void* (*QueryInterface)(ServPlugin* self, InterfaceId id);
-    uint32_t (*Init)(ServPlugin* self, ServiceHost* host);
-    void (*UnInit)(ServPlugin* self);
-    uint32_t (*Start)(ServPlugin* self);
-    void (*Stop)(ServPlugin* self);
+    void* (*QueryInterface)(void* self, InterfaceId id);
+    uint32_t (*Init)(void* self, void* serviceHost);
+    void (*UnInit)(void* self);
+    uint32_t (*Start)(void* self);
+    void (*Stop)(void* self);
 } ServPluginSlots;
 
-struct ServPlugin {
-    const ServPluginSlots* slots;
-};
-
 typedef struct DeviceScanSlots {
-    uint32_t (*Register)(DeviceScan* self, Listener* listener);
-    uint32_t (*Unregister)(DeviceScan* self, Listener* listener);
-    void* (*DeletingDestructor)(DeviceScan* self, unsigned int flags);
+    uint32_t (*Register)(void* self, void* listener);
+    uint32_t (*Unregister)(void* self, void* listener);
+    void* (*DeletingDestructor)(void* self, unsigned int flags);
 } DeviceScanSlots;
 
-struct DeviceScan {
-    const DeviceScanSlots* slots;
-};
+typedef const ServPluginSlots* ServPlugin;
+typedef const DeviceScanSlots* DeviceScan;
 
 typedef uint32_t (*CreateFunction)(const wchar_t* name, InterfaceId id, void** out);
 typedef void (*DestroyFunction)(const wchar_t* name, void* object);
 
-/* ---- The host's tables, recording ------------------------------------------------------ */
-
-/* One letter per call the module makes, in order: G GetComponentManager, A AcquirePlugin,
- * R ReleasePlugin, m NotifyDeviceMounted, u NotifyDeviceUnmounted, M OnDeviceMounted,
- * U OnDeviceUnmounted, ? a slot the module must never call. */
+// One letter per call the module makes, in order: G GetComponentManager, A AcquirePlugin,
+// R ReleasePlugin, m NotifyDeviceMounted, u NotifyDeviceUnmounted, M OnDeviceMounted,
+// U OnDeviceUnmounted, ? a slot the module must never call.
 static char calls[64];
-static size_t callCount;
-static int failures;
+static int cycle, failures, argumentFaults;
 
-static void Fail(const char* what, int cycle) {
-    if (failures++ < 20) {
+static int Check(int held, const char* what) {
+    if (!held && failures++ < 20) {
         fprintf(stderr, "cycle %d: %s (calls: \"%s\")\n", cycle, what, calls);
     }
+    return held;
 }
 
-static void Heard(char call) {
-    if (callCount + 1 < sizeof(calls)) {
-        calls[callCount++] = call;
-        calls[callCount] = '\0';
-    }
-}
-
-/* The calls since the last check must be exactly `expected`; the record starts afresh. */
-static void ExpectCalls(const char* expected, const char* step, int cycle) {
-    if (strcmp(calls, expected) != 0) {
-        char what[128];
-        snprintf(what, sizeof(what), "%s: expected calls \"%s\"", step, expected);
-        Fail(what, cycle);
-    }
-    callCount = 0;
+// The calls since the last check must be exactly `expected`; the record starts afresh.
+static void ExpectCalls(const char* expected, const char* what) {
+    Check(strcmp(calls, expected) == 0, what);
     calls[0] = '\0';
 }
 
-static int recordFaults;
-
-/* Every announcement here is of Z:, a local drive under Wine, in the console's session; the last
- * field checked tells that the record's layout is the one read here. */
-static void CheckRecord(const Device* device) {
-    const int good = device->type == 1 && device->path != NULL &&
-                     wcscmp(device->path, L"Z:\\") == 0 &&
-                     (device->remote == NULL || device->remote[0] == L'\0') &&
-                     device->fullSize >= device->storedSize && device->fullSize > 0 &&
-                     device->sessionId == WTSGetActiveConsoleSessionId();
-    recordFaults += good ? 0 : 1;
-}
-
-typedef struct ComponentManager ComponentManager;
-typedef struct Producer Producer;
-
-typedef struct ComponentManagerSlots {
-    uint32_t (*AcquirePlugin)(ComponentManager* self, const wchar_t* name, InterfaceId id,
-                              void** plugin);
-    uint32_t (*ReleasePlugin)(ComponentManager* self, const wchar_t* name);
-} ComponentManagerSlots;
-
-struct ComponentManager {
-    const ComponentManagerSlots* slots;
-};
-
-typedef struct ProducerSlots {
-    uint32_t (*NotifyDeviceMounted)(Producer* self, const Device* device, uint32_t processId);
-    uint32_t (*NotifyDeviceUnmounted)(Producer* self, const Device* device, uint32_t marker);
-} ProducerSlots;
-
-struct Producer {
-    const ProducerSlots* slots;
-};
-
-typedef struct ServiceHostSlots {
-    uint32_t (*Reserved)(ServiceHost* self);
-    ComponentManager* (*GetComponentManager)(ServiceHost* self);
-} ServiceHostSlots;
-
-struct ServiceHost {
-    const ServiceHostSlots* slots;
-};
-
-typedef struct ListenerSlots {
-    int (*Reserved)(Listener* self);
-    int (*OnDeviceMounted)(Listener* self, const Device* device);
-    int (*OnDeviceUnmounted)(Listener* self, const Device* device);
-} ListenerSlots;
-
-struct Listener {
-    const ListenerSlots* slots;
-};
-
-static uint32_t NotifyDeviceMounted(Producer* self, const Device* device, uint32_t processId) {
-    (void)self;
-    Heard('m');
-    CheckRecord(device);
-    recordFaults += processId == GetCurrentProcessId() ? 0 : 1;
+// Records a call and whether its arguments were right. Every announcement here is of Z:, a local
+// drive under Wine, in the console's session; the last field checked tells that the record's
+// layout is the one read here.
+static uint32_t Heard(char call, const Device* device, int argumentsRight) {
+    const size_t count = strlen(calls);
+    if (count + 1 < sizeof(calls)) {
+        calls[count] = call;
+        calls[count + 1] = '\0';
+    }
+    argumentsRight =
+        argumentsRight &&
+        (device == NULL ||
+         (device->type == 1 && device->path != NULL && wcscmp(device->path, L"Z:\\") == 0 &&
+          (device->remote == NULL || device->remote[0] == L'\0') &&
+          device->fullSize >= device->storedSize && device->fullSize > 0 &&
+          device->sessionId == WTSGetActiveConsoleSessionId()));
+    argumentFaults += argumentsRight ? 0 : 1;
     return 0;
 }
 
-static uint32_t NotifyDeviceUnmounted(Producer* self, const Device* device, uint32_t marker) {
-    (void)self;
-    Heard('u');
-    CheckRecord(device);
-    recordFaults += marker == 0xDEAD ? 0 : 1;
-    return 0;
+// The host's objects, each a pointer to its table of slots in the order the module calls them:
+// the service host, the component manager, the producer plugin and the listener. The first slot
+// of the service host and of the listener is reserved.
+typedef void (*Slot)(void);
+
+static uint32_t NeverCalled(void* self) {
+    return Heard('?', NULL, 1);
 }
 
-static const ProducerSlots kProducerSlots = {NotifyDeviceMounted, NotifyDeviceUnmounted};
-static Producer producer = {&kProducerSlots};
-
-static int SameId(InterfaceId a, InterfaceId b) {
-    return a.low == b.low && a.high == b.high;
+static uint32_t NotifyDeviceMounted(void* self, const Device* device, uint32_t processId) {
+    return Heard('m', device, processId == GetCurrentProcessId());
 }
 
-static uint32_t AcquirePlugin(ComponentManager* self, const wchar_t* name, InterfaceId id,
-                              void** plugin) {
-    (void)self;
-    Heard('A');
-    recordFaults += wcscmp(name, kProducerName) == 0 && SameId(id, kProducerId) ? 0 : 1;
+static uint32_t NotifyDeviceUnmounted(void* self, const Device* device, uint32_t marker) {
+    return Heard('u', device, marker == 0xDEAD);
+}
+
+static const Slot* producer =
+    (const Slot[]){(Slot)NotifyDeviceMounted, (Slot)NotifyDeviceUnmounted};
+
+static uint32_t AcquirePlugin(void* self, const wchar_t* name, InterfaceId id, void** plugin) {
     *plugin = &producer;
-    return 0;
+    return Heard('A', NULL,
+                 wcscmp(name, kProducerName) == 0 && id.low == kProducerId.low &&
+                     id.high == kProducerId.high);
 }
 
-static uint32_t ReleasePlugin(ComponentManager* self, const wchar_t* name) {
-    (void)self;
-    Heard('R');
-    recordFaults += wcscmp(name, kProducerName) == 0 ? 0 : 1;
-    return 0;
+static uint32_t ReleasePlugin(void* self, const wchar_t* name) {
+    return Heard('R', NULL, wcscmp(name, kProducerName) == 0);
 }
 
-static const ComponentManagerSlots kManagerSlots = {AcquirePlugin, ReleasePlugin};
-static ComponentManager manager = {&kManagerSlots};
+static const Slot* manager = (const Slot[]){(Slot)AcquirePlugin, (Slot)ReleasePlugin};
 
-static uint32_t HostReserved(ServiceHost* self) {
-    (void)self;
-    Heard('?');
-    return 0;
-}
-
-static ComponentManager* GetComponentManager(ServiceHost* self) {
-    (void)self;
-    Heard('G');
+static void* GetComponentManager(void* self) {
+    Heard('G', NULL, 1);
     return &manager;
 }
 
-static const ServiceHostSlots kHostSlots = {HostReserved, GetComponentManager};
-static ServiceHost host = {&kHostSlots};
+static const Slot* host = (const Slot[]){(Slot)NeverCalled, (Slot)GetComponentManager};
 
-static int ListenerReserved(Listener* self) {
-    (void)self;
-    Heard('?');
-    return 0;
+static int OnDeviceMounted(void* self, const Device* device) {
+    return Heard('M', device, 1);
 }
 
-static int OnDeviceMounted(Listener* self, const Device* device) {
-    (void)self;
-    Heard('M');
-    CheckRecord(device);
-    return 0;
+static int OnDeviceUnmounted(void* self, const Device* device) {
+    return Heard('U', device, 1);
 }
 
-static int OnDeviceUnmounted(Listener* self, const Device* device) {
-    (void)self;
-    Heard('U');
-    CheckRecord(device);
-    return 0;
-}
+static const Slot* listener =
+    (const Slot[]){(Slot)NeverCalled, (Slot)OnDeviceMounted, (Slot)OnDeviceUnmounted};
 
-static const ListenerSlots kListenerSlots = {ListenerReserved, OnDeviceMounted, OnDeviceUnmounted};
-static Listener listener = {&kListenerSlots};
-
-/* ---- What the process holds ------------------------------------------------------------- */
-
-/* The bytes allocated in every heap of the process, whichever runtime allocated them. The
- * process's private-bytes counter cannot serve: under Wine it always reads 0. */
+// The bytes allocated in every heap of the process, whichever runtime allocated them. The
+// process's private-bytes counter cannot serve: under Wine it always reads 0.
 static SIZE_T HeapBytesInUse(void) {
     HANDLE heaps[64];
     const DWORD count = GetProcessHeaps(64, heaps);
     SIZE_T total = 0;
     for (DWORD i = 0; i < count && i < 64; ++i) {
-        PROCESS_HEAP_ENTRY entry;
-        entry.lpData = NULL;
+        PROCESS_HEAP_ENTRY entry = {.lpData = NULL};
         HeapLock(heaps[i]);
         while (HeapWalk(heaps[i], &entry)) {
             total += (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0 ? entry.cbData : 0;
@@ -255,41 +168,24 @@ static SIZE_T HeapBytesInUse(void) {
     return total;
 }
 
-/* This process's handles, counted in the system's handle list (class 64, extended handle
- * information: a count, a reserved word, then entries of five words whose second is the owning
- * process). GetProcessHandleCount always answers 0 under Wine. -1 when the list is unreadable. */
+// This process's handles, counted in the system's handle list (class 64, extended handle
+// information: a count, a reserved word, then entries of five words whose second is the owning
+// process). GetProcessHandleCount always answers 0 under Wine. -1 when the list is unreadable.
 static long ProcessHandleCount(void) {
     typedef LONG(WINAPI * QueryFunction)(ULONG, void*, ULONG, ULONG*);
-    const LONG kInfoLengthMismatch = (LONG)0xC0000004;
     QueryFunction query = (QueryFunction)(void (*)(void))GetProcAddress(GetModuleHandleW(L"ntdll"),
                                                                         "NtQuerySystemInformation");
-    if (query == NULL) {
+    // Room for 400,000 handles in the whole system; outside the heaps, which are measured.
+    static ULONG_PTR list[2 + 5 * 400000];
+    if (query == NULL || query(64, list, sizeof(list), NULL) < 0) {
         return -1;
     }
-    SIZE_T words = 1 << 17;
-    ULONG_PTR* list = NULL;
-    LONG status = kInfoLengthMismatch;
-    while (status == kInfoLengthMismatch) {
-        HeapFree(GetProcessHeap(), 0, list);
-        words *= 2;
-        list = HeapAlloc(GetProcessHeap(), 0, words * sizeof(ULONG_PTR));
-        if (list == NULL) {
-            return -1;
-        }
-        status = query(64, list, (ULONG)(words * sizeof(ULONG_PTR)), NULL);
+    long count = 0;
+    for (ULONG_PTR i = 0; i < list[0]; ++i) {
+        count += list[2 + i * 5 + 1] == GetCurrentProcessId() ? 1 : 0;
     }
-    long count = -1;
-    if (status >= 0) {
-        count = 0;
-        for (ULONG_PTR i = 0; i < list[0]; ++i) {
-            count += list[2 + i * 5 + 1] == GetCurrentProcessId() ? 1 : 0;
-        }
-    }
-    HeapFree(GetProcessHeap(), 0, list);
     return count;
 }
-
-/* ---- One cycle -------------------------------------------------------------------------- */
 
 static HWND OwnServiceWindow(void) {
     HWND window = NULL;
@@ -301,146 +197,90 @@ static HWND OwnServiceWindow(void) {
     return window;
 }
 
-/* Z: is Wine's view of the Unix root: a local drive whose hot-plug probe fails. */
+// Z: is Wine's view of the Unix root: a local drive whose hot-plug probe fails.
 static void SendZ(HWND window, WPARAM change) {
-    DEV_BROADCAST_VOLUME volume;
-    memset(&volume, 0, sizeof(volume));
-    volume.dbcv_size = sizeof(volume);
-    volume.dbcv_devicetype = DBT_DEVTYP_VOLUME;
-    volume.dbcv_unitmask = 1u << ('Z' - 'A');
+    DEV_BROADCAST_VOLUME volume = {.dbcv_size = sizeof(volume),
+                                   .dbcv_devicetype = DBT_DEVTYP_VOLUME,
+                                   .dbcv_unitmask = 1u << ('Z' - 'A')};
     SendMessageW(window, WM_DEVICECHANGE, change, (LPARAM)&volume);
 }
 
 static HMODULE shippedModule;
 
-/* Whether address lies in an executable section of the shipped module. */
+// Whether address lies in executable memory of the shipped module.
 static int IsModuleCode(const void* address) {
-    const BYTE* base = (const BYTE*)shippedModule;
-    const IMAGE_DOS_HEADER* dosHeader = (const IMAGE_DOS_HEADER*)base;
-    const IMAGE_NT_HEADERS* headers = (const IMAGE_NT_HEADERS*)(base + dosHeader->e_lfanew);
-    const IMAGE_SECTION_HEADER* section = IMAGE_FIRST_SECTION(headers);
-    for (WORD i = 0; i < headers->FileHeader.NumberOfSections; ++i, ++section) {
-        const BYTE* start = base + section->VirtualAddress;
-        if ((section->Characteristics & IMAGE_SCN_MEM_EXECUTE) != 0 &&
-            (const BYTE*)address >= start &&
-            (const BYTE*)address < start + section->Misc.VirtualSize) {
-            return 1;
-        }
-    }
-    return 0;
+    MEMORY_BASIC_INFORMATION page;
+    return VirtualQuery(address, &page, sizeof(page)) != 0 &&
+           page.AllocationBase == (void*)shippedModule &&
+           (page.Protect & (PAGE_EXECUTE | PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE |
+                            PAGE_EXECUTE_WRITECOPY)) != 0;
 }
 
-/* The IDeviceScanSP table ends with the destructor: its three slots are code of the module, and
- * the word after them is not (a compiler's second destructor slot would be). */
-static void CheckDeviceScanTableEnds(const DeviceScan* scan, int cycle) {
+static void RunCycle(CreateFunction create, DestroyFunction destroy) {
+    void* out = NULL;
+    if (!Check(create(kObjectName, kServPluginId, &out) == 0 && out != NULL,
+               "QvCreateObject fails")) {
+        return;
+    }
+    // The IServPlugin and IDeviceScanSP views: the same object, two tables, the first the root.
+    ServPlugin* root = out;
+    Check((*root)->QueryInterface(root, kBaseId) == root &&
+              (*root)->QueryInterface(root, kServPluginId) == root,
+          "QueryInterface (slot 0) does not give the root view");
+    const InterfaceId unknown = {kDeviceScanId.low, kDeviceScanId.high ^ (1ull << 56)};
+    Check((*root)->QueryInterface(root, unknown) == NULL,
+          "QueryInterface answers an unknown identity");
+    DeviceScan* scan = (*root)->QueryInterface(root, kDeviceScanId);
+    if (!Check(scan != NULL && (void*)scan != (void*)root, "no IDeviceScanSP view of its own")) {
+        destroy(kObjectName, root);
+        return;
+    }
+    // The IDeviceScanSP table ends with the destructor: its three slots are code of the module,
+    // and the word after them is not (a compiler's second destructor slot would be).
     const void* words[4];
-    memcpy(words, scan->slots, sizeof(words));
-    if (!IsModuleCode(words[0]) || !IsModuleCode(words[1]) || !IsModuleCode(words[2])) {
-        Fail("a slot of IDeviceScanSP is not code of the module", cycle);
-    }
-    if (IsModuleCode(words[3])) {
-        Fail("IDeviceScanSP has a slot after its destructor", cycle);
-    }
-}
+    memcpy(words, *scan, sizeof(words));
+    Check(IsModuleCode(words[0]) && IsModuleCode(words[1]) && IsModuleCode(words[2]),
+          "a slot of IDeviceScanSP is not code of the module");
+    Check(!IsModuleCode(words[3]), "IDeviceScanSP has a slot after its destructor");
 
-/* The IServPlugin and IDeviceScanSP views: the same object, two tables, the first the root. */
-static DeviceScan* CheckViews(ServPlugin* root, int cycle) {
-    if (root->slots->QueryInterface(root, kBaseId) != root ||
-        root->slots->QueryInterface(root, kServPluginId) != root) {
-        Fail("QueryInterface (slot 0) does not give the root view", cycle);
-    }
-    InterfaceId unknown = kDeviceScanId;
-    unknown.high ^= 1ull << 56;
-    if (root->slots->QueryInterface(root, unknown) != NULL) {
-        Fail("QueryInterface answers an unknown identity", cycle);
-    }
-    DeviceScan* scan = root->slots->QueryInterface(root, kDeviceScanId);
-    if (scan == NULL || (void*)scan == (void*)root) {
-        Fail("no IDeviceScanSP view of its own", cycle);
-        return NULL;
-    }
-    CheckDeviceScanTableEnds(scan, cycle);
-    return scan;
-}
+    Check((*root)->Init(root, &host) == 0, "Init (slot 1) fails");
+    ExpectCalls("GA", "Init calls other than GetComponentManager, AcquirePlugin");
+    Check((*scan)->Register(scan, NULL) == 87 && (*scan)->Register(scan, &listener) == 0 &&
+              (*scan)->Register(scan, &listener) == 1627,
+          "Register (slot 0) answers 87, 0, 1627");
+    Check((*root)->Start(root) == 0, "Start (slot 3) fails");
+    const HWND window = OwnServiceWindow();
+    Check(window != NULL, "no service window after Start");
+    SendZ(window, DBT_DEVICEARRIVAL);
+    ExpectCalls("mM", "an arrival calls other than NotifyDeviceMounted, OnDeviceMounted");
+    SendZ(window, DBT_DEVICEREMOVECOMPLETE);
+    ExpectCalls("uU", "a removal calls other than NotifyDeviceUnmounted, OnDeviceUnmounted");
+    Check((*scan)->Unregister(scan, &listener) == 0 && (*scan)->Unregister(scan, &listener) == 1627,
+          "Unregister (slot 1) answers 0, 1627");
+    (*root)->Stop(root);
+    (*root)->UnInit(root);
+    ExpectCalls("R", "UnInit calls other than ReleasePlugin");
+    Check(OwnServiceWindow() == NULL, "the service window outlives UnInit");
 
-static void CheckRegistration(DeviceScan* scan, int cycle) {
-    if (scan->slots->Register(scan, NULL) != 87 || scan->slots->Register(scan, &listener) != 0 ||
-        scan->slots->Register(scan, &listener) != 1627) {
-        Fail("Register (slot 0) answers 87, 0, 1627", cycle);
-    }
-}
-
-static void CheckUnregistration(DeviceScan* scan, int cycle) {
-    if (scan->slots->Unregister(scan, &listener) != 0 ||
-        scan->slots->Unregister(scan, &listener) != 1627) {
-        Fail("Unregister (slot 1) answers 0, 1627", cycle);
-    }
-}
-
-/* Even cycles give the object back through the export, odd ones call the deleting destructor
- * (slot 2 of the IDeviceScanSP view) with bit 0 set: destroy and free, and answer the address
- * of the object. Only the no-growth check tells that the memory was freed. */
-static void DestroyObject(DestroyFunction destroy, ServPlugin* root, DeviceScan* scan, int cycle) {
+    // Even cycles give the object back through the export, odd ones call the deleting destructor
+    // (slot 2 of the IDeviceScanSP view) with bit 0 set: destroy and free, and answer the address
+    // of the object. Only the no-growth check tells that the memory was freed.
     if (cycle % 2 == 0) {
         destroy(kObjectName, root);
-        return;
+    } else {
+        Check((*scan)->DeletingDestructor(scan, 1) == (void*)root,
+              "the deleting destructor (slot 2) does not answer the object's address");
     }
-    if (scan->slots->DeletingDestructor(scan, 1) != (void*)root) {
-        Fail("the deleting destructor (slot 2) does not answer the object's address", cycle);
-    }
+    Check(argumentFaults == 0, "a call from the module carried a wrong argument");
+    argumentFaults = 0;
 }
 
-static void RunCycle(CreateFunction create, DestroyFunction destroy, int cycle) {
-    void* out = NULL;
-    if (create(kObjectName, kServPluginId, &out) != 0 || out == NULL) {
-        Fail("QvCreateObject fails", cycle);
-        return;
-    }
-    ServPlugin* root = out;
-    DeviceScan* scan = CheckViews(root, cycle);
-    if (scan == NULL) {
-        destroy(kObjectName, root);
-        return;
-    }
-    if (root->slots->Init(root, &host) != 0) {
-        Fail("Init (slot 1) fails", cycle);
-    }
-    ExpectCalls("GA", "Init", cycle);
-    CheckRegistration(scan, cycle);
-    if (root->slots->Start(root) != 0) {
-        Fail("Start (slot 3) fails", cycle);
-    }
-    HWND window = OwnServiceWindow();
-    if (window == NULL) {
-        Fail("no service window after Start", cycle);
-    }
-    SendZ(window, DBT_DEVICEARRIVAL);
-    ExpectCalls("mM", "arrival", cycle);
-    SendZ(window, DBT_DEVICEREMOVECOMPLETE);
-    ExpectCalls("uU", "removal", cycle);
-    CheckUnregistration(scan, cycle);
-    root->slots->Stop(root);
-    root->slots->UnInit(root);
-    ExpectCalls("R", "UnInit", cycle);
-    if (OwnServiceWindow() != NULL) {
-        Fail("the service window outlives UnInit", cycle);
-    }
-    DestroyObject(destroy, root, scan, cycle);
-    if (recordFaults != 0) {
-        Fail("a call from the module carried a wrong argument", cycle);
-        recordFaults = 0;
-    }
-}
-
-/* A shipped library: bin\<name> beside this program's folder. */
+// A shipped library: bin\<name> beside this program's folder.
 static HMODULE LoadShipped(const wchar_t* name) {
-    wchar_t path[MAX_PATH + 32];
-    DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
-    for (int separators = 0; length > 0 && separators < 2; --length) {
-        separators += path[length - 1] == L'\\' ? 1 : 0;
-    }
-    wcscpy(path + length, L"\\bin\\");
-    wcsncat(path, name, 24);
+    wchar_t path[MAX_PATH + 32] = L"";
+    GetModuleFileNameW(NULL, path, MAX_PATH);
+    *wcsrchr(path, L'\\') = L'\0';
+    swprintf(wcsrchr(path, L'\\'), 32, L"\\bin\\%ls", name);
     HMODULE module = LoadLibraryW(path);
     if (module == NULL) {
         fwprintf(stderr, L"cannot load %ls: error %lu\n", path, GetLastError());
@@ -449,45 +289,35 @@ static HMODULE LoadShipped(const wchar_t* name) {
 }
 
 int main(void) {
-    /* log.dll stays loaded for the whole run, although the module loads it for each object and
-     * unloads it after. Each load of a DLL with the static C++ runtime allocates that runtime's
-     * emergency exception pool (73 KB) and no unload frees it: a cost of the log binding's
-     * load-per-user policy, which would hide anything this run is after. */
+    // log.dll stays loaded for the whole run, although the module loads it for each object and
+    // unloads it after. Each load of a DLL with the static C++ runtime allocates that runtime's
+    // emergency exception pool (73 KB) and no unload frees it: a cost of the log binding's
+    // load-per-user policy, which would hide anything this run is after.
     HMODULE logLibrary = LoadShipped(L"log.dll");
     HMODULE module = shippedModule = LoadShipped(L"devicescan.dll");
-    if (module == NULL || logLibrary == NULL) {
-        return 1;
-    }
     CreateFunction create =
         (CreateFunction)(void (*)(void))GetProcAddress(module, "QvCreateObject");
     DestroyFunction destroy =
         (DestroyFunction)(void (*)(void))GetProcAddress(module, "QvDestroyObject");
-    if (create == NULL || destroy == NULL) {
-        fprintf(stderr, "the module lacks its exports\n");
+    if (logLibrary == NULL || create == NULL || destroy == NULL) {
+        fprintf(stderr, "the shipped libraries or the module's exports are missing\n");
         return 1;
     }
-    /* Warm up first: the module's log binding, the window class and the heap settle. */
-    int cycle = 0;
-    for (; cycle < 20; ++cycle) {
-        RunCycle(create, destroy, cycle);
-    }
-    const long handles = ProcessHandleCount();
-    const SIZE_T memory = HeapBytesInUse();
+    // Warm up first: the module's log binding, the window class and the heap settle.
+    long handles = 0;
+    SIZE_T memory = 0;
     for (; cycle < 1020; ++cycle) {
-        RunCycle(create, destroy, cycle);
+        if (cycle == 20) {
+            handles = ProcessHandleCount();
+            memory = HeapBytesInUse();
+        }
+        RunCycle(create, destroy);
     }
     const long handlesAfter = ProcessHandleCount();
     const SIZE_T memoryAfter = HeapBytesInUse();
-    if (handles <= 0 || handlesAfter > handles + 4) {
-        fprintf(stderr, "handles: %ld before, %ld after\n", handles, handlesAfter);
-        ++failures;
-    }
-    /* An object destroyed but not freed would leave about 500 bytes a cycle. */
-    if (memoryAfter > memory + 16 * 1024) {
-        fprintf(stderr, "heap bytes in use: %zu before, %zu after\n", (size_t)memory,
-                (size_t)memoryAfter);
-        ++failures;
-    }
+    // An object destroyed but not freed would leave about 500 bytes a cycle.
+    Check(handles > 0 && handlesAfter <= handles + 4, "handles grow");
+    Check(memoryAfter <= memory + 16 * 1024, "heap bytes in use grow");
     FreeLibrary(module);
     FreeLibrary(logLibrary);
     printf("%d cycles, %d failures; handles %ld -> %ld, heap bytes %zu -> %zu\n", cycle, failures,

@@ -3,23 +3,17 @@
 // options it must produce are known; half of them get one planted fault (an unknown or junk
 // argument, a value on a flag, a number out of range or with stray characters, a missing or empty
 // value) that must be refused with a reason. Nothing may crash, and no fault may pass.
+#include <algorithm>
 #include <cstdint>
-#include <limits>
 #include <optional>
-#include <string>
-#include <vector>
 
 #include "host/HostOptions.h"
 #include "tests/fuzz/RandomInput.h"
 
 namespace {
 
-using devicescan::fuzz::FuzzRun;
-using devicescan::fuzz::FuzzTally;
-using devicescan::fuzz::RandomInput;
 using devicescan::host::HostOptions;
-
-constexpr std::uint64_t kMaxU64 = std::numeric_limits<std::uint64_t>::max();
+using Args = std::vector<std::wstring>;
 
 // A numeric option, its range and where the parsed value goes.
 struct NumberOption {
@@ -32,7 +26,7 @@ struct NumberOption {
 const std::vector<NumberOption> kNumbers = {
     {L"--seconds", 1, 100000000,
      [](HostOptions& o, std::uint64_t v) { o.seconds = static_cast<std::uint32_t>(v); }},
-    {L"--progress", 0, kMaxU64, [](HostOptions& o, std::uint64_t v) { o.progressEvery = v; }},
+    {L"--progress", 0, UINT64_MAX, [](HostOptions& o, std::uint64_t v) { o.progressEvery = v; }},
     {L"--scan-pause", 0, 60000,
      [](HostOptions& o, std::uint64_t v) { o.scanPauseMs = static_cast<std::uint32_t>(v); }},
 };
@@ -53,20 +47,9 @@ const std::vector<FlagOption> kFlags = {
 };
 
 bool IsOptionName(std::wstring_view name) {
-    if (name == L"--module") {
-        return true;
-    }
-    for (const NumberOption& option : kNumbers) {
-        if (name == option.name) {
-            return true;
-        }
-    }
-    for (const FlagOption& flag : kFlags) {
-        if (name == flag.name) {
-            return true;
-        }
-    }
-    return false;
+    return name == L"--module" ||
+           std::any_of(kNumbers.begin(), kNumbers.end(), [&](auto& o) { return name == o.name; }) ||
+           std::any_of(kFlags.begin(), kFlags.end(), [&](auto& o) { return name == o.name; });
 }
 
 bool SameOptions(const HostOptions& a, const HostOptions& b) {
@@ -75,174 +58,103 @@ bool SameOptions(const HostOptions& a, const HostOptions& b) {
            a.scanPauseMs == b.scanPauseMs && a.verbose == b.verbose && a.help == b.help;
 }
 
-std::wstring Joined(const std::vector<std::wstring>& args) {
-    std::wstring line;
-    for (const std::wstring& arg : args) {
-        line += L"[" + arg + L"] ";
-    }
-    return line;
-}
-
-class HostOptionsFuzz {
+class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
   public:
-    explicit HostOptionsFuzz(std::uint64_t seed) : random(seed) {}
+    HostOptionsFuzz() : Fuzzer("host_options_fuzz") {}
 
-    void Input(std::size_t index) {
-        tally.Tried();
-        args.clear();
+  private:
+    // Up to 6 good options and, in half the lines, one fault planted among them.
+    void Input(std::size_t index) override {
         expected = HostOptions{};
         const bool faulty = random.OneIn(2);
         const std::size_t options = random.Below(7);
-        const std::size_t faultAt = random.Below(options + 1);
-        for (std::size_t i = 0; i <= options; ++i) {
-            if (faulty && i == faultAt) {
-                PlantFault(i == options);
-            }
-            if (i < options) {
-                GoodOption();
-            }
-        }
+        const Args args = random.Plant<Args>(
+            options, faulty ? random.Below(options + 1) : options + 1,
+            [&](std::size_t) { return GoodOption(); }, [&](bool last) { return Fault(last); });
         std::wstring error;
         const std::optional<HostOptions> parsed = HostOptions::Parse(args, error);
-        if (faulty && parsed) {
-            tally.Fail(index, "a faulty command line was accepted", Joined(args));
-        } else if (!faulty && !parsed) {
-            tally.Fail(index, "a good command line was refused", Joined(args) + L": " + error);
-        } else if (!parsed && error.empty()) {
-            tally.Fail(index, "refused without a reason", Joined(args));
-        } else if (parsed && !SameOptions(*parsed, expected)) {
-            tally.Fail(index, "options differ from the command line", Joined(args));
+        std::wstring line;
+        for (const std::wstring& arg : args) {
+            line += L"[" + arg + L"] ";
         }
+        Judge(index, line + L": " + error, !faulty, parsed.has_value(),
+              parsed && SameOptions(*parsed, expected), parsed || !error.empty());
     }
 
-    int Finish() const { return tally.Finish(); }
-
-  private:
-    void GoodOption() {
+    Args GoodOption() {
         const std::size_t kind = random.Below(3);
         if (kind == 0) {
             const FlagOption& flag = random.Pick(kFlags);
-            args.push_back(flag.name);
             flag.store(expected);
-            return;
+            return {flag.name};
         }
         if (kind == 1) {
             expected.modulePath = random.WideJunk(1 + random.Below(30));
-            WithValue(L"--module", expected.modulePath);
-            return;
+            return WithValue(L"--module", expected.modulePath);
         }
         const NumberOption& option = random.Pick(kNumbers);
         const std::uint64_t value = GoodNumber(option);
         option.store(expected, value);
-        WithValue(option.name, WithLeadingZeros(std::to_wstring(value)));
+        std::wstring digits = std::to_wstring(value);  // with leading zeros, up to 20 digits in all
+        digits.insert(0, random.OneIn(4) ? random.Below(20 - digits.size() + 1) : 0, L'0');
+        return WithValue(option.name, digits);
     }
 
     std::uint64_t GoodNumber(const NumberOption& option) {
         const std::uint64_t span = option.high - option.low;
-        switch (random.Below(3)) {
-            case 0:
-                return option.low;
-            case 1:
-                return option.high;
-            default:
-                return option.low + (span == kMaxU64 ? random.Next() : random.Next() % (span + 1));
-        }
+        const std::uint64_t any = span == UINT64_MAX ? random.Next() : random.Next() % (span + 1);
+        return random.Pick({option.low, option.high, option.low + any});
     }
 
-    std::wstring WithLeadingZeros(const std::wstring& digits) {
-        if (!random.OneIn(4)) {
-            return digits;
-        }
-        return std::wstring(random.Below(20 - digits.size() + 1), L'0') + digits;
+    // name=value, or name and value as two arguments.
+    Args WithValue(const std::wstring& name, const std::wstring& value) {
+        return random.OneIn(2) ? Args{name + L"=" + value} : Args{name, value};
     }
 
-    void WithValue(const std::wstring& name, const std::wstring& value) {
-        if (random.OneIn(2)) {
-            args.push_back(name + L"=" + value);
-            return;
-        }
-        args.push_back(name);
-        args.push_back(value);
+    // An unknown or junk argument, a value on a flag, a number out of range or with stray
+    // characters, an empty module; last, also an option that needs a value with none after it.
+    Args Fault(bool last) {
+        const NumberOption& number = random.Pick(kNumbers);
+        const std::vector<Args> faults = {
+            {JunkArgument()},
+            {std::wstring(random.Pick(kFlags).name) + L"=" + random.WideJunk(random.Below(5))},
+            WithValue(number.name, BadNumber(number)),
+            WithValue(L"--module", L""),
+            {random.OneIn(4) ? L"--module" : number.name}};
+        return faults[random.Below(last ? 5 : 4)];
     }
 
-    void PlantFault(bool last) {
-        switch (random.Below(last ? 5 : 4)) {
-            case 0:
-                args.push_back(JunkArgument());
-                return;
-            case 1:
-                args.push_back(std::wstring(random.Pick(kFlags).name) + L"=" +
-                               random.WideJunk(random.Below(5)));
-                return;
-            case 2: {
-                const NumberOption& option = random.Pick(kNumbers);
-                WithValue(option.name, BadNumber(option));
-                return;
-            }
-            case 3:
-                WithValue(L"--module", L"");
-                return;
-            default:  // an option that needs a value, with none after it
-                args.push_back(random.OneIn(4) ? L"--module" : random.Pick(kNumbers).name);
-                return;
-        }
-    }
-
+    // An unknown argument or a near miss of a known one.
     std::wstring JunkArgument() {
-        const std::vector<std::wstring> nearMisses = {
-            L"--JSON",    L"--jsonx", L"json", L"-",         L"--",      L"",        L"---json",
-            L"--no_scan", L"/h",      L"-?",   L"--module5", L"=--json", L" --json", L"--help "};
         std::wstring junk =
-            random.OneIn(2) ? random.Pick(nearMisses) : random.WideJunk(random.Below(12));
-        if (random.OneIn(3)) {
-            junk = L"--" + junk;
-        }
+            random.OneIn(2)
+                ? random.Pick<std::wstring>({L"--JSON", L"--jsonx", L"json", L"-", L"--", L"",
+                                             L"---json", L"--no_scan", L"/h", L"-?", L"--module5",
+                                             L"=--json", L" --json", L"--help "})
+                : random.WideJunk(random.Below(12));
+        junk.insert(0, random.OneIn(3) ? L"--" : L"");
         return IsOptionName(junk.substr(0, junk.find(L'='))) ? L"--unknown" : junk;
     }
 
+    // Empty, signed, padded, with a unit, digits of other scripts and full-width digits (not
+    // digits here), 21 digits, just above the range, below it or far above it.
     std::wstring BadNumber(const NumberOption& option) {
         const std::wstring good = std::to_wstring(GoodNumber(option));
-        switch (random.Below(8)) {
-            case 0:
-                return L"";
-            case 1:
-                return L"-" + good;
-            case 2:
-                return random.OneIn(2) ? L"+" + good : L" " + good;
-            case 3:
-                return good +
-                       random.Pick(std::vector<std::wstring>{L" ", L"s", L"k", L".0", L"\t"});
-            case 4:  // digits of other scripts and full-width digits are not digits here
-                return random.Pick(
-                    std::vector<std::wstring>{L"\x0663", L"\xFF15", L"\x00B2", L"0x10"});
-            case 5:
-                return std::wstring(21 - good.size(), L'0') + good;
-            case 6:
-                if (option.high != kMaxU64) {
-                    return std::to_wstring(option.high + 1 + random.Below(1000));
-                }
-                return L"18446744073709551616";
-            default:
-                if (option.low > 0) {
-                    return L"0";
-                }
-                return L"99999999999999999999";
-        }
+        return random.Pick<std::wstring>(
+            {L"", L"-" + good, L"+" + good, L" " + good,
+             good + random.Pick<std::wstring>({L" ", L"s", L"k", L".0", L"\t"}),
+             random.Pick<std::wstring>({L"\x0663", L"\xFF15", L"\x00B2", L"0x10"}),
+             std::wstring(21 - good.size(), L'0') + good,
+             option.high != UINT64_MAX ? std::to_wstring(option.high + 1 + random.Below(1000))
+                                       : L"18446744073709551616",
+             option.low > 0 ? L"0" : L"99999999999999999999"});
     }
 
-    RandomInput random;
-    FuzzTally tally{"host_options_fuzz"};
-    std::vector<std::wstring> args;
     HostOptions expected;
 };
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const FuzzRun run = FuzzRun::FromArguments(argc, argv, 100000, 20261206);
-    HostOptionsFuzz fuzz(run.seed);
-    for (std::size_t i = 0; i < run.count; ++i) {
-        fuzz.Input(i);
-    }
-    return fuzz.Finish();
+    return HostOptionsFuzz().Main(argc, argv);
 }

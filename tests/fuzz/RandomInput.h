@@ -1,11 +1,11 @@
 #pragma once
 
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace devicescan::fuzz {
@@ -26,6 +26,11 @@ class RandomInput {
     template <typename T>
     const T& Pick(const std::vector<T>& items) {
         return items[Below(items.size())];
+    }
+
+    template <typename T>
+    T Pick(std::initializer_list<T> items) {
+        return items.begin()[Below(items.size())];
     }
 
     std::string Bytes(std::size_t length) {
@@ -50,98 +55,117 @@ class RandomInput {
     std::string Mutate(std::string bytes) {
         for (std::size_t edits = 1 + Below(4); edits > 0; --edits) {
             const std::size_t at = bytes.empty() ? 0 : Below(bytes.size());
-            switch (Below(4)) {
-                case 0:
-                    if (!bytes.empty()) {
-                        bytes[at] = static_cast<char>(bytes[at] ^ (1 << Below(8)));
-                    }
-                    break;
-                case 1:
-                    bytes.insert(at, Bytes(1 + Below(8)));
-                    break;
-                case 2:
-                    bytes.erase(at, 1 + Below(8));
-                    break;
-                default:
-                    bytes.resize(at);
-                    break;
+            const std::size_t edit = Below(4);
+            if (edit == 0 && !bytes.empty()) {
+                bytes[at] = static_cast<char>(bytes[at] ^ (1 << Below(8)));
+            } else if (edit == 1) {
+                bytes.insert(at, Bytes(1 + Below(8)));
+            } else if (edit == 2) {
+                bytes.erase(at, 1 + Below(8));
+            } else {
+                bytes.resize(at);
             }
         }
         return bytes;
+    }
+
+    // count good pieces joined, with one bad piece planted before the piece numbered at (at ==
+    // count: after the last; above count: none); bad is told whether it comes last. Pieces: a
+    // string, or a vector of arguments.
+    template <typename Pieces, typename Good, typename Bad>
+    Pieces Plant(std::size_t count, std::size_t at, Good good, Bad bad) {
+        Pieces all;
+        for (std::size_t i = 0; i <= count; ++i) {
+            const Pieces planted = i == at ? bad(i == count) : Pieces{};
+            const Pieces piece = i < count ? good(i) : Pieces{};
+            all.insert(all.end(), planted.begin(), planted.end());
+            all.insert(all.end(), piece.begin(), piece.end());
+        }
+        return all;
     }
 
   private:
     std::mt19937_64 engine;
 };
 
-// Counts the inputs of a run and the failures among them; prints the first few failures with the
-// input that caused them, escaped, so that a red run can be reproduced from its output alone.
-class FuzzTally {
+// One fuzz program: "program [count [seed]]" feeds Input count random inputs (100,000 by
+// default), then Extras its fixed cases, and exits with 0 when nothing failed. The first few
+// failures are printed with the input that caused them, escaped, so that a red run can be
+// reproduced from its output alone.
+class Fuzzer {
   public:
-    explicit FuzzTally(const char* name) : name(name) {}
+    explicit Fuzzer(const char* name) : name(name) {}
+
+    int Main(int argc, char** argv) {
+        const std::size_t count = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 100000;
+        random = RandomInput(argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 20261206);
+        for (std::size_t i = 0; i < count; ++i) {
+            Tried();
+            Input(i);
+        }
+        Extras();
+        std::filesystem::remove_all(scratch);
+        std::printf("%s: %zu inputs, %zu failures\n", name, inputs, failures);
+        return failures == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
+    }
+
+  protected:
+    virtual void Input(std::size_t index) = 0;
+    virtual void Extras() {}
 
     void Tried() { ++inputs; }
 
-    void Fail(std::size_t input, const char* what, std::string_view bytes) {
-        if (++failures <= kShown) {
+    // A failure unless held; the first few are printed with their input.
+    void Expect(bool held, std::size_t input, const char* what, std::string_view bytes) {
+        if (!held && ++failures <= 10) {
             std::printf("%s: input %zu: %s\n  input: %s\n", name, input, what,
                         Escaped(bytes).c_str());
         }
     }
 
-    void Fail(std::size_t input, const char* what, std::wstring_view text) {
-        Fail(input, what,
-             std::string_view(reinterpret_cast<const char*>(text.data()),
-                              text.size() * sizeof(wchar_t)));
+    void Expect(bool held, std::size_t input, const char* what, std::wstring_view text) {
+        Expect(held, input, what, {reinterpret_cast<const char*>(text.data()), text.size() * 2});
     }
 
-    // The summary line; the program's exit code.
-    int Finish() const {
-        std::printf("%s: %zu inputs, %zu failures\n", name, inputs, failures);
-        return failures == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
+    // What every parse is held to: a good input is taken and gives exactly what was written
+    // (same); a bad one is not taken, and when refused (rather than skipped as nothing) it says
+    // why (reasoned). One failure at most per input.
+    template <typename Text>
+    void Judge(std::size_t input, const Text& text, bool good, bool taken, bool same,
+               bool reasoned) {
+        Expect(good == taken, input, good ? "a good input was refused" : "a bad input was taken",
+               text);
+        Expect(good != taken || reasoned, input, "refused without a reason", text);
+        Expect(good != taken || !taken || same, input, "the result differs from the input", text);
     }
+
+    // bytes written to file in a folder of this program's own under the temporary directory,
+    // which goes when the run ends.
+    std::wstring Scratch(const wchar_t* file, std::string_view bytes) {
+        std::filesystem::create_directories(scratch);
+        std::ofstream(scratch / file, std::ios::binary)
+            .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        return (scratch / file).wstring();
+    }
+
+    RandomInput random{0};
 
   private:
-    static constexpr std::size_t kShown = 10;
-    static constexpr std::size_t kEscapedBytes = 400;
-
     static std::string Escaped(std::string_view bytes) {
         std::string text;
-        for (const char c : bytes.substr(0, kEscapedBytes)) {
-            const auto byte = static_cast<unsigned char>(c);
-            if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
-                text += c;
-                continue;
-            }
+        for (const char c : bytes.substr(0, 400)) {
             char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02X", byte);
-            text += escape;
+            std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned char>(c));
+            text += c >= 0x20 && c < 0x7F && c != '\\' ? std::string(1, c) : escape;
         }
-        if (bytes.size() > kEscapedBytes) {
-            text += "... (" + std::to_string(bytes.size()) + " bytes)";
-        }
-        return text;
+        return bytes.size() > 400 ? text + "... (" + std::to_string(bytes.size()) + " bytes)"
+                                  : text;
     }
 
     const char* name;
+    const std::filesystem::path scratch = std::filesystem::temp_directory_path() / name;
     std::size_t inputs = 0;
     std::size_t failures = 0;
-};
-
-// The number of inputs and the seed of a run: "program [count [seed]]".
-struct FuzzRun {
-    std::size_t count;
-    std::uint64_t seed;
-
-    static FuzzRun FromArguments(int argc, char** argv, std::size_t count, std::uint64_t seed) {
-        if (argc > 1) {
-            count = std::strtoull(argv[1], nullptr, 10);
-        }
-        if (argc > 2) {
-            seed = std::strtoull(argv[2], nullptr, 10);
-        }
-        return {count, seed};
-    }
 };
 
 }  // namespace devicescan::fuzz
