@@ -257,16 +257,13 @@ TEST_P(LogDllConcurrency, EightThreadsWriteEveryLineWhole) {
     constexpr int kThreads = 8;
     constexpr int kLines = 2000;
     const std::wstring padding(80, L'x');
-    testing_support::RunThreadsTogether(
-        kThreads,
-        [&](int thread) {
-            for (int line = 0; line < kLines; ++line) {
-                const int length = (thread * 7 + line) % 80;
-                Write(LOG_DEPTH_MESSAGE, kInfo, L"Writer", L"thread %d line %d %d %s", thread, line,
-                      length, padding.c_str() + (80 - length));
-            }
-        },
-        120000);
+    testing_support::RunThreadsTogether(kThreads, [&](int thread) {
+        for (int line = 0; line < kLines; ++line) {
+            const int length = (thread * 7 + line) % 80;
+            Write(LOG_DEPTH_MESSAGE, kInfo, L"Writer", L"thread %d line %d %d %s", thread, line,
+                  length, padding.c_str() + (80 - length));
+        }
+    });
     Unload();
 
     std::vector<int> nextLine(kThreads, 0);
