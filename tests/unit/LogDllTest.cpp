@@ -102,15 +102,11 @@ class LogDll : public ::testing::Test {
     void Load() {
         library = LoadLibraryW((folder / "log.dll").c_str());
         ASSERT_NE(library, nullptr) << "error " << GetLastError();
-        write = Export<LogWriteFunction>("LogWrite");
+        write = qv::GetProcAddressAs<LogWriteFunction>(library, "LogWrite");
     }
     void Unload() {
         FreeLibrary(library);
         library = nullptr;
-    }
-    template <typename Function>
-    Function Export(const char* name) const {
-        return qv::GetProcAddressAs<Function>(library, name);
     }
 
     // One record written as this program, its arguments packed as LogWrite takes them.
@@ -316,10 +312,10 @@ TEST_F(LogDll, ThousandLoadUnloadCyclesLoseNoLineAndLeakNoHandle) {
     std::vector<std::string> written;
     const auto cycle = [&] {
         Load();
-        Export<LogInitFunction>("LogInit")();
+        qv::GetProcAddressAs<LogInitFunction>(library, "LogInit")();
         Write(LOG_DEPTH_ENTER, kInfo, L"Cycle", L"cycle %d", static_cast<int>(written.size()));
         written.push_back("cycle " + std::to_string(written.size()));
-        Export<LogDeinitFunction>("LogDeinit")();
+        qv::GetProcAddressAs<LogDeinitFunction>(library, "LogDeinit")();
         Unload();
         ASSERT_EQ(GetModuleHandleW(L"log.dll"), nullptr) << "still loaded after " << written.size();
     };
