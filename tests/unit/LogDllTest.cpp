@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <numeric>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -37,19 +37,14 @@ struct LogLine {
 
 // Fails the test for a line that lacks the date, the time with milliseconds or a field.
 LogLine Parse(const std::string& line) {
-    char date[16] = "", time[16] = "", severity[16] = "", module[64] = "", function[300] = "";
-    LogLine parsed;
-    int textAt = 0;
-    std::sscanf(line.c_str(), "%15s %15s %lu %15s %63s %299s%n", date, time, &parsed.threadId,
-                severity, module, function, &textAt);
-    const std::size_t functionLength = std::strlen(function);
-    if (textAt == 0 || std::strlen(date) != 10 || std::strlen(time) != 12 || time[8] != '.' ||
-        functionLength == 0 || function[functionLength - 1] != ':') {
+    static const std::regex format(
+        R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} +(\d+) +(\S+) +(\S+) +(\S+): (.*))");
+    std::smatch field;
+    if (!std::regex_match(line, field, format)) {
         ADD_FAILURE() << "not a log line: " << line;
         return {};
     }
-    return {parsed.threadId, severity, module, std::string(function, functionLength - 1),
-            line.substr(static_cast<std::size_t>(textAt) + 1)};
+    return {std::stoul(field[1]), field[2], field[3], field[4], field[5]};
 }
 
 // The lines of a log file without their CR LF; a final line without CR LF fails the test.
