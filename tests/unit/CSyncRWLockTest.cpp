@@ -51,9 +51,7 @@ TEST(SyncRWLockRecursion, OwnerNestsAndReadsInsideItsExclusiveHold) {
 // A re-entering reader gets in past a queued writer, and the writer waits for its last hold.
 TEST(SyncRWLockHandOver, QueuedWriterHoldsBackNewReadersButNotReturningOnes) {
     CSyncRWLock lock;
-    Actor a;
-    Actor b;
-    Actor c;
+    Actor a, b, c;
     ASSERT_TRUE(a.Do([&] { lock.AcquireShared(); }));
     b.Start([&] { lock.AcquireExclusive(); });
     ASSERT_TRUE(Waiting(lock, 0, 1));
@@ -77,8 +75,7 @@ TEST(SyncRWLockHandOver, QueuedWriterHoldsBackNewReadersButNotReturningOnes) {
 // are released together.
 TEST(SyncRWLockHandOver, QueuedWritersGoFirstThenQueuedReadersTogether) {
     CSyncRWLock lock;
-    Actor w1;
-    Actor w2;
+    Actor w1, w2;
     Actor readers[3];
     lock.AcquireExclusive();
     w1.Start([&] { lock.AcquireExclusive(); });
@@ -115,24 +112,21 @@ TEST(SyncRWLockStress, RandomWorkKeepsReadersAndWritersApart) {
     std::atomic<int> readersInside{0};
     std::atomic<int> writersInside{0};
     std::atomic<int> violations{0};
-    testing_support::RunThreadsTogether(
-        4,
-        [&](int thread) {
-            std::uint32_t seed = 12345u + static_cast<std::uint32_t>(thread);
-            for (int round = 0; round < 1500; ++round) {
-                seed = seed * 1664525u + 1013904223u;
-                const bool exclusive = (seed >> 30) == 0;
-                exclusive ? lock.AcquireExclusive() : lock.AcquireShared();
-                lock.AcquireShared();
-                std::atomic<int>& inside = exclusive ? writersInside : readersInside;
-                ++inside;
-                violations += writersInside > 1 || (writersInside == 1 && readersInside > 0);
-                --inside;
-                lock.ReleaseShared();
-                exclusive ? lock.ReleaseExclusive() : lock.ReleaseShared();
-            }
-        },
-        60000);
+    testing_support::RunThreadsTogether(4, [&](int thread) {
+        std::uint32_t seed = 12345u + static_cast<std::uint32_t>(thread);
+        for (int round = 0; round < 1500; ++round) {
+            seed = seed * 1664525u + 1013904223u;
+            const bool exclusive = (seed >> 30) == 0;
+            exclusive ? lock.AcquireExclusive() : lock.AcquireShared();
+            lock.AcquireShared();
+            std::atomic<int>& inside = exclusive ? writersInside : readersInside;
+            ++inside;
+            violations += writersInside > 1 || (writersInside == 1 && readersInside > 0);
+            --inside;
+            lock.ReleaseShared();
+            exclusive ? lock.ReleaseExclusive() : lock.ReleaseShared();
+        }
+    });
     EXPECT_EQ(violations, 0);
     EXPECT_TRUE(IsFree(lock));
 }

@@ -170,35 +170,30 @@ class ActingListener : public qv::rnsdk::FileScan::IDeviceScanSP::IEvents {
     std::function<void()> act;
 };
 
+// A listener that calls UnInit ends the loop without waiting, and the host's UnInit then
+// finishes; one that destroys the service (on another drive: the table keeps E: over UnInit)
+// gets its notification back, the fan-out finishes, and the thread frees the object and gives
+// the producer back as it ends.
 TEST_F(LifecycleTest, NotificationsThatStopOrDestroyTheServiceNeverWaitForTheirOwnThread) {
-    // UnInit from a listener ends the loop without waiting; the host's UnInit then finishes.
-    ActingListener stopping([&] { service->UnInit(); });
-    ASSERT_EQ(service->Register(&stopping), 0u);
-    HWND window = StartService();
-    ASSERT_NE(window, nullptr);
-    HANDLE thread = OpenWindowThread(window);
-    ASSERT_TRUE(
-        FinishesWithin(kPatience, [&] { support::SendVolume(window, DBT_DEVICEARRIVAL, 0x10); }));
-    EXPECT_EQ(WaitForSingleObject(thread, kPatience.count()), WAIT_OBJECT_0);
-    CloseHandle(thread);
-    EXPECT_TRUE(host.released.empty()) << "the producer stays until UnInit from the host";
-    ASSERT_TRUE(FinishesWithin(kPatience, [&] { service->UnInit(); }));
-    EXPECT_EQ(host.released.size(), 1u);
-    service->Unregister(&stopping);
-
-    // Destroyed from a listener (on another drive: the table keeps E: over UnInit): the
-    // notification returns, the fan-out finishes, and the thread frees the object and gives the
-    // producer back as it ends.
-    ActingListener destroying([&] { service.reset(); });
-    ASSERT_EQ(service->Register(&destroying), 0u);
-    window = StartService();
-    ASSERT_NE(window, nullptr);
-    thread = OpenWindowThread(window);
-    ASSERT_TRUE(
-        FinishesWithin(kPatience, [&] { support::SendVolume(window, DBT_DEVICEARRIVAL, 0x20); }));
+    const std::function<void()> acts[] = {[&] { service->UnInit(); }, [&] { service.reset(); }};
+    for (DWORD drive = 0; drive < std::size(acts); ++drive) {
+        ActingListener acting(acts[drive]);
+        ASSERT_EQ(service->Register(&acting), 0u);
+        const HWND window = StartService();
+        ASSERT_NE(window, nullptr);
+        const HANDLE thread = OpenWindowThread(window);
+        ASSERT_TRUE(FinishesWithin(
+            kPatience, [&] { support::SendVolume(window, DBT_DEVICEARRIVAL, 0x10u << drive); }));
+        EXPECT_EQ(WaitForSingleObject(thread, kPatience.count()), WAIT_OBJECT_0);
+        CloseHandle(thread);
+        if (service != nullptr) {
+            EXPECT_TRUE(host.released.empty()) << "the producer stays until UnInit from the host";
+            ASSERT_TRUE(FinishesWithin(kPatience, [&] { service->UnInit(); }));
+            EXPECT_EQ(host.released.size(), 1u);
+            service->Unregister(&acting);
+        }
+    }
     EXPECT_EQ(service, nullptr);
-    EXPECT_EQ(WaitForSingleObject(thread, kPatience.count()), WAIT_OBJECT_0);
-    CloseHandle(thread);
     EXPECT_EQ(listener.Events(), (std::vector<std::wstring>{L"mounted E:\\", L"mounted F:\\"}))
         << "every listener heard each mount, the destroyed service's too";
     EXPECT_EQ(host.released.size(), 2u);

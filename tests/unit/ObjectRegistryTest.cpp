@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 #include <new>
 
@@ -20,7 +21,7 @@ using qv::IQvBaseInterface;
 
 constexpr InterfaceId kWidgetId{0x1111222233334444ull, 0x5555666677778888ull};
 
-int widgetsAlive = 0;
+std::atomic<int> widgetsAlive{0};
 
 class Widget final : public IQvBaseInterface {
   public:
@@ -36,14 +37,6 @@ class Unbuildable final : public IQvBaseInterface {
   public:
     Unbuildable() { throw std::bad_alloc(); }
     void* QueryInterface(InterfaceId) override { return nullptr; }
-    void* DeletingDestructor(unsigned int flags) { return qv::RunDeletingDestructor(this, flags); }
-};
-
-class Gadget final : public IQvBaseInterface {
-  public:
-    void* QueryInterface(InterfaceId id) override {
-        return id == IQvBaseInterface::kId ? this : nullptr;
-    }
     void* DeletingDestructor(unsigned int flags) { return qv::RunDeletingDestructor(this, flags); }
 };
 
@@ -101,7 +94,9 @@ TEST(DeletingDestructor, FreesOnlyWhenBitZeroIsSet) {
     EXPECT_EQ(widgetsAlive, 0);
 
     Widget* onHeap = new Widget();
-    EXPECT_EQ(onHeap->DeletingDestructor(qv::kDestroyAndFree), static_cast<void*>(onHeap));
+    const auto address = reinterpret_cast<std::uintptr_t>(onHeap);  // not read after the free
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(onHeap->DeletingDestructor(qv::kDestroyAndFree)),
+              address);
     EXPECT_EQ(widgetsAlive, 0);
 }
 
@@ -133,15 +128,15 @@ TEST_F(ObjectRegistryTest, RegistryComesAndGoesUnderConcurrentCallers) {
         [&](int index) {
             if (index == 0) {
                 for (int i = 0; i < 200; ++i) {
-                    ExportedObjectDeclaration<Gadget> declaration(L"Test.Gadget");
+                    ExportedObjectDeclaration<Widget> declaration(L"Test.Widget");
                 }
                 done = true;
                 return;
             }
             while (!done) {
                 void* out = nullptr;
-                if (QvCreateObject(L"Test.Gadget", IQvBaseInterface::kId, &out) == 0) {
-                    QvDestroyObject(L"Test.Gadget", out);
+                if (QvCreateObject(L"Test.Widget", IQvBaseInterface::kId, &out) == 0) {
+                    QvDestroyObject(L"Test.Widget", out);
                 }
             }
         },

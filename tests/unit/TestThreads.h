@@ -26,12 +26,15 @@ inline bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 
     return true;
 }
 
-// Runs work on a native thread of its own and tells whether it finished within timeoutMs, so
-// that a call that would hang fails the test instead of the run. A thread that does not finish
-// is left behind with its own copy of work; the test has failed by then. CreateThread and
-// WaitForSingleObject as the service's own threads use, not std::thread and std::future: the
-// future's wake-up was lost under load here, long after the work had ended.
-inline bool FinishesWithin(DWORD timeoutMs, std::function<void()> work) {
+// How long RunThreadsTogether lets its threads run: well under ctest's limit of 120 s a case, so
+// that a stuck lock is reported by the test itself instead of ending in ctest's kill.
+inline constexpr DWORD kThreadsStuckMs = 60000;
+
+// Starts work on a native thread that owns its copy of work; null (and the test failed) when no
+// thread could be made. CreateThread and bounded waits for the handle, as the service's own
+// threads use: a std::future's wake-up was lost under load here, long after the work had ended,
+// and std::thread threads that had run log.dll's code once left a program hanging at exit.
+inline HANDLE StartThread(std::function<void()> work) {
     auto* owned = new std::function<void()>(std::move(work));
     const HANDLE thread = CreateThread(
         nullptr, 0,
@@ -45,38 +48,33 @@ inline bool FinishesWithin(DWORD timeoutMs, std::function<void()> work) {
     if (thread == nullptr) {
         delete owned;
         ADD_FAILURE() << "cannot start a thread: " << GetLastError();
-        return false;
     }
-    const bool finished = WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0;
+    return thread;
+}
+
+// Runs work on a thread of its own and tells whether it finished within timeoutMs, so that a
+// call that would hang fails the test instead of the run. A thread that does not finish is left
+// behind; the test has failed by then.
+inline bool FinishesWithin(DWORD timeoutMs, std::function<void()> work) {
+    const HANDLE thread = StartThread(std::move(work));
+    const bool finished =
+        thread != nullptr && WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0;
     CloseHandle(thread);
     return finished;
 }
 
 // Runs body(0) ... body(count - 1) on count threads released together by one event. A thread
 // still running after timeoutMs is a stuck lock: the test fails and the program ends at once, so
-// the run never hangs and no thread outlives the state it uses. Native threads, not std::thread:
-// std::thread threads that had run log.dll's code once left a test program hanging at exit,
-// after the library was unloaded and the threads joined.
-inline void RunThreadsTogether(int count, const std::function<void(int)>& body, DWORD timeoutMs) {
-    struct Start {
-        HANDLE gate;
-        const std::function<void(int)>* body;
-        int index;
-    };
+// the run never hangs and no thread outlives the state it uses.
+inline void RunThreadsTogether(int count, const std::function<void(int)>& body,
+                               DWORD timeoutMs = kThreadsStuckMs) {
     const HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    std::vector<Start> starts(static_cast<std::size_t>(count));
     std::vector<HANDLE> threads;
     for (int i = 0; i < count; ++i) {
-        starts[static_cast<std::size_t>(i)] = Start{gate, &body, i};
-        threads.push_back(CreateThread(
-            nullptr, 0,
-            [](void* parameter) -> DWORD {
-                const auto* start = static_cast<const Start*>(parameter);
-                WaitForSingleObject(start->gate, INFINITE);
-                (*start->body)(start->index);
-                return 0;
-            },
-            &starts[static_cast<std::size_t>(i)], 0, nullptr));
+        threads.push_back(StartThread([gate, &body, i] {
+            WaitForSingleObject(gate, INFINITE);
+            body(i);
+        }));
     }
     SetEvent(gate);
     if (WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE,
@@ -96,11 +94,16 @@ inline void RunThreadsTogether(int count, const std::function<void(int)>& body, 
 // wait for a step is bounded; an actor stuck at the end of the test fails it and is terminated.
 class Actor {
   public:
-    Actor() { thread = CreateThread(nullptr, 0, &Loop, this, 0, &id); }
+    Actor()
+        : thread(StartThread([this] {
+              while (!stopping) {
+                  SleepEx(INFINITE, TRUE);
+              }
+          })) {}
     ~Actor() {
         Start([this] { stopping = true; });
         if (WaitForSingleObject(thread, kStuckMs) != WAIT_OBJECT_0) {
-            ADD_FAILURE() << "thread " << id << " is stuck; terminating it";
+            ADD_FAILURE() << "thread " << GetThreadId(thread) << " is stuck; terminating it";
             TerminateThread(thread, 1);
         }
         CloseHandle(thread);
@@ -124,12 +127,6 @@ class Actor {
         Actor* actor;
         std::function<void()> body;
     };
-    static DWORD WINAPI Loop(void* self) {
-        while (!static_cast<Actor*>(self)->stopping) {
-            SleepEx(INFINITE, TRUE);
-        }
-        return 0;
-    }
     static void CALLBACK Run(ULONG_PTR parameter) {
         const std::unique_ptr<Step> step(reinterpret_cast<Step*>(parameter));
         step->body();
@@ -139,8 +136,7 @@ class Actor {
     std::atomic<bool> stopping{false};
     std::atomic<int> started{0};
     std::atomic<int> completed{0};
-    HANDLE thread = nullptr;
-    DWORD id = 0;
+    HANDLE thread;
 };
 
 }  // namespace testing_support

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -100,22 +101,26 @@ class ServiceFixture : public ::testing::Test {
         }
     }
 
-    // Since ClearLog, as "function|severity|text", trace lines as their text alone. None
-    // without the recording library (the fault tests have another log.dll or none).
+    // The records written since ClearLog, as "LogWrite|depth|severity|module|function|text".
+    // None without the recording library (the fault tests have another log.dll or none).
     std::vector<std::wstring> Lines() const {
         std::vector<std::wstring> lines;
-        wchar_t line[1400];
+        wchar_t line[2048];
         for (std::uint32_t i = 0; getLine != nullptr && getLine(i, line, std::size(line)); ++i) {
-            lines.push_back(line);
+            if (std::wstring_view(line).starts_with(L"LogWrite|")) {
+                lines.push_back(line);
+            }
         }
         return lines;
     }
 
-    // How often this message was written.
+    // How often this message (not a trace line) was written.
     int Logged(const std::wstring& function, std::uint32_t severity,
                const std::wstring& text) const {
-        const std::wstring line = function + L"|" + std::to_wstring(severity) + L"|" + text;
-        return static_cast<int>(std::ranges::count(Lines(), line));
+        const std::wstring head = L"LogWrite|0|" + std::to_wstring(severity) + L"|";
+        return static_cast<int>(std::ranges::count_if(Lines(), [&](const std::wstring& line) {
+            return line.starts_with(head) && line.ends_with(L"|" + function + L"|" + text);
+        }));
     }
 
     fakes::FakeHost host;

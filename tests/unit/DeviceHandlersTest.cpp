@@ -9,12 +9,13 @@ namespace {
 using devicescan::logging::LOG_ERROR;
 using devicescan::logging::LOG_INFO;
 using devicescan::logging::LOG_WARNING;
-using ArrivalTest = support::DeviceFixture;
+using DeviceTest = support::DeviceFixture;
 using Events = std::vector<std::wstring>;
 
 constexpr wchar_t kArrival[] = L"DeviceScanSP::OnDeviceArrival";
+constexpr wchar_t kRemoval[] = L"DeviceScanSP::OnDeviceRemoveComplete";
 
-TEST_F(ArrivalTest, DriveTypeAndHotPlugAnswerDecideWhatIsOffered) {
+TEST_F(DeviceTest, DriveTypeAndHotPlugAnswerDecideWhatIsOffered) {
     // From E: on: the drive type, and whether the storage stack reports neither removable media
     // nor hot-plug (only local drives are asked).
     const std::pair<UINT, bool> drives[] = {{DRIVE_UNKNOWN, false},   {DRIVE_NO_ROOT_DIR, false},
@@ -42,7 +43,7 @@ TEST_F(ArrivalTest, DriveTypeAndHotPlugAnswerDecideWhatIsOffered) {
                        L"Fixed drive reported as removable [path = N:\\] [driveType = 3]"));
 }
 
-TEST_F(ArrivalTest, SystemDriveAndDrivesWithNothingToScanAreSkipped) {
+TEST_F(DeviceTest, SystemDriveAndDrivesWithNothingToScanAreSkipped) {
     Machine().Drive(L'E').sizeError = ERROR_NOT_READY;  // an optical drive without a medium
     fakes::FakeDrive& zero = Machine().Drive(L'F');
     zero.totalBytes = zero.totalFreeBytes = zero.freeBytesToCaller = 0;
@@ -66,7 +67,7 @@ TEST_F(ArrivalTest, SystemDriveAndDrivesWithNothingToScanAreSkipped) {
     }
 }
 
-TEST_F(ArrivalTest, ProducerHearsOnceThenListenersWithSizesAndSession) {
+TEST_F(DeviceTest, ProducerHearsOnceThenListenersWithSizesAndSession) {
     // E: as scripted by default: 16000000000 bytes, 6000000000 free for everybody and the caller.
     fakes::FakeDrive& quota = Machine().Drive(L'F');
     quota.totalBytes = 1000;
@@ -92,7 +93,7 @@ TEST_F(ArrivalTest, ProducerHearsOnceThenListenersWithSizesAndSession) {
         Logged(kArrival, LOG_INFO, L"Device Already Mounted [path = E:\\] [remote = ] [type = 1]"));
 }
 
-TEST_F(ArrivalTest, NetworkDriveIsAnnouncedWithItsUniversalNameButStoredWithout) {
+TEST_F(DeviceTest, NetworkDriveIsAnnouncedWithItsUniversalNameButStoredWithout) {
     fakes::FakeDrive& share = Machine().Drive(L'G');
     share.driveType = DRIVE_REMOTE;
     share.universalNameError = NO_ERROR;
@@ -113,12 +114,32 @@ TEST_F(ArrivalTest, NetworkDriveIsAnnouncedWithItsUniversalNameButStoredWithout)
         << "the stored copy keeps an empty remote";
 }
 
-TEST_F(ArrivalTest, ListenersHearEvenWithoutAProducer) {
+TEST_F(DeviceTest, ListenersHearEvenWithoutAProducer) {
     service->UnInit();  // gives the producer back
     Arrive(L"E:\\");
     Remove(L"E:\\");
     EXPECT_EQ(listener.Events(), (Events{L"mounted E:\\", L"unmounted E:\\"}));
     EXPECT_TRUE(host.producer.heard.empty());
+}
+
+TEST_F(DeviceTest, OnlyAMountedDriveIsAnnouncedWithTheRecordStoredAtItsArrival) {
+    Remove(L"F:\\");
+    EXPECT_TRUE(Logged(kRemoval, LOG_INFO, L"Device unMounted [path = F:\\]"));
+    Arrive(L"E:\\");
+    Machine().Drive(L'E').totalBytes *= 2;  // the removal does not measure the drive again
+    Remove(L"e:\\");
+    Remove(L"E:\\");
+    Remove(L"E:\\");
+    Arrive(L"E:\\");
+
+    EXPECT_TRUE(Logged(kRemoval, LOG_INFO, L"removing device [path = E:\\] [type = 1]"));
+    const Events expected{L"mounted E:\\", L"unmounted E:\\", L"mounted E:\\"};
+    ASSERT_EQ(listener.Events(), expected) << "paths match case-sensitively, and once";
+    ASSERT_EQ(host.producer.Events(), expected);
+    EXPECT_EQ(host.producer.heard[1].argument, 0xDEADu);
+    EXPECT_EQ(listener.heard[1].device.fullSize, 16000000000ull);
+    EXPECT_EQ(listener.heard[1].device.storedSize, 10000000000ull);
+    EXPECT_EQ(listener.heard[1].device.type, 1);
 }
 
 }  // namespace
