@@ -2,7 +2,8 @@
 
 #include <windows.h>
 
-#include <algorithm>
+#include <gmock/gmock.h>
+
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -72,14 +73,9 @@ class HostProcess {
 
     // Waits until stdout holds a line that contains part.
     bool WaitForLine(const std::string& part) const {
+        using namespace ::testing;
         return testing_support::WaitUntil(
-            [&] {
-                const auto lines = OutLines();
-                return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
-                    return line.find(part) != std::string::npos;
-                });
-            },
-            kBoundMs);
+            [&] { return Value(OutLines(), Contains(HasSubstr(part))); }, kBoundMs);
     }
 
     void Send(const std::string& text) const {

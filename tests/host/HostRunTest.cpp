@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -20,11 +19,11 @@ namespace {
 using qv::ToUtf8;
 using ::testing::AllOf;
 using ::testing::Contains;
+using ::testing::ContainsRegex;
 using ::testing::Each;
 using ::testing::EndsWith;
 using ::testing::Not;
 using ::testing::StartsWith;
-using ::testing::Truly;
 
 constexpr const char* kAbcMd5 = "900150983cd24fb0d6963f7d28e17f72";  // of "abc"
 
@@ -242,34 +241,31 @@ TEST(HostRun, ExitsWithItsCodeAndAClearMessageAfterCleaningUpWhenItCannotRun) {
     const TempTree temp;
     temp.Write(L"notes.dll", std::string(100, 'x'));
     temp.Write(L"bad.hdb", std::string(kAbcMd5) + ":3:Good\n" + kAbcMd5 + ":3k:Bad\n");
+    const std::wstring log = BinDirectory() + L"\\log.dll";
     const struct {
         std::vector<std::wstring> args;
         const char* script;
         DWORD exitCode;
         const char* message;  // a regular expression
-        const char* calls;
+        const char* calls;    // how the calls to the fake end
     } failures[] = {
         {{L"--frobnicate"}, "", 2, "unknown option --frobnicate", ""},
         {{L"--seconds", L"soon"}, "", 2, "--seconds needs a whole number", ""},
         {{L"--module", temp.Path(L"absent.dll")}, "", 3, R"(absent\.dll": 126 \(.+\))", ""},
         {{L"--module", temp.Path(L"notes.dll")}, "", 3, R"(notes\.dll": 193 \(.+\))", ""},
-        {{L"--module", BinDirectory() + L"\\log.dll"},
-         "",
-         4,
-         R"(log\.dll" does not export QvCreateObject)",
-         ""},
+        {{L"--module", log}, "", 4, R"(log\.dll" does not export QvCreateObject)", ""},
         {{L"--db", temp.Path(L"bad.hdb")}, "", 2, R"(bad\.hdb:2: the size "3k" is not)", ""},
         {{L"--db", temp.Path(L"absent.hsb")}, "", 2, R"(absent\.hsb: cannot read: 2 \(.+\))", ""},
         {{},
          "create 1168",
          5,
-         R"(QvCreateObject\("FileScan.OnDemand.DeviceScanSP", IServPlugin\) failed: 1168 \(.+\))",
+         R"(DeviceScanSP", IServPlugin\) failed: 1168 \(.+\))",
          "create unloaded"},
         {{},
          "init 5",
          7,
          R"(Init failed: 5 \(.+\))",
-         "init acquired released unregister destroy unloaded"},
+         "acquired released unregister destroy unloaded"},
         {{},
          "start 1400",
          8,
@@ -281,11 +277,9 @@ TEST(HostRun, ExitsWithItsCodeAndAClearMessageAfterCleaningUpWhenItCannotRun) {
         HostProcess host;
         ASSERT_TRUE(LaunchOnFake(host, failure.script, failure.args));
         ASSERT_EQ(host.WaitForExit(), failure.exitCode);
-        EXPECT_THAT(host.ErrLines(), Contains(Truly([&](const std::string& line) {
-                        return std::regex_search(line, std::regex(failure.message));
-                    })));
+        EXPECT_THAT(host.ErrLines(), Contains(ContainsRegex(failure.message)));
         EXPECT_THAT(host.OutLines(), Not(Contains(StartsWith("started")))) << "nothing ran";
-        EXPECT_TRUE(Calls(host).ends_with(failure.calls)) << Calls(host);
+        EXPECT_THAT(Calls(host), EndsWith(failure.calls));
     }
 }
 
