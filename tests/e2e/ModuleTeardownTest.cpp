@@ -37,17 +37,13 @@ HWND FindOwnServiceWindow() {
 }
 
 // Runs act inside the first mount it hears, on the service's window thread.
-class ActingListener : public IDeviceScanSP::IEvents {
-  public:
-    int Reserved() override { return 0; }
+struct ActingListener : fakes::Recorder {
     int OnDeviceMounted(const IDeviceScanSP::Device&) override {
         if (act) {
             std::exchange(act, nullptr)();
         }
         return 0;
     }
-    int OnDeviceUnmounted(const IDeviceScanSP::Device&) override { return 0; }
-
     std::function<void()> act;
 };
 

@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -85,13 +84,11 @@ class HostProcess {
 
     void CloseInput() { input.Reset(); }
 
-    // The exit code, or nothing when the host is still running after the bound.
-    std::optional<DWORD> WaitForExit() const {
-        DWORD code = 0;
-        if (WaitForSingleObject(process.Get(), kBoundMs) != WAIT_OBJECT_0 ||
-            !GetExitCodeProcess(process.Get(), &code)) {
-            return std::nullopt;
-        }
+    // The exit code, STILL_ACTIVE when the host is still running after the bound.
+    DWORD WaitForExit() const {
+        DWORD code = STILL_ACTIVE;
+        WaitForSingleObject(process.Get(), kBoundMs);
+        GetExitCodeProcess(process.Get(), &code);
         return code;
     }
 

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
@@ -17,13 +16,7 @@
 namespace {
 
 using qv::ToUtf8;
-using ::testing::AllOf;
-using ::testing::Contains;
-using ::testing::ContainsRegex;
-using ::testing::Each;
-using ::testing::EndsWith;
-using ::testing::Not;
-using ::testing::StartsWith;
+using namespace ::testing;
 
 constexpr const char* kAbcMd5 = "900150983cd24fb0d6963f7d28e17f72";  // of "abc"
 
@@ -211,11 +204,8 @@ TEST(HostRun, ScanOfFoldersReportsEveryThreatAndExitsWithWhatItFound) {
 // listener registered anew), and a restart that fails ends the host with exit code 9. The window
 // goes at once, often before the host's first look: that counts as lost as well.
 TEST(HostRun, RestartsTheServiceWhenItsWindowGoesAndEndsWithNineWhenThatFails) {
-    const auto launch = [](HostProcess& host, const std::string& script) {
-        ASSERT_TRUE(LaunchOnFake(host, script + "lose-window\n"));
-    };
     HostProcess restarted;
-    launch(restarted, "");
+    ASSERT_TRUE(LaunchOnFake(restarted, "lose-window\n"));
     ASSERT_TRUE(restarted.WaitForLine("restarted (service-window-lost)"));
     Quit(restarted);
     EXPECT_THAT(restarted.OutLines(),
@@ -226,7 +216,7 @@ TEST(HostRun, RestartsTheServiceWhenItsWindowGoesAndEndsWithNineWhenThatFails) {
               "acquired start stop uninit released unregister destroy unloaded");
 
     HostProcess failed;
-    launch(failed, "reinit 5\n");
+    ASSERT_TRUE(LaunchOnFake(failed, "reinit 5\nlose-window\n"));
     ASSERT_EQ(failed.WaitForExit(), 9u);
     EXPECT_THAT(failed.OutLines(),
                 Contains(StartsWith("error (restart-failed): restart after the "
