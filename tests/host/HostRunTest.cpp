@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -100,15 +101,11 @@ TEST(HostRun, PrintsEveryMountAndRemovalFromProducerAndListenerAndScansTheVolume
               "unloaded");
 }
 
-// Independent of the host's own escaping: backslashes doubled, quotes escaped, é as \u00e9.
-std::string JsonString(const std::wstring& text) {
-    std::string out = "\"";
-    for (const wchar_t c : text) {
-        out += c == L'\u00e9'
-                   ? "\\u00e9"
-                   : std::string(c == L'\\' || c == L'"' ? "\\" : "") + static_cast<char>(c);
-    }
-    return out + "\"";
+// The JSON form of a path, independent of the host's own escaping: backslashes doubled, é as
+// \u00e9.
+std::string JsonString(const std::wstring& path) {
+    const std::string doubled = std::regex_replace(ToUtf8(path), std::regex(R"(\\)"), R"(\\)");
+    return "\"" + std::regex_replace(doubled, std::regex("\u00e9"), R"(\u00e9)") + "\"";
 }
 
 TEST(HostRun, JsonLinesCarryEveryFieldWithPathsEscaped) {
