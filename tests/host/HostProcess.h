@@ -21,8 +21,7 @@ inline std::wstring TestDirectory() {
 }
 
 inline std::wstring BinDirectory() {
-    const std::wstring tests = TestDirectory();
-    return tests.substr(0, tests.find_last_of(L'\\')) + L"\\bin";
+    return TestDirectory() + L"\\..\\bin";
 }
 
 // build/bin/devicescan-host.exe as a child process, its standard input on a pipe and its output
