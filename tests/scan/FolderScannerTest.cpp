@@ -58,8 +58,8 @@ Scanned Scan(const std::wstring& root, std::initializer_list<Signature> signatur
         database.Add(line);
     }
     database.Seal();
-    const FolderScanner::Result result = FolderScanner(database, {}).Scan(root, {}, recorder);
-    return {result, recorder.lines};
+    // A braced list is evaluated in order: the lines are copied once the scan has ended.
+    return {FolderScanner(database, {}).Scan(root, {}, recorder), recorder.lines};
 }
 
 // One tree for the reporting rules and for what a scan must get past: a locked file, and "abc"
