@@ -25,31 +25,25 @@ using qv::rnsdk::FileScan::IDeviceScanSP;
 constexpr wchar_t kServiceName[] = L"FileScan.OnDemand.DeviceScanSP";
 constexpr DWORD kBoundMs = 10000;
 
+// Test processes share one desktop: the window must be this process's own.
 HWND FindOwnServiceWindow() {
     HWND window = nullptr;
-    while ((window = FindWindowExW(nullptr, window, L"DeviceScanWndClassName", nullptr)) !=
-           nullptr) {
-        DWORD processId = 0;
+    DWORD processId = 0;
+    do {
+        window = FindWindowExW(nullptr, window, L"DeviceScanWndClassName", nullptr);
         GetWindowThreadProcessId(window, &processId);
-        if (processId == GetCurrentProcessId()) {
-            return window;
-        }
-    }
-    return nullptr;
+    } while (window != nullptr && processId != GetCurrentProcessId());
+    return window;
 }
 
 // Runs act inside the first mount it hears, on the service's window thread.
-class ActingListener : public IDeviceScanSP::IEvents {
-  public:
-    int Reserved() override { return 0; }
+struct ActingListener : fakes::Recorder {
     int OnDeviceMounted(const IDeviceScanSP::Device&) override {
         if (act) {
             std::exchange(act, nullptr)();
         }
         return 0;
     }
-    int OnDeviceUnmounted(const IDeviceScanSP::Device&) override { return 0; }
-
     std::function<void()> act;
 };
 
@@ -91,6 +85,17 @@ class ModuleTeardown : public ::testing::Test {
 
     void* Root() const { return plugin->QueryInterface(qv::IQvBaseInterface::kId); }
 
+    // After a destruction the host lets go of the module at once; the window thread still holds
+    // it until it has finished.
+    void ExpectThreadEndsThenModuleUnloads() {
+        FreeLibrary(std::exchange(module, nullptr));
+        EXPECT_EQ(WaitForSingleObject(windowThread.Get(), kBoundMs), WAIT_OBJECT_0);
+        EXPECT_EQ(host.released.size(), 1u) << "the producer was given back";
+        EXPECT_EQ(FindOwnServiceWindow(), nullptr);
+        EXPECT_EQ(GetModuleHandleW(L"devicescan.dll"), nullptr)
+            << "unloaded after the thread ended";
+    }
+
     HMODULE module = nullptr;
     DestroyFn destroy = nullptr;
     fakes::FakeHost host;
@@ -104,12 +109,7 @@ TEST_F(ModuleTeardown, DestroyedFromItsOwnListenerTheThreadFinishesAndOnlyThenTh
     void* const root = Root();
     listener.act = [&] { destroy(kServiceName, root); };
     ASSERT_TRUE(AnnounceZ()) << "the destroying listener hung the window thread";
-    // The host lets go of the module at once; the window thread still holds it.
-    FreeLibrary(std::exchange(module, nullptr));
-    EXPECT_EQ(WaitForSingleObject(windowThread.Get(), kBoundMs), WAIT_OBJECT_0);
-    EXPECT_EQ(host.released.size(), 1u) << "the producer was given back";
-    EXPECT_EQ(FindOwnServiceWindow(), nullptr);
-    EXPECT_EQ(GetModuleHandleW(L"devicescan.dll"), nullptr) << "unloaded after the thread ended";
+    ExpectThreadEndsThenModuleUnloads();
 }
 
 TEST_F(ModuleTeardown, UnInitFromItsOwnListenerEndsTheThreadAndTheHostFinishesTheRest) {
@@ -148,11 +148,7 @@ TEST_F(ModuleTeardown, DestroyedWithoutUnInitWhileAListenerCallsTheExportsNothin
     ASSERT_TRUE(announcer.Finished());
     EXPECT_TRUE(announced) << "the listener hung on the registry";
     EXPECT_EQ(created, 0u);
-    FreeLibrary(std::exchange(module, nullptr));
-    EXPECT_EQ(WaitForSingleObject(windowThread.Get(), kBoundMs), WAIT_OBJECT_0);
-    EXPECT_EQ(FindOwnServiceWindow(), nullptr);
-    EXPECT_EQ(host.released.size(), 1u) << "the producer was given back";
-    EXPECT_EQ(GetModuleHandleW(L"devicescan.dll"), nullptr) << "unloaded after the thread ended";
+    ExpectThreadEndsThenModuleUnloads();
 }
 
 }  // namespace

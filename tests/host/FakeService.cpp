@@ -29,7 +29,6 @@
 #include "sdk/IDeviceScanSP.h"
 #include "sdk/IServPlugin.h"
 #include "sdk/UniqueHandle.h"
-#include "sdk/Utf8.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 
 #include <windows.h>
 
-#include <algorithm>
+#include <gmock/gmock.h>
+
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,8 +21,7 @@ inline std::wstring TestDirectory() {
 }
 
 inline std::wstring BinDirectory() {
-    const std::wstring tests = TestDirectory();
-    return tests.substr(0, tests.find_last_of(L'\\')) + L"\\bin";
+    return TestDirectory() + L"\\..\\bin";
 }
 
 // build/bin/devicescan-host.exe as a child process, its standard input on a pipe and its output
@@ -72,14 +71,9 @@ class HostProcess {
 
     // Waits until stdout holds a line that contains part.
     bool WaitForLine(const std::string& part) const {
+        using namespace ::testing;
         return testing_support::WaitUntil(
-            [&] {
-                const auto lines = OutLines();
-                return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
-                    return line.find(part) != std::string::npos;
-                });
-            },
-            kBoundMs);
+            [&] { return Value(OutLines(), Contains(HasSubstr(part))); }, kBoundMs);
     }
 
     void Send(const std::string& text) const {
@@ -89,13 +83,11 @@ class HostProcess {
 
     void CloseInput() { input.Reset(); }
 
-    // The exit code, or nothing when the host is still running after the bound.
-    std::optional<DWORD> WaitForExit() const {
-        DWORD code = 0;
-        if (WaitForSingleObject(process.Get(), kBoundMs) != WAIT_OBJECT_0 ||
-            !GetExitCodeProcess(process.Get(), &code)) {
-            return std::nullopt;
-        }
+    // The exit code, STILL_ACTIVE when the host is still running after the bound.
+    DWORD WaitForExit() const {
+        DWORD code = STILL_ACTIVE;
+        WaitForSingleObject(process.Get(), kBoundMs);
+        GetExitCodeProcess(process.Get(), &code);
         return code;
     }
 

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <regex>
@@ -18,13 +17,7 @@
 namespace {
 
 using qv::ToUtf8;
-using ::testing::AllOf;
-using ::testing::Contains;
-using ::testing::Each;
-using ::testing::EndsWith;
-using ::testing::Not;
-using ::testing::StartsWith;
-using ::testing::Truly;
+using namespace ::testing;
 
 constexpr const char* kAbcMd5 = "900150983cd24fb0d6963f7d28e17f72";  // of "abc"
 
@@ -108,15 +101,11 @@ TEST(HostRun, PrintsEveryMountAndRemovalFromProducerAndListenerAndScansTheVolume
               "unloaded");
 }
 
-// Independent of the host's own escaping: backslashes doubled, quotes escaped, é as \u00e9.
-std::string JsonString(const std::wstring& text) {
-    std::string out = "\"";
-    for (const wchar_t c : text) {
-        out += c == L'\u00e9'
-                   ? "\\u00e9"
-                   : std::string(c == L'\\' || c == L'"' ? "\\" : "") + static_cast<char>(c);
-    }
-    return out + "\"";
+// The JSON form of a path, independent of the host's own escaping: backslashes doubled, é as
+// \u00e9.
+std::string JsonString(const std::wstring& path) {
+    const std::string doubled = std::regex_replace(ToUtf8(path), std::regex(R"(\\)"), R"(\\)");
+    return "\"" + std::regex_replace(doubled, std::regex("\u00e9"), R"(\u00e9)") + "\"";
 }
 
 TEST(HostRun, JsonLinesCarryEveryFieldWithPathsEscaped) {
@@ -212,11 +201,8 @@ TEST(HostRun, ScanOfFoldersReportsEveryThreatAndExitsWithWhatItFound) {
 // listener registered anew), and a restart that fails ends the host with exit code 9. The window
 // goes at once, often before the host's first look: that counts as lost as well.
 TEST(HostRun, RestartsTheServiceWhenItsWindowGoesAndEndsWithNineWhenThatFails) {
-    const auto launch = [](HostProcess& host, const std::string& script) {
-        ASSERT_TRUE(LaunchOnFake(host, script + "lose-window\n"));
-    };
     HostProcess restarted;
-    launch(restarted, "");
+    ASSERT_TRUE(LaunchOnFake(restarted, "lose-window\n"));
     ASSERT_TRUE(restarted.WaitForLine("restarted (service-window-lost)"));
     Quit(restarted);
     EXPECT_THAT(restarted.OutLines(),
@@ -227,7 +213,7 @@ TEST(HostRun, RestartsTheServiceWhenItsWindowGoesAndEndsWithNineWhenThatFails) {
               "acquired start stop uninit released unregister destroy unloaded");
 
     HostProcess failed;
-    launch(failed, "reinit 5\n");
+    ASSERT_TRUE(LaunchOnFake(failed, "reinit 5\nlose-window\n"));
     ASSERT_EQ(failed.WaitForExit(), 9u);
     EXPECT_THAT(failed.OutLines(),
                 Contains(StartsWith("error (restart-failed): restart after the "
@@ -242,50 +228,38 @@ TEST(HostRun, ExitsWithItsCodeAndAClearMessageAfterCleaningUpWhenItCannotRun) {
     const TempTree temp;
     temp.Write(L"notes.dll", std::string(100, 'x'));
     temp.Write(L"bad.hdb", std::string(kAbcMd5) + ":3:Good\n" + kAbcMd5 + ":3k:Bad\n");
+    const std::wstring log = BinDirectory() + L"\\log.dll";
+    const std::string cleanup = " released unregister destroy unloaded";
     const struct {
         std::vector<std::wstring> args;
         const char* script;
         DWORD exitCode;
         const char* message;  // a regular expression
-        const char* calls;
+        std::string calls;    // how the calls to the fake end
     } failures[] = {
         {{L"--frobnicate"}, "", 2, "unknown option --frobnicate", ""},
         {{L"--seconds", L"soon"}, "", 2, "--seconds needs a whole number", ""},
         {{L"--module", temp.Path(L"absent.dll")}, "", 3, R"(absent\.dll": 126 \(.+\))", ""},
         {{L"--module", temp.Path(L"notes.dll")}, "", 3, R"(notes\.dll": 193 \(.+\))", ""},
-        {{L"--module", BinDirectory() + L"\\log.dll"},
-         "",
-         4,
-         R"(log\.dll" does not export QvCreateObject)",
-         ""},
+        {{L"--module", log}, "", 4, R"(log\.dll" does not export QvCreateObject)", ""},
         {{L"--db", temp.Path(L"bad.hdb")}, "", 2, R"(bad\.hdb:2: the size "3k" is not)", ""},
         {{L"--db", temp.Path(L"absent.hsb")}, "", 2, R"(absent\.hsb: cannot read: 2 \(.+\))", ""},
         {{},
          "create 1168",
          5,
-         R"(QvCreateObject\("FileScan.OnDemand.DeviceScanSP", IServPlugin\) failed: 1168 \(.+\))",
+         R"(DeviceScanSP", IServPlugin\) failed: 1168 \(.+\))",
          "create unloaded"},
-        {{},
-         "init 5",
-         7,
-         R"(Init failed: 5 \(.+\))",
-         "init acquired released unregister destroy unloaded"},
-        {{},
-         "start 1400",
-         8,
-         R"(Start failed: 1400 \(.+\))",
-         "start uninit released unregister destroy unloaded"},
+        {{}, "init 5", 7, R"(Init failed: 5 \(.+\))", "init acquired" + cleanup},
+        {{}, "start 1400", 8, R"(Start failed: 1400 \(.+\))", "start uninit" + cleanup},
     };
     for (const auto& failure : failures) {
         SCOPED_TRACE(failure.message);
         HostProcess host;
         ASSERT_TRUE(LaunchOnFake(host, failure.script, failure.args));
         ASSERT_EQ(host.WaitForExit(), failure.exitCode);
-        EXPECT_THAT(host.ErrLines(), Contains(Truly([&](const std::string& line) {
-                        return std::regex_search(line, std::regex(failure.message));
-                    })));
+        EXPECT_THAT(host.ErrLines(), Contains(ContainsRegex(failure.message)));
         EXPECT_THAT(host.OutLines(), Not(Contains(StartsWith("started")))) << "nothing ran";
-        EXPECT_TRUE(Calls(host).ends_with(failure.calls)) << Calls(host);
+        EXPECT_THAT(Calls(host), EndsWith(failure.calls));
     }
 }
 

@@ -47,12 +47,9 @@ class TempTree {
         const HANDLE find = FindFirstFileW((directory + L"\\*").c_str(), &entry);
         for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &entry)) {
             const std::wstring name = entry.cFileName;
-            if (name == L"." || name == L"..") {
-                continue;
+            if (name != L"." && name != L".." && !DeleteFileW((directory + L"\\" + name).c_str())) {
+                Remove(directory + L"\\" + name);  // a folder
             }
-            (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                ? Remove(directory + L"\\" + name)
-                : void(DeleteFileW((directory + L"\\" + name).c_str()));
         }
         FindClose(find);
         RemoveDirectoryW(directory.c_str());

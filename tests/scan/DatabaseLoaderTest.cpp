@@ -11,12 +11,7 @@
 
 namespace {
 
-using devicescan::scan::DatabaseError;
-using devicescan::scan::DatabaseLoader;
-using devicescan::scan::Digest;
-using devicescan::scan::HashType;
-using devicescan::scan::MaskOf;
-using devicescan::scan::SignatureDatabase;
+using namespace devicescan::scan;
 
 // The digests of "abc".
 constexpr const char* kMd5 = "900150983cd24fb0d6963f7d28e17f72";
