@@ -84,7 +84,7 @@ HostApp::Failure HostApp::RunModule() {
     }
 
     VolumeScanner scanner(printer, signatures,
-                          {options.progressEvery, options.scanPauseMs,
+                          {{options.progressEvery, options.scanPauseMs},
                            VolumeScanner::ThreadsFor(options.scanThreads)});
     if (options.scan && !scanner.Start()) {
         return {ExitCode::kHostFailure,

@@ -17,8 +17,9 @@ PathScan::PathScan(const HostOptions& options, EventPrinter printer, OutputQueue
 
 ScanExitCode PathScan::Run(std::shared_ptr<const scan::SignatureDatabase> database) {
     VolumeScanner scanner(printer, std::move(database),
-                          {options.progressEvery, options.scanPauseMs,
-                           VolumeScanner::ThreadsFor(options.scanThreads), false});
+                          {{options.progressEvery, options.scanPauseMs},
+                           VolumeScanner::ThreadsFor(options.scanThreads),
+                           false});
     if (!scanner.Start()) {
         error.Write(qv::ToUtf8(L"devicescan-host: cannot start the scan workers: " +
                                qv::DescribeError(GetLastError())));

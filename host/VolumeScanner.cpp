@@ -234,8 +234,7 @@ bool VolumeScanner::Start() {
 DWORD WINAPI VolumeScanner::WorkerRoutine(void* parameter) {
     const std::unique_ptr<WorkerStart> start(static_cast<WorkerStart*>(parameter));
     Shared& state = *start->shared;
-    scan::FolderScanner scanner(*state.database,
-                                {state.options.progressEvery, state.options.pauseMs});
+    scan::FolderScanner scanner(*state.database, state.options.eachScan);
     while (state.TakeJob(*start->worker)) {
         state.RunJob(*start->worker, scanner);
     }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/EventPrinter.h"
+#include "scan/FolderScanner.h"
 #include "scan/SignatureDatabase.h"
 #include "sdk/UniqueHandle.h"
 
@@ -30,9 +31,8 @@ namespace devicescan::host {
 class VolumeScanner {
   public:
     struct Options {
-        std::uint64_t progressEvery = 0;  // files between two progress events; 0: none
-        std::uint32_t pauseMs = 0;        // a pause after each file, to watch a scan; 0: none
-        std::uint32_t threads = 1;        // scans at once, 1 to kMaxThreads
+        scan::FolderScanner::Options eachScan;  // progress events and the pause after each file
+        std::uint32_t threads = 1;              // scans at once, 1 to kMaxThreads
         // Read each volume's serial number when its scan is queued, to check removals against.
         // Off for scans that nothing removes (--scan).
         bool confirmRemovals = true;
