@@ -99,6 +99,25 @@ SideBySide Context::Repeat(const std::function<void(std::size_t)>& ours,
     return {SpreadOf(oursTimes), SpreadOf(peerTimes)};
 }
 
+SideBySide Context::RepeatEach(const std::function<void(std::size_t)>& ours,
+                               const std::function<void(std::size_t)>& peer) const {
+    const int repetitions = mode == Mode::kQuick ? 1 : 7;
+    const std::size_t operations = mode == Mode::kQuick ? 5 : 200;
+    std::vector<double> oursTimes;
+    std::vector<double> peerTimes;
+    std::vector<double> oursEach(operations);
+    std::vector<double> peerEach(operations);
+    for (int repetition = 0; repetition < repetitions; ++repetition) {
+        for (std::size_t operation = 0; operation < operations; ++operation) {
+            oursEach[operation] = RunNs(ours, 1);
+            peerEach[operation] = RunNs(peer, 1);
+        }
+        oursTimes.push_back(Median(oursEach));
+        peerTimes.push_back(Median(peerEach));
+    }
+    return {SpreadOf(oursTimes), SpreadOf(peerTimes)};
+}
+
 bool Context::Goal(const std::string& what, const std::string& ours, const std::string& peer,
                    const SideBySide& times, double limit) const {
     const double ratio = times.peer.minimum > 0 ? times.ours.minimum / times.peer.minimum : 0;

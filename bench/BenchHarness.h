@@ -40,6 +40,13 @@ class Context {
     SideBySide Repeat(const std::function<void(std::size_t)>& ours,
                       const std::function<void(std::size_t)>& peer) const;
 
+    // The same for operations of a millisecond or more, timed one at a time: each repetition
+    // alternates single operations of the two sides and counts the median of each side's, so a
+    // burst of load from elsewhere, which lands on a few operations of either side, moves
+    // neither figure.
+    SideBySide RepeatEach(const std::function<void(std::size_t)>& ours,
+                          const std::function<void(std::size_t)>& peer) const;
+
     // Prints a goal row: both spreads and the ratios of their minimums and medians, and whether
     // the ratio of the minimums is at most limit. Returns whether it is.
     bool Goal(const std::string& what, const std::string& ours, const std::string& peer,
