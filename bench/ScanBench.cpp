@@ -17,10 +17,10 @@
 #include "bench/Alternate.h"
 #include "bench/BenchRegistry.h"
 #include "bench/CommittedMemory.h"
-#include "scan/CancelFlag.h"
-#include "scan/DatabaseLoader.h"
-#include "scan/FolderScanner.h"
-#include "scan/SignatureDatabase.h"
+#include "host/scan/CancelFlag.h"
+#include "host/scan/DatabaseLoader.h"
+#include "host/scan/FolderScanner.h"
+#include "host/scan/SignatureDatabase.h"
 #include "tests/host/TempTree.h"
 
 namespace devicescan::bench {

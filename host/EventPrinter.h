@@ -7,7 +7,7 @@
 #include "host/DeviceRecord.h"
 #include "host/OutputQueue.h"
 #include "host/ScanReport.h"
-#include "scan/Detection.h"
+#include "host/scan/Detection.h"
 
 namespace devicescan::host {
 

@@ -16,7 +16,7 @@
 #include "host/ServiceWatch.h"
 #include "host/StdinWatcher.h"
 #include "host/VolumeScanner.h"
-#include "scan/DatabaseLoader.h"
+#include "host/scan/DatabaseLoader.h"
 #include "sdk/SystemMessage.h"
 #include "sdk/Utf8.h"
 

@@ -9,7 +9,7 @@
 #include "host/LineWriter.h"
 #include "host/OutputQueue.h"
 #include "host/StopSignal.h"
-#include "scan/SignatureDatabase.h"
+#include "host/scan/SignatureDatabase.h"
 
 namespace devicescan::host {
 

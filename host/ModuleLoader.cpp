@@ -1,7 +1,6 @@
 #include "host/ModuleLoader.h"
 
-#include "scan/FullPathName.h"
-
+#include "host/scan/FullPathName.h"
 #include "sdk/ProcAddress.h"
 
 namespace devicescan::host {

@@ -7,7 +7,7 @@
 #include "host/LineWriter.h"
 #include "host/OutputQueue.h"
 #include "host/ScanExitCode.h"
-#include "scan/SignatureDatabase.h"
+#include "host/scan/SignatureDatabase.h"
 
 namespace devicescan::host {
 

@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "host/EventPrinter.h"
-#include "scan/Detection.h"
+#include "host/scan/Detection.h"
 
 namespace devicescan::host {
 

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "scan/LongPath.h"
+#include "host/scan/LongPath.h"
 
 namespace devicescan::host {
 

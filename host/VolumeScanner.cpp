@@ -8,8 +8,8 @@
 #include <utility>
 
 #include "host/VolumeIdentity.h"
-#include "scan/CancelFlag.h"
-#include "scan/FolderScanner.h"
+#include "host/scan/CancelFlag.h"
+#include "host/scan/FolderScanner.h"
 #include "sdk/CriticalSection.h"
 
 namespace devicescan::host {

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "host/EventPrinter.h"
-#include "scan/FolderScanner.h"
-#include "scan/SignatureDatabase.h"
+#include "host/scan/FolderScanner.h"
+#include "host/scan/SignatureDatabase.h"
 #include "sdk/UniqueHandle.h"
 
 namespace devicescan::host {

@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "scan/DatabaseLoader.h"
-#include "scan/HashListParser.h"
-#include "scan/HashSignatureParser.h"
-#include "scan/SignatureDatabase.h"
+#include "host/scan/DatabaseLoader.h"
+#include "host/scan/HashListParser.h"
+#include "host/scan/HashSignatureParser.h"
+#include "host/scan/SignatureDatabase.h"
 #include "tests/fuzz/RandomInput.h"
 
 namespace {

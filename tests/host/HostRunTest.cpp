@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "scan/EicarCheck.h"
+#include "host/scan/EicarCheck.h"
 #include "sdk/Utf8.h"
 #include "tests/host/HostProcess.h"
 #include "tests/host/TempTree.h"

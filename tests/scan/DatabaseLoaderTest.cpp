@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "scan/DatabaseLoader.h"
+#include "host/scan/DatabaseLoader.h"
 #include "sdk/Utf8.h"
 #include "tests/host/TempTree.h"
 

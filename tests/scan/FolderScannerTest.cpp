@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "scan/EicarCheck.h"
-#include "scan/FileHasher.h"
-#include "scan/FolderScanner.h"
+#include "host/scan/EicarCheck.h"
+#include "host/scan/FileHasher.h"
+#include "host/scan/FolderScanner.h"
 #include "sdk/UniqueHandle.h"
 #include "sdk/Utf8.h"
 #include "tests/host/TempTree.h"

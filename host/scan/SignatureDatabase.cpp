@@ -1,4 +1,4 @@
-#include "scan/SignatureDatabase.h"
+#include "host/scan/SignatureDatabase.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "scan/Digest.h"
+#include "host/scan/Digest.h"
 
 namespace devicescan::scan {
 

@@ -1,4 +1,4 @@
-#include "scan/FileHasher.h"
+#include "host/scan/FileHasher.h"
 
 #include <bcrypt.h>
 

@@ -1,4 +1,4 @@
-#include "scan/DatabaseError.h"
+#include "host/scan/DatabaseError.h"
 
 namespace devicescan::scan {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "scan/Digest.h"
-#include "scan/HashType.h"
+#include "host/scan/Digest.h"
+#include "host/scan/HashType.h"
 
 namespace devicescan::scan {
 

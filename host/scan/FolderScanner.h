@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <string>
 
-#include "scan/CancelFlag.h"
-#include "scan/FileHasher.h"
-#include "scan/ScanCounts.h"
-#include "scan/ScanObserver.h"
-#include "scan/SignatureDatabase.h"
+#include "host/scan/CancelFlag.h"
+#include "host/scan/FileHasher.h"
+#include "host/scan/ScanCounts.h"
+#include "host/scan/ScanObserver.h"
+#include "host/scan/SignatureDatabase.h"
 
 namespace devicescan::scan {
 

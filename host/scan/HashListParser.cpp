@@ -1,4 +1,4 @@
-#include "scan/HashListParser.h"
+#include "host/scan/HashListParser.h"
 
 namespace devicescan::scan {
 

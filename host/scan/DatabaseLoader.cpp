@@ -1,4 +1,4 @@
-#include "scan/DatabaseLoader.h"
+#include "host/scan/DatabaseLoader.h"
 
 #include <windows.h>
 
@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "scan/HashListParser.h"
-#include "scan/HashSignatureParser.h"
-#include "scan/LongPath.h"
+#include "host/scan/HashListParser.h"
+#include "host/scan/HashSignatureParser.h"
+#include "host/scan/LongPath.h"
 #include "sdk/SystemMessage.h"
 #include "sdk/UniqueHandle.h"
 #include "sdk/Utf8.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "scan/HashType.h"
+#include "host/scan/HashType.h"
 
 namespace devicescan::scan {
 

@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "scan/CancelFlag.h"
-#include "scan/FileDigests.h"
-#include "scan/HashType.h"
+#include "host/scan/CancelFlag.h"
+#include "host/scan/FileDigests.h"
+#include "host/scan/HashType.h"
 
 namespace devicescan::scan {
 

@@ -6,9 +6,9 @@
 #include <string_view>
 #include <vector>
 
-#include "scan/Digest.h"
-#include "scan/HashType.h"
-#include "scan/SignatureLine.h"
+#include "host/scan/Digest.h"
+#include "host/scan/HashType.h"
+#include "host/scan/SignatureLine.h"
 
 namespace devicescan::scan {
 

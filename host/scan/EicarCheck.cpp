@@ -1,4 +1,4 @@
-#include "scan/EicarCheck.h"
+#include "host/scan/EicarCheck.h"
 
 #include <algorithm>
 #include <cstring>

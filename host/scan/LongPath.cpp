@@ -1,6 +1,6 @@
-#include "scan/LongPath.h"
+#include "host/scan/LongPath.h"
 
-#include "scan/FullPathName.h"
+#include "host/scan/FullPathName.h"
 
 namespace devicescan::scan {
 

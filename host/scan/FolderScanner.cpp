@@ -1,12 +1,12 @@
-#include "scan/FolderScanner.h"
+#include "host/scan/FolderScanner.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <vector>
 
-#include "scan/EicarCheck.h"
-#include "scan/LongPath.h"
+#include "host/scan/EicarCheck.h"
+#include "host/scan/LongPath.h"
 #include "sdk/UniqueHandle.h"
 
 namespace devicescan::scan {

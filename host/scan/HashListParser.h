@@ -4,7 +4,7 @@
 #include <string_view>
 #include <utility>
 
-#include "scan/SignatureLine.h"
+#include "host/scan/SignatureLine.h"
 
 namespace devicescan::scan {
 

@@ -4,7 +4,7 @@
 #include <limits>
 #include <string>
 
-#include "scan/Digest.h"
+#include "host/scan/Digest.h"
 
 namespace devicescan::scan {
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "scan/Detection.h"
-#include "scan/ScanCounts.h"
+#include "host/scan/Detection.h"
+#include "host/scan/ScanCounts.h"
 
 namespace devicescan::scan {
 

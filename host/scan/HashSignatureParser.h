@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-#include "scan/SignatureLine.h"
+#include "host/scan/SignatureLine.h"
 
 namespace devicescan::scan {
 

@@ -1,4 +1,4 @@
-#include "scan/HashSignatureParser.h"
+#include "host/scan/HashSignatureParser.h"
 
 namespace devicescan::scan {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "scan/Digest.h"
+#include "host/scan/Digest.h"
 
 namespace devicescan::scan {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "scan/DatabaseError.h"
-#include "scan/SignatureDatabase.h"
+#include "host/scan/DatabaseError.h"
+#include "host/scan/SignatureDatabase.h"
 
 namespace devicescan::scan {
 
