@@ -54,62 +54,74 @@ Format FormatOf(const std::wstring& path) {
     return Format::kNone;
 }
 
-// The whole file, or false with the Win32 code.
-bool ReadWholeFile(const std::wstring& path, std::string& content, DWORD& error) {
-    qv::UniqueHandle file(CreateFileW(LongPathOf(path).c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    LARGE_INTEGER size;
-    if (!file.IsValid() || !GetFileSizeEx(file.Get(), &size)) {
-        error = GetLastError();
-        return false;
-    }
-    content.resize(static_cast<std::size_t>(size.QuadPart));
-    std::size_t done = 0;
-    while (done < content.size()) {
-        const DWORD chunk =
-            static_cast<DWORD>(std::min<std::size_t>(content.size() - done, 1 << 24));
-        DWORD read = 0;
-        if (!ReadFile(file.Get(), content.data() + done, chunk, &read, nullptr)) {
-            error = GetLastError();
-            return false;
-        }
-        if (read == 0) {
-            break;
-        }
-        done += read;
-    }
-    content.resize(done);
-    return true;
+DatabaseError Unreadable(const std::wstring& path, DWORD code) {
+    return DatabaseError{path, 0, L"cannot read: " + qv::DescribeError(code)};
 }
 
-// Parses each line of content and adds the signatures it finds; the first malformed line ends it.
+// Calls each(line) for every line of file (without its '\n') from where the file stands, until
+// each returns false; the Win32 code of a failed read, or ERROR_SUCCESS. The file is read in
+// blocks of a megabyte (a longer line grows the block), so a database of a million signatures,
+// a hundred megabytes, never has to be in memory whole.
+template <typename Each>
+DWORD ForEachLine(HANDLE file, Each&& each) {
+    std::vector<char> block(std::size_t{1} << 20);
+    std::size_t kept = 0;  // the start of a line that the last block cut off
+    for (;;) {
+        if (kept == block.size()) {
+            block.resize(2 * block.size());
+        }
+        DWORD read = 0;
+        if (!ReadFile(file, block.data() + kept, static_cast<DWORD>(block.size() - kept), &read,
+                      nullptr)) {
+            return GetLastError();
+        }
+        std::string_view data(block.data(), kept + read);
+        if (read == 0) {
+            if (!data.empty()) {
+                each(data);
+            }
+            return ERROR_SUCCESS;
+        }
+        for (std::size_t end; (end = data.find('\n')) != std::string_view::npos;) {
+            if (!each(data.substr(0, end))) {
+                return ERROR_SUCCESS;
+            }
+            data.remove_prefix(end + 1);
+        }
+        std::copy(data.begin(), data.end(), block.begin());
+        kept = data.size();
+    }
+}
+
+// Parses each line of file and adds the signatures it finds; the first malformed line ends it.
 template <typename Parser>
-std::optional<DatabaseError> AddLines(const std::wstring& path, std::string_view content,
+std::optional<DatabaseError> AddLines(const std::wstring& path, HANDLE file,
                                       SignatureDatabase& database, const Parser& parser) {
     using Result = typename Parser::Result;
-    if (content.substr(0, 3) == "\xEF\xBB\xBF") {
-        content.remove_prefix(3);
-    }
     SignatureLine signature;
     std::string problem;
     std::uint64_t number = 0;
-    while (!content.empty()) {
-        const std::size_t end = content.find('\n');
-        const std::string_view line = content.substr(0, end);
-        content.remove_prefix(end == std::string_view::npos ? content.size() : end + 1);
-        ++number;
+    std::optional<DatabaseError> malformed;
+    const DWORD code = ForEachLine(file, [&](std::string_view line) {
+        if (++number == 1 && line.substr(0, 3) == "\xEF\xBB\xBF") {
+            line.remove_prefix(3);
+        }
         switch (parser.Parse(line, signature, problem)) {
             case Result::kSignature:
                 database.Add(signature);
-                break;
+                return true;
             case Result::kNothing:
-                break;
+                return true;
             case Result::kMalformed:
-                return DatabaseError{path, number, qv::FromUtf8(problem)};
+                break;
         }
+        malformed = DatabaseError{path, number, qv::FromUtf8(problem)};
+        return false;
+    });
+    if (code != ERROR_SUCCESS) {
+        return Unreadable(path, code);
     }
-    return std::nullopt;
+    return malformed;
 }
 
 }  // namespace
@@ -117,7 +129,7 @@ std::optional<DatabaseError> AddLines(const std::wstring& path, std::string_view
 std::optional<DatabaseError> DatabaseLoader::Load(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(LongPathOf(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        return DatabaseError{path, 0, L"cannot read: " + qv::DescribeError(GetLastError())};
+        return Unreadable(path, GetLastError());
     }
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         return LoadFolder(path);
@@ -175,14 +187,22 @@ std::optional<DatabaseError> DatabaseLoader::LoadFolder(const std::wstring& path
 }
 
 std::optional<DatabaseError> DatabaseLoader::LoadFile(const std::wstring& path) {
-    std::string content;
-    DWORD code = 0;
-    if (!ReadWholeFile(path, content, code)) {
-        return DatabaseError{path, 0, L"cannot read: " + qv::DescribeError(code)};
+    const qv::UniqueHandle file(CreateFileW(LongPathOf(path).c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    // Most lines are signatures, and most .hsb signatures are SHA-256 ones: counting the lines
+    // first lets the table be allocated once, at its size.
+    std::size_t lines = 0;
+    DWORD code = file.IsValid()
+                     ? ForEachLine(file.Get(), [&lines](std::string_view) { return ++lines, true; })
+                     : GetLastError();
+    if (code == ERROR_SUCCESS &&
+        !SetFilePointerEx(file.Get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
+        code = GetLastError();
     }
-    // Most lines are signatures, and most .hsb signatures are SHA-256 ones.
-    const std::size_t lines =
-        static_cast<std::size_t>(std::count(content.begin(), content.end(), '\n')) + 1;
+    if (code != ERROR_SUCCESS) {
+        return Unreadable(path, code);
+    }
     database.Reserve(FormatOf(path) == Format::kHdb ? HashType::kMd5 : HashType::kSha256, lines);
     std::optional<DatabaseError> error;
     switch (FormatOf(path)) {
@@ -191,12 +211,12 @@ std::optional<DatabaseError> DatabaseLoader::LoadFile(const std::wstring& path) 
             const HashSignatureParser parser(FormatOf(path) == Format::kHdb
                                                  ? HashSignatureParser::Kind::kMd5Only
                                                  : HashSignatureParser::Kind::kSha1OrSha256);
-            error = AddLines(path, content, database, parser);
+            error = AddLines(path, file.Get(), database, parser);
             break;
         }
         case Format::kHashList: {
             const HashListParser parser(qv::ToUtf8(StemOf(path)));
-            error = AddLines(path, content, database, parser);
+            error = AddLines(path, file.Get(), database, parser);
             break;
         }
         case Format::kNone:

@@ -101,7 +101,9 @@ static_assert(sizeof(Record<32>) == 44);
 
 // The names in a pool, each ended by '\0', and while loading an open-addressing table of their
 // offsets that finds a name already there without a string or an allocation of its own per name
-// (feeds of a million signatures may carry a million names).
+// (feeds of a million signatures may carry a million names). Each slot keeps the low half of
+// its name's hash beside the offset: a probe compares the pool's text only when that matches,
+// and growing places the names again without reading them.
 class NamePool {
   public:
     // The offset of name, added unless it is there.
@@ -109,15 +111,18 @@ class NamePool {
         if (2 * (count + 1) > slots.size()) {
             Grow();
         }
+        const auto hash = static_cast<std::uint32_t>(std::hash<std::string_view>()(name));
         const std::size_t mask = slots.size() - 1;
-        for (std::size_t slot = Hash(name) & mask;; slot = (slot + 1) & mask) {
+        for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
             if (slots[slot] == kEmpty) {
-                slots[slot] = Append(name);
+                const std::uint32_t offset = Append(name);
+                slots[slot] = std::uint64_t{hash} << 32 | offset;
                 ++count;
-                return slots[slot];
+                return offset;
             }
-            if (At(slots[slot]) == name) {
-                return slots[slot];
+            const auto offset = static_cast<std::uint32_t>(slots[slot]);
+            if (slots[slot] >> 32 == hash && At(offset) == name) {
+                return offset;
             }
         }
     }
@@ -130,34 +135,32 @@ class NamePool {
     std::size_t MemoryBytes() const noexcept { return text.capacity(); }
 
   private:
-    static constexpr std::uint32_t kEmpty = 0xFFFFFFFFu;
+    static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
 
-    static std::size_t Hash(std::string_view name) noexcept {
-        return std::hash<std::string_view>()(name);
-    }
     std::uint32_t Append(std::string_view name) {
         const auto offset = static_cast<std::uint32_t>(text.size());
         text.append(name).push_back('\0');
         return offset;
     }
     void Grow() {
-        std::vector<std::uint32_t> old(std::max<std::size_t>(64, slots.size() * 2), kEmpty);
+        std::vector<std::uint64_t> old(std::max<std::size_t>(64, slots.size() * 2), kEmpty);
         old.swap(slots);
         const std::size_t mask = slots.size() - 1;
-        for (const std::uint32_t offset : old) {
-            if (offset == kEmpty) {
+        for (const std::uint64_t entry : old) {
+            if (entry == kEmpty) {
                 continue;
             }
-            std::size_t slot = Hash(At(offset)) & mask;
+            std::size_t slot = (entry >> 32) & mask;
             while (slots[slot] != kEmpty) {
                 slot = (slot + 1) & mask;
             }
-            slots[slot] = offset;
+            slots[slot] = entry;
         }
     }
 
     std::string text;
-    std::vector<std::uint32_t> slots;  // loading only: offsets, kEmpty where none
+    // Loading only: the hash's low half above the offset in each used slot, kEmpty elsewhere.
+    std::vector<std::uint64_t> slots;
     std::size_t count = 0;
 };
 
