@@ -34,34 +34,31 @@ class SignatureFuzz : public devicescan::fuzz::Fuzzer {
   private:
     void Input(std::size_t index) override {
         const Kind kind = random.OneIn(2) ? Kind::kMd5Only : Kind::kSha1OrSha256;
-        const std::size_t choice = random.Below(8);
-        if (choice < 5) {
-            const Line line = choice < 2 ? Good(kind) : choice < 4 ? Faulty(kind) : Cut(kind);
-            return Check(index, HashSignatureParser(kind), line);
+        const std::size_t choice = random.Below(7);
+        if (choice < 4) {
+            return Check(index, HashSignatureParser(kind), choice < 2 ? Good(kind) : Faulty(kind));
         }
-        if (choice == 5) {
+        if (choice == 4) {
             return Check(index, HashListParser("list"), ListLine());
         }
         const Line junk{random.Bytes(random.OneIn(500) ? 1000000 : random.Below(200))};
-        random.OneIn(2) ? Check(index, HashSignatureParser(kind), junk)
-                        : Check(index, HashListParser("junk"), junk);
+        choice == 5 ? Check(index, HashSignatureParser(kind), junk)
+                    : Check(index, HashListParser("junk"), junk);
     }
 
     // Database files of good lines with one bad line: the load fails there and names it.
     void Extras() override {
         for (std::size_t file = 0; file < 30; ++file) {
-            Tried();
             const Kind kind = file % 2 == 0 ? Kind::kMd5Only : Kind::kSha1OrSha256;
             const std::size_t lines = random.Below(2000);
             const std::size_t bad = random.Below(lines + 1);
-            // A line end of either kind, in place of a line's own CR.
-            const auto ended = [&](const Line& line) {
-                return line.text.substr(0, line.text.find_last_not_of('\r') + 1) +
-                       (random.OneIn(2) ? "\n" : "\r\n");
-            };
-            const std::string content = random.Plant<std::string>(
-                lines, bad, [&](std::size_t) { return ended(Good(kind)); },
-                [&](bool) { return ended(Faulty(kind)); });
+            std::string content;
+            for (std::size_t line = 0; line <= lines; ++line) {
+                // A line end of either kind, in place of a line's own CR.
+                const std::string text = (line == bad ? Faulty(kind) : Good(kind)).text;
+                content += text.substr(0, text.find_last_not_of('\r') + 1) +
+                           (random.OneIn(2) ? "\n" : "\r\n");
+            }
             devicescan::scan::SignatureDatabase database;
             const auto error = devicescan::scan::DatabaseLoader(database).Load(
                 Scratch(kind == Kind::kMd5Only ? L"fuzz.hdb" : L"fuzz.hsb", content));
@@ -103,7 +100,8 @@ class SignatureFuzz : public devicescan::fuzz::Fuzzer {
     }
 
     // A good line with one fault: a bad hash digit, an odd number of digits, a hash of the wrong
-    // length, a bad size, no name, a bad level, a field too many, or fields missing.
+    // length, a bad size, no name, a bad level, a field too many, or the line cut before its
+    // name.
     Line Faulty(Kind kind) {
         const Line good = Good(kind);
         const std::string& hash = good.hex;
@@ -111,7 +109,7 @@ class SignatureFuzz : public devicescan::fuzz::Fuzzer {
             hash.size() + 1, good.text.find(':', hash.size() + 1) - hash.size() - 1);
         const std::string rest = ":" + size + ":" + Name();
         std::string badDigit = hash;
-        badDigit[random.Below(hash.size())] = random.Pick({'g', ' ', 'x', '\0'});
+        badDigit[random.Below(hash.size())] = random.Pick<char>({'g', ' ', 'x', '\0'});
         return {random.Pick<std::string>(
             {badDigit + rest, hash.substr(1) + rest, hash + "0" + rest,
              (kind == Kind::kMd5Only ? Hex(64) : Hex(random.OneIn(2) ? 32 : 48)) + rest,
@@ -121,13 +119,7 @@ class SignatureFuzz : public devicescan::fuzz::Fuzzer {
                  ":" + Name(),
              hash + ":" + size + ":",
              hash + rest + ":" + random.Pick<std::string>({"x", "", "1.0", "-1", " 2"}),
-             hash + rest + ":1:" + Name(), hash + ":" + size, hash})};
-    }
-
-    // A good line cut before its name: never a signature.
-    Line Cut(Kind kind) {
-        const std::string good = Good(kind).text;
-        return {good.substr(0, random.Below(good.find(':', good.find(':') + 1) + 1))};
+             hash + rest + ":1:" + Name(), hash + ":" + size, hash + ":", hash})};
     }
 
     Line ListLine() {
