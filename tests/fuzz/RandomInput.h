@@ -2,8 +2,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -65,7 +63,6 @@ class Fuzzer {
             Input(i);
         }
         Extras();
-        std::filesystem::remove_all(scratch);
         std::printf("%s: %zu random inputs and the fixed cases, %zu failures\n", name, count,
                     failures);
         return failures == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
@@ -107,20 +104,10 @@ class Fuzzer {
         Expect(good != taken || !taken || same, input, "the result differs from the input", text);
     }
 
-    // bytes written to file in a folder of this program's own under the temporary directory,
-    // which goes when the run ends.
-    std::wstring Scratch(const wchar_t* file, std::string_view bytes) {
-        std::filesystem::create_directories(scratch);
-        std::ofstream(scratch / file, std::ios::binary)
-            .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        return (scratch / file).wstring();
-    }
-
     RandomInput random{0};
 
   private:
     const char* name;
-    const std::filesystem::path scratch = std::filesystem::temp_directory_path() / name;
     std::size_t failures = 0;
 };
 

@@ -6,6 +6,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "log/Settings.h"
@@ -109,16 +111,18 @@ class SettingsFuzz : public devicescan::fuzz::Fuzzer {
             Parse(i, Encoded(text + std::wstring(200000, L'=')), Problems::Any);
         }
         const std::size_t limit = logdll::kMaximumSettingsFileBytes;
+        const std::filesystem::path file = std::filesystem::temp_directory_path() / "fuzz-log.ini";
         for (const std::size_t size : {limit, limit + 1, 10 * limit}) {
             const std::string bytes =
                 (qv::ToUtf8(GoodText(1)) + random.Bytes(size)).substr(0, size);
+            std::ofstream(file, std::ios::binary) << bytes;
             std::vector<std::wstring> problems;
             bool found = false;
-            const Settings settings =
-                logdll::ReadSettingsFile(Scratch(L"log.ini", bytes), problems, found);
+            const Settings settings = logdll::ReadSettingsFile(file.wstring(), problems, found);
             Expect(found && !problems.empty() && (size <= limit || Fields(settings) == Fields({})),
                    size, "an oversized or junk-filled file was taken", bytes.substr(0, 100));
         }
+        std::filesystem::remove(file);
     }
 
     // Good lines for every key but one, and a bad line for that one; the bad line must be
