@@ -3,7 +3,6 @@
 // Plain C exports that the binding tests call, on two references of this module.
 #include <windows.h>
 
-#include <cstdint>
 #include <stdexcept>
 
 #include "logging/LogApi.h"
@@ -24,9 +23,6 @@ __declspec(dllexport) void ProbeAcquire(int ref) {
 }
 __declspec(dllexport) void ProbeRelease(int ref) {
     refs[ref].Release();
-}
-__declspec(dllexport) std::int32_t ProbeUserCount() {
-    return devicescan::logging::LogRef::UserCount();
 }
 
 // An operation traced under name: writes message (when not null) from inside, spends
