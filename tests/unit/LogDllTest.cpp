@@ -78,10 +78,11 @@ class LogDll : public ::testing::Test {
         EXPECT_EQ(GetModuleHandleW(L"log.dll"), nullptr) << "log.dll is still loaded";
     }
 
-    void WriteSettings(const std::string& bytes) const {
-        std::ofstream(folder / "log.ini", std::ios::binary) << bytes;
-    }
-    void Load() {
+    // Loads the library, with settings written to log.ini beside it first unless empty.
+    void Load(const std::string& settings = "") {
+        if (!settings.empty()) {
+            std::ofstream(folder / "log.ini", std::ios::binary) << settings;
+        }
         library = LoadLibraryW((folder / "log.dll").c_str());
         ASSERT_NE(library, nullptr) << "error " << GetLastError();
         write = qv::GetProcAddressAs<LogWriteFunction>(library, "LogWrite");
@@ -157,40 +158,29 @@ TEST_F(LogDll, LineShowsTimeThreadSeverityModuleFunctionAndIndentedText) {
     EXPECT_TRUE(before <= lines[0].time && lines[0].time <= after) << lines[0].time;
 }
 
-// UTF-16 with its byte-order mark, a relative path into a directory still to be made, a level
-// that drops an entry line whose depth still counts, and a depth limit that keeps the records
-// at the limit and drops those one level deeper.
-TEST_F(LogDll, SettingsFileChoosesPathLevelAndDepth) {
-    const std::wstring text =
-        L"; comment\r\n[log]\r\npath = \"logs\\\\out.log\"\r\nlevel = warning\r\ndepth = 1\r\n";
-    WriteSettings("\xFF\xFE" +  // wchar_t is UTF-16LE here
-                  std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2));
-    Load();
-    EXPECT_EQ(Write(LOG_DEPTH_ENTER, kInfo, L"Op", L"-> Op()"), S_FALSE);
-    EXPECT_EQ(Write(LOG_DEPTH_MESSAGE, kInfo, L"Op", L"info"), S_FALSE);
-    EXPECT_EQ(Write(LOG_DEPTH_MESSAGE, kError, L"Op", L"error"), S_OK);
-    EXPECT_EQ(Write(LOG_DEPTH_ENTER, kError, L"Inner", L"-> Inner()"), S_OK);
-    EXPECT_EQ(Write(LOG_DEPTH_MESSAGE, kError, L"Inner", L"too deep"), S_FALSE);
-    Unload();
-    EXPECT_EQ(Texts(folder / "logs" / "out.log"),
-              (std::vector<std::string>{"  error", "  -> Inner()"}));
-}
-
-// A buffered info line waits, while a warning or an error takes it and itself to the file at
+// From a UTF-16 settings file with its byte-order mark: a relative path into a directory still
+// to be made; a level that drops a record above it, an entry line among them, whose depth still
+// counts; a depth limit that keeps the records at the limit and drops those one level deeper;
+// buffered lines that wait, while a warning or an error takes them and itself to the file at
 // once, with the library still loaded.
-TEST_F(LogDll, BufferedModeWritesWarningsAndErrorsAtOnce) {
-    WriteSettings("flush = buffered\n");
-    Load();
-    const auto written = [&](std::uint32_t severity, const wchar_t* text) {
-        Write(LOG_DEPTH_MESSAGE, severity, L"F", text);
-        return Texts(Log());
-    };
-    EXPECT_EQ(written(kInfo, L"info"), std::vector<std::string>{});
-    EXPECT_EQ(written(LOG_SEVERITY_WARNING, L"warning"),
-              (std::vector<std::string>{"info", "warning"}));
-    EXPECT_EQ(written(kInfo, L"later").size(), 2u);
-    EXPECT_EQ(written(kError, L"error"),
-              (std::vector<std::string>{"info", "warning", "later", "error"}));
+TEST_F(LogDll, SettingsFileChoosesPathLevelDepthAndFlushing) {
+    const std::wstring text =
+        L"; comment\r\n[log]\r\npath = \"logs\\\\out.log\"\r\nlevel = debug\r\n"
+        L"depth = 1\r\nflush = buffered\r\n";
+    Load("\xFF\xFE" +  // wchar_t is UTF-16LE here
+         std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2));
+    const fs::path log = folder / "logs" / "out.log";
+    EXPECT_EQ(Write(LOG_DEPTH_ENTER, 0x80, L"Op", L"-> Op()"), S_FALSE);
+    EXPECT_EQ(Write(LOG_DEPTH_MESSAGE, LOG_SEVERITY_DEBUG, L"Op", L"debug"), S_OK);
+    EXPECT_EQ(Texts(log), std::vector<std::string>{});
+    EXPECT_EQ(Write(LOG_DEPTH_MESSAGE, LOG_SEVERITY_WARNING, L"Op", L"warning"), S_OK);
+    EXPECT_EQ(Texts(log), (std::vector<std::string>{"  debug", "  warning"}));
+    EXPECT_EQ(Write(LOG_DEPTH_ENTER, kInfo, L"Inner", L"-> Inner()"), S_OK);
+    EXPECT_EQ(Write(LOG_DEPTH_MESSAGE, kError, L"Inner", L"too deep"), S_FALSE);
+    EXPECT_EQ(Texts(log).size(), 2u);
+    EXPECT_EQ(Write(LOG_DEPTH_LEAVE, kError, L"Inner", L"<- Inner()"), S_OK);
+    EXPECT_EQ(Texts(log),
+              (std::vector<std::string>{"  debug", "  warning", "  -> Inner()", "  <- Inner()"}));
 }
 
 // Every bad settings file still gives a working library with the defaults, writing to the
@@ -200,8 +190,7 @@ TEST_F(LogDll, BadSettingsFallBackToDefaultsAndAreReported) {
     for (const char* bytes :
          {"level = loud\n", "path = Q:\\no\\such\\drive\\x.log\n", "path = <>|\"?*\n"}) {
         SCOPED_TRACE(bytes);
-        WriteSettings(bytes);
-        Load();
+        Load(bytes);
         EXPECT_EQ(Write(LOG_DEPTH_MESSAGE, kInfo, L"F", L"still written"), S_OK);
         Unload();
         const auto lines = ReadLog(Log());
@@ -213,8 +202,7 @@ TEST_F(LogDll, BadSettingsFallBackToDefaultsAndAreReported) {
 }
 
 TEST_F(LogDll, RotationKeepsFilesUnderMaxSizeAndDropsTheOldest) {
-    WriteSettings("max_size = 2 KB\nbackups = 2\n");
-    Load();
+    Load("max_size = 2 KB\nbackups = 2\n");
     const std::string dots(40, '.');
     for (int i = 0; i < 100; ++i) {
         Write(LOG_DEPTH_MESSAGE, kInfo, L"Writer", L"line %d %hs", i, dots.c_str());
@@ -240,8 +228,7 @@ TEST_F(LogDll, EightThreadsWriteEveryLineWholeInEachFlushMode) {
     for (const char* settings :
          {"flush = line\nmax_size = 0\n", "flush = buffered\nmax_size = 256 KB\nbackups = 100\n"}) {
         SCOPED_TRACE(settings);
-        WriteSettings(settings);
-        Load();
+        Load(settings);
         constexpr int kThreads = 8;
         constexpr int kLines = 2000;
         const std::wstring padding(80, L'x');

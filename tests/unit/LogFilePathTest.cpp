@@ -15,15 +15,13 @@ std::wstring Resolve(const std::wstring& setting) {
     return ResolveLogPath(setting, L"C:\\lib", L"host.log");
 }
 
-TEST(LogFilePath, RelativeAndEmptySettingsAreTakenFromTheLibraryDirectory) {
+TEST(LogFilePath, RelativeAndEmptySettingsAreTakenFromTheLibraryDirectoryAfterExpansion) {
     EXPECT_EQ(Resolve(L""), L"C:\\lib\\host.log");
     EXPECT_EQ(Resolve(L"logs\\out.log"), L"C:\\lib\\logs\\out.log");
     EXPECT_EQ(Resolve(L"D:\\out.log"), L"D:\\out.log");
     EXPECT_EQ(Resolve(L"\\\\server\\share\\out.log"), L"\\\\server\\share\\out.log");
     EXPECT_EQ(Resolve(L"/var/out.log"), L"/var/out.log");
-}
-
-TEST(LogFilePath, EnvironmentIsExpandedBeforeThePathIsJudged) {
+    // The environment is expanded before the path is judged.
     ASSERT_TRUE(SetEnvironmentVariableW(L"LOG_FILE_PATH_TEST", L"D:\\from-env"));
     EXPECT_EQ(Resolve(L"%LOG_FILE_PATH_TEST%\\out.log"), L"D:\\from-env\\out.log");
     EXPECT_EQ(Resolve(L"%LOG_FILE_PATH_TEST_UNSET%\\out.log"),
