@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "host/HostOptions.h"
+#include "sdk/Utf8.h"
 #include "tests/fuzz/RandomInput.h"
 
 namespace {
@@ -70,7 +71,7 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
         for (const std::wstring& arg : args) {
             line += L"[" + arg + L"] ";
         }
-        Judge(index, line + L": " + error, !faulty, parsed.has_value(),
+        Judge(index, qv::ToUtf8(line + L": " + error), !faulty, parsed.has_value(),
               parsed && Render(*parsed) == expected, parsed || !error.empty());
     }
 

@@ -88,15 +88,10 @@ class Fuzzer {
                     escaped.c_str());
     }
 
-    void Expect(bool held, std::size_t input, const char* what, std::wstring_view text) {
-        Expect(held, input, what, {reinterpret_cast<const char*>(text.data()), text.size() * 2});
-    }
-
     // What every parse is held to: a good input is taken and gives exactly what was written
     // (same); a bad one is not taken, and when refused (rather than skipped as nothing) it says
     // why (reasoned). One failure at most per input.
-    template <typename Text>
-    void Judge(std::size_t input, const Text& text, bool good, bool taken, bool same,
+    void Judge(std::size_t input, std::string_view text, bool good, bool taken, bool same,
                bool reasoned) {
         Expect(good == taken, input, good ? "a good input was refused" : "a bad input was taken",
                text);
