@@ -84,8 +84,7 @@ class LogBinding : public ::testing::Test {
     HMODULE probe = nullptr;
     void (*Acquire)(int) = nullptr;
     void (*Release)(int) = nullptr;
-    void (*Operation)(const wchar_t* name, const wchar_t* message, DWORD sleepMs,
-                      BOOL throwInside) = nullptr;
+    void (*Operation)(const wchar_t* name, const wchar_t* message, DWORD throwAfterMs) = nullptr;
     void (*Message)(const wchar_t*) = nullptr;
 };
 
@@ -100,7 +99,7 @@ TEST_F(LogBinding, LoadWriteAndUnloadCallTheLibraryInOrder) {
     Acquire(0);
     Acquire(1);
     EXPECT_EQ(TakeRecords(), Loaded(L"full"));
-    Operation(L"DeviceScanSP::Init", L"cannot create event", 0, FALSE);
+    Operation(L"DeviceScanSP::Init", L"cannot create event", 0);
     EXPECT_EQ(WithoutElapsed(TakeRecords()),
               (Records{
                   L"full:LogWrite|1|32|logprobe.dll|DeviceScanSP::Init|-> DeviceScanSP::Init()",
@@ -145,7 +144,7 @@ TEST_F(LogBinding, MissingLibraryIsNotSearchedForAndWritingCostsNothing) {
     Load(L"missing");
     Acquire(0);
     EXPECT_EQ(GetModuleHandleW(L"log.dll"), nullptr);
-    Operation(L"DeviceScanSP::Init", L"cannot create event", 0, FALSE);
+    Operation(L"DeviceScanSP::Init", L"cannot create event", 0);
     Message(L"cannot get current sessionId");
     Release(0);
     EXPECT_TRUE(TakeRecords().empty());
@@ -182,14 +181,14 @@ TEST_F(LogBinding, TraceLinesTruncateLongNamesAndSurviveExceptions) {
     Acquire(0);
     TakeRecords();
     const std::wstring name = std::wstring(257, L'a') + L"bc" + std::wstring(41, L'z');
-    Operation(name.c_str(), nullptr, 0, FALSE);
+    Operation(name.c_str(), nullptr, 0);
     const std::wstring function = L"|logprobe.dll|" + name.substr(0, 259);
     const std::wstring display = name.substr(0, 257) + L"()";
     EXPECT_EQ(WithoutElapsed(TakeRecords()),
               (Records{L"full:LogWrite|1|32" + function + L"|-> " + display,
                        L"full:LogWrite|65535|32" + function + L"|<- " + display + L" [ms]"}));
 
-    Operation(L"DeviceScanSP::Stop", nullptr, 30, TRUE);
+    Operation(L"DeviceScanSP::Stop", nullptr, 30);
     const Records records = TakeRecords();
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(WithoutElapsed(records)[1],

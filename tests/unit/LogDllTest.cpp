@@ -9,7 +9,6 @@
 #include <fstream>
 #include <regex>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "logging/LogApi.h"
@@ -147,12 +146,10 @@ TEST_F(LogDll, LineShowsTimeThreadSeverityModuleFunctionAndIndentedText) {
         << "another thread starts at level 0, and an exit never goes below it";
     const auto lines = ReadLog(Log());
     ASSERT_EQ(lines.size(), 5u);
-    const auto fields = [](const LogLine& line) {
-        return std::tuple(line.severity, line.module, line.function);
-    };
-    EXPECT_EQ(fields(lines[1]),
-              std::tuple("INFO", "log_dll_tests.exe", "DeviceScanSP::OnDeviceArrival"));
-    EXPECT_EQ(fields(lines[2]), std::tuple("ERROR", "log_dll_tests.exe", "-"));
+    EXPECT_EQ(lines[1].severity + " " + lines[1].module + " " + lines[1].function,
+              "INFO log_dll_tests.exe DeviceScanSP::OnDeviceArrival");
+    EXPECT_EQ(lines[2].severity + " " + lines[2].module + " " + lines[2].function,
+              "ERROR log_dll_tests.exe -");
     EXPECT_EQ(lines[1].threadId, GetCurrentThreadId());
     EXPECT_NE(lines[2].threadId, lines[1].threadId);
     EXPECT_TRUE(before <= lines[0].time && lines[0].time <= after) << lines[0].time;
