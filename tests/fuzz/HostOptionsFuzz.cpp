@@ -95,7 +95,7 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
 
     std::uint64_t GoodNumber(const NumberOption& option) {
         const std::uint64_t span = option.high - option.low;
-        const std::uint64_t any = span == UINT64_MAX ? random.Next() : random.Next() % (span + 1);
+        const std::uint64_t any = span == UINT64_MAX ? random() : random() % (span + 1);
         return random.Pick<std::uint64_t>({option.low, option.high, option.low + any});
     }
 

@@ -10,14 +10,12 @@ namespace devicescan::fuzz {
 
 // A reproducible stream of random choices: the same seed gives the same inputs on every machine
 // (mt19937_64 is fully specified; the standard distributions are not, so none is used).
-class RandomInput {
+class RandomInput : public std::mt19937_64 {
   public:
-    explicit RandomInput(std::uint64_t seed) : engine(seed) {}
-
-    std::uint64_t Next() { return engine(); }
+    using std::mt19937_64::mt19937_64;
 
     // A number in [0, bound); bound must not be 0.
-    std::size_t Below(std::size_t bound) { return static_cast<std::size_t>(engine() % bound); }
+    std::size_t Below(std::size_t bound) { return static_cast<std::size_t>((*this)() % bound); }
 
     bool OneIn(std::size_t chances) { return Below(chances) == 0; }
 
@@ -29,7 +27,7 @@ class RandomInput {
     std::string Bytes(std::size_t length) {
         std::string bytes(length, '\0');
         for (char& c : bytes) {
-            c = static_cast<char>(engine());
+            c = static_cast<char>((*this)());
         }
         return bytes;
     }
@@ -43,9 +41,6 @@ class RandomInput {
         }
         return text;
     }
-
-  private:
-    std::mt19937_64 engine;
 };
 
 // One fuzz program: "program [count [seed]]" feeds Input count random inputs (100,000 by
@@ -58,7 +53,7 @@ class Fuzzer {
 
     int Main(int argc, char** argv) {
         const std::size_t count = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 100000;
-        random = RandomInput(argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 20261206);
+        random.seed(argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 20261206);
         for (std::size_t i = 0; i < count; ++i) {
             Input(i);
         }

@@ -5,7 +5,6 @@
 // and leaves its setting at the default, and a good text reports nothing.
 #include <windows.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
@@ -100,10 +99,8 @@ class SettingsFuzz : public devicescan::fuzz::Fuzzer {
         // An unknown key, a key that only starts like a known one or lacks its last letter, a line
         // without '=' (starting with anything but a comment's or a section's mark), an overlong
         // path or a bad value of a key.
-        std::wstring junk = random.Pick<std::wstring>({L"ab", L"!", L"//", L"-", L"'", L"<"}) +
-                            random.WideJunk(random.Below(40));
-        std::replace(junk.begin(), junk.end(), L'=', L'-');
-        std::replace(junk.begin(), junk.end(), L'\n', L' ');
+        const std::wstring junk =
+            random.Pick<std::wstring>({L"ab", L"!", L"//", L"-", L"'", L"<"}) + Pad(L"x y");
         const std::wstring known = kKeys[random.Below(kKeys.size())].name;
         const std::wstring unknown =
             random.Pick<std::wstring>({L"colour", known + L"s", known.substr(0, known.size() - 1)});

@@ -64,7 +64,7 @@ class SignatureFuzz : public devicescan::fuzz::Fuzzer {
     Line Good(Kind kind) {
         const std::string hash = Hex(kind == Kind::kMd5Only ? 32 : random.OneIn(2) ? 40 : 64);
         Line line{hash, true, hash, SignatureLine::kAnySize, Name()};
-        line.size = random.OneIn(4) ? line.size : 1 + random.Next() % 999999999999999999ull;
+        line.size = random.OneIn(4) ? line.size : 1 + random() % 999999999999999999ull;
         line.text += ":" +
                      (line.size == SignatureLine::kAnySize ? "*" : std::to_string(line.size)) +
                      ":" + line.name;
