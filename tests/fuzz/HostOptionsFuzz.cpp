@@ -54,16 +54,15 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
     void Input(std::size_t index) override {
         expected = Render({});
         const bool faulty = random.OneIn(2);
-        std::vector<Args> pieces(random.Below(7));
-        std::generate(pieces.begin(), pieces.end(), [&] { return GoodOption(); });
-        if (faulty) {
-            const std::size_t at = random.Below(pieces.size() + 1);
-            pieces.insert(pieces.begin() + static_cast<std::ptrdiff_t>(at),
-                          Fault(at == pieces.size()));
-        }
+        const std::size_t options = random.Below(7);
+        const std::size_t fault = faulty ? random.Below(options + 1) : options + 1;
         Args args;
-        for (const Args& piece : pieces) {
-            args.insert(args.end(), piece.begin(), piece.end());
+        const auto add = [&](const Args& more) {
+            args.insert(args.end(), more.begin(), more.end());
+        };
+        for (std::size_t i = 0; i <= options; ++i) {
+            add(i == fault ? Fault(i == options) : Args{});
+            add(i < options ? GoodOption() : Args{});
         }
         std::wstring error;
         const std::optional<HostOptions> parsed = HostOptions::Parse(args, error);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,17 +26,15 @@ extern "C" __declspec(dllexport) void RecordLogCall(const wchar_t* call) {
 namespace {
 
 Records TakeRecords() {
-    Records taken;
-    taken.swap(*recordedCalls);
-    return taken;
+    return std::exchange(*recordedCalls, {});
 }
 
 // build/tests/logbinding/<variant>: a copy of logprobe.dll beside that variant of log.dll.
 std::wstring BindingFolder(const wchar_t* variant) {
     wchar_t path[MAX_PATH];
     GetModuleFileNameW(nullptr, path, MAX_PATH);
-    const std::wstring program(path);
-    return program.substr(0, program.find_last_of(L'\\')) + L"\\logbinding\\" + variant;
+    *std::wcsrchr(path, L'\\') = L'\0';
+    return path + (L"\\logbinding\\" + std::wstring(variant));
 }
 
 Records Loaded(const std::wstring& variant) {

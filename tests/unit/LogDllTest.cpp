@@ -116,12 +116,10 @@ class LogDll : public ::testing::Test {
 // text, stay on the line. UTF-8 at each length boundary; a lone surrogate becomes U+FFFD.
 TEST_F(LogDll, LineShowsTimeThreadSeverityModuleFunctionAndIndentedText) {
     const auto now = [] {
-        SYSTEMTIME time;
-        GetLocalTime(&time);
-        char text[32];
-        std::snprintf(text, sizeof(text), "%04u-%02u-%02u %02u:%02u:%02u", time.wYear, time.wMonth,
-                      time.wDay, time.wHour, time.wMinute, time.wSecond);
-        return std::string(text);
+        char date[16], time[16];
+        GetDateFormatA(LOCALE_INVARIANT, 0, nullptr, "yyyy-MM-dd", date, sizeof date);
+        GetTimeFormatA(LOCALE_INVARIANT, 0, nullptr, "HH:mm:ss", time, sizeof time);
+        return std::string(date) + " " + time;
     };
     const std::string before = now();
     Load();
