@@ -46,9 +46,6 @@ Rendered Render(const HostOptions& o) {
 }
 
 class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
-  public:
-    HostOptionsFuzz() : Fuzzer("host_options_fuzz") {}
-
   private:
     // Up to 6 good options and, in half the lines, one fault planted among them.
     void Input(std::size_t index) override {

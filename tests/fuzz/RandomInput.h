@@ -49,9 +49,8 @@ class RandomInput : public std::mt19937_64 {
 // reproduced from its output alone.
 class Fuzzer {
   public:
-    explicit Fuzzer(const char* name) : name(name) {}
-
     int Main(int argc, char** argv) {
+        name = argv[0];
         const std::size_t count = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 100000;
         random.seed(argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 20261206);
         for (std::size_t i = 0; i < count; ++i) {
@@ -97,7 +96,7 @@ class Fuzzer {
     RandomInput random{0};
 
   private:
-    const char* name;
+    const char* name = "";
     std::size_t failures = 0;
 };
 

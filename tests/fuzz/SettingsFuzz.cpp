@@ -59,9 +59,6 @@ std::vector<std::wstring> Fields(const Settings& s) {
 enum class Problems { Any, Some, None };
 
 class SettingsFuzz : public devicescan::fuzz::Fuzzer {
-  public:
-    SettingsFuzz() : Fuzzer("settings_fuzz") {}
-
   private:
     // A good file and the same mutated (which also gives junk behind a byte-order mark, cut
     // UTF-16 and broken UTF-8), or a planted bad line.

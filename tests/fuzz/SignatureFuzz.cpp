@@ -26,22 +26,18 @@ struct Line {
 };
 
 class SignatureFuzz : public devicescan::fuzz::Fuzzer {
-  public:
-    SignatureFuzz() : Fuzzer("signature_fuzz") {}
-
   private:
+    // Good, faulty and junk hash-signature lines; good, faulty and junk hash-list lines.
     void Input(std::size_t index) override {
         const Kind kind = random.OneIn(2) ? Kind::kMd5Only : Kind::kSha1OrSha256;
         const std::size_t choice = random.Below(7);
-        if (choice < 4) {
-            return Check(index, HashSignatureParser(kind), choice < 2 ? Good(kind) : Faulty(kind));
-        }
-        if (choice == 4) {
-            return Check(index, HashListParser("list"), ListLine());
-        }
-        const Line junk{random.Bytes(random.OneIn(500) ? 1000000 : random.Below(200))};
-        choice == 5 ? Check(index, HashSignatureParser(kind), junk)
-                    : Check(index, HashListParser("junk"), junk);
+        const Line line = choice < 2   ? Good(kind)
+                          : choice < 4 ? Faulty(kind)
+                          : choice < 5
+                              ? ListLine()
+                              : Line{random.Bytes(random.OneIn(500) ? 1000000 : random.Below(200))};
+        choice == 4 || choice == 6 ? Check(index, HashListParser("list"), line)
+                                   : Check(index, HashSignatureParser(kind), line);
     }
 
     std::string Hex(std::size_t digits) {
