@@ -33,14 +33,12 @@ TEST(LogFilePath, ADirectoryGetsTheDefaultFileName) {
     EXPECT_EQ(Resolve(L"D:\\logs\\"), L"D:\\logs\\host.log");
     EXPECT_EQ(Resolve(L"D:/logs/"), L"D:/logs/host.log");
 
-    // An existing directory named without a trailing separator.
+    // An existing directory named without a trailing separator: the temporary one.
     wchar_t temp[MAX_PATH];
-    ASSERT_NE(GetTempPathW(MAX_PATH, temp), 0u);
-    const std::wstring directory = std::wstring(temp) + L"log-file-path-test";
-    CreateDirectoryW(directory.c_str(), nullptr);
-    EXPECT_EQ(Resolve(directory), directory + L"\\host.log");
-    EXPECT_EQ(Resolve(directory + L"\\name"), directory + L"\\name") << "a file still to be made";
-    RemoveDirectoryW(directory.c_str());
+    ASSERT_NE(GetEnvironmentVariableW(L"TEMP", temp, MAX_PATH), 0u);
+    EXPECT_EQ(Resolve(L"%TEMP%"), temp + std::wstring(L"\\host.log"));
+    EXPECT_EQ(Resolve(L"%TEMP%\\name"), temp + std::wstring(L"\\name"))
+        << "a file still to be made";
 }
 
 TEST(LogFilePath, DefaultNameComesFromTheProgram) {
