@@ -20,13 +20,10 @@ TEST_F(FAULT_SUITE, LifeCyclesKeepWorkingLoseNoEventAndLeakNoHandles) {
         // The first cycle sets up what stays for the process; a handle lost per cycle after it
         // shows as more than the noise.
         for (int cycle = 0; cycle < 12; ++cycle) {
-            if (cycle == 1) {
-                handles = support::ProcessHandleCount();
-            }
+            handles = cycle == 1 ? support::ProcessHandleCount() : handles;
             const HWND window = StartService();
             ASSERT_NE(window, nullptr);
-            for (int i = 0; i < 6; ++i) {
-                const wchar_t letter = L"EFZ"[i % 3];
+            for (const wchar_t letter : {L'E', L'F', L'Z', L'E', L'F', L'Z'}) {
                 support::SendVolume(window, DBT_DEVICEARRIVAL, 1u << (letter - L'A'));
                 support::SendVolume(window, DBT_DEVICEREMOVECOMPLETE, 1u << (letter - L'A'));
                 expected.push_back(L"mounted " + std::wstring(1, letter) + L":\\");

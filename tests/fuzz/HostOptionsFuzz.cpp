@@ -5,105 +5,94 @@
 // value) that must be refused with a reason. Nothing may crash, and no fault may pass.
 #include <algorithm>
 #include <cstdint>
+#include <map>
 #include <optional>
 
 #include "host/HostOptions.h"
+#include "sdk/Utf8.h"
 #include "tests/fuzz/RandomInput.h"
 
 namespace {
 
 using devicescan::host::HostOptions;
 using Args = std::vector<std::wstring>;
+using Rendered = std::map<std::wstring, std::wstring>;
 
-// A numeric option, its range and where the parsed value goes.
+// A numeric option and its range.
 struct NumberOption {
     const wchar_t* name;
     std::uint64_t low;
     std::uint64_t high;
-    void (*store)(HostOptions&, std::uint64_t);
 };
 
 const std::vector<NumberOption> kNumbers = {
-    {L"--seconds", 1, 100000000,
-     [](HostOptions& o, std::uint64_t v) { o.seconds = static_cast<std::uint32_t>(v); }},
-    {L"--progress", 0, UINT64_MAX, [](HostOptions& o, std::uint64_t v) { o.progressEvery = v; }},
-    {L"--scan-pause", 0, 60000,
-     [](HostOptions& o, std::uint64_t v) { o.scanPauseMs = static_cast<std::uint32_t>(v); }},
-};
+    {L"--seconds", 1, 100000000}, {L"--progress", 0, UINT64_MAX}, {L"--scan-pause", 0, 60000}};
 
-struct FlagOption {
-    const wchar_t* name;
-    void (*store)(HostOptions&);
-};
+const std::vector<std::wstring> kFlags = {L"--json", L"--no-stdin", L"--no-scan", L"--verbose",
+                                          L"--help", L"-h",         L"/?"};
 
-const std::vector<FlagOption> kFlags = {
-    {L"--json", [](HostOptions& o) { o.json = true; }},
-    {L"--no-stdin", [](HostOptions& o) { o.readStdin = false; }},
-    {L"--no-scan", [](HostOptions& o) { o.scan = false; }},
-    {L"--verbose", [](HostOptions& o) { o.verbose = true; }},
-    {L"--help", [](HostOptions& o) { o.help = true; }},
-    {L"-h", [](HostOptions& o) { o.help = true; }},
-    {L"/?", [](HostOptions& o) { o.help = true; }},
-};
-
-bool IsOptionName(std::wstring_view name) {
-    return name == L"--module" ||
-           std::any_of(kNumbers.begin(), kNumbers.end(), [&](auto& o) { return name == o.name; }) ||
-           std::any_of(kFlags.begin(), kFlags.end(), [&](auto& o) { return name == o.name; });
-}
-
-bool SameOptions(const HostOptions& a, const HostOptions& b) {
-    return a.modulePath == b.modulePath && a.json == b.json && a.seconds == b.seconds &&
-           a.readStdin == b.readStdin && a.scan == b.scan && a.progressEvery == b.progressEvery &&
-           a.scanPauseMs == b.scanPauseMs && a.verbose == b.verbose && a.help == b.help;
+// Each option's value, by the option's name ("--help" for its aliases; a flag: 1 when given),
+// so that a run can write down what it expects.
+Rendered Render(const HostOptions& o) {
+    return {{L"--module", o.modulePath},
+            {L"--seconds", std::to_wstring(o.seconds)},
+            {L"--progress", std::to_wstring(o.progressEvery)},
+            {L"--scan-pause", std::to_wstring(o.scanPauseMs)},
+            {L"--json", std::to_wstring(o.json)},
+            {L"--no-stdin", std::to_wstring(!o.readStdin)},
+            {L"--no-scan", std::to_wstring(!o.scan)},
+            {L"--verbose", std::to_wstring(o.verbose)},
+            {L"--help", std::to_wstring(o.help)}};
 }
 
 class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
-  public:
-    HostOptionsFuzz() : Fuzzer("host_options_fuzz") {}
-
   private:
     // Up to 6 good options and, in half the lines, one fault planted among them.
     void Input(std::size_t index) override {
-        expected = HostOptions{};
+        expected = Render({});
         const bool faulty = random.OneIn(2);
         const std::size_t options = random.Below(7);
-        const Args args = random.Plant<Args>(
-            options, faulty ? random.Below(options + 1) : options + 1,
-            [&](std::size_t) { return GoodOption(); }, [&](bool last) { return Fault(last); });
+        const std::size_t fault = faulty ? random.Below(options + 1) : options + 1;
+        Args args;
+        const auto add = [&](const Args& more) {
+            args.insert(args.end(), more.begin(), more.end());
+        };
+        for (std::size_t i = 0; i <= options; ++i) {
+            add(i == fault ? Fault(i == options) : Args{});
+            add(i < options ? GoodOption() : Args{});
+        }
         std::wstring error;
         const std::optional<HostOptions> parsed = HostOptions::Parse(args, error);
         std::wstring line;
         for (const std::wstring& arg : args) {
             line += L"[" + arg + L"] ";
         }
-        Judge(index, line + L": " + error, !faulty, parsed.has_value(),
-              parsed && SameOptions(*parsed, expected), parsed || !error.empty());
+        Judge(index, qv::ToUtf8(line + L": " + error), !faulty, parsed.has_value(),
+              parsed && Render(*parsed) == expected, parsed || !error.empty());
     }
 
     Args GoodOption() {
         const std::size_t kind = random.Below(3);
         if (kind == 0) {
-            const FlagOption& flag = random.Pick(kFlags);
-            flag.store(expected);
-            return {flag.name};
+            const std::wstring flag = random.Pick(kFlags);
+            expected[flag.size() < 4 ? L"--help" : flag] = L"1";
+            return {flag};
         }
         if (kind == 1) {
-            expected.modulePath = random.WideJunk(1 + random.Below(30));
-            return WithValue(L"--module", expected.modulePath);
+            expected[L"--module"] = random.WideJunk(1 + random.Below(30));
+            return WithValue(L"--module", expected[L"--module"]);
         }
         const NumberOption& option = random.Pick(kNumbers);
-        const std::uint64_t value = GoodNumber(option);
-        option.store(expected, value);
-        std::wstring digits = std::to_wstring(value);  // with leading zeros, up to 20 digits in all
+        std::wstring digits = expected[option.name] = std::to_wstring(GoodNumber(option));
+        // with leading zeros, up to 20 digits in all
         digits.insert(0, random.OneIn(4) ? random.Below(20 - digits.size() + 1) : 0, L'0');
         return WithValue(option.name, digits);
     }
 
     std::uint64_t GoodNumber(const NumberOption& option) {
         const std::uint64_t span = option.high - option.low;
-        const std::uint64_t any = span == UINT64_MAX ? random.Next() : random.Next() % (span + 1);
-        return random.Pick({option.low, option.high, option.low + any});
+        const std::uint64_t any = span == UINT64_MAX ? random() : random() % (span + 1);
+        return random.Pick<std::uint64_t>({option.low, option.high, option.low + any});
     }
 
     // name=value, or name and value as two arguments.
@@ -117,7 +106,7 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
         const NumberOption& number = random.Pick(kNumbers);
         const std::vector<Args> faults = {
             {JunkArgument()},
-            {std::wstring(random.Pick(kFlags).name) + L"=" + random.WideJunk(random.Below(5))},
+            {random.Pick(kFlags) + L"=" + random.WideJunk(random.Below(5))},
             WithValue(number.name, BadNumber(number)),
             WithValue(L"--module", L""),
             {random.OneIn(4) ? L"--module" : number.name}};
@@ -133,7 +122,8 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
                                              L"=--json", L" --json", L"--help "})
                 : random.WideJunk(random.Below(12));
         junk.insert(0, random.OneIn(3) ? L"--" : L"");
-        return IsOptionName(junk.substr(0, junk.find(L'='))) ? L"--unknown" : junk;
+        const std::wstring name = junk.substr(0, junk.find(L'='));
+        return Render({}).contains(name) || name == L"-h" || name == L"/?" ? L"--unknown" : junk;
     }
 
     // Empty, signed, padded, with a unit, digits of other scripts and full-width digits (not
@@ -150,7 +140,7 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
              option.low > 0 ? L"0" : L"99999999999999999999"});
     }
 
-    HostOptions expected;
+    Rendered expected;
 };
 
 }  // namespace

@@ -1,12 +1,12 @@
-// The log settings reader under bad input: random bytes, mutated settings files in each encoding
-// the reader accepts (UTF-8 with and without its mark, UTF-16 with its mark), settings files with
-// one bad line planted among good ones, and oversized texts and files. Nothing may crash or hang,
-// every result stays within the documented bounds, a planted bad line is always reported and
-// leaves its setting at the default, and a text whose every line is a setting reports nothing.
+// The log settings reader under bad input: mutated settings files in each encoding the reader
+// accepts (UTF-8 with and without its mark, UTF-16 with its mark), settings files with one bad
+// line planted among good ones, and files at and beyond the reader's limit. Nothing may crash or
+// hang, every result stays within the documented bounds, a planted bad line is always reported
+// and leaves its setting at the default, and a good text reports nothing.
 #include <windows.h>
 
-#include <algorithm>
-#include <sstream>
+#include <filesystem>
+#include <fstream>
 
 #include "log/Settings.h"
 #include "log/SettingsFile.h"
@@ -55,132 +55,83 @@ std::vector<std::wstring> Fields(const Settings& s) {
             std::to_wstring(s.monitor)};
 }
 
-// The checker's own reading of a line, written apart from the reader's helpers on purpose: a
-// fault in those must not be copied into what the runs expect.
-std::wstring_view Trim(std::wstring_view text) {
-    const std::size_t first = text.find_first_not_of(L" \t\r");
-    return first == text.npos ? L""
-                              : text.substr(first, text.find_last_not_of(L" \t\r") + 1 - first);
-}
-
-// Whether every line of text is blank, a comment, a section or "known key = something": the
-// only texts that may pass without a problem reported.
-bool EveryLineIsASetting(const std::wstring& text) {
-    std::wistringstream lines(text);
-    for (std::wstring line; std::getline(lines, line);) {
-        const std::wstring_view setting = Trim(line);
-        const std::wstring key(Trim(setting.substr(0, setting.find(L'='))));
-        if (!setting.empty() && std::wstring_view(L";#[").find(setting.front()) == setting.npos &&
-            (setting.find(L'=') == setting.npos ||
-             std::none_of(kKeys.begin(), kKeys.end(), [&](auto& k) {
-                 return key.size() == wcslen(k.name) &&
-                        _wcsnicmp(key.data(), k.name, key.size()) == 0;
-             }))) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // What a parse must report.
 enum class Problems { Any, Some, None };
 
-enum class Encoding { Utf8, Utf8WithMark, Utf16WithMark };
-
-std::string Encode(const std::wstring& text, Encoding encoding) {
-    if (encoding == Encoding::Utf16WithMark) {  // wchar_t is UTF-16, little-endian, here
-        return "\xFF\xFE" +
-               std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
-    }
-    return (encoding == Encoding::Utf8WithMark ? "\xEF\xBB\xBF" : "") + qv::ToUtf8(text);
-}
-
 class SettingsFuzz : public devicescan::fuzz::Fuzzer {
-  public:
-    SettingsFuzz() : Fuzzer("settings_fuzz") {}
-
   private:
-    // Random bytes (some behind a byte-order mark), a good file and the same mutated, or a
-    // planted bad line.
+    // A good file and the same mutated (which also gives junk behind a byte-order mark, cut
+    // UTF-16 and broken UTF-8), or a planted bad line.
     void Input(std::size_t index) override {
-        const std::size_t choice = random.Below(10);
-        if (choice < 2) {
-            const std::string mark =
-                random.OneIn(3) ? random.Pick({"\xFF\xFE", "\xEF\xBB\xBF"}) : "";
-            Parse(index, mark + random.Bytes(random.Below(300)), Problems::Any);
-        } else if (choice < 5) {
-            const std::string good = Encode(GoodText(8), RandomEncoding());
+        if (random.OneIn(3)) {
+            const std::string good = Encoded(GoodText(8));
             Parse(index, good, Problems::None);
-            Parse(index, random.Mutate(good), Problems::Any);
-        } else {
-            PlantedBadLine(index);
+            Parse(index, Mutated(good), Problems::Any);
+            return;
         }
+        PlantedBadLine(index);
     }
 
-    // Texts far beyond any settings file, parsed directly, and files beyond the reader's limit:
-    // those must give the defaults and a problem.
+    // Files at and beyond the reader's limit, which bounds every text the parser is given: those
+    // beyond must give the defaults and a problem.
     void Extras() override {
-        for (std::size_t i = 0; i < 20; ++i) {
-            Tried();
-            const std::wstring path = random.WideJunk(100000 + random.Below(400000));
-            const std::wstring text =
-                GoodText(2000) + L"\npath = " + path + L"\n" + std::wstring(200000, L'=');
-            Parse(i, Encode(text, Encoding::Utf16WithMark), Problems::Any);
-        }
         const std::size_t limit = logdll::kMaximumSettingsFileBytes;
+        const std::filesystem::path file = std::filesystem::temp_directory_path() / "fuzz-log.ini";
         for (const std::size_t size : {limit, limit + 1, 10 * limit}) {
-            Tried();
-            const std::string bytes = Encode(GoodText(1), Encoding::Utf8) + random.Bytes(size);
+            const std::string bytes =
+                (qv::ToUtf8(GoodText(1)) + random.Bytes(size)).substr(0, size);
+            std::ofstream(file, std::ios::binary) << bytes;
             std::vector<std::wstring> problems;
             bool found = false;
-            const Settings settings = logdll::ReadSettingsFile(
-                Scratch(L"log.ini", bytes.substr(0, size)), problems, found);
+            const Settings settings = logdll::ReadSettingsFile(file.wstring(), problems, found);
             Expect(found && !problems.empty() && (size <= limit || Fields(settings) == Fields({})),
                    size, "an oversized or junk-filled file was taken", bytes.substr(0, 100));
         }
+        std::filesystem::remove(file);
     }
 
     // Good lines for every key but one, and a bad line for that one; the bad line must be
     // reported and its setting must keep its default.
     void PlantedBadLine(std::size_t index) {
-        // An unknown key, a line without '=', an overlong path or a bad value of a key.
-        std::wstring junk = L"ab" + random.WideJunk(random.Below(40));
-        std::replace(junk.begin(), junk.end(), L'=', L'-');
-        std::replace(junk.begin(), junk.end(), L'\n', L' ');
+        // An unknown key, a key that only starts like a known one or lacks its last letter, a line
+        // without '=' (starting with anything but a comment's or a section's mark), an overlong
+        // path or a bad value of a key.
+        const std::wstring junk =
+            random.Pick<std::wstring>({L"ab", L"!", L"//", L"-", L"'", L"<"}) + Pad(L"x y");
+        const std::wstring known = kKeys[random.Below(kKeys.size())].name;
+        const std::wstring unknown =
+            random.Pick<std::wstring>({L"colour", known + L"s", known.substr(0, known.size() - 1)});
         const std::size_t key = random.Below(kKeys.size() + 2);
         const std::wstring bad =
-            key == kKeys.size()  ? L"colour = red"
+            key == kKeys.size()  ? Pad(unknown) + L"=" + Pad(L"1")
             : key > kKeys.size() ? junk
             : key == 1           ? L"path = " + std::wstring(32767 + random.Below(100), L'x')
                                  : Pad(kKeys[key].name) + L"=" + Pad(random.Pick(kKeys[key].bad));
-        const std::wstring text = random.Plant<std::wstring>(
-            kKeys.size(), random.Below(kKeys.size()),
-            [&](std::size_t line) {
-                return line != key && random.OneIn(2) ? GoodLine(line) + Newline() : L"";
-            },
-            [&](bool) { return bad + Newline(); });
-        const Settings settings = Parse(index, Encode(text, RandomEncoding()), Problems::Some);
+        const std::size_t at = random.Below(kKeys.size());
+        std::wstring text;
+        for (std::size_t line = 0; line < kKeys.size(); ++line) {
+            text += line == at ? bad + Newline() : L"";
+            text += line != key && random.OneIn(2) ? GoodLine(line) + Newline() : L"";
+        }
+        const std::string bytes = Encoded(text);
+        const Settings settings = Parse(index, bytes, Problems::Some);
         Expect(key >= kKeys.size() || Fields(settings)[key] == Fields({})[key], index,
-               "a bad value was taken", text);
+               "a bad value was taken", bytes);
     }
 
-    // What no input may produce, whatever it holds; a text may pass without a problem only when
-    // every line is a setting, and a good text must.
+    // What no input may produce, whatever it holds; a planted bad line must be reported, and a
+    // good text must pass without a problem.
     Settings Parse(std::size_t index, const std::string& bytes, Problems expected) {
         const std::wstring text = logdll::DecodeSettingsText(bytes);
         std::vector<std::wstring> problems;
         const Settings s = logdll::ParseSettings(text, problems);
-        Expect(s.backups <= logdll::kMaximumBackups && s.depth <= logdll::kMaximumDepth, index,
-               "a count beyond its maximum", bytes);
-        Expect(s.maxSize == 0 || s.maxSize >= logdll::kMinimumMaxSize, index,
-               "a rotation size below the minimum", bytes);
-        Expect(s.type != 0 && s.type <= (LOG_TYPE_FILE | LOG_TYPE_DEBUGGER) &&
-                   s.mode <= LOG_MODE_BUFFERED,
-               index, "an unknown output type or flush mode", bytes);
-        Expect(s.path.size() < 32767 && problems.size() <= 11, index,
-               "an overlong path or problem list", bytes);
-        Expect(!problems.empty() || (expected != Problems::Some && EveryLineIsASetting(text)),
-               index, "garbage passed without a problem", bytes);
+        Expect(s.backups <= logdll::kMaximumBackups && s.depth <= logdll::kMaximumDepth &&
+                   (s.maxSize == 0 || s.maxSize >= logdll::kMinimumMaxSize) && s.type != 0 &&
+                   s.type <= (LOG_TYPE_FILE | LOG_TYPE_DEBUGGER) && s.mode <= LOG_MODE_BUFFERED &&
+                   s.path.size() < 32767 && problems.size() <= 11,
+               index, "a setting beyond its bounds, or too many problems listed", bytes);
+        Expect(!problems.empty() || expected != Problems::Some, index,
+               "garbage passed without a problem", bytes);
         Expect(problems.empty() || expected != Problems::None, index,
                "a good text reported a problem", bytes);
         return s;
@@ -200,13 +151,33 @@ class SettingsFuzz : public devicescan::fuzz::Fuzzer {
     }
 
     std::wstring Pad(const std::wstring& text) {
-        return random.Pick({L"", L" ", L"\t", L"  "}) + text +
-               random.Pick({L"", L" ", L"\t", L"  "});
+        const std::vector<std::wstring> blanks = {L"", L" ", L"\t", L"  "};
+        return random.Pick(blanks) + text + random.Pick(blanks);
     }
 
     const wchar_t* Newline() { return random.OneIn(2) ? L"\n" : L"\r\n"; }
 
-    Encoding RandomEncoding() { return static_cast<Encoding>(random.Below(3)); }
+    // text in UTF-8, UTF-8 with its mark or UTF-16 with its mark (wchar_t is UTF-16LE here).
+    std::string Encoded(const std::wstring& text) {
+        const std::size_t encoding = random.Below(3);
+        if (encoding == 2) {
+            return "\xFF\xFE" +
+                   std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+        }
+        return (encoding == 1 ? "\xEF\xBB\xBF" : "") + qv::ToUtf8(text);
+    }
+
+    // bytes with a few random edits: a few bytes at a random place replaced by up to three
+    // random ones (flipped, inserted or removed bytes), or the rest cut off.
+    std::string Mutated(std::string bytes) {
+        for (std::size_t edits = 1 + random.Below(4); edits > 0 && !bytes.empty(); --edits) {
+            const std::size_t at = random.Below(bytes.size());
+            const std::size_t after =
+                std::min(bytes.size(), random.OneIn(8) ? bytes.size() : at + random.Below(4));
+            bytes = bytes.substr(0, at) + random.Bytes(random.Below(4)) + bytes.substr(after);
+        }
+        return bytes;
+    }
 };
 
 }  // namespace

@@ -2,14 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <numeric>
 #include <regex>
 #include <string>
 #include <vector>
@@ -28,6 +25,7 @@ constexpr std::uint32_t kInfo = LOG_SEVERITY_INFO;
 
 // One line of the log split into its fields; the text keeps its indentation.
 struct LogLine {
+    std::string time;  // local, to the second, which sorts as text
     unsigned long threadId = 0;
     std::string severity;
     std::string module;
@@ -35,38 +33,28 @@ struct LogLine {
     std::string text;
 };
 
-// Fails the test for a line that lacks the date, the time with milliseconds or a field.
-LogLine Parse(const std::string& line) {
+// The lines of a log file; fails the test for a line without its CR LF, the date, the time with
+// milliseconds or a field.
+std::vector<LogLine> ReadLog(const fs::path& path) {
     static const std::regex format(
-        R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} +(\d+) +(\S+) +(\S+) +(\S+): (.*))");
-    std::smatch field;
-    if (!std::regex_match(line, field, format)) {
-        ADD_FAILURE() << "not a log line: " << line;
-        return {};
-    }
-    return {std::stoul(field[1]), field[2], field[3], field[4], field[5]};
-}
-
-// The lines of a log file without their CR LF; a final line without CR LF fails the test.
-std::vector<std::string> ReadLines(const fs::path& path) {
+        R"((\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)\.\d{3} +(\d+) +(\S+) +(\S+) +(\S+): (.*)\r)");
     std::ifstream file(path, std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(file), {}};
-    std::vector<std::string> lines;
-    for (std::size_t start = 0, end; start < bytes.size(); start = end + 2) {
-        end = bytes.find("\r\n", start);
-        if (end == std::string::npos) {
-            ADD_FAILURE() << "unterminated line in " << path << ": " << bytes.substr(start);
-            break;
+    std::vector<LogLine> lines;
+    for (std::string line; std::getline(file, line);) {
+        std::smatch field;
+        if (file.eof() || !std::regex_match(line, field, format)) {
+            ADD_FAILURE() << "not a whole log line in " << path << ": " << line;
+            continue;
         }
-        lines.push_back(bytes.substr(start, end - start));
+        lines.push_back({field[1], std::stoul(field[2]), field[3], field[4], field[5], field[6]});
     }
     return lines;
 }
 
 std::vector<std::string> Texts(const fs::path& log) {
     std::vector<std::string> texts;
-    for (const std::string& line : ReadLines(log)) {
-        texts.push_back(Parse(line).text);
+    for (const LogLine& line : ReadLog(log)) {
+        texts.push_back(line.text);
     }
     return texts;
 }
@@ -79,9 +67,7 @@ class LogDll : public ::testing::Test {
         wchar_t program[MAX_PATH];
         GetModuleFileNameW(nullptr, program, MAX_PATH);
         const fs::path tests = fs::path(program).parent_path();
-        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::replace(name.begin(), name.end(), '/', '_');
-        folder = tests / "logdll" / name;
+        folder = tests / "logdll" / ::testing::UnitTest::GetInstance()->current_test_info()->name();
         fs::remove_all(folder);
         fs::create_directories(folder);
         fs::copy_file(tests.parent_path() / "bin" / "log.dll", folder / "log.dll");
@@ -91,10 +77,11 @@ class LogDll : public ::testing::Test {
         EXPECT_EQ(GetModuleHandleW(L"log.dll"), nullptr) << "log.dll is still loaded";
     }
 
-    void WriteSettings(const std::string& bytes) const {
-        std::ofstream(folder / "log.ini", std::ios::binary) << bytes;
-    }
-    void Load() {
+    // Loads the library, with settings written to log.ini beside it first unless empty.
+    void Load(const std::string& settings = "") {
+        if (!settings.empty()) {
+            std::ofstream(folder / "log.ini", std::ios::binary) << settings;
+        }
         library = LoadLibraryW((folder / "log.dll").c_str());
         ASSERT_NE(library, nullptr) << "error " << GetLastError();
         write = qv::GetProcAddressAs<LogWriteFunction>(library, "LogWrite");
@@ -117,8 +104,7 @@ class LogDll : public ::testing::Test {
 
     // The default log file, or its backup number n.
     fs::path Log(int backup = 0) const {
-        return folder /
-               (backup == 0 ? "log_dll_tests.log" : "log_dll_tests.log." + std::to_string(backup));
+        return folder / ("log_dll_tests.log" + (backup ? "." + std::to_string(backup) : ""));
     }
 
     fs::path folder;
@@ -129,14 +115,11 @@ class LogDll : public ::testing::Test {
 // The text is indented by the writing thread's trace depth; a wide %s, and line breaks inside a
 // text, stay on the line. UTF-8 at each length boundary; a lone surrogate becomes U+FFFD.
 TEST_F(LogDll, LineShowsTimeThreadSeverityModuleFunctionAndIndentedText) {
-    // The local time to the second, which sorts as text.
     const auto now = [] {
-        SYSTEMTIME time;
-        GetLocalTime(&time);
-        char text[32];
-        std::snprintf(text, sizeof(text), "%04u-%02u-%02u %02u:%02u:%02u", time.wYear, time.wMonth,
-                      time.wDay, time.wHour, time.wMinute, time.wSecond);
-        return std::string(text);
+        char date[16], time[16];
+        GetDateFormatA(LOCALE_INVARIANT, 0, nullptr, "yyyy-MM-dd", date, sizeof date);
+        GetTimeFormatA(LOCALE_INVARIANT, 0, nullptr, "HH:mm:ss", time, sizeof time);
+        return std::string(date) + " " + time;
     };
     const std::string before = now();
     Load();
@@ -159,168 +142,134 @@ TEST_F(LogDll, LineShowsTimeThreadSeverityModuleFunctionAndIndentedText) {
                                         "\xEF\xBF\xBD] [fullSize = 1234567890123 MB]",
                                         "first  second", "<- Op()", "unmatched exit"}))
         << "another thread starts at level 0, and an exit never goes below it";
-    const auto lines = ReadLines(Log());
+    const auto lines = ReadLog(Log());
     ASSERT_EQ(lines.size(), 5u);
-    const LogLine line = Parse(lines[1]);
-    const LogLine other = Parse(lines[2]);
-    EXPECT_EQ(line.threadId, GetCurrentThreadId());
-    EXPECT_NE(other.threadId, line.threadId);
-    EXPECT_EQ(line.severity, "INFO");
-    EXPECT_EQ(other.severity, "ERROR");
-    EXPECT_EQ(line.module, "log_dll_tests.exe");
-    EXPECT_EQ(line.function, "DeviceScanSP::OnDeviceArrival");
-    EXPECT_EQ(other.function, "-");
-    EXPECT_LE(before, lines[0].substr(0, 19)) << "the line's local time";
-    EXPECT_LE(lines[0].substr(0, 19), after) << "the line's local time";
+    EXPECT_EQ(lines[1].severity + " " + lines[1].module + " " + lines[1].function,
+              "INFO log_dll_tests.exe DeviceScanSP::OnDeviceArrival");
+    EXPECT_EQ(lines[2].severity + " " + lines[2].module + " " + lines[2].function,
+              "ERROR log_dll_tests.exe -");
+    EXPECT_EQ(lines[1].threadId, GetCurrentThreadId());
+    EXPECT_NE(lines[2].threadId, lines[1].threadId);
+    EXPECT_TRUE(before <= lines[0].time && lines[0].time <= after) << lines[0].time;
 }
 
-// UTF-16 with its byte-order mark, a relative path into a directory still to be made, a level
-// that drops an entry line whose depth still counts, and a depth limit that keeps the records
-// at the limit and drops those one level deeper.
-TEST_F(LogDll, SettingsFileChoosesPathLevelAndDepth) {
-    const std::wstring text =
-        L"; comment\r\n[log]\r\npath = \"logs\\\\out.log\"\r\nlevel = "
-        L"warning\r\ndepth = 1\r\n";
-    std::string bytes = "\xFF\xFE";
-    for (wchar_t c : text) {
-        bytes += static_cast<char>(c & 0xFF);
-        bytes += static_cast<char>(c >> 8);
-    }
-    WriteSettings(bytes);
-    Load();
-    EXPECT_EQ(Write(LOG_DEPTH_ENTER, kInfo, L"Op", L"-> Op()"), S_FALSE);
-    EXPECT_EQ(Write(LOG_DEPTH_MESSAGE, kInfo, L"Op", L"info"), S_FALSE);
-    EXPECT_EQ(Write(LOG_DEPTH_MESSAGE, kError, L"Op", L"error"), S_OK);
-    EXPECT_EQ(Write(LOG_DEPTH_ENTER, kError, L"Inner", L"-> Inner()"), S_OK);
-    EXPECT_EQ(Write(LOG_DEPTH_MESSAGE, kError, L"Inner", L"too deep"), S_FALSE);
-    Unload();
-    EXPECT_EQ(Texts(folder / "logs" / "out.log"),
-              (std::vector<std::string>{"  error", "  -> Inner()"}));
-}
-
-// A buffered info line waits, while a warning or an error takes it and itself to the file at
+// From a UTF-16 settings file with its byte-order mark: a relative path into a directory still
+// to be made; a level that drops a record above it, an entry line among them, whose depth still
+// counts; a depth limit that keeps the records at the limit and drops those one level deeper;
+// buffered lines that wait, while a warning or an error takes them and itself to the file at
 // once, with the library still loaded.
-TEST_F(LogDll, BufferedModeWritesWarningsAndErrorsAtOnce) {
-    WriteSettings("flush = buffered\n");
-    Load();
-    const auto written = [&](std::uint32_t severity, const wchar_t* text) {
-        Write(LOG_DEPTH_MESSAGE, severity, L"F", text);
-        return Texts(Log());
-    };
-    EXPECT_EQ(written(kInfo, L"info"), std::vector<std::string>{});
-    EXPECT_EQ(written(LOG_SEVERITY_WARNING, L"warning"),
-              (std::vector<std::string>{"info", "warning"}));
-    EXPECT_EQ(written(kInfo, L"later").size(), 2u);
-    EXPECT_EQ(written(kError, L"error"),
-              (std::vector<std::string>{"info", "warning", "later", "error"}));
+TEST_F(LogDll, SettingsFileChoosesPathLevelDepthAndFlushing) {
+    const std::wstring text =
+        L"; comment\r\n[log]\r\npath = \"logs\\\\out.log\"\r\nlevel = debug\r\n"
+        L"depth = 1\r\nflush = buffered\r\n";
+    Load("\xFF\xFE" +  // wchar_t is UTF-16LE here
+         std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2));
+    const fs::path log = folder / "logs" / "out.log";
+    EXPECT_EQ(Write(LOG_DEPTH_ENTER, 0x80, L"Op", L"-> Op()"), S_FALSE);
+    EXPECT_EQ(Write(LOG_DEPTH_MESSAGE, LOG_SEVERITY_DEBUG, L"Op", L"debug"), S_OK);
+    EXPECT_EQ(Texts(log), std::vector<std::string>{});
+    EXPECT_EQ(Write(LOG_DEPTH_MESSAGE, LOG_SEVERITY_WARNING, L"Op", L"warning"), S_OK);
+    EXPECT_EQ(Texts(log), (std::vector<std::string>{"  debug", "  warning"}));
+    EXPECT_EQ(Write(LOG_DEPTH_ENTER, kInfo, L"Inner", L"-> Inner()"), S_OK);
+    EXPECT_EQ(Write(LOG_DEPTH_MESSAGE, kError, L"Inner", L"too deep"), S_FALSE);
+    EXPECT_EQ(Texts(log).size(), 2u);
+    EXPECT_EQ(Write(LOG_DEPTH_LEAVE, kError, L"Inner", L"<- Inner()"), S_OK);
+    EXPECT_EQ(Texts(log),
+              (std::vector<std::string>{"  debug", "  warning", "  -> Inner()", "  <- Inner()"}));
 }
 
 // Every bad settings file still gives a working library with the defaults, writing to the
-// default file and saying first what it could not use.
+// default file and saying first what it could not use: a bad value (the reader's own cases are
+// the settings fuzzer's), a path on no drive and a path no file system takes.
 TEST_F(LogDll, BadSettingsFallBackToDefaultsAndAreReported) {
-    for (const std::string& bytes :
-         {std::string("level = loud\n"), std::string("max_size = 12\n"),
-          std::string("path = Q:\\no\\such\\drive\\x.log\n"), std::string("path = <>|\"?*\n"),
-          std::string("\x00\x01\xFF\xFE level = error", 18)}) {
+    for (const char* bytes :
+         {"level = loud\n", "path = Q:\\no\\such\\drive\\x.log\n", "path = <>|\"?*\n"}) {
         SCOPED_TRACE(bytes);
-        WriteSettings(bytes);
-        Load();
+        Load(bytes);
         EXPECT_EQ(Write(LOG_DEPTH_MESSAGE, kInfo, L"F", L"still written"), S_OK);
         Unload();
-        const auto lines = ReadLines(Log());
+        const auto lines = ReadLog(Log());
         ASSERT_GE(lines.size(), 2u);
-        EXPECT_EQ(Parse(lines.front()).severity, "WARNING");
-        EXPECT_EQ(Parse(lines.front()).module, "log.dll");
-        EXPECT_EQ(Parse(lines.back()).text, "still written");
+        EXPECT_EQ(lines.front().severity + " " + lines.front().module, "WARNING log.dll");
+        EXPECT_EQ(lines.back().text, "still written");
         fs::remove(Log());
     }
 }
 
 TEST_F(LogDll, RotationKeepsFilesUnderMaxSizeAndDropsTheOldest) {
-    WriteSettings("max_size = 2 KB\nbackups = 2\n");
-    Load();
+    Load("max_size = 2 KB\nbackups = 2\n");
+    const std::string dots(40, '.');
     for (int i = 0; i < 100; ++i) {
-        Write(LOG_DEPTH_MESSAGE, kInfo, L"Writer", L"line %d %s", i,
-              std::wstring(40, L'.').c_str());
+        Write(LOG_DEPTH_MESSAGE, kInfo, L"Writer", L"line %d %hs", i, dots.c_str());
     }
     Unload();
     EXPECT_FALSE(fs::exists(Log(3)));
     // The newest lines survive, consecutive, ending with the last one written.
-    std::vector<int> numbers;
+    std::vector<std::string> texts;
     for (int backup = 2; backup >= 0; --backup) {
         EXPECT_LE(fs::file_size(Log(backup)), 2048u) << backup;
-        for (const std::string& text : Texts(Log(backup))) {
-            numbers.push_back(std::atoi(text.c_str() + 5));
-        }
+        const std::vector<std::string> file = Texts(Log(backup));
+        texts.insert(texts.end(), file.begin(), file.end());
     }
-    ASSERT_GT(numbers.size(), 20u);
-    std::vector<int> newest(numbers.size());
-    std::iota(newest.begin(), newest.end(), 100 - static_cast<int>(numbers.size()));
-    EXPECT_EQ(numbers, newest);
+    ASSERT_GT(texts.size(), 20u);
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        EXPECT_EQ(texts[i], "line " + std::to_string(100 - texts.size() + i) + " " + dots);
+    }
 }
 
 // Eight threads write at once, in each flush mode and across rotations; every line must arrive
 // whole and in its thread's order.
-class LogDllConcurrency : public LogDll, public ::testing::WithParamInterface<const char*> {};
-
-TEST_P(LogDllConcurrency, EightThreadsWriteEveryLineWhole) {
-    WriteSettings(GetParam());
-    Load();
-    constexpr int kThreads = 8;
-    constexpr int kLines = 2000;
-    const std::wstring padding(80, L'x');
-    testing_support::RunThreadsTogether(kThreads, [&](int thread) {
-        for (int line = 0; line < kLines; ++line) {
-            const int length = (thread * 7 + line) % 80;
-            Write(LOG_DEPTH_MESSAGE, kInfo, L"Writer", L"thread %d line %d %d %s", thread, line,
-                  length, padding.c_str() + (80 - length));
+TEST_F(LogDll, EightThreadsWriteEveryLineWholeInEachFlushMode) {
+    for (const char* settings :
+         {"flush = line\nmax_size = 0\n", "flush = buffered\nmax_size = 256 KB\nbackups = 100\n"}) {
+        SCOPED_TRACE(settings);
+        Load(settings);
+        constexpr int kThreads = 8;
+        constexpr int kLines = 2000;
+        const std::wstring padding(80, L'x');
+        testing_support::RunThreadsTogether(kThreads, [&](int thread) {
+            for (int line = 0; line < kLines; ++line) {
+                const int length = (thread * 7 + line) % 80;
+                Write(LOG_DEPTH_MESSAGE, kInfo, L"Writer", L"thread %d line %d %d %s", thread, line,
+                      length, padding.c_str() + (80 - length));
+            }
+        });
+        Unload();
+        std::vector<int> nextLine(kThreads, 0);
+        for (int backup = 100; backup >= 0; --backup) {
+            for (const std::string& text : Texts(Log(backup))) {
+                int thread = -1, number = -1, length = -1, payload = 0;
+                ASSERT_EQ(std::sscanf(text.c_str(), "thread %d line %d %d %n", &thread, &number,
+                                      &length, &payload),
+                          3)
+                    << text;
+                ASSERT_TRUE(thread >= 0 && thread < kThreads) << text;
+                EXPECT_EQ(number, nextLine[thread]++) << text;
+                EXPECT_EQ(text.substr(payload), std::string(static_cast<std::size_t>(length), 'x'));
+            }
+            fs::remove(Log(backup));
         }
-    });
-    Unload();
-
-    std::vector<int> nextLine(kThreads, 0);
-    for (int backup = 100; backup >= 0; --backup) {
-        for (const std::string& text : Texts(Log(backup))) {
-            int thread = -1, number = -1, length = -1;
-            char payload[128] = "";
-            ASSERT_GE(std::sscanf(text.c_str(), "thread %d line %d %d %127s", &thread, &number,
-                                  &length, payload),
-                      3)
-                << text;
-            ASSERT_TRUE(thread >= 0 && thread < kThreads) << text;
-            EXPECT_EQ(number, nextLine[thread]++) << text;
-            EXPECT_EQ(std::string(payload), std::string(static_cast<std::size_t>(length), 'x'));
-        }
+        EXPECT_EQ(nextLine, std::vector<int>(kThreads, kLines)) << "lines were lost";
     }
-    EXPECT_EQ(nextLine, std::vector<int>(kThreads, kLines)) << "lines were lost";
 }
-
-INSTANTIATE_TEST_SUITE_P(FlushModes, LogDllConcurrency,
-                         ::testing::Values("flush = line\nmax_size = 0\n",
-                                           "flush = buffered\nmax_size = 256 KB\nbackups = 100\n"),
-                         [](const auto& info) -> std::string {
-                             return info.index == 0 ? "EachLine" : "BufferedAndRotating";
-                         });
 
 // Each load starts every thread at level 0 again, so every entry line shows unindented.
 TEST_F(LogDll, ThousandLoadUnloadCyclesLoseNoLineAndLeakNoHandle) {
     std::vector<std::string> written;
-    const auto cycle = [&] {
+    long handles = 0;
+    for (int cycle = 0; cycle < 1000; ++cycle) {
+        // Counted after the first cycle, which sets up what stays for the process.
+        handles = cycle == 1 ? support::ProcessHandleCount() : handles;
         Load();
         qv::GetProcAddressAs<LogInitFunction>(library, "LogInit")();
-        Write(LOG_DEPTH_ENTER, kInfo, L"Cycle", L"cycle %d", static_cast<int>(written.size()));
-        written.push_back("cycle " + std::to_string(written.size()));
+        Write(LOG_DEPTH_ENTER, kInfo, L"Cycle", L"cycle %d", cycle);
+        written.push_back("cycle " + std::to_string(cycle));
         qv::GetProcAddressAs<LogDeinitFunction>(library, "LogDeinit")();
         Unload();
-        ASSERT_EQ(GetModuleHandleW(L"log.dll"), nullptr) << "still loaded after " << written.size();
-    };
-    cycle();
-    const long handlesBefore = support::ProcessHandleCount();
-    while (written.size() < 1000 && !HasFatalFailure()) {
-        cycle();
+        ASSERT_EQ(GetModuleHandleW(L"log.dll"), nullptr) << "still loaded after cycle " << cycle;
     }
     // A handle lost per cycle would show as a thousand.
-    EXPECT_LT(support::ProcessHandleCount(), handlesBefore + 20);
+    EXPECT_LT(support::ProcessHandleCount(), handles + 20);
     EXPECT_EQ(Texts(Log()), written);
 }
 

@@ -3,7 +3,6 @@
 // Plain C exports that the binding tests call, on two references of this module.
 #include <windows.h>
 
-#include <cstdint>
 #include <stdexcept>
 
 #include "logging/LogApi.h"
@@ -25,22 +24,20 @@ __declspec(dllexport) void ProbeAcquire(int ref) {
 __declspec(dllexport) void ProbeRelease(int ref) {
     refs[ref].Release();
 }
-__declspec(dllexport) std::int32_t ProbeUserCount() {
-    return devicescan::logging::LogRef::UserCount();
-}
 
-// An operation traced under name: writes message (when not null) from inside, spends
-// sleepMs, and throws when told to; the exception is caught outside the scope.
+// An operation traced under name: writes message (when not null) from inside and, when
+// throwAfterMs is not 0, throws after spending that long; the exception is caught outside the
+// scope.
 __declspec(dllexport) void ProbeOperation(const wchar_t* name, const wchar_t* message,
-                                          DWORD sleepMs, BOOL throwInside) {
+                                          DWORD throwAfterMs) {
     try {
         devicescan::logging::TraceScope scope(name);
         if (message != nullptr) {
             devicescan::logging::LogMessage(devicescan::logging::LOG_WARNING, name,
                                             L"%s [error = %d]", message, 5);
         }
-        Sleep(sleepMs);
-        if (throwInside) {
+        if (throwAfterMs != 0) {
+            Sleep(throwAfterMs);
             throw std::runtime_error("operation failed");
         }
     } catch (const std::runtime_error&) {
