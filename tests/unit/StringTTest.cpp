@@ -89,13 +89,10 @@ TEST(StringGuardsDeathTest, DamagedGuardEndsTheProcess) {
 TEST(FixedString, KeepsAFullPathInlineAndMovesLongerTextToTheHeap) {
     qv::FixedStringT s;
     EXPECT_EQ(s.GetCapacity(), 260u);
-    std::wcscpy(s.GetBuffer(), L"kept");
-    s.ReleaseBuffer();
-    EXPECT_EQ(s.GetLength(), 4u);
     const qv::StringData* inlineData = s.GetData();
-    EXPECT_EQ(inlineData->ownsBuffer, 0);
     s = std::wstring(260, L'p').c_str();
     EXPECT_TRUE(s.UsesInlineBuffer());
+    EXPECT_EQ(inlineData->ownsBuffer, 0);
 
     s = std::wstring(261, L'q').c_str();
     EXPECT_FALSE(s.UsesInlineBuffer());
