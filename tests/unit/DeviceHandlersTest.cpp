@@ -9,7 +9,7 @@ namespace {
 using devicescan::logging::LOG_ERROR;
 using devicescan::logging::LOG_INFO;
 using devicescan::logging::LOG_WARNING;
-using DeviceTest = support::DeviceFixture;
+using DeviceTest = devicescan::service::DeviceHandlerTestAccess;
 using Events = std::vector<std::wstring>;
 
 constexpr wchar_t kArrival[] = L"DeviceScanSP::OnDeviceArrival";

@@ -3,7 +3,6 @@
 
 #include <functional>
 #include <set>
-#include <utility>
 
 #include "logging/LogApi.h"
 #include "sdk/ResultCodes.h"
@@ -155,21 +154,6 @@ TEST_F(LifecycleTest, EachThreadIsStartedOnceAndDestroyingTheServiceStopsIt) {
     EXPECT_EQ(host.released.size(), 3u);
 }
 
-// Runs act on the window thread, inside the first mount it hears.
-class ActingListener : public qv::rnsdk::FileScan::IDeviceScanSP::IEvents {
-  public:
-    explicit ActingListener(std::function<void()> act) : act(std::move(act)) {}
-    int Reserved() override { return 0; }
-    int OnDeviceMounted(const fakes::Device&) override {
-        std::exchange(act, nullptr)();
-        return 0;
-    }
-    int OnDeviceUnmounted(const fakes::Device&) override { return 0; }
-
-  private:
-    std::function<void()> act;
-};
-
 // A listener that calls UnInit ends the loop without waiting, and the host's UnInit then
 // finishes; one that destroys the service (on another drive: the table keeps E: over UnInit)
 // gets its notification back, the fan-out finishes, and the thread frees the object and gives
@@ -177,7 +161,8 @@ class ActingListener : public qv::rnsdk::FileScan::IDeviceScanSP::IEvents {
 TEST_F(LifecycleTest, NotificationsThatStopOrDestroyTheServiceNeverWaitForTheirOwnThread) {
     const std::function<void()> acts[] = {[&] { service->UnInit(); }, [&] { service.reset(); }};
     for (DWORD drive = 0; drive < std::size(acts); ++drive) {
-        ActingListener acting(acts[drive]);
+        fakes::Recorder acting;
+        acting.onMount = acts[drive];
         ASSERT_EQ(service->Register(&acting), 0u);
         const HWND window = StartService();
         ASSERT_NE(window, nullptr);

@@ -97,9 +97,8 @@ TEST_F(WindowProcTest, WindowWithoutItsObjectGetsDefaultProcessingOnly) {
 // A listener that throws must not unwind into the system's dispatch, nor leave the listener list
 // locked: the message is answered, the failure logged, and the list can change again.
 TEST_F(WindowProcTest, ListenerThatThrowsIsLoggedAndLeavesTheListenersUsable) {
-    struct Throwing : fakes::Recorder {
-        int OnDeviceMounted(const fakes::Device&) override { throw std::bad_alloc(); }
-    } throwing;
+    fakes::Recorder throwing;
+    throwing.onMount = [] { throw std::bad_alloc(); };
     ASSERT_EQ(service->Register(&throwing), 0u);
     EXPECT_EQ(SendVolume(window, DBT_DEVICEARRIVAL, 0x10), 1);
     EXPECT_TRUE(Logged(kWindowProc, LOG_ERROR, L"device handler failed [path = E:\\]"));

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sdk/IComponentManager.h"
@@ -41,7 +43,12 @@ class Recorder : public IDeviceScanEventProducer,
         return Add(L"unmounted ", device, marker);
     }
     int Reserved() override { return 0; }
-    int OnDeviceMounted(const Device& device) override { return Add(L"mounted ", device, 0); }
+    int OnDeviceMounted(const Device& device) override {
+        if (const std::function<void()> act = std::exchange(onMount, nullptr)) {
+            act();
+        }
+        return Add(L"mounted ", device, 0);
+    }
     int OnDeviceUnmounted(const Device& device) override { return Add(L"unmounted ", device, 0); }
 
     std::vector<std::wstring> Events() const {
@@ -51,6 +58,8 @@ class Recorder : public IDeviceScanEventProducer,
     }
 
     std::vector<Heard> heard;
+    // Runs once, as a listener, inside the next mount it hears (on the announcing thread).
+    std::function<void()> onMount;
 
   private:
     int Add(const wchar_t* event, const Device& device, std::uint32_t argument) {
