@@ -1,9 +1,7 @@
 #include <windows.h>
-#include <objbase.h>
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 
 #include "sdk/IDeviceScanEventProducer.h"
@@ -29,22 +27,11 @@ std::filesystem::path ShippedModulePath() {
     return std::filesystem::path(self).parent_path().parent_path() / "bin" / "devicescan.dll";
 }
 
-// The identities are published in GUID text form; the two halves must be the same 16 bytes, and
-// every byte of both halves must take part in equality.
-TEST(InterfaceIdentity, HalvesAreThePublishedGuidsAndEveryByteCounts) {
-    const struct {
-        InterfaceId id;
-        const wchar_t* text;
-    } published[] = {
-        {qv::IQvBaseInterface::kId, L"{66551AB3-FCA3-BC90-5F42-C5F792E24B51}"},
-        {qv::IServPlugin::kId, L"{414E2323-04D0-9833-7641-887C5D8252E9}"},
-        {IDeviceScanSP::kId, L"{700DEBC8-B4DC-B4C1-E546-623EA7DAB617}"},
-        {IDeviceScanEventProducer::kId, L"{328B2BC6-3AFD-9ED2-5B42-083A9508491E}"},
-    };
-    for (const auto& [id, text] : published) {
-        GUID guid;
-        ASSERT_EQ(IIDFromString(text, &guid), S_OK);
-        EXPECT_EQ(std::memcmp(&id, &guid, sizeof(guid)), 0) << text;
+// Every byte of an identity takes part in equality. (Their values are pinned by the plain-C host,
+// which asks for each one by its number.)
+TEST(InterfaceIdentity, EveryByteCountsInEquality) {
+    for (const InterfaceId& id : {qv::IQvBaseInterface::kId, qv::IServPlugin::kId,
+                                  IDeviceScanSP::kId, IDeviceScanEventProducer::kId}) {
         EXPECT_TRUE(id == id);
         for (std::size_t byte = 0; byte < sizeof(InterfaceId); ++byte) {
             InterfaceId changed = id;
