@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 #include <functional>
 #include <iterator>
 #include <string>
@@ -29,7 +28,6 @@ struct Heard {
     Device device;           // a deep copy
     std::uint32_t argument;  // the producer's second argument; 0 for listeners
     DWORD errorMode;         // of the announcing thread
-    long sequence;           // order of all announcements, producers and listeners together
 };
 
 // Records what it is told, as the producer plugin or as a listener.
@@ -63,9 +61,8 @@ class Recorder : public IDeviceScanEventProducer,
 
   private:
     int Add(const wchar_t* event, const Device& device, std::uint32_t argument) {
-        static std::atomic<long> sequence{0};
         heard.push_back({event + std::wstring(device.path.GetString()), device, argument,
-                         GetThreadErrorMode(), ++sequence});
+                         GetThreadErrorMode()});
         return 0;
     }
 };
