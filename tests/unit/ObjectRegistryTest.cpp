@@ -4,10 +4,14 @@
 #include <cstdint>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "module/ExportedObjectDeclaration.h"
 #include "module/Exports.h"
 #include "module/ObjectRegistry.h"
+#include "sdk/IDeviceScanEventProducer.h"
+#include "sdk/IDeviceScanSP.h"
+#include "sdk/IServPlugin.h"
 #include "sdk/ResultCodes.h"
 #include "tests/unit/TestThreads.h"
 
@@ -17,6 +21,8 @@ using devicescan::module::ExportedObjectDeclaration;
 using devicescan::module::SharedRegistry;
 using qv::InterfaceId;
 using qv::IQvBaseInterface;
+using qv::rnsdk::FileScan::IDeviceScanEventProducer;
+using qv::rnsdk::FileScan::IDeviceScanSP;
 
 constexpr InterfaceId kWidgetId{0x1111222233334444ull, 0x5555666677778888ull};
 
@@ -52,7 +58,8 @@ class ObjectRegistryTest : public ::testing::Test {
 };
 
 // The registry exists while a declaration holds it (the fixture checks that it is gone after).
-TEST_F(ObjectRegistryTest, FirstRegistrationWinsAndForeignObjectsAreLeftAlone) {
+// Neither an unknown identity nor a name that is not exactly the registered one gets an object.
+TEST_F(ObjectRegistryTest, FirstRegistrationWinsByExactNameAndForeignObjectsAreLeftAlone) {
     void* out = reinterpret_cast<void*>(1);
     EXPECT_EQ(QvCreateObject(L"Test.Same", IQvBaseInterface::kId, &out), qv::kResultNotFound);
     EXPECT_EQ(out, nullptr) << "without any registry";
@@ -60,9 +67,16 @@ TEST_F(ObjectRegistryTest, FirstRegistrationWinsAndForeignObjectsAreLeftAlone) {
     ExportedObjectDeclaration<Unbuildable> second(L"Test.Same");
     ExportedObjectDeclaration<Unbuildable> unbuildable(L"Test.Unbuildable");
     EXPECT_EQ(SharedRegistry::HoldCount(), 3);
-    out = reinterpret_cast<void*>(1);
-    EXPECT_EQ(QvCreateObject(L"Test.Same", InterfaceId{1, 2}, &out), qv::kResultNotFound);
-    EXPECT_EQ(out, nullptr);
+    const std::pair<const wchar_t*, InterfaceId> refused[] = {{L"Test.Same", InterfaceId{1, 2}},
+                                                              {L"test.same", kWidgetId},
+                                                              {L"Test.Same ", kWidgetId},
+                                                              {L"Test.Sam", kWidgetId},
+                                                              {L"", kWidgetId}};
+    for (const auto& [name, id] : refused) {
+        out = reinterpret_cast<void*>(1);
+        EXPECT_EQ(QvCreateObject(name, id, &out), qv::kResultNotFound) << name;
+        EXPECT_EQ(out, nullptr) << name;
+    }
     EXPECT_EQ(widgetsAlive, 0) << "the object that did not answer was not destroyed";
 
     ASSERT_EQ(QvCreateObject(L"Test.Same", kWidgetId, &out), qv::kResultSuccess);
@@ -75,6 +89,20 @@ TEST_F(ObjectRegistryTest, FirstRegistrationWinsAndForeignObjectsAreLeftAlone) {
     // Unregistering removes the name, whichever declaration it named.
     first.reset();
     EXPECT_EQ(QvCreateObject(L"Test.Same", IQvBaseInterface::kId, &out), qv::kResultNotFound);
+}
+
+// Every byte of an identity takes part in equality. (Their values are pinned by the plain-C host,
+// which asks for each one by its number.)
+TEST(InterfaceIdentity, EveryByteCountsInEquality) {
+    for (const InterfaceId& id : {qv::IQvBaseInterface::kId, qv::IServPlugin::kId,
+                                  IDeviceScanSP::kId, IDeviceScanEventProducer::kId}) {
+        EXPECT_TRUE(id == id);
+        for (std::size_t byte = 0; byte < sizeof(InterfaceId); ++byte) {
+            InterfaceId changed = id;
+            reinterpret_cast<unsigned char*>(&changed)[byte] ^= 0x01;
+            EXPECT_FALSE(changed == id) << "byte " << byte;
+        }
+    }
 }
 
 // Bit 0 of the flags alone decides the free: without it the object is only destroyed (here in
