@@ -41,11 +41,10 @@ TEST_F(DeviceTest, DriveTypeAndHotPlugAnswerDecideWhatIsOffered) {
 
 TEST_F(DeviceTest, SystemDriveAndDrivesWithNothingToScanAreSkipped) {
     Machine().Drive(L'E').sizeError = ERROR_NOT_READY;  // an optical drive without a medium
-    fakes::FakeDrive& zero = Machine().Drive(L'F');
-    zero.totalBytes = zero.totalFreeBytes = zero.freeBytesToCaller = 0;
-    fakes::FakeDrive& empty = Machine().Drive(L'G');
-    empty.totalFreeBytes = empty.freeBytesToCaller = empty.totalBytes;
-    Machine().Drive(L'H').freeBytesToCaller = Machine().Drive(L'H').totalBytes;  // no quota left
+    Machine().Drive(L'F') = {.freeBytesToCaller = 0, .totalBytes = 0, .totalFreeBytes = 0};
+    // G: all of its 16 GB free; H: all of it free to the caller, as when no quota is left.
+    Machine().Drive(L'G') = {.freeBytesToCaller = 16000000000ull, .totalFreeBytes = 16000000000ull};
+    Machine().Drive(L'H').freeBytesToCaller = 16000000000ull;
     const std::tuple<const wchar_t*, std::uint32_t, const wchar_t*> skipped[] = {
         {L"C:\\", LOG_WARNING, L"Skip system drive from scanning! [path = C:\\]"},
         {L"c:\\", LOG_WARNING, L"Skip system drive from scanning! [path = c:\\]"},
@@ -64,14 +63,10 @@ TEST_F(DeviceTest, SystemDriveAndDrivesWithNothingToScanAreSkipped) {
 // E: as scripted by default: 16000000000 bytes, 6000000000 free for everybody and the caller. A
 // network drive is announced with its universal name, and its record is stored without it.
 TEST_F(DeviceTest, ProducerHearsOnceThenListenersWithSizesSessionAndUniversalName) {
-    fakes::FakeDrive& quota = Machine().Drive(L'F');
-    quota.totalBytes = 1000;
-    quota.totalFreeBytes = 600;
-    quota.freeBytesToCaller = 400;
-    fakes::FakeDrive& share = Machine().Drive(L'G');
-    share.driveType = DRIVE_REMOTE;
-    share.universalNameError = NO_ERROR;
-    share.universalName = L"\\\\server\\share";
+    Machine().Drive(L'F') = {.freeBytesToCaller = 400, .totalBytes = 1000, .totalFreeBytes = 600};
+    Machine().Drive(L'G') = {.driveType = DRIVE_REMOTE,
+                             .universalNameError = NO_ERROR,
+                             .universalName = L"\\\\server\\share"};
     Machine().Drive(L'H').driveType = DRIVE_REMOTE;  // its name cannot be resolved
     listener.onMount = [&] { EXPECT_EQ(host.producer.heard.size(), 1u) << "producer first"; };
     for (const wchar_t* path : {L"E:\\", L"F:\\", L"E:\\", L"G:\\", L"H:\\"}) {

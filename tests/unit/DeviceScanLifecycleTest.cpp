@@ -27,9 +27,8 @@ HANDLE OpenWindowThread(HWND window) {
 TEST_F(LifecycleTest, CallsOutOfOrderOrWithoutAProducerAreRefused) {
     EXPECT_EQ(service->Start(), qv::kResultNotInitialized);
     EXPECT_TRUE(Logged(L"DeviceScanSP::Start", LOG_ERROR, L"not initialized"));
-    fakes::FakeHost withoutManager;
+    fakes::FakeHost withoutManager, refusing;
     withoutManager.hasManager = false;
-    fakes::FakeHost refusing;
     refusing.refusal = ERROR_MOD_NOT_FOUND;
     qv::IServiceHost* const badHosts[] = {nullptr, &withoutManager, &refusing};
     for (qv::IServiceHost* badHost : badHosts) {

@@ -25,7 +25,9 @@ String KeyNumber(int i) {
     return String((L"\\\\?\\Volume{" + std::to_wstring(i) + L"}\\").c_str());
 }
 
-TEST(Map, DuplicateInsertKeepsTheFirstValueAndKeysAreCaseSensitive) {
+// Device records copy their strings: neither the caller's record nor a copy from Get shares a
+// buffer with the stored one.
+TEST(Map, InsertKeepsTheFirstValueOfACaseSensitiveKeyAndCopiesRecordsInAndOut) {
     DeviceMap map;
     EXPECT_EQ(map.Insert(String(L"E:\\"), OfSize(100)), qv::kResultSuccess);
     EXPECT_EQ(map.Insert(String(L"E:\\"), OfSize(200)), qv::kResultAlreadyExists);
@@ -37,13 +39,8 @@ TEST(Map, DuplicateInsertKeepsTheFirstValueAndKeysAreCaseSensitive) {
     EXPECT_EQ(map.Remove(String(L"e:\\")), qv::kResultSuccess);
     EXPECT_EQ(map.Remove(String(L"e:\\")), qv::kResultNotFound);
     EXPECT_NE(map.Find(String(L"E:\\")), nullptr);
-}
 
-// Device records copy their strings: neither the caller's record nor a copy from Get shares a
-// buffer with the stored one.
-TEST(Map, InsertAndGetMakeIndependentCopies) {
     Device stored{.path = String(L"G:\\"), .remote = String(L"\\\\server\\share")};
-    DeviceMap map;
     map.Insert(String(L"G:\\"), stored);
     stored.remote = L"\\\\caller\\share";
 

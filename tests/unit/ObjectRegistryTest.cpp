@@ -117,8 +117,7 @@ TEST(InterfaceIdentity, EveryByteCountsInEquality) {
 // memory that no heap owns, which a free would corrupt); either way the answer is its address.
 TEST_F(ObjectRegistryTest, DeletingDestructorFreesOnlyWhenBitZeroIsSet) {
     alignas(Widget) unsigned char place[sizeof(Widget)];
-    Widget* inPlace = new (place) Widget();
-    EXPECT_EQ(inPlace->DeletingDestructor(qv::kDestroyOnly | 2u), place);
+    EXPECT_EQ((new (place) Widget())->DeletingDestructor(qv::kDestroyOnly | 2u), place);
     EXPECT_EQ(widgetsAlive, 0);
 
     Widget* onHeap = new Widget();

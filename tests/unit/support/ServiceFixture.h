@@ -76,23 +76,19 @@ class ServiceFixture : public ::testing::Test {
         return FindOwnServiceWindow();
     }
 
-    // An export of the recording log.dll; null without that library (the fault tests have
-    // another log.dll or none).
-    template <typename Function>
-    static Function Recording(const char* name) {
-        return qv::GetProcAddressAs<Function>(GetModuleHandleW(L"log.dll"), name);
-    }
-
+    // The recording log.dll's exports are looked up at each use: the fault tests have another
+    // log.dll, or none, and then there is nothing to clear and no line to read.
     void ClearLog() {
-        if (const auto clear = Recording<void (*)()>("RecordingLogClear")) {
+        if (const auto clear = qv::GetProcAddressAs<void (*)()>(GetModuleHandleW(L"log.dll"),
+                                                                "RecordingLogClear")) {
             clear();
         }
     }
 
     // The records written since ClearLog, as "LogWrite|depth|severity|module|function|text".
     std::vector<std::wstring> Lines() const {
-        const auto get =
-            Recording<int (*)(std::uint32_t, wchar_t*, std::uint32_t)>("RecordingLogGet");
+        const auto get = qv::GetProcAddressAs<int (*)(std::uint32_t, wchar_t*, std::uint32_t)>(
+            GetModuleHandleW(L"log.dll"), "RecordingLogGet");
         std::vector<std::wstring> lines;
         wchar_t line[2048];
         for (std::uint32_t i = 0; get != nullptr && get(i, line, std::size(line)); ++i) {
@@ -132,7 +128,6 @@ class DeviceHandlerTestAccess : public support::ServiceFixture {
     void SetUp() override {
         ServiceFixture::SetUp();
         ASSERT_EQ(service->Init(&host), 0u);
-        ClearLog();
     }
 
     void Arrive(const wchar_t* path) { service->OnDeviceArrival(qv::String(path)); }
