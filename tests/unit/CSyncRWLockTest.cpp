@@ -48,36 +48,14 @@ TEST(SyncRWLockRecursion, OwnerNestsAndReadsInsideItsExclusiveHold) {
     EXPECT_TRUE(IsFree(lock));
 }
 
-// A re-entering reader gets in past a queued writer, and the writer waits for its last hold.
-TEST(SyncRWLockHandOver, QueuedWriterHoldsBackNewReadersButNotReturningOnes) {
+// A reader that re-enters gets in past queued writers, and they wait for its last hold; then they
+// are served one at a time before any queued reader, and the readers are released together. The
+// lock passes from shared to exclusive, exclusive to exclusive, and exclusive to shared.
+TEST(SyncRWLockHandOver, QueuedWritersGoFirstOneAtATimeThenQueuedReadersTogether) {
     CSyncRWLock lock;
-    Actor a, b, c;
-    ASSERT_TRUE(a.Do([&] { lock.AcquireShared(); }));
-    b.Start([&] { lock.AcquireExclusive(); });
-    ASSERT_TRUE(Waiting(lock, 0, 1));
-    c.Start([&] { lock.AcquireShared(); });
-    ASSERT_TRUE(Waiting(lock, 1, 1)) << "a new reader did not queue behind the writer";
-    ASSERT_TRUE(a.Do([&] { lock.AcquireShared(); })) << "a reader could not re-enter";
-
-    ASSERT_TRUE(a.Do([&] { lock.ReleaseShared(); }));
-    EXPECT_FALSE(b.Finished(0));
-    ASSERT_TRUE(a.Do([&] { lock.ReleaseShared(); }));
-    ASSERT_TRUE(b.Finished()) << "the writer was not handed the lock";
-    EXPECT_FALSE(c.Finished(0)) << "the reader ran together with the writer";
-
-    ASSERT_TRUE(b.Do([&] { lock.ReleaseExclusive(); }));
-    ASSERT_TRUE(c.Finished()) << "the writer did not hand over to the waiting reader";
-    ASSERT_TRUE(c.Do([&] { lock.ReleaseShared(); }));
-    EXPECT_TRUE(IsFree(lock));
-}
-
-// Two queued writers are served one at a time before any queued reader; then the readers
-// are released together.
-TEST(SyncRWLockHandOver, QueuedWritersGoFirstThenQueuedReadersTogether) {
-    CSyncRWLock lock;
-    Actor w1, w2;
+    Actor holder, w1, w2;
     Actor readers[3];
-    lock.AcquireExclusive();
+    ASSERT_TRUE(holder.Do([&] { lock.AcquireShared(); }));
     w1.Start([&] { lock.AcquireExclusive(); });
     ASSERT_TRUE(Waiting(lock, 0, 1));
     w2.Start([&] { lock.AcquireExclusive(); });
@@ -85,10 +63,14 @@ TEST(SyncRWLockHandOver, QueuedWritersGoFirstThenQueuedReadersTogether) {
     for (Actor& reader : readers) {
         reader.Start([&] { lock.AcquireShared(); });
     }
-    ASSERT_TRUE(Waiting(lock, 3, 2));
+    ASSERT_TRUE(Waiting(lock, 3, 2)) << "new readers did not queue behind the writers";
+    ASSERT_TRUE(holder.Do([&] { lock.AcquireShared(); })) << "a reader could not re-enter";
+    ASSERT_TRUE(holder.Do([&] { lock.ReleaseShared(); }));
+    EXPECT_FALSE(w1.Finished(0) || w2.Finished(0)) << "a writer got in past a shared hold";
+    ASSERT_TRUE(holder.Do([&] { lock.ReleaseShared(); }));
 
-    lock.ReleaseExclusive();
-    ASSERT_TRUE(WaitUntil([&] { return w1.Finished(0) || w2.Finished(0); }));
+    ASSERT_TRUE(WaitUntil([&] { return w1.Finished(0) || w2.Finished(0); }))
+        << "the last shared hold did not hand over to a writer";
     Actor& first = w1.Finished(0) ? w1 : w2;
     Actor& second = &first == &w1 ? w2 : w1;
     EXPECT_FALSE(second.Finished(0)) << "two writers hold the lock";
@@ -109,9 +91,7 @@ TEST(SyncRWLockHandOver, QueuedWritersGoFirstThenQueuedReadersTogether) {
 // shares the lock, and the lock ends free.
 TEST(SyncRWLockStress, RandomWorkKeepsReadersAndWritersApart) {
     CSyncRWLock lock;
-    std::atomic<int> readersInside{0};
-    std::atomic<int> writersInside{0};
-    std::atomic<int> violations{0};
+    std::atomic<int> readersInside{0}, writersInside{0}, violations{0};
     testing_support::RunThreadsTogether(4, [&](int thread) {
         std::uint32_t seed = 12345u + static_cast<std::uint32_t>(thread);
         for (int round = 0; round < 1500; ++round) {

@@ -1,5 +1,4 @@
-#include <algorithm>
-#include <iterator>
+#include <tuple>
 
 #include "logging/LogApi.h"
 #include "tests/unit/support/ServiceFixture.h"
@@ -9,33 +8,30 @@ namespace {
 using devicescan::logging::LOG_ERROR;
 using devicescan::logging::LOG_INFO;
 using devicescan::logging::LOG_WARNING;
-using DeviceTest = support::DeviceFixture;
+using DeviceTest = devicescan::service::DeviceHandlerTestAccess;
 using Events = std::vector<std::wstring>;
 
 constexpr wchar_t kArrival[] = L"DeviceScanSP::OnDeviceArrival";
 constexpr wchar_t kRemoval[] = L"DeviceScanSP::OnDeviceRemoveComplete";
 
 TEST_F(DeviceTest, DriveTypeAndHotPlugAnswerDecideWhatIsOffered) {
-    // From E: on: the drive type, and whether the storage stack reports neither removable media
-    // nor hot-plug (only local drives are asked).
-    const std::pair<UINT, bool> drives[] = {{DRIVE_UNKNOWN, false},   {DRIVE_NO_ROOT_DIR, false},
-                                            {DRIVE_RAMDISK, false},   {7, false},
-                                            {DRIVE_REMOVABLE, false}, {DRIVE_REMOTE, true},
-                                            {DRIVE_CDROM, true},      {DRIVE_FIXED, false},
-                                            {DRIVE_REMOVABLE, true},  {DRIVE_FIXED, true}};
+    // From E: on: the drive type, whether the storage stack reports neither removable media nor
+    // hot-plug (only local drives are asked), and the type announced (0: none).
+    const std::tuple<UINT, bool, std::int32_t> drives[] = {
+        {DRIVE_UNKNOWN, false, 0},   {DRIVE_NO_ROOT_DIR, false, 0},
+        {DRIVE_RAMDISK, false, 0},   {7, false, 0},
+        {DRIVE_REMOVABLE, false, 1}, {DRIVE_REMOTE, true, 2},
+        {DRIVE_CDROM, true, 3},      {DRIVE_FIXED, false, 1},
+        {DRIVE_REMOVABLE, true, 0},  {DRIVE_FIXED, true, 0}};
     wchar_t letter = L'E';
-    for (const auto& [type, fixed] : drives) {
-        fakes::FakeDrive& drive = Machine().Drive(letter);
-        drive.driveType = type;
-        drive.hotplug.MediaRemovable = fixed ? 0 : 1;
-        Arrive((std::wstring(1, letter++) + L":\\").c_str());
+    for (const auto& [type, fixed, announced] : drives) {
+        const std::wstring path = std::wstring(1, letter++) + L":\\";
+        Machine().Drive(path[0]).driveType = type;
+        Machine().Drive(path[0]).hotplug.MediaRemovable = fixed ? 0 : 1;
+        listener.heard.clear();
+        Arrive(path.c_str());
+        EXPECT_EQ(listener.heard.empty() ? 0 : listener.heard[0].device.type, announced) << path;
     }
-    EXPECT_EQ(listener.Events(),
-              (Events{L"mounted I:\\", L"mounted J:\\", L"mounted K:\\", L"mounted L:\\"}));
-    std::vector<std::int32_t> types;
-    std::ranges::transform(listener.heard, std::back_inserter(types),
-                           [](const fakes::Heard& heard) { return heard.device.type; });
-    EXPECT_EQ(types, (std::vector<std::int32_t>{1, 2, 3, 1}));
     EXPECT_TRUE(Logged(kArrival, LOG_ERROR, L"invalid drive type [path = H:\\] [driveType = 7]"));
     EXPECT_TRUE(Logged(kArrival, LOG_WARNING,
                        L"Fixed drive reported as removable [path = M:\\] [driveType = 2]"));
@@ -45,84 +41,63 @@ TEST_F(DeviceTest, DriveTypeAndHotPlugAnswerDecideWhatIsOffered) {
 
 TEST_F(DeviceTest, SystemDriveAndDrivesWithNothingToScanAreSkipped) {
     Machine().Drive(L'E').sizeError = ERROR_NOT_READY;  // an optical drive without a medium
-    fakes::FakeDrive& zero = Machine().Drive(L'F');
-    zero.totalBytes = zero.totalFreeBytes = zero.freeBytesToCaller = 0;
-    fakes::FakeDrive& empty = Machine().Drive(L'G');
-    empty.totalFreeBytes = empty.freeBytesToCaller = empty.totalBytes;
-    Machine().Drive(L'H').freeBytesToCaller = Machine().Drive(L'H').totalBytes;  // no quota left
-    for (const wchar_t* path : {L"C:\\", L"c:\\", L"E:\\", L"F:\\", L"G:\\", L"H:\\"}) {
+    Machine().Drive(L'F') = {.freeBytesToCaller = 0, .totalBytes = 0, .totalFreeBytes = 0};
+    // G: all of its 16 GB free; H: all of it free to the caller, as when no quota is left.
+    Machine().Drive(L'G') = {.freeBytesToCaller = 16000000000ull, .totalFreeBytes = 16000000000ull};
+    Machine().Drive(L'H').freeBytesToCaller = 16000000000ull;
+    const std::tuple<const wchar_t*, std::uint32_t, const wchar_t*> skipped[] = {
+        {L"C:\\", LOG_WARNING, L"Skip system drive from scanning! [path = C:\\]"},
+        {L"c:\\", LOG_WARNING, L"Skip system drive from scanning! [path = c:\\]"},
+        {L"E:\\", LOG_ERROR, L"disk info failed [path = E:\\] [error = 21]"},
+        {L"F:\\", LOG_WARNING, L"disk info : 0 total bytes [path = F:\\]"},
+        {L"G:\\", LOG_WARNING, L"disk info : drive is empty or no user-quota [path = G:\\]"},
+        {L"H:\\", LOG_WARNING, L"disk info : drive is empty or no user-quota [path = H:\\]"}};
+    for (const auto& [path, severity, line] : skipped) {
         Arrive(path);
+        EXPECT_TRUE(Logged(kArrival, severity, line)) << line;
     }
     EXPECT_TRUE(listener.heard.empty());
     EXPECT_TRUE(host.producer.heard.empty());
-    for (const std::wstring path : {L"C:\\", L"c:\\"}) {
-        EXPECT_TRUE(Logged(kArrival, LOG_WARNING,
-                           L"Skip system drive from scanning! [path = " + path + L"]"));
-    }
-    EXPECT_TRUE(Logged(kArrival, LOG_ERROR, L"disk info failed [path = E:\\] [error = 21]"));
-    EXPECT_TRUE(Logged(kArrival, LOG_WARNING, L"disk info : 0 total bytes [path = F:\\]"));
-    for (const std::wstring path : {L"G:\\", L"H:\\"}) {
-        EXPECT_TRUE(Logged(kArrival, LOG_WARNING,
-                           L"disk info : drive is empty or no user-quota [path = " + path + L"]"));
-    }
 }
 
-TEST_F(DeviceTest, ProducerHearsOnceThenListenersWithSizesAndSession) {
-    // E: as scripted by default: 16000000000 bytes, 6000000000 free for everybody and the caller.
-    fakes::FakeDrive& quota = Machine().Drive(L'F');
-    quota.totalBytes = 1000;
-    quota.totalFreeBytes = 600;
-    quota.freeBytesToCaller = 400;
-    Arrive(L"E:\\");
-    Arrive(L"F:\\");
-    Arrive(L"E:\\");
+// E: as scripted by default: 16000000000 bytes, 6000000000 free for everybody and the caller. A
+// network drive is announced with its universal name, and its record is stored without it.
+TEST_F(DeviceTest, ProducerHearsOnceThenListenersWithSizesSessionAndUniversalName) {
+    Machine().Drive(L'F') = {.freeBytesToCaller = 400, .totalBytes = 1000, .totalFreeBytes = 600};
+    Machine().Drive(L'G') = {.driveType = DRIVE_REMOTE,
+                             .universalNameError = NO_ERROR,
+                             .universalName = L"\\\\server\\share"};
+    Machine().Drive(L'H').driveType = DRIVE_REMOTE;  // its name cannot be resolved
+    listener.onMount = [&] { EXPECT_EQ(host.producer.heard.size(), 1u) << "producer first"; };
+    for (const wchar_t* path : {L"E:\\", L"F:\\", L"E:\\", L"G:\\", L"H:\\"}) {
+        Arrive(path);
+    }
+    Remove(L"G:\\");
 
     const auto& heard = listener.heard;
-    ASSERT_EQ(heard.size(), 2u);
-    ASSERT_EQ(host.producer.heard.size(), 2u);
+    ASSERT_EQ(listener.Events(), (Events{L"mounted E:\\", L"mounted F:\\", L"mounted G:\\",
+                                         L"mounted H:\\", L"unmounted G:\\"}));
+    ASSERT_EQ(host.producer.heard.size(), 5u);
     EXPECT_EQ(host.producer.heard[0].argument, GetCurrentProcessId());
-    EXPECT_LT(host.producer.heard[0].sequence, heard[0].sequence);
     EXPECT_EQ(heard[0].device.fullSize, 16000000000ull);
     EXPECT_EQ(heard[0].device.storedSize, 10000000000ull);
     EXPECT_EQ(heard[0].device.sessionId, 3u);
     EXPECT_EQ(heard[1].device.storedSize, 600u) << "the smaller free figure counts";
+    EXPECT_STREQ(heard[2].device.remote.GetString(), L"\\\\server\\share");
+    EXPECT_STREQ(host.producer.heard[2].device.remote.GetString(), L"\\\\server\\share");
+    EXPECT_STREQ(heard[3].device.remote.GetString(), L"");
+    EXPECT_STREQ(heard[4].device.remote.GetString(), L"") << "the stored copy has no remote";
     EXPECT_TRUE(Logged(kArrival, LOG_INFO,
                        L"Device Mounted [path = E:\\] [remote = ] [type = 1] "
                        L"[fullSize = 15258 MB] [storedSize = 9536 MB]"));
     EXPECT_TRUE(
         Logged(kArrival, LOG_INFO, L"Device Already Mounted [path = E:\\] [remote = ] [type = 1]"));
-}
-
-TEST_F(DeviceTest, NetworkDriveIsAnnouncedWithItsUniversalNameButStoredWithout) {
-    fakes::FakeDrive& share = Machine().Drive(L'G');
-    share.driveType = DRIVE_REMOTE;
-    share.universalNameError = NO_ERROR;
-    share.universalName = L"\\\\server\\share";
-    Machine().Drive(L'H').driveType = DRIVE_REMOTE;  // its name cannot be resolved
-    Arrive(L"G:\\");
-    Arrive(L"H:\\");
-    Remove(L"G:\\");
-
-    const auto& heard = listener.heard;
-    EXPECT_EQ(listener.Events(), (Events{L"mounted G:\\", L"mounted H:\\", L"unmounted G:\\"}));
-    EXPECT_STREQ(heard[0].device.remote.GetString(), L"\\\\server\\share");
-    EXPECT_STREQ(host.producer.heard[0].device.remote.GetString(), L"\\\\server\\share");
-    EXPECT_STREQ(heard[1].device.remote.GetString(), L"");
     EXPECT_TRUE(Logged(kArrival, LOG_INFO,
                        L"cannot resolve remote path [localPath = H:\\] [error = 2250]"));
-    EXPECT_STREQ(heard[2].device.remote.GetString(), L"")
-        << "the stored copy keeps an empty remote";
 }
 
-TEST_F(DeviceTest, ListenersHearEvenWithoutAProducer) {
-    service->UnInit();  // gives the producer back
-    Arrive(L"E:\\");
-    Remove(L"E:\\");
-    EXPECT_EQ(listener.Events(), (Events{L"mounted E:\\", L"unmounted E:\\"}));
-    EXPECT_TRUE(host.producer.heard.empty());
-}
-
-TEST_F(DeviceTest, OnlyAMountedDriveIsAnnouncedWithTheRecordStoredAtItsArrival) {
+TEST_F(DeviceTest,
+       OnlyAMountedDriveIsAnnouncedWithItsStoredRecordAndListenersHearWithoutAProducer) {
     Remove(L"F:\\");
     EXPECT_TRUE(Logged(kRemoval, LOG_INFO, L"Device unMounted [path = F:\\]"));
     Arrive(L"E:\\");
@@ -138,8 +113,12 @@ TEST_F(DeviceTest, OnlyAMountedDriveIsAnnouncedWithTheRecordStoredAtItsArrival) 
     ASSERT_EQ(host.producer.Events(), expected);
     EXPECT_EQ(host.producer.heard[1].argument, 0xDEADu);
     EXPECT_EQ(listener.heard[1].device.fullSize, 16000000000ull);
-    EXPECT_EQ(listener.heard[1].device.storedSize, 10000000000ull);
-    EXPECT_EQ(listener.heard[1].device.type, 1);
+
+    service->UnInit();  // gives the producer back; the table stays
+    Remove(L"E:\\");
+    Arrive(L"F:\\");
+    EXPECT_EQ(listener.Events().size(), 5u) << "listeners hear even without a producer";
+    EXPECT_EQ(host.producer.heard.size(), 3u);
 }
 
 }  // namespace

@@ -3,10 +3,10 @@
 
 #include <functional>
 #include <set>
-#include <utility>
 
 #include "logging/LogApi.h"
 #include "sdk/ResultCodes.h"
+#include "sdk/UniqueHandle.h"
 #include "tests/unit/support/ServiceFixture.h"
 
 namespace {
@@ -27,9 +27,8 @@ HANDLE OpenWindowThread(HWND window) {
 TEST_F(LifecycleTest, CallsOutOfOrderOrWithoutAProducerAreRefused) {
     EXPECT_EQ(service->Start(), qv::kResultNotInitialized);
     EXPECT_TRUE(Logged(L"DeviceScanSP::Start", LOG_ERROR, L"not initialized"));
-    fakes::FakeHost withoutManager;
+    fakes::FakeHost withoutManager, refusing;
     withoutManager.hasManager = false;
-    fakes::FakeHost refusing;
     refusing.refusal = ERROR_MOD_NOT_FOUND;
     qv::IServiceHost* const badHosts[] = {nullptr, &withoutManager, &refusing};
     for (qv::IServiceHost* badHost : badHosts) {
@@ -46,30 +45,6 @@ TEST_F(LifecycleTest, CallsOutOfOrderOrWithoutAProducerAreRefused) {
     EXPECT_TRUE(refusing.released.empty());
     EXPECT_EQ(service->Register(nullptr), qv::kResultInvalidParameter);
     EXPECT_EQ(service->Register(&listener), qv::kResultFunctionFailed);
-}
-
-TEST_F(LifecycleTest, FullCycleBringsUpAHiddenWindowOnItsOwnThreadAndTakesItDown) {
-    const HWND window = StartService();
-    ASSERT_NE(window, nullptr);
-    EXPECT_FALSE(IsWindowVisible(window));
-    const DWORD windowThread = GetWindowThreadProcessId(window, nullptr);
-    EXPECT_NE(windowThread, GetCurrentThreadId());
-    service->Stop();
-    ASSERT_TRUE(FinishesWithin(kPatience, [&] { service->UnInit(); }));
-    EXPECT_EQ(FindOwnServiceWindow(), nullptr);
-    EXPECT_EQ(host.released.size(), 1u);
-
-    // The lines of a normal stop, in order.
-    const std::wstring stopLines[] = {
-        L"request stop window thread [id = " + std::to_wstring(windowThread) + L"]",
-        L"window thread retrieves the WM_QUIT message", L"-> DeviceScanSP::UninitWindowInstance()",
-        L"window is destorying ...", L"the window is destroyed"};
-    const auto lines = Lines();
-    auto at = lines.begin();
-    for (const std::wstring& text : stopLines) {
-        at = std::find_if(at, lines.end(), [&](const auto& line) { return line.ends_with(text); });
-        EXPECT_NE(at, lines.end()) << text;
-    }
 }
 
 // Cancels every window creation on its thread, as a system short of resources would.
@@ -126,14 +101,19 @@ TEST_F(LifecycleTest, WindowThatCannotBeSetUpFailsStartWithItsCodeUntilTheCauseI
     EXPECT_NE(StartService(), nullptr) << "the class was unregistered after the failure";
 }
 
-TEST_F(LifecycleTest, EachThreadIsStartedOnceAndDestroyingTheServiceStopsIt) {
+// A full cycle brings up a hidden window on a thread of its own and takes it down in order.
+TEST_F(LifecycleTest, EachThreadIsStartedOnceStoppedInOrderAndDestroyingTheServiceStopsIt) {
     ASSERT_EQ(service->Init(&host), 0u);
     EXPECT_EQ(service->Init(&host), static_cast<std::uint32_t>(ERROR_ALREADY_INITIALIZED));
     EXPECT_EQ(host.acquired.size(), 1u);
     ASSERT_TRUE(FinishesWithin(kPatience, [&] { service->UnInit(); })) << "a thread never started";
     EXPECT_EQ(host.released.size(), 1u);
 
-    ASSERT_NE(StartService(), nullptr);
+    const HWND window = StartService();
+    ASSERT_NE(window, nullptr) << "UnInit and Init give a fresh thread";
+    EXPECT_FALSE(IsWindowVisible(window));
+    const DWORD windowThread = GetWindowThreadProcessId(window, nullptr);
+    EXPECT_NE(windowThread, GetCurrentThreadId());
     std::uint32_t again = 0;
     ASSERT_TRUE(FinishesWithin(kPatience, [&] { again = service->Start(); }));
     EXPECT_EQ(again, static_cast<std::uint32_t>(ERROR_INVALID_STATE));
@@ -142,33 +122,27 @@ TEST_F(LifecycleTest, EachThreadIsStartedOnceAndDestroyingTheServiceStopsIt) {
     ASSERT_TRUE(FinishesWithin(kPatience, [&] { again = service->Start(); }));
     EXPECT_EQ(again, static_cast<std::uint32_t>(ERROR_INVALID_STATE));
     ASSERT_TRUE(FinishesWithin(kPatience, [&] { service->UnInit(); }));
+    EXPECT_EQ(FindOwnServiceWindow(), nullptr);
+    EXPECT_EQ(host.released.size(), 2u);
+    const std::wstring stopLines[] = {
+        L"request stop window thread [id = " + std::to_wstring(windowThread) + L"]",
+        L"window thread retrieves the WM_QUIT message", L"-> DeviceScanSP::UninitWindowInstance()",
+        L"window is destorying ...", L"the window is destroyed"};
+    const auto lines = Lines();
+    auto at = lines.begin();
+    for (const std::wstring& text : stopLines) {
+        at = std::find_if(at, lines.end(), [&](const auto& line) { return line.ends_with(text); });
+        EXPECT_NE(at, lines.end()) << "not in order: " << text;
+    }
 
-    const HWND last = StartService();
-    ASSERT_NE(last, nullptr) << "UnInit and Init give a fresh thread";
     service->Unregister(&listener);
-    const HANDLE thread = OpenWindowThread(last);
+    const qv::UniqueHandle thread(OpenWindowThread(StartService()));
     ASSERT_TRUE(FinishesWithin(kPatience, [&] { service.reset(); }));
     // Destroyed without UnInit, the service leaves the rest to its thread.
-    EXPECT_EQ(WaitForSingleObject(thread, kPatience.count()), WAIT_OBJECT_0);
-    CloseHandle(thread);
+    EXPECT_EQ(WaitForSingleObject(thread.Get(), kPatience.count()), WAIT_OBJECT_0);
     EXPECT_EQ(FindOwnServiceWindow(), nullptr);
     EXPECT_EQ(host.released.size(), 3u);
 }
-
-// Runs act on the window thread, inside the first mount it hears.
-class ActingListener : public qv::rnsdk::FileScan::IDeviceScanSP::IEvents {
-  public:
-    explicit ActingListener(std::function<void()> act) : act(std::move(act)) {}
-    int Reserved() override { return 0; }
-    int OnDeviceMounted(const fakes::Device&) override {
-        std::exchange(act, nullptr)();
-        return 0;
-    }
-    int OnDeviceUnmounted(const fakes::Device&) override { return 0; }
-
-  private:
-    std::function<void()> act;
-};
 
 // A listener that calls UnInit ends the loop without waiting, and the host's UnInit then
 // finishes; one that destroys the service (on another drive: the table keeps E: over UnInit)
@@ -177,15 +151,15 @@ class ActingListener : public qv::rnsdk::FileScan::IDeviceScanSP::IEvents {
 TEST_F(LifecycleTest, NotificationsThatStopOrDestroyTheServiceNeverWaitForTheirOwnThread) {
     const std::function<void()> acts[] = {[&] { service->UnInit(); }, [&] { service.reset(); }};
     for (DWORD drive = 0; drive < std::size(acts); ++drive) {
-        ActingListener acting(acts[drive]);
+        fakes::Recorder acting;
+        acting.onMount = acts[drive];
         ASSERT_EQ(service->Register(&acting), 0u);
         const HWND window = StartService();
         ASSERT_NE(window, nullptr);
-        const HANDLE thread = OpenWindowThread(window);
+        const qv::UniqueHandle thread(OpenWindowThread(window));
         ASSERT_TRUE(FinishesWithin(
             kPatience, [&] { support::SendVolume(window, DBT_DEVICEARRIVAL, 0x10u << drive); }));
-        EXPECT_EQ(WaitForSingleObject(thread, kPatience.count()), WAIT_OBJECT_0);
-        CloseHandle(thread);
+        EXPECT_EQ(WaitForSingleObject(thread.Get(), kPatience.count()), WAIT_OBJECT_0);
         if (service != nullptr) {
             EXPECT_TRUE(host.released.empty()) << "the producer stays until UnInit from the host";
             ASSERT_TRUE(FinishesWithin(kPatience, [&] { service->UnInit(); }));

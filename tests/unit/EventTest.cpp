@@ -19,93 +19,77 @@ using Listeners = qv::SynchronyzedObjectContainer<IEvents*>;
 using Dispatcher = qv::MemberFunction_1_args<IEvents, int, const Device&>;
 using MountedEvent = qv::Event<Dispatcher, &IEvents::OnDeviceMounted>;
 using UnmountedEvent = qv::Event<Dispatcher, &IEvents::OnDeviceUnmounted>;
-using Journal = std::vector<std::string>;
-using testing_support::Actor;
+using Journal = std::vector<std::wstring>;
 using testing_support::WaitUntil;
 
-// Notes each notification in the journal as "<name> mounted <path>". With a gate, it waits
-// inside its mount notification until the gate opens.
-class RecordingListener : public IEvents {
-  public:
-    RecordingListener(const char* name, Journal& journal, int result = 0,
-                      const std::atomic<bool>* gate = nullptr)
-        : name(name), journal(journal), result(result), gate(gate) {}
-    std::atomic<bool> inside{false};
-
+// Notes each notification in the journal as "<name> mounted <path>" and answers result. With a
+// gate, it waits inside the notification until the gate opens.
+struct RecordingListener : IEvents {
+    RecordingListener(const wchar_t* name, Journal& journal, int result = 0)
+        : name(name), journal(journal), result(result) {}
     int Reserved() override { return 0; }
-    int OnDeviceMounted(const Device& device) override { return Note(" mounted ", device); }
-    int OnDeviceUnmounted(const Device& device) override { return Note(" unmounted ", device); }
-
-  private:
-    int Note(const char* what, const Device& device) {
+    int OnDeviceMounted(const Device& device) override { return Note(L" mounted ", device); }
+    int OnDeviceUnmounted(const Device& device) override { return Note(L" unmounted ", device); }
+    int Note(const wchar_t* what, const Device& device) {
         inside = true;
         WaitUntil([this] { return gate == nullptr || gate->load(); });
-        const std::wstring path = device.path.GetString();
-        journal.push_back(name + what + std::string(path.begin(), path.end()));
+        journal.push_back(name + what + device.path.GetString());
         return result;
     }
 
-    std::string name;
+    std::wstring name;
     Journal& journal;
     int result;
-    const std::atomic<bool>* gate;
+    const std::atomic<bool>* gate = nullptr;
+    std::atomic<bool> inside{false};
 };
-
-Device DeviceAt(const wchar_t* path) {
-    Device device;
-    device.path = path;
-    return device;
-}
 
 // A listener's result, even a failure, does not stop the others from being told.
 TEST(Event, ListenersAreCalledOnceEachInRegistrationOrder) {
+    const Device e{.path = qv::String(L"E:\\"), .remote = {}};
     Journal journal;
-    RecordingListener a("A", journal, 5);
-    RecordingListener b("B", journal);
-    RecordingListener c("C", journal, 7);
+    RecordingListener a(L"A", journal, 5), b(L"B", journal), c(L"C", journal, 7);
     Listeners listeners;
     MountedEvent mounted{&listeners};
-    UnmountedEvent unmounted{&listeners};
-    EXPECT_TRUE(listeners.Add(&a));
-    EXPECT_TRUE(listeners.Add(&b));
-    EXPECT_TRUE(listeners.Add(&c));
+    for (RecordingListener* listener : {&a, &b, &c}) {
+        EXPECT_TRUE(listeners.Add(listener));
+    }
     EXPECT_FALSE(listeners.Add(&b)) << "a listener is registered once";
-    EXPECT_EQ(mounted.Raise(DeviceAt(L"E:\\")), 7) << "the last listener's result";
+    EXPECT_EQ(mounted.Raise(e), 7) << "the last listener's result";
 
     EXPECT_TRUE(listeners.Remove(&b));
     EXPECT_FALSE(listeners.Remove(&b)) << "an unknown listener";
-    unmounted.Raise(DeviceAt(L"E:\\"));
+    UnmountedEvent{&listeners}.Raise(e);
     EXPECT_TRUE(listeners.Add(&b));
-    mounted.Raise(DeviceAt(L"F:\\"));
-    EXPECT_EQ(journal,
-              (Journal{"A mounted E:\\", "B mounted E:\\", "C mounted E:\\", "A unmounted E:\\",
-                       "C unmounted E:\\", "A mounted F:\\", "C mounted F:\\", "B mounted F:\\"}));
+    mounted.Raise({.path = qv::String(L"F:\\"), .remote = {}});
+    EXPECT_EQ(journal, (Journal{L"A mounted E:\\", L"B mounted E:\\", L"C mounted E:\\",
+                                L"A unmounted E:\\", L"C unmounted E:\\", L"A mounted F:\\",
+                                L"C mounted F:\\", L"B mounted F:\\"}));
 }
 
 TEST(Event, RegistrationFromAnotherThreadWaitsForTheFanOutInProgress) {
+    const Device e{.path = qv::String(L"E:\\"), .remote = {}};
     Journal journal;
     std::atomic<bool> released{false};
-    RecordingListener slow("A", journal, 0, &released);
-    RecordingListener after("B", journal);
-    RecordingListener late("C", journal);
+    RecordingListener slow(L"A", journal), after(L"B", journal), late(L"C", journal);
+    slow.gate = &released;
     Listeners listeners;
     MountedEvent mounted{&listeners};
     listeners.Add(&slow);
     listeners.Add(&after);
 
-    Actor windowThread;
-    Actor hostThread;
-    windowThread.Start([&] { mounted.Raise(DeviceAt(L"E:\\")); });
+    testing_support::Actor windowThread, hostThread;
+    windowThread.Start([&] { mounted.Raise(e); });
     ASSERT_TRUE(WaitUntil([&] { return slow.inside.load(); }));
     hostThread.Start([&] {
         listeners.Add(&late);
-        journal.push_back("C added");
+        journal.push_back(L"C added");
     });
     ASSERT_TRUE(WaitUntil([&] { return listeners.GetCounters().waitingWriters == 1; }));
     released = true;
     ASSERT_TRUE(windowThread.Finished());
     ASSERT_TRUE(hostThread.Finished());
-    EXPECT_EQ(journal, (Journal{"A mounted E:\\", "B mounted E:\\", "C added"}));
+    EXPECT_EQ(journal, (Journal{L"A mounted E:\\", L"B mounted E:\\", L"C added"}));
 }
 
 }  // namespace

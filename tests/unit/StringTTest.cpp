@@ -48,12 +48,13 @@ TEST(StringLayout, BlockCarriesGuardsDataPointerAndTerminator) {
 
 TEST(StringGrowth, CapacityFollowsTheGrowthRuleAndNeverShrinks) {
     String s;
-    const std::size_t lengths[] = {10, 100, 300, 2000, 2001, 5};
-    const std::uint64_t capacities[] = {64, 128, 300, 2000, 3024, 3024};
-    for (std::size_t i = 0; i < std::size(lengths); ++i) {
-        const std::wstring text(lengths[i], L'a' + static_cast<wchar_t>(i));
+    const std::pair<std::size_t, std::uint64_t> steps[] = {{10, 64},     {100, 128},   {300, 300},
+                                                           {2000, 2000}, {2001, 3024}, {5, 3024}};
+    wchar_t fill = L'a';
+    for (const auto& [length, capacity] : steps) {
+        const std::wstring text(length, fill++);
         s = text.c_str();
-        EXPECT_EQ(s.GetCapacity(), capacities[i]) << "after " << lengths[i] << " characters";
+        EXPECT_EQ(s.GetCapacity(), capacity) << "after " << length << " characters";
         EXPECT_EQ(s.GetString(), text);
     }
     String stepped;
@@ -89,13 +90,10 @@ TEST(StringGuardsDeathTest, DamagedGuardEndsTheProcess) {
 TEST(FixedString, KeepsAFullPathInlineAndMovesLongerTextToTheHeap) {
     qv::FixedStringT s;
     EXPECT_EQ(s.GetCapacity(), 260u);
-    std::wcscpy(s.GetBuffer(), L"kept");
-    s.ReleaseBuffer();
-    EXPECT_EQ(s.GetLength(), 4u);
     const qv::StringData* inlineData = s.GetData();
-    EXPECT_EQ(inlineData->ownsBuffer, 0);
     s = std::wstring(260, L'p').c_str();
     EXPECT_TRUE(s.UsesInlineBuffer());
+    EXPECT_EQ(inlineData->ownsBuffer, 0);
 
     s = std::wstring(261, L'q').c_str();
     EXPECT_FALSE(s.UsesInlineBuffer());

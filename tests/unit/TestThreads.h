@@ -16,6 +16,9 @@ namespace testing_support {
 // How long any orchestrated wait of a test may last before it counts as stuck.
 inline constexpr DWORD kStuckMs = 10000;
 
+// What a test thread runs.
+using Work = std::function<void()>;
+
 // Polls condition until it holds or timeoutMs have passed; false when it never held.
 inline bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = kStuckMs) {
     for (const ULONGLONG deadline = GetTickCount64() + timeoutMs; !condition(); Sleep(1)) {
@@ -26,21 +29,16 @@ inline bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 
     return true;
 }
 
-// How long RunThreadsTogether lets its threads run: well under ctest's limit of 120 s a case, so
-// that a stuck lock is reported by the test itself instead of ending in ctest's kill.
-inline constexpr DWORD kThreadsStuckMs = 60000;
-
 // Starts work on a native thread that owns its copy of work; null (and the test failed) when no
 // thread could be made. CreateThread and bounded waits for the handle, as the service's own
 // threads use: a std::future's wake-up was lost under load here, long after the work had ended,
 // and std::thread threads that had run log.dll's code once left a program hanging at exit.
-inline HANDLE StartThread(std::function<void()> work) {
-    auto* owned = new std::function<void()>(std::move(work));
+inline HANDLE StartThread(Work work) {
+    auto* owned = new Work(std::move(work));
     const HANDLE thread = CreateThread(
         nullptr, 0,
         [](void* parameter) -> DWORD {
-            const std::unique_ptr<std::function<void()>> body(
-                static_cast<std::function<void()>*>(parameter));
+            const std::unique_ptr<Work> body(static_cast<Work*>(parameter));
             (*body)();
             return 0;
         },
@@ -55,7 +53,7 @@ inline HANDLE StartThread(std::function<void()> work) {
 // Runs work on a thread of its own and tells whether it finished within timeoutMs, so that a
 // call that would hang fails the test instead of the run. A thread that does not finish is left
 // behind; the test has failed by then.
-inline bool FinishesWithin(DWORD timeoutMs, std::function<void()> work) {
+inline bool FinishesWithin(DWORD timeoutMs, Work work) {
     const HANDLE thread = StartThread(std::move(work));
     const bool finished =
         thread != nullptr && WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0;
@@ -64,10 +62,11 @@ inline bool FinishesWithin(DWORD timeoutMs, std::function<void()> work) {
 }
 
 // Runs body(0) ... body(count - 1) on count threads released together by one event. A thread
-// still running after timeoutMs is a stuck lock: the test fails and the program ends at once, so
-// the run never hangs and no thread outlives the state it uses.
-inline void RunThreadsTogether(int count, const std::function<void(int)>& body,
-                               DWORD timeoutMs = kThreadsStuckMs) {
+// still running after a minute is a stuck lock: the test fails and the program ends at once, so
+// the run never hangs and no thread outlives the state it uses. A minute is well under ctest's
+// limit of 120 s a case, so that the test itself reports the stuck lock instead of ctest's kill.
+inline void RunThreadsTogether(int count, const std::function<void(int)>& body) {
+    constexpr DWORD timeoutMs = 60000;
     const HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     std::vector<HANDLE> threads;
     for (int i = 0; i < count; ++i) {
@@ -109,28 +108,27 @@ class Actor {
         CloseHandle(thread);
     }
     // Queues the actor's next step and returns at once.
-    void Start(std::function<void()> step) {
+    void Start(Work step) {
         ++started;
-        QueueUserAPC(&Run, thread, reinterpret_cast<ULONG_PTR>(new Step{this, std::move(step)}));
+        auto* counted = new Work([this, step = std::move(step)] {
+            step();
+            ++completed;
+        });
+        QueueUserAPC(&Run, thread, reinterpret_cast<ULONG_PTR>(counted));
     }
     // True once every step started has returned (waits at most timeoutMs).
     bool Finished(DWORD timeoutMs = kStuckMs) const {
         return WaitUntil([this] { return completed == started; }, timeoutMs);
     }
-    bool Do(std::function<void()> step) {
+    bool Do(Work step) {
         Start(std::move(step));
         return Finished();
     }
 
   private:
-    struct Step {
-        Actor* actor;
-        std::function<void()> body;
-    };
     static void CALLBACK Run(ULONG_PTR parameter) {
-        const std::unique_ptr<Step> step(reinterpret_cast<Step*>(parameter));
-        step->body();
-        ++step->actor->completed;
+        const std::unique_ptr<Work> step(reinterpret_cast<Work*>(parameter));
+        (*step)();
     }
 
     std::atomic<bool> stopping{false};

@@ -3,9 +3,10 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
+#include <functional>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sdk/IComponentManager.h"
@@ -27,7 +28,6 @@ struct Heard {
     Device device;           // a deep copy
     std::uint32_t argument;  // the producer's second argument; 0 for listeners
     DWORD errorMode;         // of the announcing thread
-    long sequence;           // order of all announcements, producers and listeners together
 };
 
 // Records what it is told, as the producer plugin or as a listener.
@@ -41,7 +41,12 @@ class Recorder : public IDeviceScanEventProducer,
         return Add(L"unmounted ", device, marker);
     }
     int Reserved() override { return 0; }
-    int OnDeviceMounted(const Device& device) override { return Add(L"mounted ", device, 0); }
+    int OnDeviceMounted(const Device& device) override {
+        if (const std::function<void()> act = std::exchange(onMount, nullptr)) {
+            act();
+        }
+        return Add(L"mounted ", device, 0);
+    }
     int OnDeviceUnmounted(const Device& device) override { return Add(L"unmounted ", device, 0); }
 
     std::vector<std::wstring> Events() const {
@@ -51,12 +56,13 @@ class Recorder : public IDeviceScanEventProducer,
     }
 
     std::vector<Heard> heard;
+    // Runs once, as a listener, inside the next mount it hears (on the announcing thread).
+    std::function<void()> onMount;
 
   private:
     int Add(const wchar_t* event, const Device& device, std::uint32_t argument) {
-        static std::atomic<long> sequence{0};
         heard.push_back({event + std::wstring(device.path.GetString()), device, argument,
-                         GetThreadErrorMode(), ++sequence});
+                         GetThreadErrorMode()});
         return 0;
     }
 };

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "devicescan/Platform.h"
-#include "sdk/ProcAddress.h"
 
 // The platform layer, answered from the script.
 namespace devicescan::service::platform {
@@ -101,8 +100,7 @@ GetVersionExWFunction FindGetVersionExW() {
 
 // The real per-thread call, so that tests can watch the thread's error mode change and return.
 SetThreadErrorModeFunction FindSetThreadErrorMode() {
-    return qv::GetProcAddressAs<SetThreadErrorModeFunction>(GetModuleHandleW(L"kernel32"),
-                                                            "SetThreadErrorMode");
+    return &::SetThreadErrorMode;
 }
 
 UINT SetErrorMode(UINT mode) {

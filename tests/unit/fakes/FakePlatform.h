@@ -23,7 +23,7 @@ struct FakeDrive {
     ULONGLONG totalBytes = 16000000000ull;
     ULONGLONG totalFreeBytes = 6000000000ull;
     DWORD universalNameError = ERROR_NOT_CONNECTED;  // NO_ERROR: universalName is given
-    std::wstring universalName;
+    std::wstring universalName{};
 };
 
 struct FakePlatform {

@@ -21,24 +21,8 @@
 #include "tests/unit/fakes/FakeHost.h"
 #include "tests/unit/fakes/FakePlatform.h"
 
-namespace devicescan::service {
-
-// The tests' way to the device handlers, which only the window procedure calls in the module.
-class DeviceHandlerTestAccess {
-  public:
-    static void Arrive(DeviceScanSP& service, const wchar_t* path) {
-        service.OnDeviceArrival(qv::String(path));
-    }
-    static void Remove(DeviceScanSP& service, const wchar_t* path) {
-        service.OnDeviceRemoveComplete(qv::String(path));
-    }
-};
-
-}  // namespace devicescan::service
-
 namespace support {
 
-using devicescan::service::DeviceHandlerTestAccess;
 using devicescan::service::DeviceScanSP;
 
 inline constexpr std::chrono::milliseconds kPatience{10000};
@@ -73,9 +57,6 @@ class ServiceFixture : public ::testing::Test {
     void SetUp() override {
         Machine().Reset();
         logReference.Acquire();  // keeps the library, and its lines, loaded
-        const HMODULE library = GetModuleHandleW(L"log.dll");
-        getLine = qv::GetProcAddressAs<GetLineFunction>(library, "RecordingLogGet");
-        clearLines = qv::GetProcAddressAs<ClearFunction>(library, "RecordingLogClear");
         ASSERT_EQ(service->Register(&listener), 0u);
         ClearLog();
     }
@@ -95,18 +76,22 @@ class ServiceFixture : public ::testing::Test {
         return FindOwnServiceWindow();
     }
 
+    // The recording log.dll's exports are looked up at each use: the fault tests have another
+    // log.dll, or none, and then there is nothing to clear and no line to read.
     void ClearLog() {
-        if (clearLines != nullptr) {
-            clearLines();
+        if (const auto clear = qv::GetProcAddressAs<void (*)()>(GetModuleHandleW(L"log.dll"),
+                                                                "RecordingLogClear")) {
+            clear();
         }
     }
 
     // The records written since ClearLog, as "LogWrite|depth|severity|module|function|text".
-    // None without the recording library (the fault tests have another log.dll or none).
     std::vector<std::wstring> Lines() const {
+        const auto get = qv::GetProcAddressAs<int (*)(std::uint32_t, wchar_t*, std::uint32_t)>(
+            GetModuleHandleW(L"log.dll"), "RecordingLogGet");
         std::vector<std::wstring> lines;
         wchar_t line[2048];
-        for (std::uint32_t i = 0; getLine != nullptr && getLine(i, line, std::size(line)); ++i) {
+        for (std::uint32_t i = 0; get != nullptr && get(i, line, std::size(line)); ++i) {
             if (std::wstring_view(line).starts_with(L"LogWrite|")) {
                 lines.push_back(line);
             }
@@ -128,25 +113,25 @@ class ServiceFixture : public ::testing::Test {
     std::unique_ptr<DeviceScanSP> service = std::make_unique<DeviceScanSP>();
 
   private:
-    using GetLineFunction = int (*)(std::uint32_t index, wchar_t* buffer, std::uint32_t capacity);
-    using ClearFunction = void (*)();
     devicescan::logging::LogRef logReference;
-    GetLineFunction getLine = nullptr;
-    ClearFunction clearLines = nullptr;
 };
 
-// With the producer acquired, for the handlers called directly as the window procedure does:
-// the decisions need no window thread.
-class DeviceFixture : public ServiceFixture {
+}  // namespace support
+
+namespace devicescan::service {
+
+// With the producer acquired, for the device handlers called directly, as the window procedure
+// (the only caller in the module) calls them: the decisions need no window thread. Named as the
+// friend that the service grants the tests.
+class DeviceHandlerTestAccess : public support::ServiceFixture {
   protected:
     void SetUp() override {
         ServiceFixture::SetUp();
         ASSERT_EQ(service->Init(&host), 0u);
-        ClearLog();
     }
 
-    void Arrive(const wchar_t* path) { DeviceHandlerTestAccess::Arrive(*service, path); }
-    void Remove(const wchar_t* path) { DeviceHandlerTestAccess::Remove(*service, path); }
+    void Arrive(const wchar_t* path) { service->OnDeviceArrival(qv::String(path)); }
+    void Remove(const wchar_t* path) { service->OnDeviceRemoveComplete(qv::String(path)); }
 };
 
-}  // namespace support
+}  // namespace devicescan::service
