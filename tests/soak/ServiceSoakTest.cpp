@@ -1,5 +1,6 @@
-// Long runs of the service on a scripted machine: many life cycles, listeners coming and going
-// while the window thread announces, and the window procedure fed random messages.
+// Long runs of the service on a scripted machine: listeners coming and going while the window
+// thread announces, and the window procedure fed random messages. (A thousand life cycles, with
+// their handles and heap bytes counted, run in the plain-C host's test of the shipped module.)
 #include <windows.h>
 
 #include <algorithm>
@@ -7,8 +8,6 @@
 #include <random>
 
 #include "tests/unit/TestThreads.h"
-#include "tests/unit/support/HandleCount.h"
-#include "tests/unit/support/PrivateBytes.h"
 #include "tests/unit/support/ServiceFixture.h"
 
 namespace {
@@ -26,28 +25,6 @@ int Repeats(int count) {
         return count;
     }
     return std::max(1, count / std::max(1, _wtoi(divisor)));
-}
-
-TEST_F(SoakTest, ThousandLifeCyclesKeepHandlesAndMemoryFlat) {
-    const auto cycles = [&](int count) {
-        for (int i = 0; i < count; ++i) {
-            ASSERT_EQ(service->Init(&host), 0u);
-            ASSERT_EQ(service->Start(), 0u);
-            service->Stop();
-            service->UnInit();
-            if (i % 100 == 0) {
-                ClearLog();  // the recording log's own memory is not the service's
-            }
-        }
-        ClearLog();
-    };
-    cycles(20);
-    const long handles = support::ProcessHandleCount();
-    const SIZE_T memory = support::PrivateBytes();
-    ASSERT_GT(handles, 0);
-    ASSERT_TRUE(FinishesWithin(std::chrono::minutes(5), [&] { cycles(Repeats(1000)); }));
-    EXPECT_LE(support::ProcessHandleCount(), handles + support::kHandleNoise);
-    EXPECT_LT(support::PrivateBytes(), memory + 1024 * 1024) << "grew from " << memory;
 }
 
 // Each arrival carries its number in fullSize (the drive's size is scripted before it): a
