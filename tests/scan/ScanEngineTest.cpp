@@ -80,6 +80,7 @@ TEST_F(ScanEngine, LoadsEveryFormatWithItsLineEndsCaseCommentsAndWildcardSizes) 
     EXPECT_EQ(database.DatabaseCount(), 3u);
     EXPECT_EQ(database.Count(), 6u);
     EXPECT_EQ(Names(3, HashType::kMd5, kMd5), (Lines{"Md5.Exact", "Md5.Any"}));
+    EXPECT_EQ(Names(4, HashType::kMd5, kMd5), Lines{"Md5.Any"}) << "Md5.Exact is for 3 bytes only";
     EXPECT_EQ(Names(3, HashType::kSha1, kSha1), Lines{"Sha1.Exact"});
     EXPECT_EQ(Names(3, HashType::kSha256, kSha256), (Lines{"Sha256.Exact", "Feed.Named"}));
     EXPECT_EQ(Names(9, HashType::kSha256, std::string(64, 'e')), Lines{"feed.eeeeeeeeeeee"})
@@ -87,16 +88,6 @@ TEST_F(ScanEngine, LoadsEveryFormatWithItsLineEndsCaseCommentsAndWildcardSizes) 
     EXPECT_EQ(database.NeededFor(12345), MaskOf(HashType::kMd5) | MaskOf(HashType::kSha256))
         << "Md5.Any has the size *, a plain list's entries have none";
     EXPECT_EQ(database.NeededFor(0), 0) << "empty files are never read";
-}
-
-TEST_F(ScanEngine, SizeDecidesWhichHashesAFileNeeds) {
-    tree.Write(L"sizes.hdb", std::string(kMd5) + ":3:Small\n" + kMd5 + ":70000:Large\n");
-    ASSERT_EQ(Load(L"sizes.hdb"), std::nullopt);
-    EXPECT_EQ(database.NeededFor(3), MaskOf(HashType::kMd5));
-    EXPECT_EQ(database.NeededFor(4), 0) << "no signature of that size: the file is not read";
-    EXPECT_EQ(Names(4, HashType::kMd5, kMd5), Lines{})
-        << "a listed hash with another size is not a match";
-    EXPECT_EQ(Names(70000, HashType::kMd5, kMd5), Lines{"Large"});
 }
 
 // The checks of each field's value, one row a kind of message; the hash signature fuzzer feeds
@@ -140,11 +131,12 @@ TEST_F(ScanEngine, RefusesDamageNamingTheFileTheLineAndTheProblem) {
     }
 }
 
-// One tree for the reporting rules and for what a scan must get past: a locked file, and "abc"
-// again in a non-ASCII name at a path beyond MAX_PATH.
+// One tree for the reporting rules, for the size filter (only files of a listed size are read)
+// and for what a scan must get past: a locked file, and "abc" again in a non-ASCII name at a
+// path beyond MAX_PATH.
 TEST_F(ScanEngine, ReportsEachNameOnceWithTheHashThatMatchedPastLockedFilesAndLongPaths) {
     tree.Write(L"db\\a.hdb", std::string(kMd5) + ":3:Test.Md5\n");
-    tree.Write(L"db\\b.hsb", std::string(kSha1) + ":*:Test.Sha1\n" + kSha256 + ":3:Test.Sha256\n" +
+    tree.Write(L"db\\b.hsb", std::string(kSha1) + ":3:Test.Sha1\n" + kSha256 + ":3:Test.Sha256\n" +
                                  kSha256 + ":3:Test.Md5\n");
     ASSERT_EQ(Load(L"db"), std::nullopt);
     tree.Write(L"v\\a\\abc.bin", "abc");
@@ -180,8 +172,7 @@ TEST_F(ScanEngine, ReportsEachNameOnceWithTheHashThatMatchedPastLockedFilesAndLo
     EXPECT_EQ(result.counts.threats, 6u);
     EXPECT_EQ(result.counts.files, 6u);
     EXPECT_EQ(result.counts.bytes, 22u);
-    EXPECT_EQ(result.counts.hashedBytes, 19u)
-        << "a wildcard-size signature makes every file that can be opened count";
+    EXPECT_EQ(result.counts.hashedBytes, 9u) << "the three files of 3 bytes that could be opened";
     EXPECT_EQ(result.counts.errors, 1u) << "the locked file";
 }
 
