@@ -76,11 +76,6 @@ class HostProcess {
             [&] { return Value(OutLines(), Contains(HasSubstr(part))); }, kBoundMs);
     }
 
-    void Send(const std::string& text) const {
-        DWORD written = 0;
-        WriteFile(input.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    }
-
     void CloseInput() { input.Reset(); }
 
     // The exit code, STILL_ACTIVE when the host is still running after the bound.

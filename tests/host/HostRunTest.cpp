@@ -37,10 +37,12 @@ bool LaunchOnFake(HostProcess& host, const std::string& script,
     return host.Launch(args);
 }
 
-void Quit(HostProcess& host) {
-    host.Send("quit\n");
+// Ends the host as a script's pipe does, by closing its input: it must stop cleanly. (Typing
+// quit and Ctrl-C are host-shell.sh's.)
+void EndInput(HostProcess& host, const std::string& lastLine = "stopped (end-of-input)") {
+    host.CloseInput();
     ASSERT_EQ(host.WaitForExit(), 0u);
-    EXPECT_EQ(host.OutLines().back(), "stopped (quit)");
+    EXPECT_EQ(host.OutLines().back(), lastLine);
 }
 
 // The calls the host made to the fake, in order: the fake writes them to the stderr they share.
@@ -73,7 +75,7 @@ TEST(HostRun, PrintsEveryMountAndRemovalFromProducerAndListenerAndScansTheVolume
     ASSERT_TRUE(host.WaitForLine("scan failed " + missing + " "));
     temp.Write(L"go", "");
     ASSERT_TRUE(host.WaitForLine("unmounted " + volume + " type=local" + details + " [listener]"));
-    Quit(host);
+    EndInput(host);
 
     const auto out = host.OutLines();
     const std::string mounted = "mounted " + volume + " type=local" + details;
@@ -110,15 +112,13 @@ TEST(HostRun, JsonLinesCarryEveryFieldWithPathsEscaped) {
         LaunchOnFake(host, "remote \\\\srv\\it's \"quoted\"\nmount cdrom " + ToUtf8(volume) + "\n",
                      {L"--json"}));
     ASSERT_TRUE(host.WaitForLine("\"state\":\"finished\""));
-    host.CloseInput();
-    ASSERT_EQ(host.WaitForExit(), 0u);
+    EndInput(host, R"({"event":"stopped","reason":"end-of-input"})");
 
     const auto out = host.OutLines();
     const std::string path = JsonString(volume);
     const std::string device = ",\"path\":" + path +
                                R"(,"type":"cdrom","remote":"\\\\srv\\it's \"quoted\"",)"
                                R"("fullSize":16777216,"storedSize":4096,"sessionId":1})";
-    EXPECT_THAT(out, Contains(R"({"event":"mounted","source":"producer")" + device));
     EXPECT_THAT(out, Contains(R"({"event":"mounted","source":"listener")" + device));
     EXPECT_THAT(out, Contains(R"({"event":"scan","state":"finished","path":)" + path +
                               R"(,"files":1,"directories":0,"bytes":5,"errors":0,)"
@@ -126,14 +126,13 @@ TEST(HostRun, JsonLinesCarryEveryFieldWithPathsEscaped) {
     EXPECT_THAT(out, Contains(R"({"event":"started","object":"FileScan.OnDemand.DeviceScanSP",)"
                               R"("module":)" +
                               JsonString(FakeModule()) + R"(,"signatures":0,"databases":0})"));
-    EXPECT_EQ(out.back(), R"({"event":"stopped","reason":"end-of-input"})");
     EXPECT_THAT(out, Each(AllOf(StartsWith("{"), EndsWith("}"))));
 }
 
-// Two volumes scanned at once, each pausing a minute after each file. A removal heard while the
-// first still answers as it did leaves its scan running, with a warning; once the folder is
-// really gone, the next removal cancels that scan, and quitting cancels the other.
-TEST(HostRun, OnlyARealRemovalCancelsThatVolumesScanAndStoppingCancelsTheRest) {
+// Two volumes scanned at once, each pausing a minute after each file. Once the first folder is
+// really gone, its removal cancels that scan, and stopping the host cancels the other. (A removal
+// heard while the volume still answers as it did is service-e2e.sh's, with real volumes.)
+TEST(HostRun, ARealRemovalCancelsThatVolumesScanAndStoppingCancelsTheRest) {
     const TempTree temp;
     for (const wchar_t* file :
          {L"stick\\first\\a", L"stick\\first\\b", L"second\\a", L"second\\b"}) {
@@ -142,21 +141,19 @@ TEST(HostRun, OnlyARealRemovalCancelsThatVolumesScanAndStoppingCancelsTheRest) {
     const std::string first = ToUtf8(temp.Path(L"stick\\first"));
     const std::string second = ToUtf8(temp.Path(L"second"));
     HostProcess host;
-    ASSERT_TRUE(LaunchOnFake(
-        host,
-        "mount local " + first + "\nmount local " + second + "\n" + WaitFor(temp, L"spoofed") +
-            "unmount " + first + "\n" + WaitFor(temp, L"real") + "unmount " + first + "\n",
-        {L"--progress", L"1", L"--scan-pause", L"60000", L"--scan-threads", L"2"}));
+    ASSERT_TRUE(
+        LaunchOnFake(host,
+                     "mount local " + first + "\nmount local " + second + "\n" +
+                         WaitFor(temp, L"real") + "unmount " + first + "\n",
+                     {L"--progress", L"1", L"--scan-pause", L"60000", L"--scan-threads", L"2"}));
     ASSERT_TRUE(host.WaitForLine("scan progress " + first + " files=1 "));
     ASSERT_TRUE(host.WaitForLine("scan progress " + second + " files=1 "));
-    temp.Write(L"spoofed", "");
-    ASSERT_TRUE(host.WaitForLine("warning " + first + " removal-not-confirmed"));
     // The scan holds the folder itself open, so its parent goes: the path no longer answers.
     ASSERT_TRUE(MoveFileW(temp.Path(L"stick").c_str(), temp.Path(L"gone").c_str()));
     temp.Write(L"real", "");
     const std::string counts = " files=1 directories=0 bytes=1 errors=0 threats=0 hashed=0 ";
     ASSERT_TRUE(host.WaitForLine("scan cancelled " + first + counts + "(volume removed)"));
-    Quit(host);
+    EndInput(host);
 
     const auto out = host.OutLines();
     EXPECT_EQ(out[out.size() - 2], "scan cancelled " + second + counts + "(host stopping)");
@@ -206,7 +203,6 @@ TEST(HostRun, EndsWithNineWhenTheRestartAfterItsServiceWindowWentFails) {
 // last calls to the fake, which show what it cleaned up.
 TEST(HostRun, ExitsWithItsCodeAndAClearMessageAfterCleaningUpWhenItCannotRun) {
     const TempTree temp;
-    temp.Write(L"notes.dll", std::string(100, 'x'));
     temp.Write(L"bad.hdb", std::string(kAbcMd5) + ":3:Good\n" + kAbcMd5 + ":3k:Bad\n");
     const std::wstring log = BinDirectory() + L"\\log.dll";
     const std::string cleanup = " released unregister destroy unloaded";
@@ -219,7 +215,6 @@ TEST(HostRun, ExitsWithItsCodeAndAClearMessageAfterCleaningUpWhenItCannotRun) {
     } failures[] = {
         {{L"--frobnicate"}, "", 2, "unknown option --frobnicate", ""},
         {{L"--module", temp.Path(L"absent.dll")}, "", 3, R"(absent\.dll": 126 \(.+\))", ""},
-        {{L"--module", temp.Path(L"notes.dll")}, "", 3, R"(notes\.dll": 193 \(.+\))", ""},
         {{L"--module", log}, "", 4, R"(log\.dll" does not export QvCreateObject)", ""},
         {{L"--db", temp.Path(L"bad.hdb")}, "", 2, R"(bad\.hdb:2: the size "3k" is not)", ""},
         {{L"--db", temp.Path(L"absent.hsb")}, "", 2, R"(absent\.hsb: cannot read: 2 \(.+\))", ""},
