@@ -4,8 +4,7 @@
 //
 //   create|init|start CODE   that call answers CODE
 //   reinit CODE              every Init after the first answers CODE
-//   remote UNC               the remote name of the mounts that follow
-//   mount TYPE PATH          a mount (TYPE local, remote or cdrom): producer, then listener
+//   mount TYPE PATH          a mount (TYPE local, or remote: of kRemoteName), producer first
 //   unmount PATH             a removal, in the same order
 //   wait PATH                waits (bounded) until the test has made that file
 //   lose-window              the service window goes, as when another program closes it
@@ -37,6 +36,8 @@ using namespace qv::rnsdk::FileScan;
 
 constexpr const wchar_t* kProducerName = L"FileScan.OnDemand.DeviceScanAL";
 constexpr DWORD kBoundMs = 20000;
+// The remote name of every remote mount, one that JSON must escape.
+constexpr const wchar_t* kRemoteName = L"\\\\srv\\it's \"quoted\"";
 
 void Log(const std::string& call) {
     const std::string line = "fake: " + call + "\n";
@@ -143,14 +144,10 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
             const std::wstring verb = line.substr(0, line.find(L' '));
             const std::wstring rest = line.substr(std::min(verb.size() + 1, line.size()));
             const std::wstring type = rest.substr(0, rest.find(L' '));
-            if (verb == L"remote") {
-                self->remote = rest;
-            } else if (verb == L"mount") {
-                self->Announce(true,
-                               type == L"cdrom"    ? kDeviceTypeCdRom
-                               : type == L"remote" ? kDeviceTypeRemote
-                                                   : kDeviceTypeLocal,
-                               rest.substr(type.size() + 1), self->remote);
+            if (verb == L"mount") {
+                const bool remote = type == L"remote";
+                self->Announce(true, remote ? kDeviceTypeRemote : kDeviceTypeLocal,
+                               rest.substr(type.size() + 1), remote ? kRemoteName : L"");
             } else if (verb == L"unmount") {
                 self->Announce(false, kDeviceTypeLocal, rest, L"");
             } else if (verb == L"lose-window") {
@@ -191,7 +188,6 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
     IEvents* listener = nullptr;
     std::wistringstream lines{script};  // where the event thread is in the script
     int inits = 0;
-    std::wstring remote;
     const UniqueHandle windowMade{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
     const UniqueHandle stopEvent{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     UniqueHandle thread;
