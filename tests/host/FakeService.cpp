@@ -199,12 +199,10 @@ FakeService* live = nullptr;
 
 extern "C" std::uint32_t QvCreateObject(const wchar_t* name, InterfaceId id, void** out) noexcept {
     *out = nullptr;
-    Log(id == IServPlugin::kId ? "create" : "create with another view");
+    const bool asked = std::wcscmp(name, L"FileScan.OnDemand.DeviceScanSP") == 0;
+    Log(asked && id == IServPlugin::kId ? "create" : "create with another name or view");
     script.assign(32767, L'\0');
     script.resize(GetEnvironmentVariableW(L"FAKE_SERVICE_SCRIPT", script.data(), 32767));
-    if (std::wcscmp(name, L"FileScan.OnDemand.DeviceScanSP") != 0) {
-        return 1168;
-    }
     if (const std::uint32_t code = Code(L"create"); code != 0) {
         return code;
     }
