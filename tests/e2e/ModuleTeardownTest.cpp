@@ -46,11 +46,10 @@ class ModuleTeardown : public ::testing::Test {
         }
         module = LoadLibraryW((BinDirectory() + L"\\devicescan.dll").c_str());
         ASSERT_NE(module, nullptr) << "error " << GetLastError();
+        create = qv::GetProcAddressAs<CreateFn>(module, "QvCreateObject");
         destroy = qv::GetProcAddressAs<DestroyFn>(module, "QvDestroyObject");
         void* object = nullptr;
-        ASSERT_EQ(qv::GetProcAddressAs<CreateFn>(module, "QvCreateObject")(
-                      kServiceName, qv::IServPlugin::kId, &object),
-                  0u);
+        ASSERT_EQ(create(kServiceName, qv::IServPlugin::kId, &object), 0u);
         plugin = static_cast<qv::IServPlugin*>(object);
         ASSERT_EQ(static_cast<IDeviceScanSP*>(plugin->QueryInterface(IDeviceScanSP::kId))
                       ->Register(&listener),
@@ -84,6 +83,7 @@ class ModuleTeardown : public ::testing::Test {
     }
 
     HMODULE module = nullptr;
+    CreateFn create = nullptr;
     DestroyFn destroy = nullptr;
     fakes::FakeHost host;
     ActingListener listener;
@@ -103,7 +103,6 @@ TEST_F(ModuleTeardown, DestroyedFromItsOwnListenerTheThreadFinishesAndOnlyThenTh
 // destruction; it never waits for the thread under the registry's lock, which a listener may be
 // about to take: here one creates and destroys a second service from inside a mount.
 TEST_F(ModuleTeardown, DestroyedWithoutUnInitWhileAListenerCallsTheExportsNothingWaits) {
-    const auto create = qv::GetProcAddressAs<CreateFn>(module, "QvCreateObject");
     const qv::UniqueHandle inside(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::uint32_t created = 1;
     listener.act = [&] {
@@ -115,14 +114,12 @@ TEST_F(ModuleTeardown, DestroyedWithoutUnInitWhileAListenerCallsTheExportsNothin
             destroy(kServiceName, second);
         }
     };
-    bool announced = false;
     testing_support::Actor announcer;
-    announcer.Start([&] { announced = AnnounceZ(); });
+    announcer.Start([&] { support::SendVolume(window, DBT_DEVICEARRIVAL, 1u << 25); });
     ASSERT_EQ(WaitForSingleObject(inside.Get(), kBoundMs), WAIT_OBJECT_0);
     ASSERT_TRUE(testing_support::FinishesWithin(kBoundMs, [&] { destroy(kServiceName, Root()); }))
         << "the destruction waited for the window thread";
-    ASSERT_TRUE(announcer.Finished());
-    EXPECT_TRUE(announced) << "the listener hung on the registry";
+    ASSERT_TRUE(announcer.Finished(kBoundMs)) << "the listener hung on the registry";
     EXPECT_EQ(created, 0u);
     ExpectThreadEndsThenModuleUnloads();
 }
