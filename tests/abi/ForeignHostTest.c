@@ -88,10 +88,6 @@ static uint32_t Heard(char call, const Device* device, int argumentsRight) {
     return 0;
 }
 
-static int SameId(InterfaceId a, InterfaceId b) {
-    return a.low == b.low && a.high == b.high;
-}
-
 // The host's objects, each a pointer to its table of slots in the order the module calls them:
 // the service host, the component manager, the producer plugin and the listener. The first slot
 // of the service host and of the listener is reserved.
@@ -114,7 +110,9 @@ static const Slot* producer =
 
 static uint32_t AcquirePlugin(void* self, const wchar_t* name, InterfaceId id, void** plugin) {
     *plugin = &producer;
-    return Heard('A', NULL, wcscmp(name, kProducerName) == 0 && SameId(id, kProducerId));
+    return Heard('A', NULL,
+                 wcscmp(name, kProducerName) == 0 && id.low == kProducerId.low &&
+                     id.high == kProducerId.high);
 }
 
 static uint32_t ReleasePlugin(void* self, const wchar_t* name) {
@@ -221,9 +219,8 @@ static void RunCycle(CreateFunction create, DestroyFunction destroy) {
     for (int life = 0; life < 2; ++life) {
         Check((*root)->Init(root, &host) == 0, "Init (slot 1) fails");
         ExpectCalls("GA", "Init calls other than GetComponentManager, AcquirePlugin");
-        Check((*scan)->Register(scan, NULL) == 87 && (*scan)->Register(scan, &listener) == 0 &&
-                  (*scan)->Register(scan, &listener) == 1627,
-              "Register (slot 0) answers 87, 0, 1627");
+        // Register's answers to a null or repeated listener are the service's unit tests'.
+        Check((*scan)->Register(scan, &listener) == 0, "Register (slot 0) fails");
         Check((*root)->Start(root) == 0, "Start (slot 3) fails");
         const HWND window = OwnServiceWindow();
         Check(window != NULL, "no service window after Start");

@@ -21,10 +21,8 @@ using SoakTest = support::ServiceFixture;
 // would outlast the runs' time bounds many times over.
 int Repeats(int count) {
     wchar_t divisor[16] = L"";
-    if (GetEnvironmentVariableW(L"DEVICESCAN_REPEAT_DIVISOR", divisor, 16) == 0) {
-        return count;
-    }
-    return std::max(1, count / std::max(1, _wtoi(divisor)));
+    const bool set = GetEnvironmentVariableW(L"DEVICESCAN_REPEAT_DIVISOR", divisor, 16) != 0;
+    return std::max(1, count / std::max(1, set ? _wtoi(divisor) : 1));
 }
 
 // Each arrival carries its number in fullSize (the drive's size is scripted before it): a
