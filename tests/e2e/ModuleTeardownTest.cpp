@@ -44,7 +44,7 @@ class ModuleTeardown : public ::testing::Test {
         if (GetDriveTypeW(L"Z:\\") != DRIVE_FIXED) {
             GTEST_SKIP() << "no Z: drive to announce";
         }
-        module = LoadLibraryW((BinDirectory() + L"\\devicescan.dll").c_str());
+        module = LoadLibraryW(TestPath(L"..\\bin\\devicescan.dll").c_str());
         ASSERT_NE(module, nullptr) << "error " << GetLastError();
         create = qv::GetProcAddressAs<CreateFn>(module, "QvCreateObject");
         destroy = qv::GetProcAddressAs<DestroyFn>(module, "QvDestroyObject");

@@ -1,22 +1,31 @@
 // devicescan-host.exe run as a child process against the fake service module (FakeService.cpp),
-// its output, exit code and the calls it made checked.
+// its output, exit code and the calls it made checked; and the host's component manager, which
+// a module may ask for anything.
 #include <windows.h>
 
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <memory>
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "host/ComponentManager.h"
+#include "host/ProducerPlugin.h"
+#include "sdk/IServPlugin.h"
 #include "sdk/Utf8.h"
 #include "tests/host/HostProcess.h"
 #include "tests/host/TempTree.h"
 
 namespace {
 
+namespace host = devicescan::host;
 using qv::ToUtf8;
+using qv::rnsdk::FileScan::IDeviceScanEventProducer;
 using namespace ::testing;
+
+constexpr const wchar_t* kProducer = L"FileScan.OnDemand.DeviceScanAL";
 
 constexpr const char* kAbcMd5 = "900150983cd24fb0d6963f7d28e17f72";  // of "abc"
 
@@ -25,15 +34,11 @@ std::string WaitFor(const TempTree& temp, const wchar_t* file) {
     return "wait " + ToUtf8(temp.Path(file)) + "\n";
 }
 
-std::wstring FakeModule() {
-    return TestDirectory() + L"\\fake-service.dll";
-}
-
 // Starts the host on the fake, which plays script; a later --module in args wins.
 bool LaunchOnFake(HostProcess& host, const std::string& script,
                   std::vector<std::wstring> args = {}) {
     SetEnvironmentVariableW(L"FAKE_SERVICE_SCRIPT", qv::FromUtf8(script).c_str());
-    args.insert(args.begin(), {L"--module", FakeModule()});
+    args.insert(args.begin(), {L"--module", TestPath(L"fake-service.dll")});
     return host.Launch(args);
 }
 
@@ -120,7 +125,8 @@ TEST(HostRun, JsonLinesCarryEveryFieldWithPathsEscaped) {
                               R"("threats":0,"hashedBytes":0})"));
     EXPECT_THAT(out, Contains(R"({"event":"started","object":"FileScan.OnDemand.DeviceScanSP",)"
                               R"("module":)" +
-                              JsonString(FakeModule()) + R"(,"signatures":0,"databases":0})"));
+                              JsonString(TestPath(L"fake-service.dll")) +
+                              R"(,"signatures":0,"databases":0})"));
     EXPECT_THAT(out, Each(AllOf(StartsWith("{"), EndsWith("}"))));
 }
 
@@ -199,7 +205,6 @@ TEST(HostRun, EndsWithNineWhenTheRestartAfterItsServiceWindowWentFails) {
 TEST(HostRun, ExitsWithItsCodeAndAClearMessageAfterCleaningUpWhenItCannotRun) {
     const TempTree temp;
     temp.Write(L"bad.hdb", std::string(kAbcMd5) + ":3:Good\n" + kAbcMd5 + ":3k:Bad\n");
-    const std::wstring log = BinDirectory() + L"\\log.dll";
     const std::string cleanup = " released unregister destroy unloaded";
     const struct {
         std::vector<std::wstring> args;
@@ -210,7 +215,11 @@ TEST(HostRun, ExitsWithItsCodeAndAClearMessageAfterCleaningUpWhenItCannotRun) {
     } failures[] = {
         {{L"--frobnicate"}, "", 2, "unknown option --frobnicate", ""},
         {{L"--module", temp.Path(L"absent.dll")}, "", 3, R"(absent\.dll": 126 \(.+\))", ""},
-        {{L"--module", log}, "", 4, R"(log\.dll" does not export QvCreateObject)", ""},
+        {{L"--module", TestPath(L"..\\bin\\log.dll")},
+         "",
+         4,
+         R"(log\.dll" does not export QvCreateObject)",
+         ""},
         {{L"--db", temp.Path(L"bad.hdb")}, "", 2, R"(bad\.hdb:2: the size "3k" is not)", ""},
         {{L"--db", temp.Path(L"absent.hsb")}, "", 2, R"(absent\.hsb: cannot read: 2 \(.+\))", ""},
         {{},
@@ -230,6 +239,38 @@ TEST(HostRun, ExitsWithItsCodeAndAClearMessageAfterCleaningUpWhenItCannotRun) {
         EXPECT_THAT(host.OutLines(), Not(Contains(StartsWith("started")))) << "nothing ran";
         EXPECT_THAT(Calls(host), EndsWith(failure.calls));
     }
+}
+
+TEST(ComponentManager, HandsOutTheProducerForItsExactNameAndIdentityOnly) {
+    const host::EventPrinter printer(std::make_shared<host::OutputQueue>(),
+                                     host::EventPrinter::Format::kText, false);
+    host::ProducerPlugin producer(printer, nullptr);
+    host::ComponentManager manager(&producer, printer);
+    void* plugin = nullptr;
+    ASSERT_EQ(manager.AcquirePlugin(kProducer, IDeviceScanEventProducer::kId, &plugin), 0u);
+    EXPECT_EQ(plugin, static_cast<IDeviceScanEventProducer*>(&producer));
+
+    const struct {
+        const wchar_t* name;
+        qv::InterfaceId id;
+    } refusals[] = {
+        {L"FileScan.OnDemand.DeviceScanal", IDeviceScanEventProducer::kId},
+        {kProducer, qv::IServPlugin::kId},
+        {kProducer, {IDeviceScanEventProducer::kId.low, IDeviceScanEventProducer::kId.high ^ 1}},
+        {nullptr, IDeviceScanEventProducer::kId},
+    };
+    for (const auto& refusal : refusals) {
+        plugin = reinterpret_cast<void*>(1);
+        EXPECT_NE(manager.AcquirePlugin(refusal.name, refusal.id, &plugin), 0u);
+        EXPECT_EQ(plugin, nullptr) << "a refusal leaves no stale pointer behind";
+    }
+
+    // Releases are counted against acquisitions, by exact name too.
+    EXPECT_EQ(manager.ReleasePlugin(L"FileScan.OnDemand.Other"), 1168u);
+    EXPECT_EQ(manager.HeldCount(), 1);
+    EXPECT_EQ(manager.ReleasePlugin(kProducer), 0u);
+    EXPECT_EQ(manager.ReleasePlugin(kProducer), 1168u);
+    EXPECT_EQ(manager.HeldCount(), 0);
 }
 
 }  // namespace
