@@ -246,12 +246,11 @@ static void RunCycle(CreateFunction create, DestroyFunction destroy) {
     }
 }
 
-// A shipped library: bin\<name> beside this program's folder.
+// A shipped library: ..\bin\<name> from this program's folder.
 static HMODULE LoadShipped(const wchar_t* name) {
     wchar_t path[MAX_PATH + 32] = L"";
     GetModuleFileNameW(NULL, path, MAX_PATH);
-    *wcsrchr(path, L'\\') = L'\0';
-    swprintf(wcsrchr(path, L'\\'), 32, L"\\bin\\%ls", name);
+    swprintf(wcsrchr(path, L'\\'), 32, L"\\..\\bin\\%ls", name);
     return LoadLibraryW(path);
 }
 

@@ -118,8 +118,7 @@ TEST_F(ScanEngine, RefusesDamageNamingTheFileTheLineAndTheProblem) {
         if (!damage.content.empty()) {
             tree.Write(damage.file, damage.content);
         }
-        SignatureDatabase fresh;
-        const auto error = DatabaseLoader(fresh).Load(path);
+        const auto error = Load(damage.file);
         ASSERT_TRUE(error.has_value());
         EXPECT_EQ(error->path, path);
         EXPECT_EQ(error->line, damage.line);
