@@ -167,20 +167,18 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
     }
 
     // The producer first, then the listener, each with a record that is gone when the call
-    // returns, so that a host that keeps a reference to it reads freed memory.
+    // returns, so that a host that keeps a reference to it reads freed memory. Both are there
+    // while the thread runs: the host registers its listener before Start and hands out the
+    // producer in Init.
     void Announce(bool mounted, std::int32_t type, const std::wstring& path,
                   const std::wstring& remote) const {
         const auto record = [&] {
             return Device{type, String(path.c_str()), String(remote.c_str()), 16777216, 4096, 1};
         };
-        if (producer != nullptr) {
-            mounted ? producer->NotifyDeviceMounted(record(), GetCurrentProcessId())
-                    : producer->NotifyDeviceUnmounted(record(),
-                                                      IDeviceScanEventProducer::kUnmountMarker);
-        }
-        if (listener != nullptr) {
-            mounted ? listener->OnDeviceMounted(record()) : listener->OnDeviceUnmounted(record());
-        }
+        mounted
+            ? producer->NotifyDeviceMounted(record(), GetCurrentProcessId())
+            : producer->NotifyDeviceUnmounted(record(), IDeviceScanEventProducer::kUnmountMarker);
+        mounted ? listener->OnDeviceMounted(record()) : listener->OnDeviceUnmounted(record());
     }
 
     IComponentManager* manager = nullptr;

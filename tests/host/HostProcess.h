@@ -27,7 +27,6 @@ inline std::wstring TestPath(const std::wstring& relative) {
 class HostProcess {
   public:
     ~HostProcess() {
-        CloseInput();
         TerminateProcess(process.Get(), 99);
         WaitForSingleObject(process.Get(), kBoundMs);
     }

@@ -111,18 +111,17 @@ TEST(HostRun, JsonLinesCarryEveryFieldWithPathsEscaped) {
     const std::wstring volume = temp.Path(L"caf\u00e9 volume");
     HostProcess host;
     ASSERT_TRUE(LaunchOnFake(host, "mount remote " + ToUtf8(volume) + "\n", {L"--json"}));
-    ASSERT_TRUE(host.WaitForLine("\"state\":\"finished\""));
+    const std::string path = JsonString(volume);
+    ASSERT_TRUE(host.WaitForLine(R"({"event":"scan","state":"finished","path":)" + path +
+                                 R"(,"files":1,"directories":0,"bytes":5,"errors":0,)"
+                                 R"("threats":0,"hashedBytes":0})"));
     EndInput(host, R"({"event":"stopped","reason":"end-of-input"})");
 
     const auto out = host.OutLines();
-    const std::string path = JsonString(volume);
     const std::string device = ",\"path\":" + path +
                                R"(,"type":"remote","remote":"\\\\srv\\it's \"quoted\"",)"
                                R"("fullSize":16777216,"storedSize":4096,"sessionId":1})";
     EXPECT_THAT(out, Contains(R"({"event":"mounted","source":"listener")" + device));
-    EXPECT_THAT(out, Contains(R"({"event":"scan","state":"finished","path":)" + path +
-                              R"(,"files":1,"directories":0,"bytes":5,"errors":0,)"
-                              R"("threats":0,"hashedBytes":0})"));
     EXPECT_THAT(out, Contains(R"({"event":"started","object":"FileScan.OnDemand.DeviceScanSP",)"
                               R"("module":)" +
                               JsonString(TestPath(L"fake-service.dll")) +

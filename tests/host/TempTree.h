@@ -16,7 +16,7 @@ class TempTree {
     TempTree(const TempTree&) = delete;
     TempTree& operator=(const TempTree&) = delete;
 
-    const std::wstring& Root() const { return root; }
+    const std::wstring& Root() const { return root; }  // the benchmark's trees
     std::wstring Path(const std::wstring& relative) const { return root + L"\\" + relative; }
 
     // Makes the directories on the way, then a file holding content unless relative ends in '\'.

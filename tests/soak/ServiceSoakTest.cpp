@@ -12,8 +12,6 @@
 
 namespace {
 
-using support::FinishesWithin;
-using support::SendVolume;
 using SoakTest = support::ServiceFixture;
 
 // The repeats of a long run, divided by DEVICESCAN_REPEAT_DIVISOR when it is set: heap-check.sh
@@ -47,8 +45,8 @@ TEST_F(SoakTest, ListenersComeAndGoFromFourThreadsWhileTenThousandEventsAreAnnou
         if (index == 0) {
             for (ULONGLONG k = 1; k <= static_cast<ULONGLONG>(Repeats(5000)); ++k) {
                 stick.totalBytes = 1000 + k;
-                SendVolume(window, DBT_DEVICEARRIVAL, 0x10);
-                SendVolume(window, DBT_DEVICEREMOVECOMPLETE, 0x10);
+                support::SendVolume(window, DBT_DEVICEARRIVAL, 0x10);
+                support::SendVolume(window, DBT_DEVICEREMOVECOMPLETE, 0x10);
             }
             announcing = false;
             return;
@@ -75,7 +73,7 @@ TEST_F(SoakTest, RandomMessagesNeverUpsetTheWindow) {
         Machine().Drive(letter).driveType = DRIVE_UNKNOWN + letter % 8;
     }
     std::mt19937 random(20261205);
-    ASSERT_TRUE(FinishesWithin(std::chrono::minutes(2), [&] {
+    ASSERT_TRUE(support::FinishesWithin(std::chrono::minutes(2), [&] {
         for (int i = 0; i < Repeats(20000); ++i) {
             // Any notification, and a header of random shape: often a volume, often one drive.
             alignas(8) BYTE header[64];
