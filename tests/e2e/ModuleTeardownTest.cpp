@@ -14,6 +14,8 @@
 #include "sdk/ProcAddress.h"
 #include "sdk/UniqueHandle.h"
 #include "tests/host/HostProcess.h"
+#include "tests/unit/TestThreads.h"
+#include "tests/unit/fakes/FakeHost.h"
 #include "tests/unit/support/ServiceFixture.h"
 
 namespace {
@@ -26,12 +28,10 @@ using support::FindOwnServiceWindow;
 constexpr wchar_t kServiceName[] = L"FileScan.OnDemand.DeviceScanSP";
 constexpr DWORD kBoundMs = 10000;
 
-// Runs act inside the first mount it hears, on the service's window thread.
+// Runs act inside the one mount it hears, on the service's window thread.
 struct ActingListener : fakes::Recorder {
     int OnDeviceMounted(const IDeviceScanSP::Device&) override {
-        if (act) {
-            std::exchange(act, nullptr)();
-        }
+        std::exchange(act, nullptr)();
         return 0;
     }
     std::function<void()> act;
