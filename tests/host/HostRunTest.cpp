@@ -92,6 +92,7 @@ TEST(HostRun, PrintsEveryMountAndRemovalFromProducerAndListenerAndScansTheVolume
                 Contains("mounted " + missing + " type=remote remote=\\\\srv\\it's \"quoted\"" +
                          details + " [listener]"));
     EXPECT_THAT(out, Contains("unmounted " + volume + " type=local" + details + " [producer]"));
+    EXPECT_THAT(out, Contains(StartsWith("started FileScan.OnDemand.DeviceScanSP (")));
     EXPECT_THAT(host.ErrLines(), Each(StartsWith("fake: "))) << "the host had nothing to report";
     EXPECT_EQ(Calls(host),
               "create register init acquired start stop uninit released unregister destroy "
@@ -252,6 +253,7 @@ TEST(ComponentManager, HandsOutTheProducerForItsExactNameAndIdentityOnly) {
         qv::InterfaceId id;
     } refusals[] = {
         {L"FileScan.OnDemand.DeviceScanal", IDeviceScanEventProducer::kId},
+        {L"FileScan.OnDemand.DeviceScanAL ", IDeviceScanEventProducer::kId},
         {kProducer, qv::IServPlugin::kId},
         {kProducer, {IDeviceScanEventProducer::kId.low, IDeviceScanEventProducer::kId.high ^ 1}},
         {nullptr, IDeviceScanEventProducer::kId},
