@@ -4,8 +4,7 @@
 //
 //   create|init|start CODE   that call answers CODE
 //   reinit CODE              every Init after the first answers CODE
-//   remote UNC               the remote name of the mounts that follow
-//   mount TYPE PATH          a mount (TYPE local, remote or cdrom): producer, then listener
+//   mount TYPE PATH          a mount (TYPE local, or remote: of kRemoteName), producer first
 //   unmount PATH             a removal, in the same order
 //   wait PATH                waits (bounded) until the test has made that file
 //   lose-window              the service window goes, as when another program closes it
@@ -37,6 +36,8 @@ using namespace qv::rnsdk::FileScan;
 
 constexpr const wchar_t* kProducerName = L"FileScan.OnDemand.DeviceScanAL";
 constexpr DWORD kBoundMs = 20000;
+// The remote name of every remote mount, one that JSON must escape.
+constexpr const wchar_t* kRemoteName = L"\\\\srv\\it's \"quoted\"";
 
 void Log(const std::string& call) {
     const std::string line = "fake: " + call + "\n";
@@ -143,14 +144,10 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
             const std::wstring verb = line.substr(0, line.find(L' '));
             const std::wstring rest = line.substr(std::min(verb.size() + 1, line.size()));
             const std::wstring type = rest.substr(0, rest.find(L' '));
-            if (verb == L"remote") {
-                self->remote = rest;
-            } else if (verb == L"mount") {
-                self->Announce(true,
-                               type == L"cdrom"    ? kDeviceTypeCdRom
-                               : type == L"remote" ? kDeviceTypeRemote
-                                                   : kDeviceTypeLocal,
-                               rest.substr(type.size() + 1), self->remote);
+            if (verb == L"mount") {
+                const bool remote = type == L"remote";
+                self->Announce(true, remote ? kDeviceTypeRemote : kDeviceTypeLocal,
+                               rest.substr(type.size() + 1), remote ? kRemoteName : L"");
             } else if (verb == L"unmount") {
                 self->Announce(false, kDeviceTypeLocal, rest, L"");
             } else if (verb == L"lose-window") {
@@ -170,20 +167,18 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
     }
 
     // The producer first, then the listener, each with a record that is gone when the call
-    // returns, so that a host that keeps a reference to it reads freed memory.
+    // returns, so that a host that keeps a reference to it reads freed memory. Both are there
+    // while the thread runs: the host registers its listener before Start and hands out the
+    // producer in Init.
     void Announce(bool mounted, std::int32_t type, const std::wstring& path,
                   const std::wstring& remote) const {
         const auto record = [&] {
             return Device{type, String(path.c_str()), String(remote.c_str()), 16777216, 4096, 1};
         };
-        if (producer != nullptr) {
-            mounted ? producer->NotifyDeviceMounted(record(), GetCurrentProcessId())
-                    : producer->NotifyDeviceUnmounted(record(),
-                                                      IDeviceScanEventProducer::kUnmountMarker);
-        }
-        if (listener != nullptr) {
-            mounted ? listener->OnDeviceMounted(record()) : listener->OnDeviceUnmounted(record());
-        }
+        mounted
+            ? producer->NotifyDeviceMounted(record(), GetCurrentProcessId())
+            : producer->NotifyDeviceUnmounted(record(), IDeviceScanEventProducer::kUnmountMarker);
+        mounted ? listener->OnDeviceMounted(record()) : listener->OnDeviceUnmounted(record());
     }
 
     IComponentManager* manager = nullptr;
@@ -191,7 +186,6 @@ class FakeService final : public IServPlugin, public IDeviceScanSP {
     IEvents* listener = nullptr;
     std::wistringstream lines{script};  // where the event thread is in the script
     int inits = 0;
-    std::wstring remote;
     const UniqueHandle windowMade{CreateEventW(nullptr, FALSE, FALSE, nullptr)};
     const UniqueHandle stopEvent{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     UniqueHandle thread;
@@ -203,12 +197,10 @@ FakeService* live = nullptr;
 
 extern "C" std::uint32_t QvCreateObject(const wchar_t* name, InterfaceId id, void** out) noexcept {
     *out = nullptr;
-    Log(id == IServPlugin::kId ? "create" : "create with another view");
+    const bool asked = std::wcscmp(name, L"FileScan.OnDemand.DeviceScanSP") == 0;
+    Log(asked && id == IServPlugin::kId ? "create" : "create with another name or view");
     script.assign(32767, L'\0');
     script.resize(GetEnvironmentVariableW(L"FAKE_SERVICE_SCRIPT", script.data(), 32767));
-    if (std::wcscmp(name, L"FileScan.OnDemand.DeviceScanSP") != 0) {
-        return 1168;
-    }
     if (const std::uint32_t code = Code(L"create"); code != 0) {
         return code;
     }

@@ -13,15 +13,11 @@
 #include "tests/host/TempTree.h"
 #include "tests/unit/TestThreads.h"
 
-// The directory of this test program (the fakes' home), and build/bin beside it.
-inline std::wstring TestDirectory() {
+// A path relative to the directory of this test program (the fakes' home; build/bin is ..\bin).
+inline std::wstring TestPath(const std::wstring& relative) {
     wchar_t self[MAX_PATH];
     const std::wstring path(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
-    return path.substr(0, path.find_last_of(L'\\'));
-}
-
-inline std::wstring BinDirectory() {
-    return TestDirectory() + L"\\..\\bin";
+    return path.substr(0, path.find_last_of(L'\\') + 1) + relative;
 }
 
 // build/bin/devicescan-host.exe as a child process, its standard input on a pipe and its output
@@ -31,7 +27,6 @@ inline std::wstring BinDirectory() {
 class HostProcess {
   public:
     ~HostProcess() {
-        CloseInput();
         TerminateProcess(process.Get(), 99);
         WaitForSingleObject(process.Get(), kBoundMs);
     }
@@ -49,7 +44,7 @@ class HostProcess {
         const qv::UniqueHandle in(childIn);
         const qv::UniqueHandle out(CreateOutput(L"out", inherit));
         const qv::UniqueHandle err(CreateOutput(L"err", inherit));
-        std::wstring commandLine = L"\"" + BinDirectory() + L"\\devicescan-host.exe\"";
+        std::wstring commandLine = L"\"" + TestPath(L"..\\bin\\devicescan-host.exe") + L"\"";
         for (const std::wstring& arg : args) {
             commandLine += L" \"" + arg + L"\"";
         }
@@ -74,11 +69,6 @@ class HostProcess {
         using namespace ::testing;
         return testing_support::WaitUntil(
             [&] { return Value(OutLines(), Contains(HasSubstr(part))); }, kBoundMs);
-    }
-
-    void Send(const std::string& text) const {
-        DWORD written = 0;
-        WriteFile(input.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     }
 
     void CloseInput() { input.Reset(); }

@@ -3,45 +3,41 @@
 #include <windows.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 // A directory of its own under the temp folder, removed with everything in it at the end. Paths
 // go through the \\?\ form, so that trees deeper than MAX_PATH work too.
 class TempTree {
   public:
-    TempTree() {
-        static std::atomic<int> counter{0};
-        wchar_t temp[MAX_PATH];
-        root = std::wstring(temp, GetTempPathW(MAX_PATH, temp)) + L"dstree-" +
-               std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
-        CreateDirectoryW(root.c_str(), nullptr);
-    }
+    TempTree() { CreateDirectoryW(root.c_str(), nullptr); }
     ~TempTree() { Remove(Long(root)); }
     TempTree(const TempTree&) = delete;
     TempTree& operator=(const TempTree&) = delete;
 
-    const std::wstring& Root() const { return root; }
+    const std::wstring& Root() const { return root; }  // the benchmark's trees
     std::wstring Path(const std::wstring& relative) const { return root + L"\\" + relative; }
 
     // Makes the directories on the way, then a file holding content unless relative ends in '\'.
     void Write(const std::wstring& relative, const std::string& content) const {
-        for (std::size_t at = relative.find(L'\\'); at != std::wstring::npos;
-             at = relative.find(L'\\', at + 1)) {
-            CreateDirectoryW(Long(Path(relative.substr(0, at))).c_str(), nullptr);
+        const std::filesystem::path path = Long(Path(relative));
+        std::filesystem::create_directories(path.parent_path());
+        if (relative.back() != L'\\') {
+            std::ofstream(path, std::ios::binary) << content;
         }
-        if (relative.back() == L'\\') {
-            return;
-        }
-        const HANDLE file = CreateFileW(Long(Path(relative)).c_str(), GENERIC_WRITE, 0, nullptr,
-                                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        DWORD written = 0;
-        WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-        CloseHandle(file);
     }
 
     static std::wstring Long(const std::wstring& path) { return L"\\\\?\\" + path; }
 
   private:
+    static std::wstring NewRoot() {
+        static std::atomic<int> counter{0};
+        return std::filesystem::temp_directory_path().wstring() + L"dstree-" +
+               std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(++counter);
+    }
+
+    // std::filesystem::remove_all gives up on paths beyond MAX_PATH here, \\?\ form or not.
     static void Remove(const std::wstring& directory) {
         WIN32_FIND_DATAW entry;
         const HANDLE find = FindFirstFileW((directory + L"\\*").c_str(), &entry);
@@ -55,5 +51,5 @@ class TempTree {
         RemoveDirectoryW(directory.c_str());
     }
 
-    std::wstring root;
+    const std::wstring root = NewRoot();
 };

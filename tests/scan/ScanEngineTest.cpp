@@ -1,0 +1,236 @@
+// The scanning engine on real files: signature databases of every format and how each kind of
+// damage is reported; scans of folder trees (which files are read, what is reported for them, how
+// a scan gets past files it cannot read) and a hash stopped by a cancel.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/scan/DatabaseLoader.h"
+#include "host/scan/EicarCheck.h"
+#include "host/scan/FileHasher.h"
+#include "host/scan/FolderScanner.h"
+#include "sdk/UniqueHandle.h"
+#include "sdk/Utf8.h"
+#include "tests/host/TempTree.h"
+#include "tests/unit/TestThreads.h"
+
+namespace {
+
+using namespace devicescan::scan;
+using Lines = std::vector<std::string>;
+
+// The digests of "abc".
+constexpr const char* kMd5 = "900150983cd24fb0d6963f7d28e17f72";
+constexpr const char* kSha1 = "a9993e364706816aba3e25717850c26c9cd0d89d";
+constexpr const char* kSha256 = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+
+// A temporary tree, and the database loaded from files in it.
+class ScanEngine : public ::testing::Test {
+  protected:
+    std::optional<DatabaseError> Load(const std::wstring& relative) {
+        auto error = DatabaseLoader(database).Load(tree.Path(relative));
+        database.Seal();
+        return error;
+    }
+
+    Lines Names(std::uint64_t size, HashType type, const std::string& hex) const {
+        Digest digest;
+        EXPECT_TRUE(Digest::FromHex(hex, type, digest));
+        Lines names;
+        database.Find(size, digest, names);
+        return names;
+    }
+
+    // The scan's result, and its detections as "path name hashType hash size".
+    std::pair<FolderScanner::Result, Lines> Scan(const std::wstring& root) {
+        struct Recorder final : ScanObserver {
+            void OnDetection(const Detection& found) override {
+                lines.push_back(qv::ToUtf8(found.path) + " " + found.name + " " +
+                                found.HashTypeName() + " " + found.digest.Hex() + " " +
+                                std::to_string(found.size));
+            }
+            void OnProgress(const ScanCounts&) override {}
+            Lines lines;
+        } recorder;
+        database.Seal();
+        const auto result = FolderScanner(database, {}).Scan(root, {}, recorder);
+        return {result, recorder.lines};
+    }
+
+    TempTree tree;
+    SignatureDatabase database;
+};
+
+TEST_F(ScanEngine, LoadsEveryFormatWithItsLineEndsCaseCommentsAndWildcardSizes) {
+    tree.Write(L"db\\a.hdb", std::string(kMd5) + ":3:Md5.Exact\r\n\r\n" +
+                                 "900150983CD24FB0D6963F7D28E17F72" + ":*:Md5.Any:73\n");
+    tree.Write(L"db\\b.HSB", std::string(kSha1) + ":3:Sha1.Exact\n" + kSha256 + ":3:Sha256.Exact");
+    tree.Write(L"db\\feed.sha256",
+               "# a feed\n\nBA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD  "
+               "Feed.Named  # note\r\n" +
+                   std::string(64, 'e') + "\n");
+    tree.Write(L"db\\readme.md", "not a database: ignored in a folder");
+    ASSERT_EQ(Load(L"db"), std::nullopt);
+
+    EXPECT_EQ(database.DatabaseCount(), 3u);
+    EXPECT_EQ(database.Count(), 6u);
+    EXPECT_EQ(Names(3, HashType::kMd5, kMd5), (Lines{"Md5.Exact", "Md5.Any"}));
+    EXPECT_EQ(Names(4, HashType::kMd5, kMd5), Lines{"Md5.Any"}) << "Md5.Exact is for 3 bytes only";
+    EXPECT_EQ(Names(3, HashType::kSha1, kSha1), Lines{"Sha1.Exact"});
+    EXPECT_EQ(Names(3, HashType::kSha256, kSha256), (Lines{"Sha256.Exact", "Feed.Named"}));
+    EXPECT_EQ(Names(9, HashType::kSha256, std::string(64, 'e')), Lines{"feed.eeeeeeeeeeee"})
+        << "an unnamed entry is named after its list and its digest";
+    EXPECT_EQ(database.NeededFor(12345), MaskOf(HashType::kMd5) | MaskOf(HashType::kSha256))
+        << "Md5.Any has the size *, a plain list's entries have none";
+    EXPECT_EQ(database.NeededFor(0), 0) << "empty files are never read";
+}
+
+// The checks of each field's value, one row a kind of message; the hash signature fuzzer feeds
+// the parsers every other variant of these, and the host's tests a file that is not there.
+TEST_F(ScanEngine, RefusesDamageNamingTheFileTheLineAndTheProblem) {
+    const std::string good = std::string(kMd5) + ":3:Good\n";
+    const struct {
+        const wchar_t* file;  // loaded; written first unless content is empty
+        std::string content;
+        std::uint64_t line;   // 0: the file as a whole
+        const char* problem;  // part of the message
+    } damages[] = {
+        {L"short.hdb", good + "900150983cd24fb0:3:Short\n", 2, "not an MD5"},
+        {L"odd.hsb", std::string(50, 'a') + ":3:Odd\n", 1, "neither a SHA-1"},
+        {L"size.hdb", good + good + std::string(kMd5) + ":3k:Bad\r\n", 3, "\"3k\" is not a number"},
+        {L"zero.hdb", std::string(kMd5) + ":0:Zero\n", 1, "not a number above 0"},
+        {L"noname.hdb", std::string(kMd5) + ":3:\n", 1, "no name"},
+        {L"few.hdb", std::string(kMd5) + ":3\n", 1, "found 2 field(s)"},
+        {L"level.hdb", std::string(kMd5) + ":3:A:high\n", 1, "\"high\" is not"},
+        {L"list.txt", "# list\n" + std::string(kMd5) + " Md5\n", 2, "is not a SHA-256"},
+        {L"empty", "", 0, ""},  // a folder with no database in it
+        {L"sigs.ndb", "a signature format we do not read", 0, ""},
+    };
+    tree.Write(L"empty\\notes.md", "nothing to load");
+    for (const auto& damage : damages) {
+        const std::wstring path = tree.Path(damage.file);
+        SCOPED_TRACE(qv::ToUtf8(path));
+        if (!damage.content.empty()) {
+            tree.Write(damage.file, damage.content);
+        }
+        const auto error = Load(damage.file);
+        ASSERT_TRUE(error.has_value());
+        EXPECT_EQ(error->path, path);
+        EXPECT_EQ(error->line, damage.line);
+        const std::string message = qv::ToUtf8(error->Message());
+        const std::string where = qv::ToUtf8(path) + ":" + std::to_string(damage.line) + ": ";
+        EXPECT_TRUE(damage.line == 0 || message.find(where) != std::string::npos) << message;
+        EXPECT_NE(message.find(damage.problem), std::string::npos) << message;
+    }
+}
+
+// One tree for the reporting rules, for the size filter (only files of a listed size are read)
+// and for what a scan must get past: a locked file, and "abc" again in a non-ASCII name at a
+// path beyond MAX_PATH.
+TEST_F(ScanEngine, ReportsEachNameOnceWithTheHashThatMatchedPastLockedFilesAndLongPaths) {
+    tree.Write(L"db\\a.hdb", std::string(kMd5) + ":3:Test.Md5\n");
+    tree.Write(L"db\\b.hsb", std::string(kSha1) + ":3:Test.Sha1\n" + kSha256 + ":3:Test.Sha256\n" +
+                                 kSha256 + ":3:Test.Md5\n");
+    ASSERT_EQ(Load(L"db"), std::nullopt);
+    tree.Write(L"v\\a\\abc.bin", "abc");
+    tree.Write(L"v\\a\\other.bin", "abd");
+    tree.Write(L"v\\a\\unread.bin", std::string(10, 'x'));
+    tree.Write(L"v\\a\\empty", "");
+    std::wstring deep = L"v\\\u00e9t\u00e9";
+    for (wchar_t level = L'a'; level < L'f'; ++level) {
+        deep += L"\\" + std::wstring(60, level);
+    }
+    const std::wstring longName = deep + L"\\\u0444\u0430\u0439\u043b-\u6587\u4ef6.bin";
+    ASSERT_GT(tree.Path(longName).size(), static_cast<std::size_t>(MAX_PATH));
+    tree.Write(longName, "abc");
+    tree.Write(L"v\\locked.bin", "abc");
+    const qv::UniqueHandle lock(CreateFileW(tree.Path(L"v\\locked.bin").c_str(), GENERIC_READ, 0,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(lock.IsValid());
+
+    auto [result, detections] = Scan(tree.Path(L"v"));
+    EXPECT_EQ(result.outcome, FolderScanner::Outcome::kFinished);
+    Lines expected;
+    for (const std::wstring& file : {tree.Path(L"v\\a\\abc.bin"), tree.Path(longName)}) {
+        const std::string path = qv::ToUtf8(file);
+        expected.insert(expected.end(), {path + " Test.Md5 md5 " + kMd5 + " 3",
+                                         path + " Test.Sha1 sha1 " + kSha1 + " 3",
+                                         path + " Test.Sha256 sha256 " + kSha256 + " 3"});
+    }
+    // The walk's order of the two files is the file system's; within a file it is the scanner's.
+    std::stable_sort(detections.begin(), detections.end(), [](const auto& a, const auto& b) {
+        return a.substr(0, a.find(" Test.")) < b.substr(0, b.find(" Test."));
+    });
+    EXPECT_EQ(detections, expected);
+    EXPECT_EQ(result.counts.threats, 6u);
+    EXPECT_EQ(result.counts.files, 6u);
+    EXPECT_EQ(result.counts.bytes, 22u);
+    EXPECT_EQ(result.counts.hashedBytes, 9u) << "the three files of 3 bytes that could be opened";
+    EXPECT_EQ(result.counts.errors, 1u) << "the locked file";
+}
+
+TEST_F(ScanEngine, FindsTheBuiltinTestFileOnlyAsDefined) {
+    const std::string text = EicarCheck::Text();
+    ASSERT_EQ(text.size(), EicarCheck::kTextSize);
+    const struct {
+        const wchar_t* name;
+        std::string content;
+        bool detected;
+    } cases[] = {
+        {L"exact", text, true},
+        {L"trailing white space", text + "\r\n \t\n", true},
+        {L"padded to 128", text + std::string(128 - text.size(), ' '), true},
+        {L"padded to 129", text + std::string(129 - text.size(), ' '), false},
+        {L"a character missing", text.substr(0, text.size() - 1), false},
+        {L"text before", "x" + text, false},
+        {L"text after", text + " x", false},
+    };
+    for (const auto& test : cases) {
+        const std::wstring file = std::wstring(test.name) + L"\\test-file.com";
+        SCOPED_TRACE(qv::ToUtf8(file));
+        tree.Write(file, test.content);
+        Digest sha256;
+        ASSERT_TRUE(FileHasher::HashBytes(HashType::kSha256, test.content.data(),
+                                          test.content.size(), sha256));
+        const std::string found = qv::ToUtf8(tree.Path(file)) + " EICAR-Test-File builtin " +
+                                  sha256.Hex() + " " + std::to_string(test.content.size());
+        EXPECT_EQ(Scan(tree.Path(test.name)).second, test.detected ? Lines{found} : Lines{});
+    }
+}
+
+TEST_F(ScanEngine, HashStopsWithinOneBlockOfACancelInTheMiddleOfALargeFile) {
+    const qv::UniqueHandle file(CreateFileW(tree.Path(L"large.bin").c_str(),
+                                            GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                            CREATE_ALWAYS, 0, nullptr));
+    constexpr LONGLONG kSize = 1LL << 30;  // a few seconds of hashing
+    ASSERT_TRUE(SetFilePointerEx(file.Get(), {.QuadPart = kSize}, nullptr, FILE_BEGIN) &&
+                SetEndOfFile(file.Get()) &&
+                SetFilePointerEx(file.Get(), {.QuadPart = 0}, nullptr, FILE_BEGIN));
+
+    CancelFlag cancel;
+    FileHasher::Result result;
+    testing_support::Actor hasher;
+    hasher.Start(
+        [&] { result = FileHasher().Hash(file.Get(), MaskOf(HashType::kSha256), cancel); });
+    // The file position is the hasher's: once it has read a few blocks, cancel.
+    LARGE_INTEGER position{};
+    const auto read = [&] {
+        SetFilePointerEx(file.Get(), {}, &position, FILE_CURRENT);
+        return static_cast<std::uint64_t>(position.QuadPart);
+    };
+    testing_support::WaitUntil([&] { return read() >= 4 * FileHasher::kBlockSize; }, 30000);
+    cancel.Set();
+    const std::uint64_t readWhenCancelled = read();
+    ASSERT_TRUE(hasher.Finished(30000));
+
+    ASSERT_EQ(result.outcome, FileHasher::Outcome::kCancelled);
+    EXPECT_LE(result.bytesRead, readWhenCancelled + FileHasher::kBlockSize);
+    EXPECT_LT(result.bytesRead, static_cast<std::uint64_t>(kSize));
+}
+
+}  // namespace
