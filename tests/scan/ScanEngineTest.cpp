@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -127,6 +128,36 @@ TEST_F(ScanEngine, RefusesDamageNamingTheFileTheLineAndTheProblem) {
         EXPECT_TRUE(damage.line == 0 || message.find(where) != std::string::npos) << message;
         EXPECT_NE(message.find(damage.problem), std::string::npos) << message;
     }
+}
+
+// A list of about 3 MB, read by the loader a megabyte at a time: every entry, including those cut
+// by a block's end, is found; a name longer than a block loads whole; a damaged line after all of
+// them is reported with its own number.
+TEST_F(ScanEngine, LoadsLinesCutByItsReadBlocksAndNumbersDamageAfterThem) {
+    constexpr int kEntries = 40000;
+    const auto hexOf = [](int i) {
+        char hex[65];
+        std::snprintf(hex, sizeof(hex), "%064x", i + 1);
+        return std::string(hex);
+    };
+    std::string list;
+    for (int i = 0; i < kEntries; ++i) {
+        list += hexOf(i) + " Line." + std::to_string(i) + "\n";
+    }
+    list += std::string(64, 'e') + " " + std::string(3 << 20, 'n') + "\r\n";
+    tree.Write(L"big.sha256", list);
+    tree.Write(L"bad.sha256", list + "not-a-hash\n");
+    ASSERT_EQ(Load(L"big.sha256"), std::nullopt);
+
+    int missing = 0;
+    for (int i = 0; i < kEntries; ++i) {
+        missing += Names(1, HashType::kSha256, hexOf(i)) != Lines{"Line." + std::to_string(i)};
+    }
+    EXPECT_EQ(missing, 0);
+    EXPECT_EQ(Names(1, HashType::kSha256, std::string(64, 'e')), Lines{std::string(3 << 20, 'n')});
+    const auto error = DatabaseLoader(database).Load(tree.Path(L"bad.sha256"));
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->line, kEntries + 2u);
 }
 
 // One tree for the reporting rules, for the size filter (only files of a listed size are read)
