@@ -127,7 +127,8 @@ class NamePool {
         }
     }
     void Seal() {
-        slots = {};
+        // Assigning {} would keep the table's memory (an empty initializer list assigns).
+        std::vector<std::uint64_t>().swap(slots);
         count = 0;
         text.shrink_to_fit();
     }
