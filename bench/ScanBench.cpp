@@ -17,11 +17,11 @@
 #include "bench/Alternate.h"
 #include "bench/BenchRegistry.h"
 #include "bench/CommittedMemory.h"
+#include "bench/ScratchTree.h"
 #include "host/scan/CancelFlag.h"
 #include "host/scan/DatabaseLoader.h"
 #include "host/scan/FolderScanner.h"
 #include "host/scan/SignatureDatabase.h"
-#include "tests/host/TempTree.h"
 
 namespace devicescan::bench {
 
@@ -164,7 +164,7 @@ std::string RandomSha256Hex(std::mt19937_64& random) {
 // up, which no file here has) and a name of its own, as a scanner's database lists them; and a
 // plain list of SHA-256 values without names, as public hash feeds publish them. Beside the
 // named ones, one signature for the large files' size, so that those files are all hashed.
-void WriteDatabases(const TempTree& folder, const Workload& load) {
+void WriteDatabases(const ScratchTree& folder, const Workload& load) {
     std::mt19937_64 random(42);
     std::string named;
     std::string plain;
@@ -295,7 +295,7 @@ std::uint64_t WalkTree(const std::wstring& root) {
 void MeasureLargeFiles(const Context& context, const Workload& load,
                        const scan::SignatureDatabase& database) {
     const std::string content = RandomBytes(load.largeFileSize, 7);
-    TempTree volumes;
+    ScratchTree volumes;
     for (const wchar_t* volume : {L"one", L"two"}) {
         for (int i = 0; i < load.largeFiles; ++i) {
             volumes.Write(std::wstring(volume) + L"\\dir" + std::to_wstring(i % 2) + L"\\file" +
@@ -363,7 +363,7 @@ void MeasureSmallFiles(const Context& context, const Workload& load,
                        const scan::SignatureDatabase& database) {
     const std::string content = RandomBytes(8200, 11);
     std::mt19937 random(11);
-    TempTree tree;
+    ScratchTree tree;
     for (int i = 0; i < load.smallFiles; ++i) {
         tree.Write(L"d" + std::to_wstring(i % 50) + L"\\e" + std::to_wstring(i / 50 % 20) + L"\\f" +
                        std::to_wstring(i),
@@ -389,7 +389,7 @@ void MeasureSmallFiles(const Context& context, const Workload& load,
 
 BENCHMARK_GROUP(ScanEngine) {
     const Workload load = WorkloadFor(context.GetMode());
-    TempTree databases;
+    ScratchTree databases;
     WriteDatabases(databases, load);
     {
         scan::SignatureDatabase plain;

@@ -4,14 +4,9 @@
 
 #include <cstdio>
 
-namespace devicescan::bench {
+#include "sdk/ProgramDirectory.h"
 
-std::wstring ProgramDirectory() {
-    wchar_t path[MAX_PATH];
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring directory(path);
-    return directory.substr(0, directory.find_last_of(L'\\'));
-}
+namespace devicescan::bench {
 
 ScratchFolder::ScratchFolder(const wchar_t* name, std::initializer_list<const wchar_t*> files)
     : files(files.begin(), files.end()) {
@@ -29,7 +24,7 @@ ScratchFolder::~ScratchFolder() {
 }
 
 void ScratchFolder::CopyShipped(const wchar_t* file) const {
-    CopyFileW((ProgramDirectory() + L"\\" + file).c_str(), Path(file).c_str(), FALSE);
+    CopyFileW((qv::ProgramDirectory() + file).c_str(), Path(file).c_str(), FALSE);
 }
 
 void ScratchFolder::Write(const wchar_t* file, const char* text) const {

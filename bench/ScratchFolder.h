@@ -6,9 +6,6 @@
 
 namespace devicescan::bench {
 
-// The folder of this program, where the shipped binaries lie.
-std::wstring ProgramDirectory();
-
 // A folder of its own under the temp directory for copies of the shipped binaries and what they
 // write, so that a benchmark neither reads nor fills anything beside the shipped files. The
 // files it was told of are deleted with it; a library loaded from it must be freed before.

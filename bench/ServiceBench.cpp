@@ -25,6 +25,9 @@
 #include "sdk/IServPlugin.h"
 #include "sdk/IServiceHost.h"
 #include "sdk/ProcAddress.h"
+#include "sdk/ProcessCounters.h"
+#include "sdk/ProgramDirectory.h"
+#include "sdk/ServiceWindow.h"
 
 namespace devicescan::bench {
 
@@ -36,8 +39,7 @@ using service::DeviceScanSP;
 
 // Runs the volume tool beside this program and waits for it; its exit code, or -1.
 int RunVolumeTool(const std::wstring& arguments) {
-    std::wstring command =
-        L"\"" + bench::ProgramDirectory() + L"\\devicescan-volume.exe\" " + arguments;
+    std::wstring command = L"\"" + qv::ProgramDirectory() + L"devicescan-volume.exe\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
@@ -133,22 +135,8 @@ class BenchHost : public qv::IServiceHost, public qv::IComponentManager {
     NullProducer producer;
 };
 
-HWND FindOwnServiceWindow() {
-    HWND window = nullptr;
-    while ((window = FindWindowExW(nullptr, window, DeviceScanSP::kWindowClassName,
-                                   DeviceScanSP::kWindowName)) != nullptr) {
-        DWORD processId = 0;
-        GetWindowThreadProcessId(window, &processId);
-        if (processId == GetCurrentProcessId()) {
-            return window;
-        }
-    }
-    return nullptr;
-}
-
 void SendVolume(HWND window, WPARAM change, wchar_t letter) {
-    DEV_BROADCAST_VOLUME volume{sizeof(volume), DBT_DEVTYP_VOLUME, 0, 1u << (letter - L'A'), 0};
-    SendMessageW(window, WM_DEVICECHANGE, change, reinterpret_cast<LPARAM>(&volume));
+    QvSendVolumeChange(window, change, 1u << (letter - L'A'));
 }
 
 // What Windows must answer for one arriving drive, whoever asks.
@@ -287,7 +275,7 @@ class RunningService {
         for (auto& listener : listeners) {
             service->Register(&listener);
         }
-        window = FindOwnServiceWindow();
+        window = QvFindOwnServiceWindow();
     }
     ~RunningService() {
         for (auto& listener : listeners) {
@@ -382,7 +370,7 @@ BENCHMARK_GROUP(ServiceCreateDestroy) {
     using CreateFn = std::uint32_t (*)(const wchar_t*, qv::InterfaceId, void**);
     using DestroyFn = void (*)(const wchar_t*, void*);
     constexpr wchar_t kServiceName[] = L"FileScan.OnDemand.DeviceScanSP";
-    const HMODULE module = LoadLibraryW((bench::ProgramDirectory() + L"\\devicescan.dll").c_str());
+    const HMODULE module = LoadLibraryW((qv::ProgramDirectory() + L"devicescan.dll").c_str());
     if (module == nullptr) {
         std::printf("  devicescan.dll not found beside the benchmark program\n");
         return;
@@ -478,7 +466,7 @@ class ModuleService {
         service->Init(&host);
         service->Start();
         scan->Register(&listener);
-        window = FindOwnServiceWindow();
+        window = QvFindOwnServiceWindow();
     }
     ~ModuleService() {
         if (plugin == nullptr) {
@@ -520,25 +508,6 @@ std::uint64_t ProcessCpuTime() {
         return (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
     };
     return units(kernel) + units(user);
-}
-
-// Bytes in the busy blocks of every heap of the process: finer than the committed figure,
-// which moves only when a heap has to grow.
-std::int64_t HeapBytesInUse() {
-    HANDLE heaps[64];
-    const DWORD count = std::min<DWORD>(GetProcessHeaps(64, heaps), 64);
-    std::int64_t bytes = 0;
-    for (DWORD i = 0; i < count; ++i) {
-        HeapLock(heaps[i]);
-        PROCESS_HEAP_ENTRY entry{};
-        while (HeapWalk(heaps[i], &entry)) {
-            if ((entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0) {
-                bytes += static_cast<std::int64_t>(entry.cbData);
-            }
-        }
-        HeapUnlock(heaps[i]);
-    }
-    return bytes;
 }
 
 std::string Kilobytes(std::int64_t bytes) {
@@ -629,10 +598,10 @@ BENCHMARK_GROUP(ServiceIdle) {
     const int pairs = quick ? 100 : 1000;
     SendPairs(service, drive.letter, 10);
     const std::int64_t afterTen = CommittedPrivateBytes();
-    const std::int64_t heapAfterTen = HeapBytesInUse();
+    const std::int64_t heapAfterTen = static_cast<std::int64_t>(QvHeapBytesInUse());
     SendPairs(service, drive.letter, pairs - 10);
     const std::int64_t growth = CommittedPrivateBytes() - afterTen;
-    const std::int64_t heapGrowth = HeapBytesInUse() - heapAfterTen;
+    const std::int64_t heapGrowth = static_cast<std::int64_t>(QvHeapBytesInUse()) - heapAfterTen;
     context.Goal("private bytes, " + std::to_string(pairs) + " arrivals against 10",
                  Kilobytes(growth), "within 64 KB", growth <= 64 * 1024 && growth >= -64 * 1024);
     context.Note("heap bytes in use, the same", std::to_string(heapGrowth) + " bytes");

@@ -5,9 +5,8 @@
 option(DEVICESCAN_UBSAN "Trap on undefined behaviour in every target of the project" OFF)
 
 # Compiler settings shared by every target of the project (third-party code keeps its own).
-# Every include names its folder: "sdk/StringT.h", "devicescan/Platform.h" from src/ (the
-# module's layers), "host/EventPrinter.h", "tests/unit/fakes/FakeHost.h" from the top.
-# Warnings are errors under every compiler: GCC and Clang (both built and run here, under Wine)
+# They give no include directory: a target sees its own headers and those of the libraries it
+# links, through devicescan_headers below. Warnings are errors under every compiler: GCC and Clang (both built and run here, under Wine)
 # get -Wall -Wextra; Microsoft's compiler, which a Visual Studio configure of the same tree uses,
 # gets its equivalent, /W4 (never built here).
 function(devicescan_target_defaults target)
@@ -16,7 +15,6 @@ function(devicescan_target_defaults target)
     else()
         target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
     endif()
-    target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR})
     target_compile_definitions(${target} PRIVATE
         UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
     if(DEVICESCAN_UBSAN)
@@ -36,4 +34,38 @@ function(devicescan_wide_main target)
     if(NOT MSVC)
         target_link_options(${target} PRIVATE -municode)
     endif()
+endfunction()
+
+# devicescan_headers(target spelling [folder]): the headers of folder (a path from the top of the
+# repository, spelling itself unless given) become visible to target, and to whatever links it,
+# as "spelling/Name.h". Every include names its folder that way ("sdk/StringT.h",
+# "host/scan/Digest.h"), yet no target gets the repository or src/ as a whole: each library has
+# an include root of its own in the build tree (include/<target>/) holding only a link named
+# spelling to its folder. A header of a library that a target does not link is then not found,
+# and a wrong include across layers fails to compile. Where links cannot be made (Windows without
+# the right to make them), the folder is copied at configure time instead.
+# Libraries export their root (PUBLIC, INTERFACE for header-only ones); programs keep it PRIVATE.
+function(devicescan_headers target spelling)
+    set(folder ${spelling})
+    if(ARGC GREATER 2)
+        set(folder ${ARGV2})
+    endif()
+    set(root ${CMAKE_BINARY_DIR}/include/${target})
+    get_filename_component(parent ${root}/${spelling} DIRECTORY)
+    file(MAKE_DIRECTORY ${parent})
+    if(IS_SYMLINK ${root}/${spelling})
+        file(REMOVE ${root}/${spelling})  # it may name a folder that has moved
+    endif()
+    if(NOT EXISTS ${root}/${spelling})
+        file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${folder} ${root}/${spelling} SYMBOLIC COPY_ON_ERROR)
+    endif()
+    get_target_property(type ${target} TYPE)
+    if(type STREQUAL "INTERFACE_LIBRARY")
+        set(scope INTERFACE)
+    elseif(type STREQUAL "EXECUTABLE")
+        set(scope PRIVATE)
+    else()
+        set(scope PUBLIC)
+    endif()
+    target_include_directories(${target} ${scope} ${root})
 endfunction()

@@ -2,6 +2,7 @@
 
 #include "host/scan/FullPathName.h"
 #include "sdk/ProcAddress.h"
+#include "sdk/ProgramDirectory.h"
 
 namespace devicescan::host {
 
@@ -14,20 +15,7 @@ std::wstring AbsolutePath(const std::wstring& path) {
 }  // namespace
 
 std::wstring ModuleLoader::DefaultPath() {
-    std::wstring self(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()));
-        if (length == 0) {
-            return L"devicescan.dll";
-        }
-        if (length < self.size()) {
-            self.resize(length);
-            break;
-        }
-        self.resize(self.size() * 2);
-    }
-    return self.substr(0, self.find_last_of(L'\\') + 1) + L"devicescan.dll";
+    return qv::ProgramDirectory() + L"devicescan.dll";
 }
 
 std::uint32_t ModuleLoader::Load(const std::wstring& path) {

@@ -5,7 +5,7 @@
 #include <string>
 #include <utility>
 
-#include "devicescan/DriveClassification.h"
+#include "drives/DriveClassification.h"
 #include "host/VolumeScanner.h"
 #include "sdk/StringT.h"
 

@@ -6,9 +6,9 @@
 #include <mutex>
 
 #include "devicescan/DeviceScanSP.h"
-#include "devicescan/DriveClassification.h"
 #include "devicescan/FreshDeviceRecord.h"
-#include "devicescan/Platform.h"
+#include "drives/DriveClassification.h"
+#include "drives/Platform.h"
 #include "logging/LogApi.h"
 #include "logging/LogMessage.h"
 #include "logging/TraceScope.h"

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "devicescan/Platform.h"
+#include "drives/Platform.h"
 #include "logging/LogApi.h"
 #include "logging/LogMessage.h"
 #include "logging/TraceScope.h"

@@ -1,6 +1,6 @@
 #include "devicescan/ThreadErrorModeGuard.h"
 
-#include "devicescan/Platform.h"
+#include "drives/Platform.h"
 
 namespace devicescan::service {
 namespace {

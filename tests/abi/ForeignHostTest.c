@@ -14,6 +14,10 @@
 #include <string.h>
 #include <wchar.h>
 
+#include "sdk/ProcessCounters.h"
+#include "sdk/ProgramDirectory.h"
+#include "sdk/ServiceWindow.h"
+
 // Every slot takes the object it is called on first; the host's objects here are single statics,
 // so their slots have no use for it.
 #pragma GCC diagnostic ignored "-Wunused-parameter"
@@ -138,57 +142,9 @@ static int OnDeviceUnmounted(void* self, const Device* device) {
 static const Slot* listener =
     (const Slot[]){(Slot)NeverCalled, (Slot)OnDeviceMounted, (Slot)OnDeviceUnmounted};
 
-// The bytes allocated in every heap of the process, whichever runtime allocated them. The
-// process's private-bytes counter cannot serve: under Wine it always reads 0.
-static SIZE_T HeapBytesInUse(void) {
-    HANDLE heaps[64];
-    const DWORD count = GetProcessHeaps(64, heaps);
-    SIZE_T total = 0;
-    for (DWORD i = 0; i < count && i < 64; ++i) {
-        PROCESS_HEAP_ENTRY entry = {.lpData = NULL};
-        HeapLock(heaps[i]);
-        while (HeapWalk(heaps[i], &entry)) {
-            total += (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0 ? entry.cbData : 0;
-        }
-        HeapUnlock(heaps[i]);
-    }
-    return total;
-}
-
-// This process's handles, counted in the system's handle list (class 64, extended handle
-// information: a count, a reserved word, then entries of five words whose second is the owning
-// process). GetProcessHandleCount always answers 0 under Wine. -1 when the list is unreadable.
-static long ProcessHandleCount(void) {
-    typedef LONG(WINAPI * QueryFunction)(ULONG, void*, ULONG, ULONG*);
-    QueryFunction query = (QueryFunction)(void (*)(void))GetProcAddress(GetModuleHandleW(L"ntdll"),
-                                                                        "NtQuerySystemInformation");
-    // Room for 400,000 handles in the whole system; outside the heaps, which are measured.
-    static ULONG_PTR list[2 + 5 * 400000];
-    if (query == NULL || query(64, list, sizeof(list), NULL) < 0) {
-        return -1;
-    }
-    long count = 0;
-    for (ULONG_PTR i = 0; i < list[0]; ++i) {
-        count += list[2 + i * 5 + 1] == GetCurrentProcessId() ? 1 : 0;
-    }
-    return count;
-}
-
-// Test processes share one desktop: the window must be this process's own.
-static HWND OwnServiceWindow(void) {
-    HWND window = NULL;
-    DWORD owner = 0;
-    do {
-        window = FindWindowExW(NULL, window, L"DeviceScanWndClassName", NULL);
-        GetWindowThreadProcessId(window, &owner);
-    } while (window != NULL && owner != GetCurrentProcessId());
-    return window;
-}
-
 // Z: is Wine's view of the Unix root: a local drive whose hot-plug probe fails.
 static void SendZ(HWND window, WPARAM change) {
-    DEV_BROADCAST_VOLUME volume = {sizeof(volume), DBT_DEVTYP_VOLUME, 0, 1u << ('Z' - 'A'), 0};
-    SendMessageW(window, WM_DEVICECHANGE, change, (LPARAM)&volume);
+    QvSendVolumeChange(window, change, 1u << ('Z' - 'A'));
 }
 
 typedef uint32_t (*CreateFunction)(const wchar_t* name, InterfaceId id, void** out);
@@ -219,7 +175,7 @@ static void RunCycle(CreateFunction create, DestroyFunction destroy) {
         // Register's answers to a null or repeated listener are the service's unit tests'.
         Check((*scan)->Register(scan, &listener) == 0, "Register (slot 0) fails");
         Check((*root)->Start(root) == 0, "Start (slot 3) fails");
-        const HWND window = OwnServiceWindow();  // none: the calls below are missing
+        const HWND window = QvFindOwnServiceWindow();  // none: the calls below are missing
         SendZ(window, DBT_DEVICEARRIVAL);
         ExpectCalls("mM", "an arrival calls other than NotifyDeviceMounted, OnDeviceMounted");
         SendZ(window, DBT_DEVICEREMOVECOMPLETE);
@@ -230,7 +186,7 @@ static void RunCycle(CreateFunction create, DestroyFunction destroy) {
         (*root)->Stop(root);
         (*root)->UnInit(root);
         ExpectCalls("R", "UnInit calls other than ReleasePlugin");
-        Check(OwnServiceWindow() == NULL, "the service window outlives UnInit");
+        Check(QvFindOwnServiceWindow() == NULL, "the service window outlives UnInit");
     }
 
     // Even cycles give the object back through the export, odd ones call the deleting destructor
@@ -248,8 +204,8 @@ static void RunCycle(CreateFunction create, DestroyFunction destroy) {
 // A shipped library: ..\bin\<name> from this program's folder.
 static HMODULE LoadShipped(const wchar_t* name) {
     wchar_t path[MAX_PATH + 32] = L"";
-    GetModuleFileNameW(NULL, path, MAX_PATH);
-    swprintf(wcsrchr(path, L'\\'), 32, L"\\..\\bin\\%ls", name);
+    const DWORD length = QvProgramDirectory(path, MAX_PATH);
+    swprintf(path + length, 32, L"..\\bin\\%ls", name);
     return LoadLibraryW(path);
 }
 
@@ -273,13 +229,13 @@ int main(void) {
     SIZE_T memory = 0;
     for (; cycle < 520; ++cycle) {
         if (cycle == 20) {
-            handles = ProcessHandleCount();
-            memory = HeapBytesInUse();
+            handles = QvProcessHandleCount();
+            memory = QvHeapBytesInUse();
         }
         RunCycle(create, destroy);
     }
-    const long handlesAfter = ProcessHandleCount();
-    const SIZE_T memoryAfter = HeapBytesInUse();
+    const long handlesAfter = QvProcessHandleCount();
+    const SIZE_T memoryAfter = QvHeapBytesInUse();
     // An object destroyed but not freed would leave about 500 bytes every other cycle.
     Check(handles > 0 && handlesAfter <= handles + 4, "handles grow");
     Check(memoryAfter <= memory + 16 * 1024, "heap bytes in use grow");

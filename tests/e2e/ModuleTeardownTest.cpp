@@ -12,24 +12,23 @@
 
 #include "sdk/IServPlugin.h"
 #include "sdk/ProcAddress.h"
+#include "sdk/ProgramDirectory.h"
+#include "sdk/ServiceWindow.h"
 #include "sdk/UniqueHandle.h"
-#include "tests/host/HostProcess.h"
-#include "tests/unit/TestThreads.h"
-#include "tests/unit/fakes/FakeHost.h"
-#include "tests/unit/support/ServiceFixture.h"
+#include "tests/support/FakeHost.h"
+#include "tests/support/TestThreads.h"
 
 namespace {
 
 using CreateFn = std::uint32_t (*)(const wchar_t*, qv::InterfaceId, void**);
 using DestroyFn = void (*)(const wchar_t*, void*);
 using qv::rnsdk::FileScan::IDeviceScanSP;
-using support::FindOwnServiceWindow;
 
 constexpr wchar_t kServiceName[] = L"FileScan.OnDemand.DeviceScanSP";
 constexpr DWORD kBoundMs = 10000;
 
 // Runs act inside the one mount it hears, on the service's window thread.
-struct ActingListener : fakes::Recorder {
+struct ActingListener : test_support::Recorder {
     int OnDeviceMounted(const IDeviceScanSP::Device&) override {
         std::exchange(act, nullptr)();
         return 0;
@@ -44,7 +43,7 @@ class ModuleTeardown : public ::testing::Test {
         if (GetDriveTypeW(L"Z:\\") != DRIVE_FIXED) {
             GTEST_SKIP() << "no Z: drive to announce";
         }
-        module = LoadLibraryW(TestPath(L"..\\bin\\devicescan.dll").c_str());
+        module = LoadLibraryW((qv::ProgramDirectory() + L"..\\bin\\devicescan.dll").c_str());
         ASSERT_NE(module, nullptr) << "error " << GetLastError();
         create = qv::GetProcAddressAs<CreateFn>(module, "QvCreateObject");
         destroy = qv::GetProcAddressAs<DestroyFn>(module, "QvDestroyObject");
@@ -56,7 +55,7 @@ class ModuleTeardown : public ::testing::Test {
                   0u);
         ASSERT_EQ(plugin->Init(&host), 0u);
         ASSERT_EQ(plugin->Start(), 0u);
-        window = FindOwnServiceWindow();
+        window = QvFindOwnServiceWindow();
         ASSERT_NE(window, nullptr);
         windowThread.Reset(
             OpenThread(SYNCHRONIZE, FALSE, GetWindowThreadProcessId(window, nullptr)));
@@ -65,8 +64,8 @@ class ModuleTeardown : public ::testing::Test {
 
     // Tells the service that Z: arrived; true when the window procedure has returned in time.
     bool AnnounceZ() {
-        return testing_support::FinishesWithin(
-            kBoundMs, [this] { support::SendVolume(window, DBT_DEVICEARRIVAL, 1u << 25); });
+        return test_support::FinishesWithin(
+            kBoundMs, [this] { QvSendVolumeChange(window, DBT_DEVICEARRIVAL, 1u << 25); });
     }
 
     void* Root() const { return plugin->QueryInterface(qv::IQvBaseInterface::kId); }
@@ -77,7 +76,7 @@ class ModuleTeardown : public ::testing::Test {
         FreeLibrary(std::exchange(module, nullptr));
         EXPECT_EQ(WaitForSingleObject(windowThread.Get(), kBoundMs), WAIT_OBJECT_0);
         EXPECT_EQ(host.released.size(), 1u) << "the producer was given back";
-        EXPECT_EQ(FindOwnServiceWindow(), nullptr);
+        EXPECT_EQ(QvFindOwnServiceWindow(), nullptr);
         EXPECT_EQ(GetModuleHandleW(L"devicescan.dll"), nullptr)
             << "unloaded after the thread ended";
     }
@@ -85,7 +84,7 @@ class ModuleTeardown : public ::testing::Test {
     HMODULE module = nullptr;
     CreateFn create = nullptr;
     DestroyFn destroy = nullptr;
-    fakes::FakeHost host;
+    test_support::FakeHost host;
     ActingListener listener;
     qv::IServPlugin* plugin = nullptr;
     HWND window = nullptr;
@@ -114,10 +113,10 @@ TEST_F(ModuleTeardown, DestroyedWithoutUnInitWhileAListenerCallsTheExportsNothin
             destroy(kServiceName, second);
         }
     };
-    testing_support::Actor announcer;
-    announcer.Start([&] { support::SendVolume(window, DBT_DEVICEARRIVAL, 1u << 25); });
+    test_support::Actor announcer;
+    announcer.Start([&] { QvSendVolumeChange(window, DBT_DEVICEARRIVAL, 1u << 25); });
     ASSERT_EQ(WaitForSingleObject(inside.Get(), kBoundMs), WAIT_OBJECT_0);
-    ASSERT_TRUE(testing_support::FinishesWithin(kBoundMs, [&] { destroy(kServiceName, Root()); }))
+    ASSERT_TRUE(test_support::FinishesWithin(kBoundMs, [&] { destroy(kServiceName, Root()); }))
         << "the destruction waited for the window thread";
     ASSERT_TRUE(announcer.Finished(kBoundMs)) << "the listener hung on the registry";
     EXPECT_EQ(created, 0u);

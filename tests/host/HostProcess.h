@@ -9,16 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "sdk/ProgramDirectory.h"
 #include "sdk/UniqueHandle.h"
-#include "tests/host/TempTree.h"
-#include "tests/unit/TestThreads.h"
-
-// A path relative to the directory of this test program (the fakes' home; build/bin is ..\bin).
-inline std::wstring TestPath(const std::wstring& relative) {
-    wchar_t self[MAX_PATH];
-    const std::wstring path(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
-    return path.substr(0, path.find_last_of(L'\\') + 1) + relative;
-}
+#include "tests/support/TempTree.h"
+#include "tests/support/TestThreads.h"
 
 // build/bin/devicescan-host.exe as a child process, its standard input on a pipe and its output
 // in files of a temporary folder that the test reads while it runs. The files are opened for
@@ -44,7 +38,8 @@ class HostProcess {
         const qv::UniqueHandle in(childIn);
         const qv::UniqueHandle out(CreateOutput(L"out", inherit));
         const qv::UniqueHandle err(CreateOutput(L"err", inherit));
-        std::wstring commandLine = L"\"" + TestPath(L"..\\bin\\devicescan-host.exe") + L"\"";
+        std::wstring commandLine =
+            L"\"" + qv::ProgramDirectory() + L"..\\bin\\devicescan-host.exe\"";
         for (const std::wstring& arg : args) {
             commandLine += L" \"" + arg + L"\"";
         }
@@ -67,8 +62,8 @@ class HostProcess {
     // Waits until stdout holds a line that contains part.
     bool WaitForLine(const std::string& part) const {
         using namespace ::testing;
-        return testing_support::WaitUntil(
-            [&] { return Value(OutLines(), Contains(HasSubstr(part))); }, kBoundMs);
+        return test_support::WaitUntil([&] { return Value(OutLines(), Contains(HasSubstr(part))); },
+                                       kBoundMs);
     }
 
     void CloseInput() { input.Reset(); }
@@ -102,7 +97,7 @@ class HostProcess {
         return lines;
     }
 
-    const TempTree files;  // removed once the host has ended
+    const test_support::TempTree files;  // removed once the host has ended
     qv::UniqueHandle process;
     qv::UniqueHandle input;
 };

@@ -16,13 +16,14 @@
 #include "sdk/IServPlugin.h"
 #include "sdk/Utf8.h"
 #include "tests/host/HostProcess.h"
-#include "tests/host/TempTree.h"
+#include "tests/support/TempTree.h"
 
 namespace {
 
 namespace host = devicescan::host;
 using qv::ToUtf8;
 using qv::rnsdk::FileScan::IDeviceScanEventProducer;
+using test_support::TempTree;
 using namespace ::testing;
 
 constexpr const wchar_t* kProducer = L"FileScan.OnDemand.DeviceScanAL";
@@ -38,7 +39,7 @@ std::string WaitFor(const TempTree& temp, const wchar_t* file) {
 bool LaunchOnFake(HostProcess& host, const std::string& script,
                   std::vector<std::wstring> args = {}) {
     SetEnvironmentVariableW(L"FAKE_SERVICE_SCRIPT", qv::FromUtf8(script).c_str());
-    args.insert(args.begin(), {L"--module", TestPath(L"fake-service.dll")});
+    args.insert(args.begin(), {L"--module", qv::ProgramDirectory() + L"fake-service.dll"});
     return host.Launch(args);
 }
 
@@ -125,7 +126,7 @@ TEST(HostRun, JsonLinesCarryEveryFieldWithPathsEscaped) {
     EXPECT_THAT(out, Contains(R"({"event":"mounted","source":"listener")" + device));
     EXPECT_THAT(out, Contains(R"({"event":"started","object":"FileScan.OnDemand.DeviceScanSP",)"
                               R"("module":)" +
-                              JsonString(TestPath(L"fake-service.dll")) +
+                              JsonString(qv::ProgramDirectory() + L"fake-service.dll") +
                               R"(,"signatures":0,"databases":0})"));
     EXPECT_THAT(out, Each(AllOf(StartsWith("{"), EndsWith("}"))));
 }
@@ -213,7 +214,7 @@ TEST(HostRun, ExitsWithItsCodeAndAClearMessageAfterCleaningUpWhenItCannotRun) {
     } failures[] = {
         {{L"--frobnicate"}, "", 2, "unknown option --frobnicate", ""},
         {{L"--module", temp.Path(L"absent.dll")}, "", 3, R"(absent\.dll": 126 \(.+\))", ""},
-        {{L"--module", TestPath(L"..\\bin\\log.dll")},
+        {{L"--module", qv::ProgramDirectory() + L"..\\bin\\log.dll"},
          "",
          4,
          R"(log\.dll" does not export QvCreateObject)",

@@ -17,13 +17,14 @@
 #include "host/scan/FolderScanner.h"
 #include "sdk/UniqueHandle.h"
 #include "sdk/Utf8.h"
-#include "tests/host/TempTree.h"
-#include "tests/unit/TestThreads.h"
+#include "tests/support/TempTree.h"
+#include "tests/support/TestThreads.h"
 
 namespace {
 
 using namespace devicescan::scan;
 using Lines = std::vector<std::string>;
+using test_support::TempTree;
 
 // The digests of "abc".
 constexpr const char* kMd5 = "900150983cd24fb0d6963f7d28e17f72";
@@ -245,7 +246,7 @@ TEST_F(ScanEngine, HashStopsWithinOneBlockOfACancelInTheMiddleOfALargeFile) {
 
     CancelFlag cancel;
     FileHasher::Result result;
-    testing_support::Actor hasher;
+    test_support::Actor hasher;
     hasher.Start(
         [&] { result = FileHasher().Hash(file.Get(), MaskOf(HashType::kSha256), cancel); });
     // The file position is the hasher's: once it has read a few blocks, cancel.
@@ -254,7 +255,7 @@ TEST_F(ScanEngine, HashStopsWithinOneBlockOfACancelInTheMiddleOfALargeFile) {
         SetFilePointerEx(file.Get(), {}, &position, FILE_CURRENT);
         return static_cast<std::uint64_t>(position.QuadPart);
     };
-    testing_support::WaitUntil([&] { return read() >= 4 * FileHasher::kBlockSize; }, 30000);
+    test_support::WaitUntil([&] { return read() >= 4 * FileHasher::kBlockSize; }, 30000);
     cancel.Set();
     const std::uint64_t readWhenCancelled = read();
     ASSERT_TRUE(hasher.Finished(30000));

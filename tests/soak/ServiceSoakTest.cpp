@@ -7,12 +7,12 @@
 #include <atomic>
 #include <random>
 
-#include "tests/unit/TestThreads.h"
-#include "tests/unit/support/ServiceFixture.h"
+#include "tests/support/ServiceFixture.h"
+#include "tests/support/TestThreads.h"
 
 namespace {
 
-using SoakTest = support::ServiceFixture;
+using SoakTest = test_support::ServiceFixture;
 
 // The repeats of a long run, divided by DEVICESCAN_REPEAT_DIVISOR when it is set: heap-check.sh
 // sets it, since under heap validation every heap call walks the whole heap and the full counts
@@ -25,8 +25,8 @@ int Repeats(int count) {
 
 // Each arrival carries its number in fullSize (the drive's size is scripted before it): a
 // listener heard its events in order when the numbers, removals after arrivals, only grow.
-bool HeardInOrder(const fakes::Recorder& recorder) {
-    const auto number = [](const fakes::Heard& heard) {
+bool HeardInOrder(const test_support::Recorder& recorder) {
+    const auto number = [](const test_support::Heard& heard) {
         return heard.device.fullSize * 2 + (heard.event[0] == L'u' ? 1 : 0);
     };
     return std::ranges::adjacent_find(recorder.heard, std::ranges::greater_equal{}, number) ==
@@ -36,22 +36,22 @@ bool HeardInOrder(const fakes::Recorder& recorder) {
 TEST_F(SoakTest, ListenersComeAndGoFromFourThreadsWhileTenThousandEventsAreAnnounced) {
     const HWND window = StartService();
     ASSERT_NE(window, nullptr);
-    fakes::FakeDrive& stick = Machine().Drive(L'E');
+    test_support::FakeDrive& stick = Machine().Drive(L'E');
     stick.totalFreeBytes = stick.freeBytesToCaller = 1;
-    fakes::Recorder visitors[4];
+    test_support::Recorder visitors[4];
     std::atomic<bool> announcing{true};
     // Thread 0 announces; the other four are hosts that register and unregister meanwhile.
-    testing_support::RunThreadsTogether(5, [&](int index) {
+    test_support::RunThreadsTogether(5, [&](int index) {
         if (index == 0) {
             for (ULONGLONG k = 1; k <= static_cast<ULONGLONG>(Repeats(5000)); ++k) {
                 stick.totalBytes = 1000 + k;
-                support::SendVolume(window, DBT_DEVICEARRIVAL, 0x10);
-                support::SendVolume(window, DBT_DEVICEREMOVECOMPLETE, 0x10);
+                QvSendVolumeChange(window, DBT_DEVICEARRIVAL, 0x10);
+                QvSendVolumeChange(window, DBT_DEVICEREMOVECOMPLETE, 0x10);
             }
             announcing = false;
             return;
         }
-        fakes::Recorder* const visitor = &visitors[index - 1];
+        test_support::Recorder* const visitor = &visitors[index - 1];
         std::mt19937 random(static_cast<unsigned>(index));
         while (announcing) {
             EXPECT_EQ(service->Register(visitor), 0u);
@@ -73,7 +73,7 @@ TEST_F(SoakTest, RandomMessagesNeverUpsetTheWindow) {
         Machine().Drive(letter).driveType = DRIVE_UNKNOWN + letter % 8;
     }
     std::mt19937 random(20261205);
-    ASSERT_TRUE(support::FinishesWithin(std::chrono::minutes(2), [&] {
+    ASSERT_TRUE(test_support::FinishesWithin(2 * 60 * 1000, [&] {
         for (int i = 0; i < Repeats(20000); ++i) {
             // Any notification, and a header of random shape: often a volume, often one drive.
             alignas(8) BYTE header[64];
@@ -89,7 +89,7 @@ TEST_F(SoakTest, RandomMessagesNeverUpsetTheWindow) {
             }
         }
     }));
-    EXPECT_NE(support::FindOwnServiceWindow(), nullptr);
+    EXPECT_NE(QvFindOwnServiceWindow(), nullptr);
 }
 
 }  // namespace

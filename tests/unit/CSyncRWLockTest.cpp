@@ -5,13 +5,13 @@
 #include <atomic>
 #include <cstdint>
 
-#include "tests/unit/TestThreads.h"
+#include "tests/support/TestThreads.h"
 
 namespace {
 
 using qv::CSyncRWLock;
-using testing_support::Actor;
-using testing_support::WaitUntil;
+using test_support::Actor;
+using test_support::WaitUntil;
 
 // Waits, bounded, until that many threads queue for the lock.
 bool Waiting(const CSyncRWLock& lock, std::uint32_t readers, std::uint32_t writers) {
@@ -92,7 +92,7 @@ TEST(SyncRWLockHandOver, QueuedWritersGoFirstOneAtATimeThenQueuedReadersTogether
 TEST(SyncRWLockStress, RandomWorkKeepsReadersAndWritersApart) {
     CSyncRWLock lock;
     std::atomic<int> readersInside{0}, writersInside{0}, violations{0};
-    testing_support::RunThreadsTogether(4, [&](int thread) {
+    test_support::RunThreadsTogether(4, [&](int thread) {
         std::uint32_t seed = 12345u + static_cast<std::uint32_t>(thread);
         for (int round = 0; round < 1500; ++round) {
             seed = seed * 1664525u + 1013904223u;

@@ -1,7 +1,7 @@
 #include <tuple>
 
 #include "logging/LogApi.h"
-#include "tests/unit/support/ServiceFixture.h"
+#include "tests/support/ServiceFixture.h"
 
 namespace {
 

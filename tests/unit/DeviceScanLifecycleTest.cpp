@@ -7,17 +7,16 @@
 #include "logging/LogApi.h"
 #include "sdk/ResultCodes.h"
 #include "sdk/UniqueHandle.h"
-#include "tests/unit/support/ServiceFixture.h"
+#include "tests/support/ServiceFixture.h"
 
 namespace {
 
 using devicescan::logging::LOG_ERROR;
 using devicescan::logging::LOG_WARNING;
 using devicescan::service::DeviceScanSP;
-using support::FindOwnServiceWindow;
-using support::FinishesWithin;
-using support::kPatience;
-using LifecycleTest = support::ServiceFixture;
+using test_support::FinishesWithin;
+using test_support::kStuckMs;
+using LifecycleTest = test_support::ServiceFixture;
 
 // The window thread of a running service, opened so that a test can wait for its end.
 HANDLE OpenWindowThread(HWND window) {
@@ -27,7 +26,7 @@ HANDLE OpenWindowThread(HWND window) {
 TEST_F(LifecycleTest, CallsOutOfOrderOrWithoutAProducerAreRefused) {
     EXPECT_EQ(service->Start(), qv::kResultNotInitialized);
     EXPECT_TRUE(Logged(L"DeviceScanSP::Start", LOG_ERROR, L"not initialized"));
-    fakes::FakeHost withoutManager, refusing;
+    test_support::FakeHost withoutManager, refusing;
     withoutManager.hasManager = false;
     refusing.refusal = ERROR_MOD_NOT_FOUND;
     qv::IServiceHost* const badHosts[] = {nullptr, &withoutManager, &refusing};
@@ -76,7 +75,7 @@ TEST_F(LifecycleTest, WindowThatCannotBeSetUpFailsStartWithItsCodeUntilTheCauseI
     EXPECT_EQ(service->Start(), static_cast<std::uint32_t>(ERROR_CLASS_ALREADY_EXISTS));
     EXPECT_TRUE(Logged(L"DeviceScanSP::InitWindowInstance", LOG_ERROR,
                        L"cannot register invisible window [error = 1410]"));
-    ASSERT_TRUE(FinishesWithin(kPatience, [&] { service->UnInit(); }));
+    ASSERT_TRUE(FinishesWithin(kStuckMs, [&] { service->UnInit(); }));
     // Written after the thread has signalled Start, so looked for once the thread has ended.
     EXPECT_TRUE(Logged(L"DeviceScanSP::WindowThreadRoutine", LOG_ERROR,
                        L"init instance failed [error = 1410]"));
@@ -97,7 +96,7 @@ TEST_F(LifecycleTest, WindowThatCannotBeSetUpFailsStartWithItsCodeUntilTheCauseI
     EXPECT_TRUE(
         Logged(L"DeviceScanSP::InitWindowInstance", LOG_ERROR,
                L"cannot create invisible window [error = " + std::to_wstring(failed) + L"]"));
-    ASSERT_TRUE(FinishesWithin(kPatience, [&] { service->UnInit(); }));
+    ASSERT_TRUE(FinishesWithin(kStuckMs, [&] { service->UnInit(); }));
     EXPECT_NE(StartService(), nullptr) << "the class was unregistered after the failure";
 }
 
@@ -106,7 +105,7 @@ TEST_F(LifecycleTest, EachThreadIsStartedOnceStoppedInOrderAndDestroyingTheServi
     ASSERT_EQ(service->Init(&host), 0u);
     EXPECT_EQ(service->Init(&host), static_cast<std::uint32_t>(ERROR_ALREADY_INITIALIZED));
     EXPECT_EQ(host.acquired.size(), 1u);
-    ASSERT_TRUE(FinishesWithin(kPatience, [&] { service->UnInit(); })) << "a thread never started";
+    ASSERT_TRUE(FinishesWithin(kStuckMs, [&] { service->UnInit(); })) << "a thread never started";
     EXPECT_EQ(host.released.size(), 1u);
 
     const HWND window = StartService();
@@ -115,14 +114,14 @@ TEST_F(LifecycleTest, EachThreadIsStartedOnceStoppedInOrderAndDestroyingTheServi
     const DWORD windowThread = GetWindowThreadProcessId(window, nullptr);
     EXPECT_NE(windowThread, GetCurrentThreadId());
     std::uint32_t again = 0;
-    ASSERT_TRUE(FinishesWithin(kPatience, [&] { again = service->Start(); }));
+    ASSERT_TRUE(FinishesWithin(kStuckMs, [&] { again = service->Start(); }));
     EXPECT_EQ(again, static_cast<std::uint32_t>(ERROR_INVALID_STATE));
-    EXPECT_NE(FindOwnServiceWindow(), nullptr);
+    EXPECT_NE(QvFindOwnServiceWindow(), nullptr);
     service->Stop();
-    ASSERT_TRUE(FinishesWithin(kPatience, [&] { again = service->Start(); }));
+    ASSERT_TRUE(FinishesWithin(kStuckMs, [&] { again = service->Start(); }));
     EXPECT_EQ(again, static_cast<std::uint32_t>(ERROR_INVALID_STATE));
-    ASSERT_TRUE(FinishesWithin(kPatience, [&] { service->UnInit(); }));
-    EXPECT_EQ(FindOwnServiceWindow(), nullptr);
+    ASSERT_TRUE(FinishesWithin(kStuckMs, [&] { service->UnInit(); }));
+    EXPECT_EQ(QvFindOwnServiceWindow(), nullptr);
     EXPECT_EQ(host.released.size(), 2u);
     const std::wstring stopLines[] = {
         L"request stop window thread [id = " + std::to_wstring(windowThread) + L"]",
@@ -137,10 +136,10 @@ TEST_F(LifecycleTest, EachThreadIsStartedOnceStoppedInOrderAndDestroyingTheServi
 
     service->Unregister(&listener);
     const qv::UniqueHandle thread(OpenWindowThread(StartService()));
-    ASSERT_TRUE(FinishesWithin(kPatience, [&] { service.reset(); }));
+    ASSERT_TRUE(FinishesWithin(kStuckMs, [&] { service.reset(); }));
     // Destroyed without UnInit, the service leaves the rest to its thread.
-    EXPECT_EQ(WaitForSingleObject(thread.Get(), kPatience.count()), WAIT_OBJECT_0);
-    EXPECT_EQ(FindOwnServiceWindow(), nullptr);
+    EXPECT_EQ(WaitForSingleObject(thread.Get(), kStuckMs), WAIT_OBJECT_0);
+    EXPECT_EQ(QvFindOwnServiceWindow(), nullptr);
     EXPECT_EQ(host.released.size(), 3u);
 }
 
@@ -151,18 +150,18 @@ TEST_F(LifecycleTest, EachThreadIsStartedOnceStoppedInOrderAndDestroyingTheServi
 TEST_F(LifecycleTest, NotificationsThatStopOrDestroyTheServiceNeverWaitForTheirOwnThread) {
     const std::function<void()> acts[] = {[&] { service->UnInit(); }, [&] { service.reset(); }};
     for (DWORD drive = 0; drive < std::size(acts); ++drive) {
-        fakes::Recorder acting;
+        test_support::Recorder acting;
         acting.onMount = acts[drive];
         ASSERT_EQ(service->Register(&acting), 0u);
         const HWND window = StartService();
         ASSERT_NE(window, nullptr);
         const qv::UniqueHandle thread(OpenWindowThread(window));
         ASSERT_TRUE(FinishesWithin(
-            kPatience, [&] { support::SendVolume(window, DBT_DEVICEARRIVAL, 0x10u << drive); }));
-        EXPECT_EQ(WaitForSingleObject(thread.Get(), kPatience.count()), WAIT_OBJECT_0);
+            kStuckMs, [&] { QvSendVolumeChange(window, DBT_DEVICEARRIVAL, 0x10u << drive); }));
+        EXPECT_EQ(WaitForSingleObject(thread.Get(), kStuckMs), WAIT_OBJECT_0);
         if (service != nullptr) {
             EXPECT_TRUE(host.released.empty()) << "the producer stays until UnInit from the host";
-            ASSERT_TRUE(FinishesWithin(kPatience, [&] { service->UnInit(); }));
+            ASSERT_TRUE(FinishesWithin(kStuckMs, [&] { service->UnInit(); }));
             EXPECT_EQ(host.released.size(), 1u);
             service->Unregister(&acting);
         }
@@ -171,7 +170,7 @@ TEST_F(LifecycleTest, NotificationsThatStopOrDestroyTheServiceNeverWaitForTheirO
     EXPECT_EQ(listener.Events(), (std::vector<std::wstring>{L"mounted E:\\", L"mounted F:\\"}))
         << "every listener heard each mount, the destroyed service's too";
     EXPECT_EQ(host.released.size(), 2u);
-    EXPECT_EQ(FindOwnServiceWindow(), nullptr);
+    EXPECT_EQ(QvFindOwnServiceWindow(), nullptr);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 
 #include "sdk/IDeviceScanSP.h"
 #include "sdk/MemberFunction_1_args.h"
-#include "tests/unit/TestThreads.h"
+#include "tests/support/TestThreads.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ using Dispatcher = qv::MemberFunction_1_args<IEvents, int, const Device&>;
 using MountedEvent = qv::Event<Dispatcher, &IEvents::OnDeviceMounted>;
 using UnmountedEvent = qv::Event<Dispatcher, &IEvents::OnDeviceUnmounted>;
 using Journal = std::vector<std::wstring>;
-using testing_support::WaitUntil;
+using test_support::WaitUntil;
 
 // Notes each notification in the journal as "<name> mounted <path>" and answers result. With a
 // gate, it waits inside the notification until the gate opens.
@@ -78,7 +78,7 @@ TEST(Event, RegistrationFromAnotherThreadWaitsForTheFanOutInProgress) {
     listeners.Add(&slow);
     listeners.Add(&after);
 
-    testing_support::Actor windowThread, hostThread;
+    test_support::Actor windowThread, hostThread;
     windowThread.Start([&] { mounted.Raise(e); });
     ASSERT_TRUE(WaitUntil([&] { return slow.inside.load(); }));
     hostThread.Start([&] {

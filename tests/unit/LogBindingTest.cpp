@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "sdk/ProcAddress.h"
+#include "sdk/ProgramDirectory.h"
 
 namespace {
 
@@ -31,10 +32,7 @@ Records TakeRecords() {
 
 // build/tests/logbinding/<variant>: a copy of logprobe.dll beside that variant of log.dll.
 std::wstring BindingFolder(const wchar_t* variant) {
-    wchar_t path[MAX_PATH];
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    *std::wcsrchr(path, L'\\') = L'\0';
-    return path + (L"\\logbinding\\" + std::wstring(variant));
+    return qv::ProgramDirectory() + L"logbinding\\" + variant;
 }
 
 Records Loaded(const std::wstring& variant) {

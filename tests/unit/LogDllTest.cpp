@@ -13,8 +13,9 @@
 
 #include "logging/LogApi.h"
 #include "sdk/ProcAddress.h"
-#include "tests/unit/TestThreads.h"
-#include "tests/unit/support/HandleCount.h"
+#include "sdk/ProcessCounters.h"
+#include "sdk/ProgramDirectory.h"
+#include "tests/support/TestThreads.h"
 
 namespace {
 
@@ -64,9 +65,7 @@ std::vector<std::string> Texts(const fs::path& log) {
 class LogDll : public ::testing::Test {
   protected:
     void SetUp() override {
-        wchar_t program[MAX_PATH];
-        GetModuleFileNameW(nullptr, program, MAX_PATH);
-        const fs::path tests = fs::path(program).parent_path();
+        const fs::path tests = fs::path(qv::ProgramDirectory()).parent_path();
         folder = tests / "logdll" / ::testing::UnitTest::GetInstance()->current_test_info()->name();
         fs::remove_all(folder);
         fs::create_directories(folder);
@@ -127,7 +126,7 @@ TEST_F(LogDll, LineShowsTimeThreadSeverityModuleFunctionAndIndentedText) {
     Write(LOG_DEPTH_MESSAGE, kInfo, L"DeviceScanSP::OnDeviceArrival",
           L"Device Mounted [path = %s] [fullSize = %llu MB]",
           L"E:\\Ger\u00e4t \u20ac \u07ff\u0800\U0001F600\xDC00", 1234567890123ull);
-    testing_support::FinishesWithin(testing_support::kStuckMs, [&] {
+    test_support::FinishesWithin(test_support::kStuckMs, [&] {
         Write(LOG_DEPTH_MESSAGE, kError, nullptr, L"first\r\nsecond");
     });
     Write(LOG_DEPTH_LEAVE, kInfo, L"Op", L"<- %s", L"Op()");
@@ -227,7 +226,7 @@ TEST_F(LogDll, EightThreadsWriteEveryLineWholeInEachFlushMode) {
         constexpr int kThreads = 8;
         constexpr int kLines = 2000;
         const std::wstring padding(80, L'x');
-        testing_support::RunThreadsTogether(kThreads, [&](int thread) {
+        test_support::RunThreadsTogether(kThreads, [&](int thread) {
             for (int line = 0; line < kLines; ++line) {
                 const int length = (thread * 7 + line) % 80;
                 Write(LOG_DEPTH_MESSAGE, kInfo, L"Writer", L"thread %d line %d %d %s", thread, line,
@@ -259,7 +258,7 @@ TEST_F(LogDll, ThousandLoadUnloadCyclesLoseNoLineAndLeakNoHandle) {
     long handles = 0;
     for (int cycle = 0; cycle < 1000; ++cycle) {
         // Counted after the first cycle, which sets up what stays for the process.
-        handles = cycle == 1 ? support::ProcessHandleCount() : handles;
+        handles = cycle == 1 ? QvProcessHandleCount() : handles;
         Load();
         qv::GetProcAddressAs<LogInitFunction>(library, "LogInit")();
         Write(LOG_DEPTH_ENTER, kInfo, L"Cycle", L"cycle %d", cycle);
@@ -269,7 +268,7 @@ TEST_F(LogDll, ThousandLoadUnloadCyclesLoseNoLineAndLeakNoHandle) {
         ASSERT_EQ(GetModuleHandleW(L"log.dll"), nullptr) << "still loaded after cycle " << cycle;
     }
     // A handle lost per cycle would show as a thousand.
-    EXPECT_LT(support::ProcessHandleCount(), handles + 20);
+    EXPECT_LT(QvProcessHandleCount(), handles + 20);
     EXPECT_EQ(Texts(Log()), written);
 }
 

@@ -13,7 +13,7 @@
 #include "sdk/IDeviceScanSP.h"
 #include "sdk/IServPlugin.h"
 #include "sdk/ResultCodes.h"
-#include "tests/unit/TestThreads.h"
+#include "tests/support/TestThreads.h"
 
 namespace {
 
@@ -83,7 +83,7 @@ TEST_F(ObjectRegistryTest, FirstRegistrationWinsByExactNameAndFailedCreationsLea
     EXPECT_EQ(SharedRegistry::HoldCount(), 3);
 
     // The registry lock is re-entrant for this thread, so create from another one.
-    testing_support::Actor other;
+    test_support::Actor other;
     std::uint32_t result = 1;
     ASSERT_TRUE(other.Do([&] { result = QvCreateObject(L"Test.Same", kWidgetId, &out); }))
         << "the failed construction kept the registry lock";
@@ -131,7 +131,7 @@ TEST_F(ObjectRegistryTest, DeletingDestructorFreesOnlyWhenBitZeroIsSet) {
 // destroy through it: no crash, no stuck lock, no hold left behind.
 TEST_F(ObjectRegistryTest, RegistryComesAndGoesUnderConcurrentCallers) {
     std::atomic<bool> done{false};
-    testing_support::RunThreadsTogether(4, [&](int index) {
+    test_support::RunThreadsTogether(4, [&](int index) {
         if (index == 0) {
             for (int i = 0; i < 200; ++i) {
                 ExportedObjectDeclaration<Widget> declaration(L"Test.Widget");

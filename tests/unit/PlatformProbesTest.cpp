@@ -1,18 +1,18 @@
 #include <atomic>
 #include <tuple>
 
-#include "devicescan/DriveProbes.h"
-#include "devicescan/SystemDirectory.h"
 #include "devicescan/ThreadErrorModeGuard.h"
+#include "drives/DriveProbes.h"
+#include "drives/SystemDirectory.h"
 #include "logging/LogApi.h"
 #include "sdk/FixedStringT.h"
-#include "tests/unit/support/ServiceFixture.h"
+#include "tests/support/ServiceFixture.h"
 
 namespace {
 
 namespace service = devicescan::service;
 namespace utils = devicescan::service::utils;
-using ProbeTest = support::ServiceFixture;
+using ProbeTest = test_support::ServiceFixture;
 
 TEST_F(ProbeTest, HotPlugAnswerDecidesWhetherADriveIsFixed) {
     // Removable media, media hot-plug, device hot-plug; only media hot-plug does not count.

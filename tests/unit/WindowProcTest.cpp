@@ -2,21 +2,20 @@
 #include <tuple>
 
 #include "logging/LogApi.h"
-#include "tests/unit/support/ServiceFixture.h"
+#include "tests/support/ServiceFixture.h"
 
 namespace {
 
 using devicescan::logging::LOG_ERROR;
 using devicescan::logging::LOG_INFO;
 using devicescan::service::DeviceScanSP;
-using support::SendVolume;
 using Events = std::vector<std::wstring>;
 
 constexpr wchar_t kWindowProc[] = L"DeviceScanSP::WindowProc";
 
 // Device-change messages sent to the running service's real window: each is handled completely
 // on the window thread before SendMessageW returns.
-class WindowProcTest : public support::ServiceFixture {
+class WindowProcTest : public test_support::ServiceFixture {
   protected:
     void SetUp() override {
         ServiceFixture::SetUp();
@@ -32,10 +31,10 @@ TEST_F(WindowProcTest, OnlyTheLowestDriveOfTheMaskIsHandled) {
     const DWORD ownErrorMode = GetThreadErrorMode();
     // Bits above Z are never looked at; of C: and E: (unplugged by then) only C: is, and skipped.
     for (DWORD mask : {0x00000010u, 0x00000018u, 0x02000000u, 0x82400020u}) {
-        EXPECT_EQ(SendVolume(window, DBT_DEVICEARRIVAL, mask), 1);
+        EXPECT_EQ(QvSendVolumeChange(window, DBT_DEVICEARRIVAL, mask), 1);
     }
-    EXPECT_EQ(SendVolume(window, DBT_DEVICEREMOVECOMPLETE, 0x00000010), 1);
-    EXPECT_EQ(SendVolume(window, DBT_DEVICEARRIVAL, 0x00000014), 1);
+    EXPECT_EQ(QvSendVolumeChange(window, DBT_DEVICEREMOVECOMPLETE, 0x00000010), 1);
+    EXPECT_EQ(QvSendVolumeChange(window, DBT_DEVICEARRIVAL, 0x00000014), 1);
     EXPECT_TRUE(Logged(L"DeviceScanSP::OnDeviceArrival", devicescan::logging::LOG_WARNING,
                        L"Skip system drive from scanning! [path = C:\\]"));
     EXPECT_TRUE(Logged(kWindowProc, LOG_INFO, L"Extracted device \"F:\\\" from mask 0x82400020"));
@@ -51,7 +50,7 @@ TEST_F(WindowProcTest, OnlyTheLowestDriveOfTheMaskIsHandled) {
         {DBT_DEVICEARRIVAL, 0x04000000, L"[action = Mount] [mask = 67108864]"},
         {DBT_DEVICEREMOVECOMPLETE, 0x80000000, L"[action = UnMount] [mask = -2147483648]"}};
     for (const auto& [change, mask, line] : withoutDrive) {
-        EXPECT_EQ(SendVolume(window, change, mask), 1);
+        EXPECT_EQ(QvSendVolumeChange(window, change, mask), 1);
         EXPECT_TRUE(
             Logged(kWindowProc, LOG_ERROR, L"cannot retrive drive path " + std::wstring(line)));
     }
@@ -68,7 +67,7 @@ TEST_F(WindowProcTest, OtherNotificationsAndHeadersAreOnlyLogged) {
         {DBT_DEVNODES_CHANGED, L"receive DEVICE_OTHER_MSG [value = 7]"},
     };
     for (const auto& [change, line] : cases) {
-        EXPECT_EQ(SendVolume(window, change, 0x00000010), 1) << line;
+        EXPECT_EQ(QvSendVolumeChange(window, change, 0x00000010), 1) << line;
         EXPECT_TRUE(Logged(kWindowProc, LOG_INFO, line)) << line;
     }
     DEV_BROADCAST_VOLUME port{sizeof(port), DBT_DEVTYP_PORT, 0, 0x10, 0};
@@ -83,7 +82,7 @@ TEST_F(WindowProcTest, WindowWithoutItsObjectGetsDefaultProcessingOnly) {
     const HWND bare = CreateWindowExW(0, DeviceScanSP::kWindowClassName, L"bare", 0, 0, 0, 0, 0,
                                       nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
     ASSERT_NE(bare, nullptr);
-    EXPECT_EQ(SendVolume(bare, DBT_DEVICEARRIVAL, 0x10),
+    EXPECT_EQ(QvSendVolumeChange(bare, DBT_DEVICEARRIVAL, 0x10),
               DefWindowProcW(bare, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, 0));
     DestroyWindow(bare);
     MSG quit;
@@ -95,15 +94,15 @@ TEST_F(WindowProcTest, WindowWithoutItsObjectGetsDefaultProcessingOnly) {
 // A listener that throws must not unwind into the system's dispatch, nor leave the listener list
 // locked: the message is answered, the failure logged, and the list can change again.
 TEST_F(WindowProcTest, ListenerThatThrowsIsLoggedAndLeavesTheListenersUsable) {
-    fakes::Recorder throwing;
+    test_support::Recorder throwing;
     throwing.onMount = [] { throw std::bad_alloc(); };
     ASSERT_EQ(service->Register(&throwing), 0u);
-    EXPECT_EQ(SendVolume(window, DBT_DEVICEARRIVAL, 0x10), 1);
+    EXPECT_EQ(QvSendVolumeChange(window, DBT_DEVICEARRIVAL, 0x10), 1);
     EXPECT_TRUE(Logged(kWindowProc, LOG_ERROR, L"device handler failed [path = E:\\]"));
-    EXPECT_TRUE(support::FinishesWithin(support::kPatience, [&] {
+    EXPECT_TRUE(test_support::FinishesWithin(test_support::kStuckMs, [&] {
         EXPECT_EQ(service->Unregister(&throwing), 0u);
     })) << "the throw left the listener list locked";
-    EXPECT_EQ(SendVolume(window, DBT_DEVICEREMOVECOMPLETE, 0x10), 1);
+    EXPECT_EQ(QvSendVolumeChange(window, DBT_DEVICEREMOVECOMPLETE, 0x10), 1);
     EXPECT_EQ(listener.Events(), (Events{L"mounted E:\\", L"unmounted E:\\"}));
 }
 

@@ -1,10 +1,10 @@
-#include "devicescan/DriveClassification.h"
+#include "drives/DriveClassification.h"
 
 #include <string>
 
-#include "devicescan/DriveProbes.h"
-#include "devicescan/Platform.h"
-#include "devicescan/SystemDirectory.h"
+#include "drives/DriveProbes.h"
+#include "drives/Platform.h"
+#include "drives/SystemDirectory.h"
 #include "sdk/FixedStringT.h"
 #include "sdk/IDeviceScanSP.h"
 

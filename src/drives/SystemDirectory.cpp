@@ -1,9 +1,9 @@
-#include "devicescan/SystemDirectory.h"
+#include "drives/SystemDirectory.h"
 
 #include <windows.h>
 #include <shlwapi.h>
 
-#include "devicescan/Platform.h"
+#include "drives/Platform.h"
 
 namespace devicescan::service {
 

@@ -11,7 +11,7 @@
 // drive letter is a removable stick of 16 GB with 6 GB free until scripted otherwise. The system
 // directory is C:\Windows\system32, the console session 3. Tests script it only while no
 // handler runs: the window thread reads it while a test waits in SendMessageW.
-namespace fakes {
+namespace test_support {
 
 struct FakeDrive {
     UINT driveType = DRIVE_REMOVABLE;
@@ -42,4 +42,4 @@ struct FakePlatform {
     DWORD osMinor = 1;
 };
 
-}  // namespace fakes
+}  // namespace test_support

@@ -1,9 +1,9 @@
-#include "devicescan/DriveProbes.h"
+#include "drives/DriveProbes.h"
 
 #include <windows.h>
 #include <winioctl.h>
 
-#include "devicescan/Platform.h"
+#include "drives/Platform.h"
 #include "logging/LogApi.h"
 #include "logging/LogMessage.h"
 

@@ -17,7 +17,7 @@
 // The host's side of the service for the tests. Announcements are recorded on the thread that
 // makes them and read by a test once that thread has finished with them (SendMessageW returned,
 // or the service stopped).
-namespace fakes {
+namespace test_support {
 
 using Device = qv::rnsdk::FileScan::IDeviceScanSP::Device;
 using qv::rnsdk::FileScan::IDeviceScanEventProducer;
@@ -94,4 +94,4 @@ class FakeHost : public qv::IServiceHost, public qv::IComponentManager {
     std::vector<std::wstring> released;
 };
 
-}  // namespace fakes
+}  // namespace test_support

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <string>
 
+namespace test_support {
+
 // A directory of its own under the temp folder, removed with everything in it at the end. Paths
 // go through the \\?\ form, so that trees deeper than MAX_PATH work too.
 class TempTree {
@@ -16,7 +18,6 @@ class TempTree {
     TempTree(const TempTree&) = delete;
     TempTree& operator=(const TempTree&) = delete;
 
-    const std::wstring& Root() const { return root; }  // the benchmark's trees
     std::wstring Path(const std::wstring& relative) const { return root + L"\\" + relative; }
 
     // Makes the directories on the way, then a file holding content unless relative ends in '\'.
@@ -53,3 +54,5 @@ class TempTree {
 
     const std::wstring root = NewRoot();
 };
+
+}  // namespace test_support

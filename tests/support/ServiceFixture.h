@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,38 +16,17 @@
 #include "devicescan/DeviceScanSP.h"
 #include "logging/LogRef.h"
 #include "sdk/ProcAddress.h"
-#include "tests/unit/TestThreads.h"
-#include "tests/unit/fakes/FakeHost.h"
-#include "tests/unit/fakes/FakePlatform.h"
+#include "sdk/ServiceWindow.h"
+#include "tests/support/FakeHost.h"
+#include "tests/support/FakePlatform.h"
+#include "tests/support/TestThreads.h"
 
-namespace support {
+namespace test_support {
 
 using devicescan::service::DeviceScanSP;
 
-inline constexpr std::chrono::milliseconds kPatience{10000};
-
-// Runs work on a native thread of its own and tells whether it finished within limit.
-inline bool FinishesWithin(std::chrono::milliseconds limit, std::function<void()> work) {
-    return testing_support::FinishesWithin(static_cast<DWORD>(limit.count()), std::move(work));
-}
-
-// The service window of this process: test processes share one desktop, so a window found by
-// class and name alone may belong to another test.
-inline HWND FindOwnServiceWindow() {
-    HWND window = nullptr;
-    DWORD processId = 0;
-    do {
-        window = FindWindowExW(nullptr, window, DeviceScanSP::kWindowClassName,
-                               DeviceScanSP::kWindowName);
-        GetWindowThreadProcessId(window, &processId);
-    } while (window != nullptr && processId != GetCurrentProcessId());
-    return window;
-}
-
-inline LRESULT SendVolume(HWND window, WPARAM change, DWORD unitMask) {
-    DEV_BROADCAST_VOLUME volume{sizeof(volume), DBT_DEVTYP_VOLUME, 0, unitMask, 0};
-    return SendMessageW(window, WM_DEVICECHANGE, change, reinterpret_cast<LPARAM>(&volume));
-}
+static_assert(std::wstring_view(QV_SERVICE_WINDOW_CLASS) == DeviceScanSP::kWindowClassName,
+              "the class name the tests look for is the one the service registers");
 
 // A service object on the scripted machine with the fake host and one listener registered, and
 // the lines it writes to the recording log.dll beside the test program.
@@ -67,13 +45,13 @@ class ServiceFixture : public ::testing::Test {
         }
     }
 
-    static fakes::FakePlatform& Machine() { return fakes::FakePlatform::Get(); }
+    static test_support::FakePlatform& Machine() { return test_support::FakePlatform::Get(); }
 
     // Init and Start; the service window, or null.
     HWND StartService() {
         EXPECT_EQ(service->Init(&host), 0u);
         EXPECT_EQ(service->Start(), 0u);
-        return FindOwnServiceWindow();
+        return QvFindOwnServiceWindow();
     }
 
     // The recording log.dll's exports are looked up at each use: the fault tests have another
@@ -108,22 +86,22 @@ class ServiceFixture : public ::testing::Test {
         }));
     }
 
-    fakes::FakeHost host;
-    fakes::Recorder listener;
+    test_support::FakeHost host;
+    test_support::Recorder listener;
     std::unique_ptr<DeviceScanSP> service = std::make_unique<DeviceScanSP>();
 
   private:
     devicescan::logging::LogRef logReference;
 };
 
-}  // namespace support
+}  // namespace test_support
 
 namespace devicescan::service {
 
 // With the producer acquired, for the device handlers called directly, as the window procedure
 // (the only caller in the module) calls them: the decisions need no window thread. Named as the
 // friend that the service grants the tests.
-class DeviceHandlerTestAccess : public support::ServiceFixture {
+class DeviceHandlerTestAccess : public test_support::ServiceFixture {
   protected:
     void SetUp() override {
         ServiceFixture::SetUp();

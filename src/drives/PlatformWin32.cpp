@@ -1,7 +1,7 @@
 #include <windows.h>
 #include <winnetwk.h>
 
-#include "devicescan/Platform.h"
+#include "drives/Platform.h"
 #include "sdk/ProcAddress.h"
 
 namespace devicescan::service::platform {

@@ -1,17 +1,17 @@
-#include "tests/unit/fakes/FakePlatform.h"
+#include "tests/support/FakePlatform.h"
 
 #include <winnetwk.h>
 
 #include <cstring>
 
-#include "devicescan/Platform.h"
+#include "drives/Platform.h"
 
 // The platform layer, answered from the script.
 namespace devicescan::service::platform {
 namespace {
 
-fakes::FakePlatform& Machine() {
-    return fakes::FakePlatform::Get();
+test_support::FakePlatform& Machine() {
+    return test_support::FakePlatform::Get();
 }
 
 BOOL Fail(DWORD error) {
@@ -34,7 +34,7 @@ UINT GetDriveTypeW(const wchar_t* rootPath) {
 
 BOOL GetDiskFreeSpaceExW(const wchar_t* rootPath, ULARGE_INTEGER* freeBytesToCaller,
                          ULARGE_INTEGER* totalBytes, ULARGE_INTEGER* totalFreeBytes) {
-    const fakes::FakeDrive& drive = Machine().Drive(rootPath[0]);
+    const test_support::FakeDrive& drive = Machine().Drive(rootPath[0]);
     if (drive.sizeError != 0) {
         return Fail(drive.sizeError);
     }
@@ -79,7 +79,7 @@ UINT GetSystemDirectoryW(wchar_t* buffer, UINT) {
 }
 
 DWORD WNetGetUniversalNameW(const wchar_t* localPath, DWORD, void* buffer, DWORD*) {
-    const fakes::FakeDrive& drive = Machine().Drive(localPath[0]);
+    const test_support::FakeDrive& drive = Machine().Drive(localPath[0]);
     if (drive.universalNameError != NO_ERROR) {
         return drive.universalNameError;
     }

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-namespace testing_support {
+namespace test_support {
 
 // How long any orchestrated wait of a test may last before it counts as stuck.
 inline constexpr DWORD kStuckMs = 10000;
@@ -137,4 +137,4 @@ class Actor {
     HANDLE thread;
 };
 
-}  // namespace testing_support
+}  // namespace test_support
