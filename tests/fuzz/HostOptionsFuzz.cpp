@@ -8,7 +8,7 @@
 #include <map>
 #include <optional>
 
-#include "host/HostOptions.h"
+#include "host/app/HostOptions.h"
 #include "sdk/Utf8.h"
 #include "tests/fuzz/RandomInput.h"
 

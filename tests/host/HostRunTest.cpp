@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "host/ComponentManager.h"
-#include "host/ProducerPlugin.h"
+#include "host/hosting/ComponentManager.h"
+#include "host/hosting/ProducerPlugin.h"
 #include "sdk/IServPlugin.h"
 #include "sdk/Utf8.h"
 #include "tests/host/HostProcess.h"

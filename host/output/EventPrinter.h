@@ -1,0 +1,73 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "host/output/DeviceRecord.h"
+#include "host/output/OutputQueue.h"
+#include "host/output/ScanReport.h"
+#include "host/scan/Detection.h"
+
+namespace devicescan::host {
+
+// Turns what the host sees into output lines: readable text or one JSON object per line on
+// stdout, diagnostics on stderr. Formatting is all it does; the finished line goes to the
+// OutputQueue, which the main thread writes, so a caller on the module's window thread never
+// waits for a pipe.
+//
+// Threads: any. The printer is an immutable value; copies share the queue.
+class EventPrinter {
+  public:
+    enum class Format { kText, kJson };
+    enum class Source { kProducer, kListener };
+
+    EventPrinter(std::shared_ptr<OutputQueue> queue, Format format, bool verbose);
+
+    // What the scans look for: signatures loaded from how many database files.
+    struct Signatures {
+        std::uint64_t count = 0;
+        std::uint64_t databases = 0;
+    };
+
+    // stdout: the service runs / the host has shut it down (reason: "quit", "timeout", ...).
+    void Started(std::wstring_view objectName, std::wstring_view modulePath,
+                 const Signatures& signatures) const;
+    void Stopped(std::wstring_view reason) const;
+    // stdout: a mount or removal, as the producer or a listener heard of it.
+    void Device(bool mounted, Source source, const DeviceRecord& device) const;
+    // stdout: a step of a volume scan.
+    void Scan(const ScanReport& report) const;
+    // stdout: a file that matches a signature.
+    void Detection(const scan::Detection& detection) const;
+    // stdout: a removal of path was heard but the volume still answers, so its scan goes on.
+    void RemovalNotConfirmed(std::wstring_view path) const;
+    // stdout: something the host noticed and acted on, with a reason a script can match
+    // ("warning" service-window-lost, "restarted", "error" restart-failed).
+    void Notice(std::wstring_view event, std::wstring_view reason, std::wstring_view message) const;
+    // stdout: a volume that was there before the service could announce it, queued for a scan.
+    void Present(const std::wstring& path, std::int32_t type) const;
+    // stderr: something the module did that it should not have; the run goes on.
+    void Warning(std::wstring_view text) const;
+    // stderr, only with --verbose: one call between host and module and its result.
+    void Trace(std::wstring_view text) const;
+
+    static std::string StartedLine(Format format, std::wstring_view objectName,
+                                   std::wstring_view modulePath, const Signatures& signatures);
+    static std::string StoppedLine(Format format, std::wstring_view reason);
+    static std::string DeviceLine(Format format, bool mounted, Source source,
+                                  const DeviceRecord& device);
+    static std::string ScanLine(Format format, const ScanReport& report);
+    static std::string NoticeLine(Format format, std::wstring_view event, std::wstring_view reason,
+                                  std::wstring_view message);
+    static std::string PresentLine(Format format, const std::wstring& path, std::int32_t type);
+    // "local", "remote", "cdrom" or "unknown".
+    static const wchar_t* TypeName(std::int32_t type);
+
+  private:
+    std::shared_ptr<OutputQueue> queue;
+    Format format;
+    bool verbose;
+};
+
+}  // namespace devicescan::host
