@@ -1,15 +1,51 @@
 #include "host/app/HostOptions.h"
 
+#include <algorithm>
+#include <iterator>
 #include <limits>
+#include <type_traits>
 #include <utility>
+
+#include "host/orchestration/VolumeScanner.h"
 
 namespace devicescan::host {
 
 namespace {
 
-constexpr std::uint32_t kMaxSeconds = 100000000;
-constexpr std::uint32_t kMaxScanPauseMs = 60000;
-constexpr std::uint32_t kMaxScanThreads = 64;
+using Row = HostOptions::Row;
+using Kind = Row::Kind;
+
+constexpr std::uint64_t kAny = std::numeric_limits<std::uint64_t>::max();
+
+// The options, in the order --help lists them. A new option is one row here and its field.
+const Row kTable[] = {
+    {L"--module", Kind::kText, &HostOptions::modulePath, L"PATH", 0, 0, false,
+     L"the module to load (default: devicescan.dll beside this program)"},
+    {L"--json", Kind::kFlag, &HostOptions::json, L"", 0, 0, true,
+     L"one JSON object per line instead of readable lines"},
+    {L"--seconds", Kind::kNumber, &HostOptions::seconds, L"N", 1, 100000000, true,
+     L"stop after N seconds"},
+    {L"--no-stdin", Kind::kFlagOff, &HostOptions::readStdin, L"", 0, 0, false,
+     L"do not read standard input (stop on Ctrl-C or --seconds only)"},
+    {L"--no-scan", Kind::kFlagOff, &HostOptions::scan, L"", 0, 0, false,
+     L"do not scan mounted volumes"},
+    {L"--db", Kind::kList, &HostOptions::databases, L"PATH", 0, 0, true,
+     L"a signature database (.hdb, .hsb, .sha256, .txt) or a folder of\nthem; repeatable"},
+    {L"--scan", Kind::kList, &HostOptions::scanPaths, L"PATH", 0, 0, true,
+     L"scan PATH without loading the module, then exit (0: nothing\nfound, 1: something found, "
+     L"2: an error); repeatable"},
+    {L"--scan-threads", Kind::kNumber, &HostOptions::scanThreads, L"N", 1,
+     VolumeScanner::kMaxThreads, true, L"scans that run at once (default: one per processor)"},
+    {L"--scan-present", Kind::kFlag, &HostOptions::scanPresent, L"", 0, 0, false,
+     L"also scan the volumes already there at start and after a restart"},
+    {L"--progress", Kind::kNumber, &HostOptions::progressEvery, L"N", 0, kAny, true,
+     L"report scan progress every N files (default 1000, 0: never)"},
+    {L"--scan-pause", Kind::kNumber, &HostOptions::scanPauseMs, L"MS", 0, 60000, true,
+     L"pause MS milliseconds after each scanned file (to watch a scan)"},
+    {L"--verbose", Kind::kFlag, &HostOptions::verbose, L"", 0, 0, true,
+     L"trace the calls between host and module on stderr"},
+    {L"--help", Kind::kFlag, &HostOptions::help, L"", 0, 0, true, L"show this text"},
+};
 
 // A decimal number without sign, within [low, high].
 bool ParseNumber(const std::wstring& text, std::uint64_t low, std::uint64_t high,
@@ -35,6 +71,19 @@ bool ParseNumber(const std::wstring& text, std::uint64_t low, std::uint64_t high
     return true;
 }
 
+const Row* Find(const std::wstring& name) {
+    const bool alias =
+        std::find(std::begin(HostOptions::kHelpAliases), std::end(HostOptions::kHelpAliases),
+                  name) != std::end(HostOptions::kHelpAliases);
+    const std::wstring wanted = alias ? L"--help" : name;
+    for (const Row& row : kTable) {
+        if (wanted == row.name) {
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
 class Parser {
   public:
     Parser(const std::vector<std::wstring>& args, std::wstring& error) : args(args), error(error) {}
@@ -44,6 +93,10 @@ class Parser {
             if (!Option(args[next++])) {
                 return std::nullopt;
             }
+        }
+        if (!options.scanPaths.empty() && outsideScanRun != nullptr) {
+            error = std::wstring(outsideScanRun) + L" means nothing with --scan";
+            return std::nullopt;
         }
         return options;
     }
@@ -56,46 +109,26 @@ class Parser {
         if (equals != std::wstring::npos) {
             inlineValue = arg.substr(equals + 1);
         }
-        if (name == L"--module") {
-            return Value(options.modulePath) && NotEmpty(options.modulePath);
+        const Row* row = Find(name);
+        if (row == nullptr) {
+            error = (name.rfind(L"-", 0) == 0 ? L"unknown option " : L"unexpected argument ") + arg;
+            return false;
         }
-        if (name == L"--seconds") {
-            return Number(1, kMaxSeconds, options.seconds);
+        if (!row->inScanRun && outsideScanRun == nullptr) {
+            outsideScanRun = row->name;
         }
-        if (name == L"--progress") {
-            return Number(0, std::numeric_limits<std::uint64_t>::max(), options.progressEvery);
+        switch (row->kind) {
+            case Kind::kFlag:
+                return Flag(std::get<bool HostOptions::*>(row->field), true);
+            case Kind::kFlagOff:
+                return Flag(std::get<bool HostOptions::*>(row->field), false);
+            case Kind::kNumber:
+                return Number(*row);
+            case Kind::kText:
+                return Text(std::get<std::wstring HostOptions::*>(row->field));
+            case Kind::kList:
+                return Append(std::get<std::vector<std::wstring> HostOptions::*>(row->field));
         }
-        if (name == L"--scan-pause") {
-            return Number(0, kMaxScanPauseMs, options.scanPauseMs);
-        }
-        if (name == L"--db") {
-            return Append(options.databases);
-        }
-        if (name == L"--scan") {
-            return Append(options.scanPaths);
-        }
-        if (name == L"--scan-threads") {
-            return Number(1, kMaxScanThreads, options.scanThreads);
-        }
-        if (name == L"--json") {
-            return Flag(options.json);
-        }
-        if (name == L"--no-stdin") {
-            return FlagOff(options.readStdin);
-        }
-        if (name == L"--no-scan") {
-            return FlagOff(options.scan);
-        }
-        if (name == L"--scan-present") {
-            return Flag(options.scanPresent);
-        }
-        if (name == L"--verbose") {
-            return Flag(options.verbose);
-        }
-        if (name == L"--help" || name == L"-h" || name == L"/?") {
-            return Flag(options.help);
-        }
-        error = (name.rfind(L"-", 0) == 0 ? L"unknown option " : L"unexpected argument ") + arg;
         return false;
     }
 
@@ -112,13 +145,22 @@ class Parser {
         return true;
     }
 
-    // A repeatable option: each one adds its value.
-    bool Append(std::vector<std::wstring>& values) {
+    bool Text(std::wstring HostOptions::*field) {
         std::wstring value;
         if (!Value(value) || !NotEmpty(value)) {
             return false;
         }
-        values.push_back(std::move(value));
+        options.*field = std::move(value);
+        return true;
+    }
+
+    // A repeatable option: each one adds its value.
+    bool Append(std::vector<std::wstring> HostOptions::*field) {
+        std::wstring value;
+        if (!Value(value) || !NotEmpty(value)) {
+            return false;
+        }
+        (options.*field).push_back(std::move(value));
         return true;
     }
 
@@ -130,37 +172,35 @@ class Parser {
         return false;
     }
 
-    template <typename T>
-    bool Number(std::uint64_t low, std::uint64_t high, T& target) {
+    bool Number(const Row& row) {
         std::wstring text;
         if (!Value(text)) {
             return false;
         }
         std::uint64_t value = 0;
-        if (!ParseNumber(text, low, high, value)) {
-            error = name + L" needs a whole number from " + std::to_wstring(low) + L" to " +
-                    std::to_wstring(high) + L", not \"" + text + L"\"";
+        if (!ParseNumber(text, row.low, row.high, value)) {
+            error = name + L" needs a whole number from " + std::to_wstring(row.low) + L" to " +
+                    std::to_wstring(row.high) + L", not \"" + text + L"\"";
             return false;
         }
-        target = static_cast<T>(value);
+        std::visit(
+            [&](auto field) {
+                using Target = std::remove_reference_t<decltype(options.*field)>;
+                if constexpr (std::is_same_v<Target, std::uint32_t> ||
+                              std::is_same_v<Target, std::uint64_t>) {
+                    options.*field = static_cast<Target>(value);
+                }
+            },
+            row.field);
         return true;
     }
 
-    bool Flag(bool& target) {
+    bool Flag(bool HostOptions::*field, bool value) {
         if (inlineValue) {
             error = name + L" takes no value";
             return false;
         }
-        target = true;
-        return true;
-    }
-
-    bool FlagOff(bool& target) {
-        bool set = false;
-        if (!Flag(set)) {
-            return false;
-        }
-        target = false;
+        options.*field = value;
         return true;
     }
 
@@ -170,39 +210,52 @@ class Parser {
     std::size_t next = 0;
     std::wstring name;
     std::optional<std::wstring> inlineValue;
+    const wchar_t* outsideScanRun = nullptr;  // the first option given that --scan refuses
 };
 
+// "  --name VALUE    help", the help's further lines indented under its first.
+std::wstring UsageLine(const Row& row) {
+    constexpr std::size_t kColumn = 18;
+    std::wstring left = row.name;
+    if (*row.valueName != L'\0') {
+        left += std::wstring(L" ") + row.valueName;
+    }
+    left.resize(std::max(kColumn, left.size() + 1), L' ');
+    std::wstring line = L"  " + left;
+    for (const wchar_t* c = row.help; *c != L'\0'; ++c) {
+        line += *c == L'\n' ? L"\n" + std::wstring(kColumn + 2, L' ') : std::wstring(1, *c);
+    }
+    return line + L"\n";
+}
+
 }  // namespace
+
+std::span<const HostOptions::Row> HostOptions::Table() {
+    return kTable;
+}
 
 std::optional<HostOptions> HostOptions::Parse(const std::vector<std::wstring>& args,
                                               std::wstring& error) {
     return Parser(args, error).Run();
 }
 
-const wchar_t* HostOptions::Usage() {
-    return L"usage: devicescan-host [options]\n"
-           L"Loads devicescan.dll, runs its FileScan.OnDemand.DeviceScanSP service and prints "
-           L"every\n"
-           L"volume mount and removal; each mounted volume is scanned for the signatures of the\n"
-           L"--db databases (and the built-in EICAR test file).\n"
-           L"Stops on a line \"quit\" or the end of standard input, on Ctrl-C, or after "
-           L"--seconds.\n"
-           L"\n"
-           L"  --module PATH     the module to load (default: devicescan.dll beside this program)\n"
-           L"  --json            one JSON object per line instead of readable lines\n"
-           L"  --seconds N       stop after N seconds\n"
-           L"  --no-stdin        do not read standard input (stop on Ctrl-C or --seconds only)\n"
-           L"  --no-scan         do not scan mounted volumes\n"
-           L"  --db PATH         a signature database (.hdb, .hsb, .sha256, .txt) or a folder of\n"
-           L"                    them; repeatable\n"
-           L"  --scan PATH       scan PATH without loading the module, then exit (0: nothing\n"
-           L"                    found, 1: something found, 2: an error); repeatable\n"
-           L"  --scan-threads N  scans that run at once (default: one per processor)\n"
-           L"  --scan-present    also scan the volumes already there at start and after a restart\n"
-           L"  --progress N      report scan progress every N files (default 1000, 0: never)\n"
-           L"  --scan-pause MS   pause MS milliseconds after each scanned file (to watch a scan)\n"
-           L"  --verbose         trace the calls between host and module on stderr\n"
-           L"  --help            show this text\n"
+std::wstring HostOptions::Usage() {
+    std::wstring usage =
+        L"usage: devicescan-host [options]\n"
+        L"Loads devicescan.dll, runs its FileScan.OnDemand.DeviceScanSP service and prints every\n"
+        L"volume mount and removal; each mounted volume is scanned for the signatures of the\n"
+        L"--db databases (and the built-in EICAR test file).\n"
+        L"Stops on a line \"quit\" or the end of standard input, on Ctrl-C, or after --seconds.\n"
+        L"\n";
+    for (const Row& row : kTable) {
+        usage += UsageLine(row);
+    }
+    std::wstring refused;
+    for (const Row& row : kTable) {
+        refused += row.inScanRun ? L"" : (refused.empty() ? L"" : L", ") + std::wstring(row.name);
+    }
+    return usage + L"With --scan, " + refused +
+           L" are refused.\n"
            L"\n"
            L"exit codes: 0 stopped cleanly, 1 host failure, 2 usage or database error,\n"
            L"3 module not loaded, 4 export missing, 5 object not created, 6 Register failed,\n"

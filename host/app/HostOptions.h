@@ -2,13 +2,17 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace devicescan::host {
 
 // The host's command line. Options take their value as the next argument or after "="
-// (--seconds 5, --seconds=5).
+// (--seconds 5, --seconds=5). Every option is one row of Table() and one field here: the
+// parser, --help and the options fuzzer all read the table; a field's initializer is its
+// default.
 struct HostOptions {
     std::wstring modulePath;  // empty: devicescan.dll beside the host's executable
     bool json = false;
@@ -24,11 +28,40 @@ struct HostOptions {
     bool verbose = false;
     bool help = false;
 
+    // One option: its name, what value it takes and within which range, where it goes, its line
+    // in --help, and whether it means anything in a --scan run (one that does not is refused
+    // there).
+    struct Row {
+        enum class Kind {
+            kFlag,     // no value; sets its field
+            kFlagOff,  // no value; clears its field
+            kNumber,   // a decimal number within [low, high]
+            kText,     // a value that may not be empty
+            kList,     // like kText, repeatable: each adds its value
+        };
+        using Field = std::variant<bool HostOptions::*, std::uint32_t HostOptions::*,
+                                   std::uint64_t HostOptions::*, std::wstring HostOptions::*,
+                                   std::vector<std::wstring> HostOptions::*>;
+
+        const wchar_t* name;
+        Kind kind;
+        Field field;
+        const wchar_t* valueName;  // in --help ("N", "PATH"); empty for flags
+        std::uint64_t low;         // kNumber only
+        std::uint64_t high;
+        bool inScanRun;
+        const wchar_t* help;  // the default included; '\n' continues on the next line
+    };
+    static std::span<const Row> Table();
+    // Other spellings of --help.
+    static constexpr const wchar_t* kHelpAliases[] = {L"-h", L"/?"};
+
     // The options of args (the program name not included), or nothing with error set to a
     // one-line reason.
     static std::optional<HostOptions> Parse(const std::vector<std::wstring>& args,
                                             std::wstring& error);
-    static const wchar_t* Usage();
+    // The --help text, made from the table.
+    static std::wstring Usage();
 };
 
 }  // namespace devicescan::host

@@ -1,12 +1,16 @@
 // The host's command line under bad input. Each input is a command line built from the host's
-// options with good values, given inline ("--seconds=5") or as the next argument, so that the
-// options it must produce are known; half of them get one planted fault (an unknown or junk
+// option table with good values, given inline ("--seconds=5") or as the next argument, so that
+// the options it must produce are known; half of them get one planted fault (an unknown or junk
 // argument, a value on a flag, a number out of range or with stray characters, a missing or empty
-// value) that must be refused with a reason. Nothing may crash, and no fault may pass.
+// value) that must be refused with a reason, and a line that mixes --scan with an option a scan
+// run refuses must be refused too. Every option of the table is generated, so that a new row is
+// fuzzed without a change here. Nothing may crash, and no fault may pass.
 #include <algorithm>
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <type_traits>
+#include <variant>
 
 #include "host/app/HostOptions.h"
 #include "sdk/Utf8.h"
@@ -15,34 +19,61 @@
 namespace {
 
 using devicescan::host::HostOptions;
+using Row = HostOptions::Row;
+using Kind = Row::Kind;
 using Args = std::vector<std::wstring>;
 using Rendered = std::map<std::wstring, std::wstring>;
 
-// A numeric option and its range.
-struct NumberOption {
-    const wchar_t* name;
-    std::uint64_t low;
-    std::uint64_t high;
-};
+std::vector<const Row*> RowsWhere(bool (*keep)(const Row&)) {
+    std::vector<const Row*> rows;
+    for (const Row& row : HostOptions::Table()) {
+        if (keep(row)) {
+            rows.push_back(&row);
+        }
+    }
+    return rows;
+}
 
-const std::vector<NumberOption> kNumbers = {
-    {L"--seconds", 1, 100000000}, {L"--progress", 0, UINT64_MAX}, {L"--scan-pause", 0, 60000}};
+const std::vector<const Row*> kRows = RowsWhere([](const Row&) { return true; });
+const std::vector<const Row*> kFlags =
+    RowsWhere([](const Row& row) { return row.kind == Kind::kFlag || row.kind == Kind::kFlagOff; });
+const std::vector<const Row*> kNumbers =
+    RowsWhere([](const Row& row) { return row.kind == Kind::kNumber; });
+const std::vector<const Row*> kValued =
+    RowsWhere([](const Row& row) { return row.kind == Kind::kText || row.kind == Kind::kList; });
 
-const std::vector<std::wstring> kFlags = {L"--json", L"--no-stdin", L"--no-scan", L"--verbose",
-                                          L"--help", L"-h",         L"/?"};
+// Each option's value, by the option's name (a flag: 1 when given, a list: its values one a
+// line), so that a run can write down what it expects.
+Rendered Render(const HostOptions& options) {
+    Rendered rendered;
+    for (const Row& row : HostOptions::Table()) {
+        std::visit(
+            [&](auto field) {
+                const auto& value = options.*field;
+                using Value = std::remove_cvref_t<decltype(value)>;
+                std::wstring& text = rendered[row.name];
+                if constexpr (std::is_same_v<Value, bool>) {
+                    text = std::to_wstring(row.kind == Kind::kFlagOff ? !value : value);
+                } else if constexpr (std::is_same_v<Value, std::wstring>) {
+                    text = value;
+                } else if constexpr (std::is_same_v<Value, std::vector<std::wstring>>) {
+                    for (const std::wstring& item : value) {
+                        text += item + L"\n";
+                    }
+                } else {
+                    text = std::to_wstring(value);
+                }
+            },
+            row.field);
+    }
+    return rendered;
+}
 
-// Each option's value, by the option's name ("--help" for its aliases; a flag: 1 when given),
-// so that a run can write down what it expects.
-Rendered Render(const HostOptions& o) {
-    return {{L"--module", o.modulePath},
-            {L"--seconds", std::to_wstring(o.seconds)},
-            {L"--progress", std::to_wstring(o.progressEvery)},
-            {L"--scan-pause", std::to_wstring(o.scanPauseMs)},
-            {L"--json", std::to_wstring(o.json)},
-            {L"--no-stdin", std::to_wstring(!o.readStdin)},
-            {L"--no-scan", std::to_wstring(!o.scan)},
-            {L"--verbose", std::to_wstring(o.verbose)},
-            {L"--help", std::to_wstring(o.help)}};
+// The name as given: --help also under its other spellings.
+bool IsKnown(const std::wstring& name) {
+    return Render({}).contains(name) ||
+           std::ranges::count(HostOptions::kHelpAliases, name,
+                              [](const wchar_t* alias) { return std::wstring(alias); }) != 0;
 }
 
 class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
@@ -50,6 +81,8 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
     // Up to 6 good options and, in half the lines, one fault planted among them.
     void Input(std::size_t index) override {
         expected = Render({});
+        scanGiven = false;
+        refusedInScanGiven = false;
         const bool faulty = random.OneIn(2);
         const std::size_t options = random.Below(7);
         const std::size_t fault = faulty ? random.Below(options + 1) : options + 1;
@@ -67,29 +100,40 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
         for (const std::wstring& arg : args) {
             line += L"[" + arg + L"] ";
         }
-        Judge(index, qv::ToUtf8(line + L": " + error), !faulty, parsed.has_value(),
+        const bool good = !faulty && !(scanGiven && refusedInScanGiven);
+        Judge(index, qv::ToUtf8(line + L": " + error), good, parsed.has_value(),
               parsed && Render(*parsed) == expected, parsed || !error.empty());
     }
 
     Args GoodOption() {
-        const std::size_t kind = random.Below(3);
-        if (kind == 0) {
-            const std::wstring flag = random.Pick(kFlags);
-            expected[flag.size() < 4 ? L"--help" : flag] = L"1";
-            return {flag};
+        const Row& row = *random.Pick(kRows);
+        scanGiven |= row.field == Row::Field(&HostOptions::scanPaths);
+        refusedInScanGiven |= !row.inScanRun;
+        if (row.kind == Kind::kFlag || row.kind == Kind::kFlagOff) {
+            expected[row.name] = L"1";
+            return {FlagSpelling(row)};
         }
-        if (kind == 1) {
-            expected[L"--module"] = random.WideJunk(1 + random.Below(30));
-            return WithValue(L"--module", expected[L"--module"]);
+        if (row.kind == Kind::kNumber) {
+            std::wstring digits = expected[row.name] = std::to_wstring(GoodNumber(row));
+            // with leading zeros, up to 20 digits in all
+            digits.insert(0, random.OneIn(4) ? random.Below(20 - digits.size() + 1) : 0, L'0');
+            return WithValue(row.name, digits);
         }
-        const NumberOption& option = random.Pick(kNumbers);
-        std::wstring digits = expected[option.name] = std::to_wstring(GoodNumber(option));
-        // with leading zeros, up to 20 digits in all
-        digits.insert(0, random.OneIn(4) ? random.Below(20 - digits.size() + 1) : 0, L'0');
-        return WithValue(option.name, digits);
+        const std::wstring value = random.WideJunk(1 + random.Below(30));
+        expected[row.name] = row.kind == Kind::kList ? expected[row.name] + value + L"\n" : value;
+        return WithValue(row.name, value);
     }
 
-    std::uint64_t GoodNumber(const NumberOption& option) {
+    // A flag's name; --help also as one of its other spellings.
+    std::wstring FlagSpelling(const Row& row) {
+        if (std::wstring(row.name) != L"--help" || random.OneIn(3)) {
+            return row.name;
+        }
+        return random.Pick<std::wstring>(
+            {HostOptions::kHelpAliases[0], HostOptions::kHelpAliases[1]});
+    }
+
+    std::uint64_t GoodNumber(const Row& option) {
         const std::uint64_t span = option.high - option.low;
         const std::uint64_t any = span == UINT64_MAX ? random() : random() % (span + 1);
         return random.Pick<std::uint64_t>({option.low, option.high, option.low + any});
@@ -101,15 +145,16 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
     }
 
     // An unknown or junk argument, a value on a flag, a number out of range or with stray
-    // characters, an empty module; last, also an option that needs a value with none after it.
+    // characters, an empty value; last, also an option that needs a value with none after it.
     Args Fault(bool last) {
-        const NumberOption& number = random.Pick(kNumbers);
+        const Row& number = *random.Pick(kNumbers);
+        const Row& valued = *random.Pick(kValued);
         const std::vector<Args> faults = {
             {JunkArgument()},
-            {random.Pick(kFlags) + L"=" + random.WideJunk(random.Below(5))},
+            {FlagSpelling(*random.Pick(kFlags)) + L"=" + random.WideJunk(random.Below(5))},
             WithValue(number.name, BadNumber(number)),
-            WithValue(L"--module", L""),
-            {random.OneIn(4) ? L"--module" : number.name}};
+            WithValue(valued.name, L""),
+            {random.OneIn(4) ? valued.name : number.name}};
         return faults[random.Below(last ? 5 : 4)];
     }
 
@@ -123,12 +168,12 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
                 : random.WideJunk(random.Below(12));
         junk.insert(0, random.OneIn(3) ? L"--" : L"");
         const std::wstring name = junk.substr(0, junk.find(L'='));
-        return Render({}).contains(name) || name == L"-h" || name == L"/?" ? L"--unknown" : junk;
+        return IsKnown(name) ? L"--unknown" : junk;
     }
 
     // Empty, signed, padded, with a unit, digits of other scripts and full-width digits (not
     // digits here), 21 digits, just above the range, below it or far above it.
-    std::wstring BadNumber(const NumberOption& option) {
+    std::wstring BadNumber(const Row& option) {
         const std::wstring good = std::to_wstring(GoodNumber(option));
         return random.Pick<std::wstring>(
             {L"", L"-" + good, L"+" + good, L" " + good,
@@ -141,6 +186,8 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
     }
 
     Rendered expected;
+    bool scanGiven = false;
+    bool refusedInScanGiven = false;
 };
 
 }  // namespace

@@ -213,6 +213,8 @@ TEST(HostRun, ExitsWithItsCodeAndAClearMessageAfterCleaningUpWhenItCannotRun) {
         std::string calls;    // how the calls to the fake end
     } failures[] = {
         {{L"--frobnicate"}, "", 2, "unknown option --frobnicate", ""},
+        // The module option the launch adds means nothing in a scan run.
+        {{L"--scan", temp.Path(L"")}, "", 2, "--module means nothing with --scan", ""},
         {{L"--module", temp.Path(L"absent.dll")}, "", 3, R"(absent\.dll": 126 \(.+\))", ""},
         {{L"--module", qv::ProgramDirectory() + L"..\\bin\\log.dll"},
          "",
