@@ -9,6 +9,7 @@
 #include "host/scan/archive/GzipSource.h"
 #include "host/scan/archive/MemorySource.h"
 #include "host/scan/archive/TarReader.h"
+#include "host/scan/archive/ZipReader.h"
 #include "tests/scan/ArchiveWriter.h"
 
 namespace {
@@ -90,7 +91,17 @@ struct Listed {
 
 std::ostream& operator<<(std::ostream& out, const Listed& listed) {
     for (const std::string& entry : listed.entries) {
-        out << "[" << entry << "] ";
+        // Long runs of one letter are shown as a count.
+        std::string shown;
+        for (std::size_t i = 0; i < entry.size();) {
+            const std::size_t run = entry.find_first_not_of(entry[i], i) == std::string::npos
+                                        ? entry.size() - i
+                                        : entry.find_first_not_of(entry[i], i) - i;
+            shown += run > 8 ? std::string(1, entry[i]) + "*" + std::to_string(run)
+                             : entry.substr(i, run);
+            i += run;
+        }
+        out << "[" << shown << "] ";
     }
     return out << "end " << static_cast<int>(listed.end);
 }
@@ -103,9 +114,10 @@ Listed ListTar(const std::string& tar, std::size_t readEvery = 1) {
     TarEntry entry;
     for (std::size_t i = 0; reader.Next(entry); ++i) {
         const std::string data = i % readEvery == 0 ? Drain(reader.Data()) : "-";
+        const bool cut = reader.Data().IsDamaged();
         listed.entries.push_back(entry.name + " " + std::to_string(entry.size) + " " +
                                  std::to_string(static_cast<int>(entry.kind)) + " " + data +
-                                 (reader.Data().IsDamaged() ? " (cut)" : ""));
+                                 (cut ? " (cut)" : ""));
     }
     listed.end = reader.Ended();
     return listed;
@@ -164,6 +176,125 @@ TEST(TarReader, TakesOnlyBlocksWithTheirChecksumAsHeaders) {
     EXPECT_FALSE(TarReader::IsHeader(BytesOf(header.substr(0, 511))));
     header[0] ^= 1;
     EXPECT_FALSE(TarReader::IsHeader(BytesOf(header)));
+}
+
+// readEvery: read the data of every n-th readable member (the others are passed over by Next).
+Listed ListZip(const std::string& zip, std::size_t readEvery = 1) {
+    MemorySource input(BytesOf(zip));
+    ZipReader reader(input);
+    Listed listed;
+    ZipEntry entry;
+    for (std::size_t i = 0; reader.Next(entry); ++i) {
+        std::string line = entry.name + " " + (entry.sizeKnown ? std::to_string(entry.size) : "?") +
+                           " m" + std::to_string(entry.method) + (entry.encrypted ? " locked" : "");
+        if (entry.IsReadable() && i % readEvery == 0) {
+            line += " " + Drain(reader.Data());
+            line += reader.Data().IsDamaged() ? " (damaged)" : "";
+        }
+        listed.entries.push_back(line);
+    }
+    listed.end = reader.Ended();
+    return listed;
+}
+
+TEST(ZipReader, ReadsEveryWayOfStoringAMemberAndChecksItsSizeAndCrc) {
+    using D = ZipItem::Descriptor;
+    const std::string text = "zip member text " + std::string(3000, 'q');
+    const auto item = [&](ZipItem zip) {
+        zip.name = zip.name.empty() ? "m.txt" : zip.name;
+        zip.content = text;
+        return zip;
+    };
+    const std::string next = "next.txt 4 m8 next";
+    const ZipItem after{"next.txt", "next"};
+    const std::string good = "m.txt " + std::to_string(text.size()) + " m8 " + text;
+    const std::string described = "m.txt ? m8 " + text;
+    const std::string whole = ZipOf({item({}), after});
+    const struct {
+        const char* name;
+        std::string zip;
+        Listed listed;
+    } cases[] = {
+        {"deflated", whole, {{good, next}, End::kFinished}},
+        {"stored",
+         ZipOf({item({.deflate = false}), after}),
+         {{"m.txt " + std::to_string(text.size()) + " m0 " + text, next}, End::kFinished}},
+        {"descriptor with signature",
+         ZipOf({item({.descriptor = D::kSigned}), after}),
+         {{described, next}, End::kFinished}},
+        {"descriptor without signature",
+         ZipOf({item({.descriptor = D::kUnsigned}), after}),
+         {{described, next}, End::kFinished}},
+        {"64-bit descriptor",
+         ZipOf({item({.descriptor = D::kSigned64}), after}),
+         {{described, next}, End::kFinished}},
+        {"64-bit descriptor without signature",
+         ZipOf({item({.descriptor = D::kUnsigned64}), after}),
+         {{described, next}, End::kFinished}},
+        {"ZIP64 sizes", ZipOf({item({.zip64 = true}), after}), {{good, next}, End::kFinished}},
+        {"ZIP64 stored",
+         ZipOf({item({.deflate = false, .zip64 = true}), after}),
+         {{"m.txt " + std::to_string(text.size()) + " m0 " + text, next}, End::kFinished}},
+        {"ZIP64 with descriptor",
+         ZipOf({item({.descriptor = D::kSigned64, .zip64 = true}), after}),
+         {{described, next}, End::kFinished}},
+        {"UTF-8 name",
+         ZipOf({{.name = "\xC3\xA9t\xC3\xA9/\xE6\x96\x87", .content = "x", .utf8 = true}}),
+         {{"\xC3\xA9t\xC3\xA9/\xE6\x96\x87 1 m8 x"}, End::kFinished}},
+        {"bad UTF-8 name",
+         ZipOf({{.name = "a\xFF", .content = "x", .utf8 = true}}),
+         {{"a\xEF\xBF\xBD 1 m8 x"}, End::kFinished}},
+        {"code page 437 name",
+         ZipOf({{.name = "\x82t\x82 \xE1", .content = "x"}}),
+         {{"\xC3\xA9t\xC3\xA9 \xC3\x9F 1 m8 x"}, End::kFinished}},
+        {"encrypted",
+         ZipOf({item({.encrypted = true}), after}),
+         {{"m.txt " + std::to_string(text.size()) + " m8 locked", next}, End::kFinished}},
+        {"another method",
+         ZipOf({item({.method = 12}), after}),
+         {{"m.txt " + std::to_string(text.size()) + " m12", next}, End::kFinished}},
+        {"bad CRC",
+         ZipOf({item({.crcXor = 4}), after}),
+         {{good + " (damaged)", next}, End::kFinished}},
+        {"bad CRC in descriptor",
+         ZipOf({item({.descriptor = D::kSigned, .crcXor = 4}), after}),
+         {{described + " (damaged)", next}, End::kFinished}},
+        {"declared a byte short",
+         ZipOf({item({.sizeDelta = -1}), after}),
+         {{"m.txt " + std::to_string(text.size() - 1) + " m8 " + Cut(text, 1) + " (damaged)", next},
+          End::kFinished}},
+        {"declared a byte long",
+         ZipOf({item({.sizeDelta = 1}), after}),
+         {{"m.txt " + std::to_string(text.size() + 1) + " m8 " + text + " (damaged)", next},
+          End::kFinished}},
+        {"stored with descriptor",
+         ZipOf({item({.deflate = false, .descriptor = D::kSigned}), after}),
+         {{"m.txt ? m0  (damaged)"}, End::kDamaged}},
+        {"encrypted with descriptor",
+         ZipOf({item({.descriptor = D::kSigned, .encrypted = true}), after}),
+         {{"m.txt ? m8 locked"}, End::kDamaged}},
+        {"no central directory",
+         whole.substr(0, whole.find("PK\x01\x02")),
+         {{good, next}, End::kDamaged}},
+        {"junk after a member",
+         whole.substr(0, whole.find("PK\x01\x02")) + "junk!",
+         {{good, next}, End::kDamaged}},
+        {"cut in the data",
+         whole.substr(0, 30 + 5 + 10),
+         {{"m.txt " + std::to_string(text.size()) + " m8 " + "(damaged)"}, End::kDamaged}},
+        {"cut in the name", whole.substr(0, 32), {{}, End::kDamaged}},
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(test.name);
+        Listed listed = ListZip(test.zip);
+        if (std::string(test.name) == "cut in the data") {
+            ASSERT_FALSE(listed.entries.empty());
+            listed.entries[0] = listed.entries[0].substr(0, listed.entries[0].find(" m8 ") + 4) +
+                                listed.entries[0].substr(listed.entries[0].rfind(' ') + 1);
+        }
+        EXPECT_EQ(listed, test.listed);
+        EXPECT_EQ(ListZip(test.zip, 2).end, test.listed.end) << "members passed over unread";
+    }
 }
 
 }  // namespace
