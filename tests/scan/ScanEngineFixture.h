@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,6 +13,15 @@
 #include "host/scan/FolderScanner.h"
 #include "sdk/Utf8.h"
 #include "tests/host/TempTree.h"
+
+namespace devicescan::scan {
+
+// A failed load shows its message.
+inline void PrintTo(const DatabaseError& error, std::ostream* out) {
+    *out << qv::ToUtf8(error.Message());
+}
+
+}  // namespace devicescan::scan
 
 namespace devicescan::scan::scan_tests {
 
