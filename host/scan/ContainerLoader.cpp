@@ -2,8 +2,12 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstring>
 #include <map>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -30,6 +34,14 @@ using archive::ByteSource;
 // The unit of every read: inflated, hashed and parsed a megabyte at a time.
 constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 
+// A buffer left uninitialised: loading many small containers must not clear a megabyte each.
+struct Block {
+    std::unique_ptr<std::uint8_t[]> bytes =
+        std::make_unique_for_overwrite<std::uint8_t[]>(kBlockSize);
+    std::uint8_t* data() noexcept { return bytes.get(); }
+    static constexpr std::size_t size() noexcept { return kBlockSize; }
+};
+
 qv::UniqueHandle OpenContainer(const std::wstring& path) {
     return qv::UniqueHandle(CreateFileW(LongPathOf(path).c_str(), GENERIC_READ,
                                         FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
@@ -38,22 +50,6 @@ qv::UniqueHandle OpenContainer(const std::wstring& path) {
 
 DatabaseError Unreadable(const std::wstring& path, DWORD code) {
     return DatabaseError{path, 0, L"cannot read: " + qv::DescribeError(code)};
-}
-
-// Reads up to size bytes from where file stands; the count, or nothing when a read failed.
-std::optional<std::size_t> ReadUpTo(HANDLE file, char* buffer, std::size_t size) {
-    std::size_t total = 0;
-    while (total < size) {
-        DWORD read = 0;
-        if (!ReadFile(file, buffer + total, static_cast<DWORD>(size - total), &read, nullptr)) {
-            return std::nullopt;
-        }
-        if (read == 0) {
-            break;
-        }
-        total += read;
-    }
-    return total;
 }
 
 bool EndsWithNoCase(std::string_view text, std::string_view end) {
@@ -96,6 +92,32 @@ class DigestingSource final : public ByteSource {
     bool failed = false;
 };
 
+bool SameDigest(const Digest& a, const Digest& b) {
+    return a.type == b.type && std::memcmp(a.bytes.data(), b.bytes.data(), a.Size()) == 0;
+}
+
+// A few bytes read ahead to look at them, then the rest of the source they came from.
+class ReplaySource final : public ByteSource {
+  public:
+    ReplaySource(std::span<const std::uint8_t> head, ByteSource& below) noexcept
+        : head(head), below(below) {}
+
+  private:
+    std::size_t ReadSome(std::uint8_t* buffer, std::size_t size) override {
+        if (!head.empty()) {
+            const std::size_t take = std::min(size, head.size());
+            std::memcpy(buffer, head.data(), take);
+            head = head.subspan(take);
+            return take;
+        }
+        const std::size_t got = below.Read(buffer, size);
+        return got != 0 ? got : StopAs(below, false);
+    }
+
+    std::span<const std::uint8_t> head;
+    ByteSource& below;
+};
+
 // What the loader does with a file inside a container.
 enum class Role { kIndex, kLicence, kLoaded, kSkipped };
 
@@ -111,40 +133,32 @@ class ContainerLoad {
     ContainerLoad(SignatureDatabase& database, const std::wstring& path)
         : database(database), path(path) {}
 
-    std::optional<DatabaseError> Run() {
-        const qv::UniqueHandle file = OpenContainer(path);
-        if (!file.IsValid()) {
-            return Unreadable(path, GetLastError());
-        }
+    std::optional<DatabaseError> Run(ByteSource& bytes) {
         // The header and the bytes after it that tell a gzip'd archive from a plain one.
-        char start[ContainerHeader::kSize + 4];
-        const auto read = ReadUpTo(file.Get(), start, sizeof start);
-        if (!read) {
-            return Unreadable(path, GetLastError());
+        std::uint8_t start[ContainerHeader::kSize + 4];
+        const std::size_t read = bytes.ReadFully(start, sizeof start);
+        if (bytes.Ended() == ByteSource::End::kReadFailed) {
+            return Unreadable(path, bytes.Error());
         }
         ContainerHeader header;
         std::string problem;
-        if (!ContainerHeader::Parse(std::string_view(start, *read), header, problem)) {
+        if (!ContainerHeader::Parse(std::string_view(reinterpret_cast<const char*>(start), read),
+                                    header, problem)) {
             return Fault(qv::FromUtf8(problem));
         }
         const bool checksDigest = EndsWithNoCase(qv::ToUtf8(path), ".cvd");
         if (checksDigest && !header.hasMd5) {
             return Fault(L"the header of a .cvd gives no MD5");
         }
-        const bool gzipped = archive::GzipSource::StartsGzip(
-            reinterpret_cast<const std::uint8_t*>(start) + ContainerHeader::kSize,
-            *read - ContainerHeader::kSize);
-        LARGE_INTEGER afterHeader{};
-        afterHeader.QuadPart = ContainerHeader::kSize;
-        if (!SetFilePointerEx(file.Get(), afterHeader, nullptr, FILE_BEGIN)) {
-            return Unreadable(path, GetLastError());
-        }
+        const std::span<const std::uint8_t> lookahead(start + ContainerHeader::kSize,
+                                                      read - ContainerHeader::kSize);
+        const bool gzipped = archive::GzipSource::StartsGzip(lookahead.data(), lookahead.size());
         HashObject md5;
         if (checksDigest && !md5.Begin(HashType::kMd5)) {
             return Fault(L"no MD5 provider");
         }
-        archive::FileSource raw(file.Get());
-        DigestingSource digesting(raw, checksDigest ? &md5 : nullptr);
+        ReplaySource rest(lookahead, bytes);
+        DigestingSource digesting(rest, checksDigest ? &md5 : nullptr);
         std::optional<archive::GzipSource> gzip;
         ByteSource& tarInput =
             gzipped ? gzip.emplace(digesting) : static_cast<ByteSource&>(digesting);
@@ -164,7 +178,7 @@ class ContainerLoad {
             if (!md5.Finish(digest)) {
                 return Fault(L"no MD5 provider");
             }
-            if (digest.bytes != header.md5.bytes) {
+            if (!SameDigest(digest, header.md5)) {
                 return Fault(L"the MD5 of the content is " + qv::FromUtf8(digest.Hex()) +
                              L", the header says " + qv::FromUtf8(header.md5.Hex()));
             }
@@ -332,7 +346,7 @@ class ContainerLoad {
                                  L" bytes, the list says " + std::to_wstring(listed->size),
                              name);
             }
-            if (listed->sha256.bytes != file.sha256.bytes) {
+            if (!SameDigest(listed->sha256, file.sha256)) {
                 return Fault(L"the file's SHA-256 is not the one the list gives", name);
             }
         }
@@ -346,7 +360,7 @@ class ContainerLoad {
 
     SignatureDatabase& database;
     const std::wstring& path;
-    std::vector<std::uint8_t> block = std::vector<std::uint8_t>(kBlockSize);
+    Block block;
     ContainerIndex index;
     std::optional<std::string> indexName;
     std::map<std::string, Passed> passed;
@@ -360,20 +374,31 @@ std::optional<DatabaseError> ContainerLoader::ReadHeader(const std::wstring& pat
     if (!file.IsValid()) {
         return Unreadable(path, GetLastError());
     }
+    archive::FileSource source(file.Get());
     char bytes[ContainerHeader::kSize];
-    const auto read = ReadUpTo(file.Get(), bytes, sizeof bytes);
-    if (!read) {
-        return Unreadable(path, GetLastError());
+    const std::size_t read = source.ReadFully(reinterpret_cast<std::uint8_t*>(bytes), sizeof bytes);
+    if (source.Ended() == archive::ByteSource::End::kReadFailed) {
+        return Unreadable(path, source.Error());
     }
     std::string problem;
-    if (!ContainerHeader::Parse(std::string_view(bytes, *read), header, problem)) {
+    if (!ContainerHeader::Parse(std::string_view(bytes, read), header, problem)) {
         return DatabaseError{path, 0, qv::FromUtf8(problem)};
     }
     return std::nullopt;
 }
 
 std::optional<DatabaseError> ContainerLoader::Load(const std::wstring& path) {
-    return ContainerLoad(database, path).Run();
+    const qv::UniqueHandle file = OpenContainer(path);
+    if (!file.IsValid()) {
+        return Unreadable(path, GetLastError());
+    }
+    archive::FileSource bytes(file.Get());
+    return Load(path, bytes);
+}
+
+std::optional<DatabaseError> ContainerLoader::Load(const std::wstring& name,
+                                                   archive::ByteSource& bytes) {
+    return ContainerLoad(database, name).Run(bytes);
 }
 
 }  // namespace devicescan::scan

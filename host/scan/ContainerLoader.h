@@ -6,6 +6,7 @@
 #include "host/scan/ContainerHeader.h"
 #include "host/scan/DatabaseError.h"
 #include "host/scan/SignatureDatabase.h"
+#include "host/scan/archive/ByteSource.h"
 
 namespace devicescan::scan {
 
@@ -31,6 +32,9 @@ class ContainerLoader {
 
     // Loads the container at path; nothing on success, the first fault otherwise.
     std::optional<DatabaseError> Load(const std::wstring& path);
+    // Loads a container from bytes, from its first byte; name stands for it in errors and tells
+    // a .cvd by its extension.
+    std::optional<DatabaseError> Load(const std::wstring& name, archive::ByteSource& bytes);
 
   private:
     SignatureDatabase& database;
