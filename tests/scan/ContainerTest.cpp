@@ -10,65 +10,15 @@
 #include <utility>
 #include <vector>
 
-#include "host/scan/ContainerHeader.h"
-#include "tests/scan/ArchiveWriter.h"
+#include "tests/scan/ContainerWriter.h"
 #include "tests/scan/ScanEngineFixture.h"
 
 namespace {
 
 using namespace devicescan::scan;
 using namespace devicescan::scan::scan_tests;
-using devicescan::testing_support::GzipOf;
-using devicescan::testing_support::TarItem;
-using devicescan::testing_support::TarOf;
-using Files = std::vector<std::pair<std::string, std::string>>;
-
-const std::string kTime = "06 Dec 2026 21-28 +0000";
-
-// The pieces of a container, each of which a test may spoil before they are put together.
-struct Container {
-    Files files;  // in the archive's order, the list after COPYING
-    std::string infoName = "daily.info";
-    std::vector<std::string> info;  // the list's lines
-    bool gzip = true;
-    std::uint64_t version = 1;
-    std::string md5;  // of the body unless set
-
-    explicit Container(Files inner, std::uint64_t version = 1)
-        : files(std::move(inner)), version(version) {
-        info.push_back("ClamAV-VDB:" + kTime + ":" + std::to_string(version) + ":1:216:X:X:t:1");
-        for (const auto& [name, content] : files) {
-            if (name != "COPYING") {
-                info.push_back(name + ":" + std::to_string(content.size()) + ":" +
-                               HexOf(HashType::kSha256, content));
-            }
-        }
-    }
-
-    std::string Header(const std::string& digest) const {
-        const std::string text = "ClamAV-VDB:" + kTime + ":" + std::to_string(version) +
-                                 ":3:216:" + digest + ":X:tester:1796592501";
-        return text + std::string(ContainerHeader::kSize - text.size(), ' ');
-    }
-
-    std::string Bytes() const {
-        std::string list;
-        for (const std::string& line : info) {
-            list += line + "\n";
-        }
-        // The list goes first, or after COPYING as sigtool puts it.
-        std::vector<TarItem> items{{infoName, list}};
-        for (const auto& [name, content] : files) {
-            items.push_back({name, content});
-        }
-        if (!files.empty() && files[0].first == "COPYING") {
-            std::swap(items[0], items[1]);
-        }
-        const std::string tar = TarOf(items);
-        const std::string body = gzip ? GzipOf(tar) : tar;
-        return Header(md5.empty() ? HexOf(HashType::kMd5, body) : md5) + body;
-    }
-};
+using devicescan::testing_support::Container;
+using devicescan::testing_support::Files;
 
 class Containers : public ScanEngine {
   protected:

@@ -13,6 +13,7 @@
 #include "host/scan/FolderScanner.h"
 #include "sdk/Utf8.h"
 #include "tests/host/TempTree.h"
+#include "tests/scan/ContainerWriter.h"
 
 namespace devicescan::scan {
 
@@ -33,12 +34,7 @@ inline constexpr const char* kSha1 = "a9993e364706816aba3e25717850c26c9cd0d89d";
 inline constexpr const char* kSha256 =
     "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
 
-// The hex digest of bytes.
-inline std::string HexOf(HashType type, const std::string& bytes) {
-    Digest digest;
-    EXPECT_TRUE(FileHasher::HashBytes(type, bytes.data(), bytes.size(), digest));
-    return digest.Hex();
-}
+using devicescan::testing_support::HexOf;
 
 // A temporary tree, and the database loaded from files in it.
 class ScanEngine : public ::testing::Test {
