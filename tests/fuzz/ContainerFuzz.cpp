@@ -95,14 +95,20 @@ class ContainerFuzz : public devicescan::fuzz::Fuzzer {
     Verdict Plant(Container& container, bool cvd, std::string& bytes) {
         const std::size_t fault = random.Below(12);
         switch (fault) {
-            case 0:  // a size in the list that lies, or a hash that does not match
-                container.info[1 + random.Below(container.info.size() - 1)] =
-                    random.Pick<std::string>({"f0.hdb:1:" + std::string(64, 'a'),
-                                              "x:99999999999999999:" + std::string(64, '0'),
-                                              "f0.hdb:" + std::string(30, '9') + ":0", "",
-                                              "f1.ndb:0:" + HexOf(HashType::kSha256, "")});
+            case 0: {  // a listed digest or size that does not match
+                std::string& line = container.info[1 + random.Below(container.info.size() - 1)];
+                const std::size_t hash = line.rfind(':');
+                if (random.OneIn(2)) {
+                    line = line.substr(0, hash + 1) + std::string(64, 'a');
+                } else {
+                    line = line.substr(0, line.find(':') + 1) +
+                           random.Pick<std::string>(
+                               {"99999999999999999", std::string(30, '9'), "1x"}) +
+                           line.substr(hash);
+                }
                 bytes = container.Bytes();
-                return Verdict::kEither;
+                return Verdict::kRefused;
+            }
             case 1:  // a file listed that is not there
                 container.info.push_back("gone.hdb:1:" + std::string(64, 'b'));
                 bytes = container.Bytes();
