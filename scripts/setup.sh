@@ -10,6 +10,8 @@ ensure_build_tools() {
     command -v clang-format >/dev/null || missing+=(clang-format)
     [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
     command -v flock >/dev/null || missing+=(util-linux)
+    # zlib for the target, linked statically into the host (archives are inflated with it).
+    [ -f /usr/x86_64-w64-mingw32/lib/libz.a ] || missing+=(libz-mingw-w64-dev)
     # The benchmark's peer logger (header-only, built into the benchmark program alone).
     [ -f /usr/include/spdlog/spdlog.h ] || missing+=(libspdlog-dev)
     [ -f /usr/include/fmt/format.h ] || missing+=(libfmt-dev)

@@ -3,11 +3,13 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <map>
 #include <string_view>
 #include <vector>
 
-#include "host/scan/HashListParser.h"
-#include "host/scan/HashSignatureParser.h"
+#include "host/scan/ContainerLoader.h"
+#include "host/scan/DatabaseFileParser.h"
+#include "host/scan/DatabaseKind.h"
 #include "host/scan/LongPath.h"
 #include "sdk/SystemMessage.h"
 #include "sdk/UniqueHandle.h"
@@ -17,7 +19,7 @@ namespace devicescan::scan {
 
 namespace {
 
-enum class Format { kNone, kHdb, kHsb, kHashList };
+constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 
 std::wstring Lower(std::wstring text) {
     std::transform(text.begin(), text.end(), text.begin(),
@@ -35,93 +37,54 @@ std::wstring StemOf(const std::wstring& path) {
     return name.substr(0, name.rfind(L'.'));
 }
 
-Format FormatOf(const std::wstring& path) {
-    const std::wstring name = Lower(FileNameOf(path));
-    const std::size_t dot = name.rfind(L'.');
-    if (dot == std::wstring::npos) {
-        return Format::kNone;
-    }
-    const std::wstring extension = name.substr(dot);
-    if (extension == L".hdb") {
-        return Format::kHdb;
-    }
-    if (extension == L".hsb") {
-        return Format::kHsb;
-    }
-    if (extension == L".sha256" || extension == L".txt") {
-        return Format::kHashList;
-    }
-    return Format::kNone;
-}
-
 DatabaseError Unreadable(const std::wstring& path, DWORD code) {
     return DatabaseError{path, 0, L"cannot read: " + qv::DescribeError(code)};
 }
 
-// Calls each(line) for every line of file (without its '\n') from where the file stands, until
-// each returns false; the Win32 code of a failed read, or ERROR_SUCCESS. The file is read in
-// blocks of a megabyte (a longer line grows the block), so a database of a million signatures,
-// a hundred megabytes, never has to be in memory whole.
+// Calls each(block) for every block of a megabyte (the last one shorter) from where file stands
+// to its end, until each returns false; the Win32 code of a failed read, or ERROR_SUCCESS.
 template <typename Each>
-DWORD ForEachLine(HANDLE file, Each&& each) {
-    std::vector<char> block(std::size_t{1} << 20);
-    std::size_t kept = 0;  // the start of a line that the last block cut off
+DWORD ForEachBlock(HANDLE file, std::vector<char>& block, Each&& each) {
     for (;;) {
-        if (kept == block.size()) {
-            block.resize(2 * block.size());
-        }
         DWORD read = 0;
-        if (!ReadFile(file, block.data() + kept, static_cast<DWORD>(block.size() - kept), &read,
-                      nullptr)) {
+        if (!ReadFile(file, block.data(), static_cast<DWORD>(block.size()), &read, nullptr)) {
             return GetLastError();
         }
-        std::string_view data(block.data(), kept + read);
-        if (read == 0) {
-            if (!data.empty()) {
-                each(data);
-            }
+        if (read == 0 || !each(std::string_view(block.data(), read))) {
             return ERROR_SUCCESS;
         }
-        for (std::size_t end; (end = data.find('\n')) != std::string_view::npos;) {
-            if (!each(data.substr(0, end))) {
-                return ERROR_SUCCESS;
-            }
-            data.remove_prefix(end + 1);
-        }
-        std::copy(data.begin(), data.end(), block.begin());
-        kept = data.size();
     }
 }
 
-// Parses each line of file and adds the signatures it finds; the first malformed line ends it.
-template <typename Parser>
-std::optional<DatabaseError> AddLines(const std::wstring& path, HANDLE file,
-                                      SignatureDatabase& database, const Parser& parser) {
-    using Result = typename Parser::Result;
-    SignatureLine signature;
-    std::string problem;
-    std::uint64_t number = 0;
-    std::optional<DatabaseError> malformed;
-    const DWORD code = ForEachLine(file, [&](std::string_view line) {
-        if (++number == 1 && line.substr(0, 3) == "\xEF\xBB\xBF") {
-            line.remove_prefix(3);
-        }
-        switch (parser.Parse(line, signature, problem)) {
-            case Result::kSignature:
-                database.Add(signature);
-                return true;
-            case Result::kNothing:
-                return true;
-            case Result::kMalformed:
-                break;
-        }
-        malformed = DatabaseError{path, number, qv::FromUtf8(problem)};
-        return false;
-    });
-    if (code != ERROR_SUCCESS) {
-        return Unreadable(path, code);
+// Among containers of the same database (the same name before the extension), the one to load:
+// the highest version; of equal versions the .cvd, then the .cld, then the .cud (a .cvd's digest
+// covers all of it).
+struct ContainerChoice {
+    std::wstring path;
+    std::uint64_t version = 0;
+    int rank = 0;  // lower is preferred at equal versions
+};
+
+int RankOf(const std::wstring& path) {
+    const std::wstring name = Lower(FileNameOf(path));
+    return name.ends_with(L".cvd") ? 0 : name.ends_with(L".cld") ? 1 : 2;
+}
+
+// Keeps path in containers when it is the best of its database so far.
+std::optional<DatabaseError> Choose(const std::wstring& path,
+                                    std::map<std::wstring, ContainerChoice>& containers) {
+    ContainerHeader header;
+    if (auto error = ContainerLoader::ReadHeader(path, header)) {
+        return error;
     }
-    return malformed;
+    const ContainerChoice candidate{path, header.version, RankOf(path)};
+    auto [chosen, added] = containers.emplace(Lower(StemOf(path)), candidate);
+    if (!added &&
+        (candidate.version > chosen->second.version ||
+         (candidate.version == chosen->second.version && candidate.rank < chosen->second.rank))) {
+        chosen->second = candidate;
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -134,9 +97,10 @@ std::optional<DatabaseError> DatabaseLoader::Load(const std::wstring& path) {
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
         return LoadFolder(path);
     }
-    if (FormatOf(path) == Format::kNone) {
+    if (DatabaseKindOf(FileNameOf(path)) == DatabaseKind::kNone) {
         return DatabaseError{path, 0,
-                             L"not a database (the name must end in .hdb, .hsb, .sha256 or .txt)"};
+                             L"not a database (the name must end in .hdb, .hsb, .hdu, .hsu, "
+                             L".fp, .sfp, .ign2, .cvd, .cld, .cud, .sha256 or .txt)"};
     }
     return LoadFile(path);
 }
@@ -167,65 +131,80 @@ std::optional<DatabaseError> DatabaseLoader::LoadFolder(const std::wstring& path
         return DatabaseError{path, 0, L"the folder holds no database file"};
     }
     std::vector<std::wstring> files;
+    std::map<std::wstring, ContainerChoice> containers;  // by lower-case stem
+    std::optional<DatabaseError> error;
     do {
-        if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-            FormatOf(entry.cFileName) != Format::kNone) {
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            continue;
+        }
+        const DatabaseKind kind = DatabaseKindOf(std::wstring_view(entry.cFileName));
+        if (kind == DatabaseKind::kContainer && !error) {
+            error = Choose(folder + entry.cFileName, containers);
+        } else if (kind != DatabaseKind::kNone) {
             files.push_back(folder + entry.cFileName);
         }
     } while (FindNextFileW(find, &entry));
     FindClose(find);
+    if (error) {
+        return error;
+    }
+    for (const auto& [stem, choice] : containers) {
+        files.push_back(choice.path);
+    }
     if (files.empty()) {
         return DatabaseError{path, 0, L"the folder holds no database file"};
     }
     std::sort(files.begin(), files.end());
     for (const std::wstring& file : files) {
-        if (auto error = LoadFile(file)) {
-            return error;
+        if (auto failed = LoadFile(file)) {
+            return failed;
         }
     }
     return std::nullopt;
 }
 
 std::optional<DatabaseError> DatabaseLoader::LoadFile(const std::wstring& path) {
+    const DatabaseKind kind = DatabaseKindOf(FileNameOf(path));
+    if (kind == DatabaseKind::kContainer) {
+        return ContainerLoader(database).Load(path);
+    }
     const qv::UniqueHandle file(CreateFileW(LongPathOf(path).c_str(), GENERIC_READ,
                                             FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                             OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    // Most lines are signatures, and most .hsb signatures are SHA-256 ones: counting the lines
-    // first lets the table be allocated once, at its size.
-    std::size_t lines = 0;
-    DWORD code = file.IsValid()
-                     ? ForEachLine(file.Get(), [&lines](std::string_view) { return ++lines, true; })
-                     : GetLastError();
-    if (code == ERROR_SUCCESS &&
-        !SetFilePointerEx(file.Get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
-        code = GetLastError();
+    if (!file.IsValid()) {
+        return Unreadable(path, GetLastError());
     }
+    std::vector<char> block(kBlockSize);
+    if (kind == DatabaseKind::kMd5Signatures || kind == DatabaseKind::kShaSignatures ||
+        kind == DatabaseKind::kHashList) {
+        // Most lines are signatures, and most .hsb signatures are SHA-256 ones: counting the
+        // lines first lets the table be allocated once, at its size.
+        std::size_t lines = 0;
+        DWORD code = ForEachBlock(file.Get(), block, [&lines](std::string_view data) {
+            lines += static_cast<std::size_t>(std::count(data.begin(), data.end(), '\n')) + 1;
+            return true;
+        });
+        if (code == ERROR_SUCCESS &&
+            !SetFilePointerEx(file.Get(), LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
+            code = GetLastError();
+        }
+        if (code != ERROR_SUCCESS) {
+            return Unreadable(path, code);
+        }
+        database.Reserve(kind == DatabaseKind::kMd5Signatures ? HashType::kMd5 : HashType::kSha256,
+                         lines);
+    }
+    DatabaseFileParser parser(database, kind, qv::ToUtf8(StemOf(path)));
+    const DWORD code = ForEachBlock(file.Get(), block,
+                                    [&parser](std::string_view data) { return parser.Feed(data); });
     if (code != ERROR_SUCCESS) {
         return Unreadable(path, code);
     }
-    database.Reserve(FormatOf(path) == Format::kHdb ? HashType::kMd5 : HashType::kSha256, lines);
-    std::optional<DatabaseError> error;
-    switch (FormatOf(path)) {
-        case Format::kHdb:
-        case Format::kHsb: {
-            const HashSignatureParser parser(FormatOf(path) == Format::kHdb
-                                                 ? HashSignatureParser::Kind::kMd5Only
-                                                 : HashSignatureParser::Kind::kSha1OrSha256);
-            error = AddLines(path, file.Get(), database, parser);
-            break;
-        }
-        case Format::kHashList: {
-            const HashListParser parser(qv::ToUtf8(StemOf(path)));
-            error = AddLines(path, file.Get(), database, parser);
-            break;
-        }
-        case Format::kNone:
-            return DatabaseError{path, 0, L"not a database"};
+    if (!parser.Finish()) {
+        return DatabaseError{path, parser.Line(), qv::FromUtf8(parser.Problem())};
     }
-    if (!error) {
-        database.CountDatabase();
-    }
-    return error;
+    database.CountDatabase();
+    return std::nullopt;
 }
 
 }  // namespace devicescan::scan

@@ -9,11 +9,15 @@
 
 namespace devicescan::scan {
 
-// Loads database files into a SignatureDatabase by their extension: .hdb (MD5 signatures),
-// .hsb (SHA-1 and SHA-256 signatures), .sha256 and .txt (plain SHA-256 lists). A folder loads
-// every such file directly in it (not below); other files there are ignored. Either the whole
-// file loads or the load fails: a malformed line, an unreadable file, a file of another type
-// named directly, or a folder without a database file is an error.
+// Loads database files into a SignatureDatabase by their extension: .hdb and .hdu (MD5
+// signatures), .hsb and .hsu (SHA-1 and SHA-256 signatures), .sha256 and .txt (plain SHA-256
+// lists), .fp and .sfp (allowlists in the .hdb and .hsb forms), .ign2 (names never reported),
+// and the containers .cvd, .cld and .cud that bundle such files (ContainerLoader). A folder
+// loads every such file directly in it (not below); other files there are ignored, and of
+// several containers of one database only the one of the highest version is loaded. Either the
+// whole file loads or the load fails: a malformed line, an unreadable file, a container that
+// fails a check, a file of another type named directly, or a folder without a database file is
+// an error (the database then holds part of what was read, and is to be dropped).
 //
 // Threads: the caller's; the database is not shared until Seal.
 class DatabaseLoader {

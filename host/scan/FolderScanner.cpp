@@ -151,10 +151,9 @@ class TreeScan {
     bool ScanFile(const std::wstring& longPath, const std::wstring& shownPath, std::uint64_t size) {
         ++result.counts.files;
         result.counts.bytes += size;
-        HashTypeMask types = database.NeededFor(size);
-        if (EicarCheck::SizeFits(size)) {
-            types |= MaskOf(HashType::kSha256);  // the test file is reported with its SHA-256
-        }
+        // The test file is reported with its SHA-256.
+        const HashTypeMask types =
+            database.NeededFor(size, EicarCheck::SizeFits(size) ? MaskOf(HashType::kSha256) : 0);
         if (types != 0 && !CheckContent(longPath, shownPath, types)) {
             result.outcome = FolderScanner::Outcome::kCancelled;
             return false;
@@ -196,6 +195,9 @@ class TreeScan {
         if (hashed.bytesRead == 0) {
             return;  // empty content is never a threat, whatever a database lists
         }
+        if (database.IsAllowed(hashed.bytesRead, hashed.digests)) {
+            return;  // an allowlisted file is cleared of every name, the built-in one too
+        }
         std::vector<std::string> reported;
         for (const HashType type : kAllTypes) {
             if (!hashed.digests.Has(type)) {
@@ -209,7 +211,8 @@ class TreeScan {
             reported = std::move(names);
         }
         if (hashed.head.size() == hashed.bytesRead && EicarCheck::Matches(hashed.head) &&
-            std::find(reported.begin(), reported.end(), EicarCheck::kName) == reported.end()) {
+            std::find(reported.begin(), reported.end(), EicarCheck::kName) == reported.end() &&
+            !database.IsIgnored(EicarCheck::kName)) {
             Detect(shownPath, EicarCheck::kName, true, hashed.digests.Of(HashType::kSha256),
                    hashed.bytesRead);
         }

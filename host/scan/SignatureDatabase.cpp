@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 namespace devicescan::scan {
 
@@ -165,20 +166,46 @@ class NamePool {
     std::size_t count = 0;
 };
 
-struct SignatureDatabase::Tables {
-    Table<16> md5;
-    Table<20> sha1;
-    Table<32> sha256;
-    NamePool names;
-
-    std::string NameOf(std::uint32_t reference, const Digest& digest) const {
-        const char* text = names.At(reference & ~kDerivedName);
-        if ((reference & kDerivedName) == 0) {
-            return text;
+// One table per hash type: the signatures, or the allowlist.
+class TypedTables {
+  public:
+    void Add(const Digest& digest, std::uint64_t size, std::uint32_t name) {
+        switch (digest.type) {
+            case HashType::kMd5:
+                return md5.Add(digest, size, name);
+            case HashType::kSha1:
+                return sha1.Add(digest, size, name);
+            case HashType::kSha256:
+                return sha256.Add(digest, size, name);
         }
-        return std::string(text) + "." + digest.Hex().substr(0, kDerivedHexDigits);
     }
-
+    void Reserve(HashType type, std::size_t count) {
+        switch (type) {
+            case HashType::kMd5:
+                return md5.Reserve(count);
+            case HashType::kSha1:
+                return sha1.Reserve(count);
+            case HashType::kSha256:
+                return sha256.Reserve(count);
+        }
+    }
+    void Seal() {
+        md5.Seal();
+        sha1.Seal();
+        sha256.Seal();
+    }
+    std::size_t Count() const noexcept { return md5.Count() + sha1.Count() + sha256.Count(); }
+    std::size_t MemoryBytes() const noexcept {
+        return md5.MemoryBytes() + sha1.MemoryBytes() + sha256.MemoryBytes();
+    }
+    // The types with an entry of this size or of any size.
+    HashTypeMask TypesFor(std::uint64_t size) const noexcept {
+        HashTypeMask mask = 0;
+        mask |= md5.HasSize(size) ? MaskOf(HashType::kMd5) : 0;
+        mask |= sha1.HasSize(size) ? MaskOf(HashType::kSha1) : 0;
+        mask |= sha256.HasSize(size) ? MaskOf(HashType::kSha256) : 0;
+        return mask;
+    }
     template <typename Each>
     void ForEach(std::uint64_t size, const Digest& digest, Each&& each) const {
         switch (digest.type) {
@@ -190,6 +217,33 @@ struct SignatureDatabase::Tables {
                 return sha256.ForEach(size, digest, each);
         }
     }
+    // Whether an entry has this digest and this size or any size.
+    bool Contains(std::uint64_t size, const Digest& digest) const {
+        bool found = false;
+        const auto mark = [&found](std::uint32_t) { found = true; };
+        ForEach(size, digest, mark);
+        ForEach(SignatureLine::kAnySize, digest, mark);
+        return found;
+    }
+
+  private:
+    Table<16> md5;
+    Table<20> sha1;
+    Table<32> sha256;
+};
+
+struct SignatureDatabase::Tables {
+    TypedTables signatures;
+    TypedTables allowed;
+    NamePool names;
+
+    std::string NameOf(std::uint32_t reference, const Digest& digest) const {
+        const char* text = names.At(reference & ~kDerivedName);
+        if ((reference & kDerivedName) == 0) {
+            return text;
+        }
+        return std::string(text) + "." + digest.Hex().substr(0, kDerivedHexDigits);
+    }
 };
 
 SignatureDatabase::SignatureDatabase() : tables(std::make_unique<Tables>()) {}
@@ -198,74 +252,95 @@ SignatureDatabase& SignatureDatabase::operator=(SignatureDatabase&&) noexcept = 
 SignatureDatabase::~SignatureDatabase() = default;
 
 void SignatureDatabase::Reserve(HashType type, std::size_t count) {
-    switch (type) {
-        case HashType::kMd5:
-            return tables->md5.Reserve(count);
-        case HashType::kSha1:
-            return tables->sha1.Reserve(count);
-        case HashType::kSha256:
-            return tables->sha256.Reserve(count);
-    }
+    tables->signatures.Reserve(type, count);
 }
 
 void SignatureDatabase::Add(const SignatureLine& signature) {
     const std::uint32_t name = signature.name.empty()
                                    ? tables->names.Intern(signature.listStem) | kDerivedName
                                    : tables->names.Intern(signature.name);
-    switch (signature.digest.type) {
-        case HashType::kMd5:
-            return tables->md5.Add(signature.digest, signature.size, name);
-        case HashType::kSha1:
-            return tables->sha1.Add(signature.digest, signature.size, name);
-        case HashType::kSha256:
-            return tables->sha256.Add(signature.digest, signature.size, name);
+    tables->signatures.Add(signature.digest, signature.size, name);
+}
+
+void SignatureDatabase::Allow(const SignatureLine& entry) {
+    tables->allowed.Add(entry.digest, entry.size, 0);
+}
+
+void SignatureDatabase::Ignore(std::string_view name) {
+    ignored.emplace_back(name);
+}
+
+void SignatureDatabase::CountSkipped(std::string_view kind) {
+    const auto found = std::find_if(skipped.begin(), skipped.end(),
+                                    [kind](const auto& entry) { return entry.first == kind; });
+    if (found != skipped.end()) {
+        ++found->second;
+        return;
     }
+    skipped.emplace_back(kind, 1);
+    std::sort(skipped.begin(), skipped.end());
 }
 
 void SignatureDatabase::Seal() {
-    tables->md5.Seal();
-    tables->sha1.Seal();
-    tables->sha256.Seal();
+    tables->signatures.Seal();
+    tables->allowed.Seal();
     tables->names.Seal();
+    std::sort(ignored.begin(), ignored.end());
+    ignored.erase(std::unique(ignored.begin(), ignored.end()), ignored.end());
 }
 
 std::size_t SignatureDatabase::Count() const noexcept {
-    return tables->md5.Count() + tables->sha1.Count() + tables->sha256.Count();
+    return tables->signatures.Count();
+}
+
+std::size_t SignatureDatabase::AllowedCount() const noexcept {
+    return tables->allowed.Count();
+}
+
+std::vector<std::pair<std::string, std::uint64_t>> SignatureDatabase::SkippedKinds() const {
+    return skipped;
 }
 
 std::size_t SignatureDatabase::MemoryBytes() const noexcept {
-    return tables->md5.MemoryBytes() + tables->sha1.MemoryBytes() + tables->sha256.MemoryBytes() +
+    return tables->signatures.MemoryBytes() + tables->allowed.MemoryBytes() +
            tables->names.MemoryBytes();
 }
 
-HashTypeMask SignatureDatabase::NeededFor(std::uint64_t size) const noexcept {
+HashTypeMask SignatureDatabase::NeededFor(std::uint64_t size, HashTypeMask anyway) const noexcept {
     if (size == 0) {
         return 0;
     }
-    HashTypeMask mask = 0;
-    if (tables->md5.HasSize(size)) {
-        mask |= MaskOf(HashType::kMd5);
+    const HashTypeMask needed = anyway | tables->signatures.TypesFor(size);
+    if (needed == 0) {
+        return 0;
     }
-    if (tables->sha1.HasSize(size)) {
-        mask |= MaskOf(HashType::kSha1);
+    return needed | tables->allowed.TypesFor(size);
+}
+
+bool SignatureDatabase::IsAllowed(std::uint64_t size, const FileDigests& digests) const {
+    for (const HashType type : {HashType::kMd5, HashType::kSha1, HashType::kSha256}) {
+        if (digests.Has(type) && tables->allowed.Contains(size, digests.Of(type))) {
+            return true;
+        }
     }
-    if (tables->sha256.HasSize(size)) {
-        mask |= MaskOf(HashType::kSha256);
-    }
-    return mask;
+    return false;
+}
+
+bool SignatureDatabase::IsIgnored(std::string_view name) const {
+    return std::binary_search(ignored.begin(), ignored.end(), name, std::less<>());
 }
 
 void SignatureDatabase::Find(std::uint64_t size, const Digest& digest,
                              std::vector<std::string>& names) const {
     const auto add = [&](std::uint32_t reference) {
         std::string name = tables->NameOf(reference, digest);
-        if (std::find(names.begin(), names.end(), name) == names.end()) {
+        if (std::find(names.begin(), names.end(), name) == names.end() && !IsIgnored(name)) {
             names.push_back(std::move(name));
         }
     };
-    tables->ForEach(size, digest, add);
+    tables->signatures.ForEach(size, digest, add);
     if (size != SignatureLine::kAnySize) {
-        tables->ForEach(SignatureLine::kAnySize, digest, add);
+        tables->signatures.ForEach(SignatureLine::kAnySize, digest, add);
     }
 }
 

@@ -11,62 +11,16 @@
 #include <utility>
 #include <vector>
 
-#include "host/scan/DatabaseLoader.h"
 #include "host/scan/EicarCheck.h"
 #include "host/scan/FileHasher.h"
-#include "host/scan/FolderScanner.h"
 #include "sdk/UniqueHandle.h"
-#include "sdk/Utf8.h"
-#include "tests/support/TempTree.h"
+#include "tests/scan/ScanEngineFixture.h"
 #include "tests/support/TestThreads.h"
 
 namespace {
 
 using namespace devicescan::scan;
-using Lines = std::vector<std::string>;
-using test_support::TempTree;
-
-// The digests of "abc".
-constexpr const char* kMd5 = "900150983cd24fb0d6963f7d28e17f72";
-constexpr const char* kSha1 = "a9993e364706816aba3e25717850c26c9cd0d89d";
-constexpr const char* kSha256 = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
-
-// A temporary tree, and the database loaded from files in it.
-class ScanEngine : public ::testing::Test {
-  protected:
-    std::optional<DatabaseError> Load(const std::wstring& relative) {
-        auto error = DatabaseLoader(database).Load(tree.Path(relative));
-        database.Seal();
-        return error;
-    }
-
-    Lines Names(std::uint64_t size, HashType type, const std::string& hex) const {
-        Digest digest;
-        EXPECT_TRUE(Digest::FromHex(hex, type, digest));
-        Lines names;
-        database.Find(size, digest, names);
-        return names;
-    }
-
-    // The scan's result, and its detections as "path name hashType hash size".
-    std::pair<FolderScanner::Result, Lines> Scan(const std::wstring& root) {
-        struct Recorder final : ScanObserver {
-            void OnDetection(const Detection& found) override {
-                lines.push_back(qv::ToUtf8(found.path) + " " + found.name + " " +
-                                found.HashTypeName() + " " + found.digest.Hex() + " " +
-                                std::to_string(found.size));
-            }
-            void OnProgress(const ScanCounts&) override {}
-            Lines lines;
-        } recorder;
-        database.Seal();
-        const auto result = FolderScanner(database, {}).Scan(root, {}, recorder);
-        return {result, recorder.lines};
-    }
-
-    TempTree tree;
-    SignatureDatabase database;
-};
+using namespace devicescan::scan::scan_tests;
 
 TEST_F(ScanEngine, LoadsEveryFormatWithItsLineEndsCaseCommentsAndWildcardSizes) {
     tree.Write(L"db\\a.hdb", std::string(kMd5) + ":3:Md5.Exact\r\n\r\n" +
@@ -204,6 +158,108 @@ TEST_F(ScanEngine, ReportsEachNameOnceWithTheHashThatMatchedPastLockedFilesAndLo
     EXPECT_EQ(result.counts.bytes, 22u);
     EXPECT_EQ(result.counts.hashedBytes, 9u) << "the three files of 3 bytes that could be opened";
     EXPECT_EQ(result.counts.errors, 1u) << "the locked file";
+}
+
+// Allowlists (.fp in the MD5 form, .sfp in the SHA forms) clear a file of every name, by any of
+// its digests, at the listed size or any; ignore lists (.ign2) drop names; .hdu and .hsu load
+// like .hdb and .hsb. Each row is its own database folder and one scanned file; hashed counts
+// the bytes read, so a size that only an allowlist lists must cost no read.
+TEST_F(ScanEngine, AllowlistsClearFilesAndIgnoreListsDropNamesInEveryForm) {
+    const std::string abc = "abc";
+    const std::string eicar = EicarCheck::Text();
+    const std::string md5 = std::string(kMd5) + ":3:Test.Md5\n";
+    const std::string sha256 = std::string(kSha256) + ":3:Test.Sha256\n";
+    const struct {
+        const char* name;
+        std::vector<std::pair<std::wstring, std::string>> databases;
+        std::string content;
+        Lines found;
+        std::uint64_t hashed;
+    } rows[] = {
+        {"sfp SHA-1 clears an MD5 and a SHA-256 match",
+         {{L"a.hdb", md5}, {L"a.hsb", sha256}, {L"b.sfp", std::string(kSha1) + ":3:Fine\n"}},
+         abc,
+         {},
+         3},
+        {"sfp SHA-256 of any size clears a list entry",
+         {{L"a.sha256", std::string(kSha256) + " Listed\n"},
+          {L"b.SFP", std::string(kSha256) + ":*:Fine:73\r\n"}},
+         abc,
+         {},
+         3},
+        {"fp of any size clears an exact match",
+         {{L"a.hsb", sha256}, {L"b.fp", std::string(kMd5) + ":*:Fine\n"}},
+         abc,
+         {},
+         3},
+        {"fp of another size clears nothing",
+         {{L"a.hsb", sha256}, {L"b.fp", std::string(kMd5) + ":4:Fine\n"}},
+         abc,
+         {"Test.Sha256"},
+         3},
+        {"fp of another digest clears nothing",
+         {{L"a.hdb", md5}, {L"b.fp", HexOf(HashType::kMd5, "abd") + ":3:Fine\n"}},
+         abc,
+         {"Test.Md5"},
+         3},
+        {"fp clears the built-in test file",
+         {{L"b.fp", HexOf(HashType::kMd5, eicar) + ":68:Fine\n"}},
+         eicar,
+         {},
+         68},
+        {"a size listed by an allowlist only is not read",
+         {{L"a.hdb", md5}, {L"b.fp", HexOf(HashType::kMd5, "abcd") + ":4:Fine\n"}},
+         "abcd",
+         {},
+         0},
+        {"ign2 drops one name, whatever follows a colon, and keeps the others",
+         {{L"a.hdb", md5}, {L"a.hsb", sha256}, {L"c.ign2", "\xEF\xBB\xBF\n  Test.Md5 :1:a\r\n\n"}},
+         abc,
+         {"Test.Sha256"},
+         3},
+        {"ign2 drops the built-in name",
+         {{L"c.ign2", std::string(EicarCheck::kName) + "\n"}},
+         eicar,
+         {},
+         68},
+        {"hdu and hsu load",
+         {{L"a.hdu", std::string(kMd5) + ":3:U.Md5\n"},
+          {L"a.HSU", std::string(kSha1) + ":*:U.Sha1"}},
+         abc,
+         {"U.Md5", "U.Sha1"},
+         3},
+    };
+    int row = 0;
+    for (const auto& test : rows) {
+        SCOPED_TRACE(test.name);
+        const std::wstring folder = L"r" + std::to_wstring(++row);
+        for (const auto& [file, content] : test.databases) {
+            tree.Write(folder + L"\\db\\" + file, content);
+        }
+        tree.Write(folder + L"\\v\\file.bin", test.content);
+        database = SignatureDatabase();
+        ASSERT_EQ(Load(folder + L"\\db"), std::nullopt);
+        EXPECT_EQ(database.DatabaseCount(), test.databases.size());
+        Lines found;
+        const auto result = Scan(tree.Path(folder + L"\\v"), &found).first;
+        EXPECT_EQ(found, test.found);
+        EXPECT_EQ(result.counts.hashedBytes, test.hashed);
+    }
+}
+
+TEST_F(ScanEngine, CountsAllowlistEntriesAndIgnoredNamesApartFromSignatures) {
+    tree.Write(L"db\\a.hdb", std::string(kMd5) + ":3:A\n" + kMd5 + ":*:B\n");
+    tree.Write(L"db\\a.fp", std::string(kMd5) + ":3:F\n" + kMd5 + ":3:G\n");
+    tree.Write(L"db\\a.sfp", std::string(kSha1) + ":3:F\n" + kSha256 + ":5:F\n");
+    tree.Write(L"db\\a.ign2", "X\nY:1\nX\n");
+    ASSERT_EQ(Load(L"db"), std::nullopt);
+    EXPECT_EQ(database.Count(), 2u);
+    EXPECT_EQ(database.AllowedCount(), 3u) << "an entry listed twice under two names is one";
+    EXPECT_EQ(database.IgnoredCount(), 2u);
+    EXPECT_EQ(database.NeededFor(3), MaskOf(HashType::kMd5) | MaskOf(HashType::kSha1));
+    EXPECT_EQ(database.NeededFor(5), MaskOf(HashType::kMd5) | MaskOf(HashType::kSha256));
+    EXPECT_EQ(database.NeededFor(5, MaskOf(HashType::kSha1)),
+              MaskOf(HashType::kMd5) | MaskOf(HashType::kSha1) | MaskOf(HashType::kSha256));
 }
 
 TEST_F(ScanEngine, FindsTheBuiltinTestFileOnlyAsDefined) {

@@ -1,0 +1,241 @@
+// The container loader under bad input: containers made from random good pieces (every kind of
+// inner file, gzip'd or plain, .cvd, .cld or .cud), loaded as they are (each must load, with
+// exactly the signatures written) or with one fault planted in the header, the gzip stream, the
+// tar framing (sizes that lie, with a valid checksum), the list or a file inside (each must be
+// refused with a reason, or for faults that may happen to be harmless, at least never crash).
+// Every load is timed, and the process's peak memory is checked at the end: a size that is
+// trusted shows as time or memory.
+#include <windows.h>
+
+#include <psapi.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <map>
+
+#include "host/scan/ContainerLoader.h"
+#include "host/scan/archive/MemorySource.h"
+#include "tests/fuzz/RandomInput.h"
+#include "tests/scan/ContainerWriter.h"
+
+namespace {
+
+using devicescan::scan::ContainerLoader;
+using devicescan::scan::HashType;
+using devicescan::scan::SignatureDatabase;
+using devicescan::testing_support::Container;
+using devicescan::testing_support::Files;
+using devicescan::testing_support::GzipMember;
+using devicescan::testing_support::GzipOf;
+using devicescan::testing_support::HexOf;
+using devicescan::testing_support::TarFormat;
+using devicescan::testing_support::TarHeader;
+
+// What a planted fault must do.
+enum class Verdict { kLoads, kRefused, kEither };
+
+class ContainerFuzz : public devicescan::fuzz::Fuzzer {
+  private:
+    std::chrono::steady_clock::duration loading{};  // all loads together
+    void Input(std::size_t index) override {
+        std::size_t signatures = 0;
+        Container container(Pieces(signatures), 1 + random.Below(1000));
+        container.gzip = !random.OneIn(3);
+        const std::wstring name = random.Pick<std::wstring>({L"d.cvd", L"d.cld", L"d.cud"});
+        std::string bytes;
+        const Verdict expect = Plant(container, name == L"d.cvd", bytes);
+        Check(index, name, bytes, expect, signatures);
+    }
+
+    // The inner files, each of a random kind; signatures counts the lines that load as such.
+    Files Pieces(std::size_t& signatures) {
+        Files files;
+        if (random.OneIn(2)) {
+            files.push_back({"COPYING", "licence\n"});
+        }
+        const std::size_t count = 1 + random.Below(5);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::string stem = "f" + std::to_string(i);
+            std::string lines;
+            const std::size_t kind = random.Below(6);
+            for (std::size_t line = random.Below(4); line > 0; --line) {
+                const std::string content = random.Bytes(1 + random.Below(8));
+                const std::string size = random.OneIn(4) ? "*" : std::to_string(content.size());
+                switch (kind) {
+                    case 0:
+                        lines += HexOf(HashType::kMd5, content) + ":" + size + ":N" + stem + "\n";
+                        break;
+                    case 1:
+                        lines +=
+                            HexOf(random.OneIn(2) ? HashType::kSha1 : HashType::kSha256, content) +
+                            ":" + size + ":N\r\n";
+                        break;
+                    default:
+                        lines += "Name" + std::to_string(line) + ":" + random.Bytes(3) + "\n";
+                        break;
+                }
+            }
+            if (kind < 2) {
+                signatures +=
+                    static_cast<std::size_t>(std::count(lines.begin(), lines.end(), '\n'));
+            }
+            const char* extensions[] = {random.OneIn(2) ? ".hdb" : ".hdu",
+                                        random.OneIn(2) ? ".hsb" : ".hsu",
+                                        ".ign2",
+                                        ".ndb",
+                                        ".ldb",
+                                        ".cfg"};
+            files.push_back({stem + extensions[kind], lines});
+        }
+        return files;
+    }
+
+    // Puts the container together with at most one fault; what the loader must make of it.
+    Verdict Plant(Container& container, bool cvd, std::string& bytes) {
+        const std::size_t fault = random.Below(12);
+        switch (fault) {
+            case 0: {  // a listed digest or size that does not match
+                std::string& line = container.info[1 + random.Below(container.info.size() - 1)];
+                const std::size_t hash = line.rfind(':');
+                if (random.OneIn(2)) {
+                    line = line.substr(0, hash + 1) + std::string(64, 'a');
+                } else {
+                    line = line.substr(0, line.find(':') + 1) +
+                           random.Pick<std::string>(
+                               {"99999999999999999", std::string(30, '9'), "1x"}) +
+                           line.substr(hash);
+                }
+                bytes = container.Bytes();
+                return Verdict::kRefused;
+            }
+            case 1:  // a file listed that is not there
+                container.info.push_back("gone.hdb:1:" + std::string(64, 'b'));
+                bytes = container.Bytes();
+                return Verdict::kRefused;
+            case 2:  // a file there that is not listed
+                container.files.push_back({"extra.ndb", random.Bytes(random.Below(100))});
+                bytes = container.Bytes();
+                return Verdict::kRefused;
+            case 3:  // a line that is no signature in a file that loads
+                container.files.push_back({"bad.hdb", random.Bytes(1 + random.Below(60))});
+                container.info = Container(container.files).info;
+                bytes = container.Bytes();
+                return Verdict::kEither;
+            case 4: {  // a header byte changed
+                bytes = container.Bytes();
+                bytes[random.Below(512)] = static_cast<char>(random());
+                return Verdict::kEither;
+            }
+            case 5:  // cut anywhere, or junk after the end
+                bytes = container.Bytes();
+                if (random.OneIn(2)) {
+                    bytes.resize(random.Below(bytes.size()));
+                    return Verdict::kEither;
+                }
+                bytes += random.Bytes(1 + random.Below(2000));
+                return cvd || container.gzip ? Verdict::kRefused : Verdict::kEither;
+            case 6: {  // a byte of the body changed
+                bytes = container.Bytes();
+                bytes[512 + random.Below(bytes.size() - 512)] ^=
+                    static_cast<char>(1 + random.Below(255));
+                return cvd ? Verdict::kRefused : Verdict::kEither;
+            }
+            case 7:  // a tar entry whose size lies, with its checksum made right
+                bytes = container.Wrap(LyingSizes(container.Tar()));
+                return Verdict::kEither;
+            case 8:  // now and then, an entry of mebibytes of zeros from a few kilobytes
+                if (random.OneIn(20)) {
+                    bytes = Bomb(container, 1 + random.Below(2));
+                    return Verdict::kRefused;
+                }
+                bytes = container.Bytes();
+                return Verdict::kLoads;
+            case 9:  // junk after a good header
+                bytes = container.Bytes().substr(0, 512) + random.Bytes(random.Below(4000));
+                return Verdict::kEither;
+            default:
+                bytes = container.Bytes();
+                return Verdict::kLoads;
+        }
+    }
+
+    // The archive with one entry's size field replaced (and its checksum recomputed).
+    std::string LyingSizes(std::string tar) {
+        std::vector<std::size_t> headers;
+        for (std::size_t at = 0; at + 512 <= tar.size(); at += 512) {
+            if (tar.compare(at + 257, 5, "ustar") == 0) {
+                headers.push_back(at);
+            }
+        }
+        const std::size_t at = headers[random.Below(headers.size())];
+        const std::string name = tar.substr(at, tar.find('\0', at) - at);
+        const std::uint64_t size =
+            random.Pick<std::uint64_t>({0, 1, 511, 513, 1 << 20, 077777777777ull, random() >> 30});
+        tar.replace(at, 512, TarHeader(name, size, '0', TarFormat::kUstar));
+        return tar;
+    }
+
+    // A gzip'd archive whose one listed file is mebibytes of zeros: gzip members joined, the
+    // zeros made once for each size, without compressing them again.
+    std::string Bomb(const Container& container, std::uint64_t mebibytes) {
+        static std::map<std::uint64_t, devicescan::testing_support::ZeroStream> made;
+        auto found = made.find(mebibytes);
+        if (found == made.end()) {
+            found = made.emplace(mebibytes, devicescan::testing_support::DeflatedZeros(mebibytes))
+                        .first;
+        }
+        const std::string name = random.Pick<std::string>({"z.ndb", "z.hdb", "z.ign2"});
+        const std::string list =
+            "ClamAV-VDB:x:1:1:1:X:X:t:1\n" + name + ":1:" + std::string(64, 'a') + "\n";
+        const std::string head = TarHeader("d.info", list.size(), '0', TarFormat::kUstar) +
+                                 devicescan::testing_support::TarPadded(list) +
+                                 TarHeader(name, found->second.size, '0', TarFormat::kUstar);
+        const std::string body = GzipOf({GzipMember{head}, GzipMember{"", "", &found->second},
+                                         GzipMember{std::string(1024, '\0')}});
+        return container.Header(HexOf(HashType::kMd5, body)) + body;
+    }
+
+    void Check(std::size_t index, const std::wstring& name, const std::string& bytes,
+               Verdict expect, std::size_t signatures) {
+        SignatureDatabase database;
+        devicescan::scan::archive::MemorySource source(
+            {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
+        const auto started = std::chrono::steady_clock::now();
+        const auto error = ContainerLoader(database).Load(name, source);
+        const auto took = std::chrono::steady_clock::now() - started;
+        loading += took;
+        Expect(took < std::chrono::seconds(5), index, "took over 5 s", bytes);
+        Expect(!error || !error->problem.empty(), index, "refused without a reason", bytes);
+        if (expect == Verdict::kLoads) {
+            Expect(!error, index, "a good container was refused", bytes);
+            Expect(error || database.Count() == signatures, index,
+                   "the signatures differ from those written", bytes);
+        }
+        if (expect == Verdict::kRefused) {
+            Expect(error.has_value(), index, "a faulty container was taken", bytes);
+        }
+    }
+
+    // The largest: a file of 128 MiB of zeros inside, then the peak memory of the whole run.
+    void Extras() override {
+        std::size_t signatures = 0;
+        Container container(Pieces(signatures));
+        const std::string bytes = Bomb(container, 128);
+        Check(0, L"d.cvd", bytes, Verdict::kRefused, 0);
+        PROCESS_MEMORY_COUNTERS memory{};
+        GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+        // The working set: Wine keeps no peak of committed memory.
+        std::printf("peak working set %zu MiB, %lld ms loading\n", memory.PeakWorkingSetSize >> 20,
+                    static_cast<long long>(
+                        std::chrono::duration_cast<std::chrono::milliseconds>(loading).count()));
+        Expect(memory.PeakWorkingSetSize < (std::size_t{256} << 20), 0,
+               "peak working set over 256 MiB", "");
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return ContainerFuzz().Main(argc, argv);
+}
