@@ -50,6 +50,7 @@ class Table {
     }
 
     void Reserve(std::size_t count) { records.reserve(records.size() + count); }
+    bool IsEmpty() const noexcept { return records.empty(); }
 
     void Seal() {
         std::sort(records.begin(), records.end(), [](const Record<N>& a, const Record<N>& b) {
@@ -253,6 +254,12 @@ HashTypeMask SignatureDatabase::NeededFor(std::uint64_t size) const noexcept {
         mask |= MaskOf(HashType::kSha256);
     }
     return mask;
+}
+
+HashTypeMask SignatureDatabase::TypesPresent() const noexcept {
+    return (tables->md5.IsEmpty() ? 0 : MaskOf(HashType::kMd5)) |
+           (tables->sha1.IsEmpty() ? 0 : MaskOf(HashType::kSha1)) |
+           (tables->sha256.IsEmpty() ? 0 : MaskOf(HashType::kSha256));
 }
 
 void SignatureDatabase::Find(std::uint64_t size, const Digest& digest,

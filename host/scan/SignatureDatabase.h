@@ -43,6 +43,8 @@ class SignatureDatabase {
     // The hash types a file of this size must be hashed with: those with a signature of exactly
     // this size or of any size. 0: the file need not be read for the database.
     HashTypeMask NeededFor(std::uint64_t size) const noexcept;
+    // The hash types of all signatures: what content of a size not known in advance needs.
+    HashTypeMask TypesPresent() const noexcept;
 
     // Appends to names each distinct signature name (UTF-8) that matches a file of this size
     // with this digest; names already in the vector are not added again.

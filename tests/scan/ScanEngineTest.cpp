@@ -56,6 +56,7 @@ class ScanEngine : public ::testing::Test {
                                 std::to_string(found.size));
             }
             void OnProgress(const ScanCounts&) override {}
+            void OnLimit(const ScanLimit&) override {}
             Lines lines;
         } recorder;
         database.Seal();
