@@ -92,151 +92,129 @@ class ArchiveScan : public ::testing::Test {
     SignatureDatabase database;
 };
 
-TEST_F(ArchiveScan, FindsListedMembersInEveryKindOfArchiveAtAnyDepth) {
+// Every framing and every mix, then damage: each archive on its own, with a database that lists
+// the sample and the archive file itself. The file is always read whole; a member is found with
+// its chain of names; damage is counted once per file, and what came before it is still checked.
+TEST_F(ArchiveScan, FindsMembersInEveryFramingAndMixAndReadsPastDamage) {
     const ZipItem sample{"s.bin", kSample};
     const ZipItem other{"o.bin", kOther};
     const std::string zip = ZipOf({other, sample});
     const std::string longName = std::string(120, 'n') + "/s.bin";
     const std::string tar = TarOf({{"dir/", "", '5'}, {"o.bin", kOther}, {"t/s.bin", kSample}});
+    const std::string records =
+        PaxRecord("size", std::to_string(kSample.size())) + PaxRecord("path", "p/s.bin");
+    const std::string paxSize = TarHeader("g", 4, 'g', TarFormat::kPax) + TarPadded("junk") +
+                                TarHeader("x", records.size(), 'x', TarFormat::kPax) +
+                                TarPadded(records) + TarHeader("short", 0, '0', TarFormat::kPax) +
+                                TarPadded(kSample);
+    const std::string members = zip.substr(0, zip.find("PK\x01\x02"));
+    std::string badHeader = TarOf({{"s.bin", kSample}, {"o.bin", kOther}});
+    badHeader[512 + TarPadded(kSample).size() + 1] ^= 1;  // the second header's name
+    std::string notTar = TarHeader("s.bin", 0, '0', TarFormat::kUstar) + kSample;
+    notTar[0] ^= 1;
+    std::string gzipCrc = GzipOf(kSample);
+    gzipCrc[gzipCrc.size() - 6] ^= 1;
+    std::string noise(20000, '\0');
+    for (std::size_t i = 0, x = 1; i < noise.size(); ++i) {
+        x = x * 1103515245 + 12345;
+        noise[i] = static_cast<char>(x >> 16);
+    }
+    const std::string tgz = GzipOf(TarOf({{"s.bin", kSample}, {"r.bin", noise}}));
     const struct {
         const wchar_t* file;
         std::string content;
-        Lines found;
-        std::uint64_t archives;
-        std::uint64_t members;
+        Lines found;         // besides the file itself
+        const char* counts;  // archives, members, damaged
     } cases[] = {
-        {L"deflated.zip", zip, {"deflated.zip|s.bin Sample.Md5"}, 1, 2},
+        {L"deflated.zip", zip, {"|s.bin"}, "1 2 0"},
         {L"stored.zip",
-         ZipOf({{.name = "s.bin", .content = kSample, .deflate = false}}),
-         {"stored.zip|s.bin Sample.Md5"},
-         1,
-         1},
+         ZipOf({{.name = "s.bin", .content = kSample, .deflate = false, .zip64 = true}}),
+         {"|s.bin"},
+         "1 1 0"},
         {L"described.zip",
-         ZipOf({{.name = "a", .content = kOther, .descriptor = D::kUnsigned},
-                {.name = "s.bin", .content = kSample, .descriptor = D::kSigned}}),
-         {"described.zip|s.bin Sample.Md5"},
-         1,
-         2},
-        {L"zip64.zip",
-         ZipOf({{.name = "s.bin", .content = kSample, .descriptor = D::kSigned64, .zip64 = true}}),
-         {"zip64.zip|s.bin Sample.Md5"},
-         1,
-         1},
+         ZipOf({{.name = "o", .content = kOther, .descriptor = D::kUnsigned},
+                {.name = "s", .content = kSample, .descriptor = D::kSigned64}}),
+         {"|s"},
+         "1 2 0"},
         {L"names.zip",
-         ZipOf({{.name = "\xE6\x96\x87.bin", .content = kSample, .utf8 = true},
-                {.name = "\x82t\x82.bin", .content = kSample}}),
-         {"names.zip|\xC3\xA9t\xC3\xA9.bin Sample.Md5", "names.zip|\xE6\x96\x87.bin Sample.Md5"},
-         1,
-         2},
-        {L"named.gz", GzipOf(kSample, "inner.bin"), {"named.gz|inner.bin Sample.Md5"}, 1, 1},
-        {L"unnamed.gz", GzipOf(kSample), {"unnamed.gz|unnamed Sample.Md5"}, 1, 1},
+         ZipOf({{.name = "\xE6\x96\x87", .content = kSample, .utf8 = true},
+                {.name = "\x82t\x82", .content = kSample}}),
+         {"|\xC3\xA9t\xC3\xA9", "|\xE6\x96\x87"},
+         "1 2 0"},
+        {L"named.gz", GzipOf(kSample, "in.bin"), {"|in.bin"}, "1 1 0"},
         {L"split.gz",
          GzipOf({{kSample.substr(0, 100)}, {kSample.substr(100)}}),
-         {"split.gz|split Sample.Md5"},
-         1,
-         1},
-        {L"ustar.tar",
-         TarOf({{"o.bin", kOther}, {longName, kSample}}),
-         {"ustar.tar|" + longName + " Sample.Md5"},
-         1,
-         2},
-        {L"pax.tar",
-         TarOf({{longName, kSample}}, TarFormat::kPax),
-         {"pax.tar|" + longName + " Sample.Md5"},
-         1,
-         1},
-        {L"gnu.tar",
-         TarOf({{longName, kSample}}, TarFormat::kGnu),
-         {"gnu.tar|" + longName + " Sample.Md5"},
-         1,
-         1},
-        {L"a.tgz", GzipOf(tar), {"a.tgz|a.tar>t/s.bin Sample.Md5"}, 2, 3},
-        {L"zip-in.tar", TarOf({{"in.zip", zip}}), {"zip-in.tar|in.zip>s.bin Sample.Md5"}, 2, 3},
+         {"|split"},
+         "1 1 0"},
+        {L"ustar.tar", TarOf({{"o.bin", kOther}, {longName, kSample}}), {"|" + longName}, "1 2 0"},
+        {L"pax.tar", TarOf({{longName, kSample}}, TarFormat::kPax), {"|" + longName}, "1 1 0"},
+        {L"gnu.tar", TarOf({{longName, kSample}}, TarFormat::kGnu), {"|" + longName}, "1 1 0"},
+        {L"pax-size.tar", paxSize, {"|p/s.bin"}, "1 1 0"},
+        {L"a.tgz", GzipOf(tar), {"|a.tar>t/s.bin"}, "2 3 0"},
+        {L"zip-in.tar", TarOf({{"in.zip", zip}}), {"|in.zip>s.bin"}, "2 3 0"},
         {L"nested.zip",
          ZipOf({{"mid.zip", ZipOf({other, {"in.zip", ZipOf({sample}), false}})}}),
-         {"nested.zip|mid.zip>in.zip>s.bin Sample.Md5"},
-         3,
-         4},
+         {"|mid.zip>in.zip>s.bin"},
+         "3 4 0"},
         {L"tgz-in.zip",
          ZipOf({{"x.tar.gz", GzipOf(tar), false}}),
-         {"tgz-in.zip|x.tar.gz>x.tar>t/s.bin Sample.Md5"},
-         3,
-         4},
-        {L"plain.bin", kSample, {"plain.bin| Sample.Md5"}, 0, 0},
-        {L"unlisted.zip", ZipOf({other}), {}, 1, 1},
+         {"|x.tar.gz>x.tar>t/s.bin"},
+         "3 4 0"},
+        {L"plain.bin", kSample, {"|"}, "0 0 0"},
+        {L"not-a-tar.bin", notTar, {}, "0 0 0"},
+        {L"no-directory.zip", members, {"|s.bin"}, "1 2 1"},
+        {L"cut.zip", members.substr(0, members.size() - 5), {}, "1 2 1"},
+        {L"bad-crc.zip",
+         ZipOf({{.name = "c", .content = kSample, .crcXor = 1}, sample}),
+         {"|c", "|s.bin"},
+         "1 2 1"},
+        {L"lying.zip",
+         ZipOf({{.name = "l", .content = kSample + "x", .sizeDelta = -1}, sample}),
+         {"|l", "|s.bin"},
+         "1 2 1"},
+        {L"stored-described.zip",
+         ZipOf({{.name = "d", .content = kSample, .deflate = false, .descriptor = D::kSigned},
+                sample}),
+         {},
+         "1 1 1"},
+        {L"only-starts.zip", "PK\x03\x04" + std::string(300, '\xEE'), {}, "1 0 1"},
+        {L"bad-crc.gz", gzipCrc, {"|bad-crc"}, "1 1 1"},
+        {L"junk-after.gz", GzipOf(kSample) + "junk", {"|junk-after"}, "1 1 1"},
+        {L"bad-header.tar", badHeader, {"|s.bin"}, "1 1 1"},
+        {L"cut.tgz", tgz.substr(0, tgz.size() - 5000), {"|cut.tar>s.bin"}, "2 3 1"},
     };
     for (const auto& test : cases) {
-        SCOPED_TRACE(qv::ToUtf8(test.file));
-        const std::wstring file = std::wstring(L"v\\") + test.file;
-        tree.Write(file, test.content);
-        const Reported reported = Scan(file);
-        EXPECT_EQ(reported.detections, test.found);
-        EXPECT_EQ(reported.result.counts.archives, test.archives);
-        EXPECT_EQ(reported.result.counts.members, test.members);
-        EXPECT_EQ(reported.result.counts.damaged, 0u);
+        const std::string name = qv::ToUtf8(test.file);
+        SCOPED_TRACE(name);
+        tree.Write(std::wstring(L"v\\") + test.file, test.content);
+        tree.Write(L"db\\self.hsb", HexOf(HashType::kSha256, test.content) + ":*:Self\n");
+        database = SignatureDatabase();
+        ASSERT_EQ(DatabaseLoader(database).Load(tree.Path(L"db")), std::nullopt);
+        database.Seal();
+        const Reported reported = Scan(std::wstring(L"v\\") + test.file);
+        Lines found{name + "| Self"};
+        for (const std::string& member : test.found) {
+            found.push_back(name + member + " Sample.Md5");
+        }
+        std::sort(found.begin(), found.end());
+        EXPECT_EQ(reported.detections, found);
+        const ScanCounts& counts = reported.result.counts;
+        EXPECT_EQ(std::to_string(counts.archives) + " " + std::to_string(counts.members) + " " +
+                      std::to_string(counts.damaged),
+                  test.counts);
+        EXPECT_EQ(counts.errors, 0u);
         EXPECT_EQ(reported.limits, Lines{});
     }
 }
 
 // The archive is still a file: listed itself, it is found as itself, and its members as well.
 // The built-in test file is found inside archives, sizes known or not.
-TEST_F(ArchiveScan, ChecksTheArchiveItselfAndFindsTheTestFileInside) {
-    const std::string zip = ZipOf({{"s.bin", kSample}, {"eicar.com", EicarCheck::Text()}});
-    tree.Write(L"db\\zip.hsb", HexOf(HashType::kSha256, zip) + ":*:Whole.Zip\n");
-    database = SignatureDatabase();
-    ASSERT_EQ(DatabaseLoader(database).Load(tree.Path(L"db")), std::nullopt);
-    database.Seal();
-    tree.Write(L"v\\a.zip", zip);
+TEST_F(ArchiveScan, FindsTheTestFileInsideArchives) {
+    tree.Write(L"v\\a.zip", ZipOf({{"s.bin", kSample}, {"eicar.com", EicarCheck::Text()}}));
     tree.Write(L"v\\t.gz", GzipOf(EicarCheck::Text() + "\r\n", "t.com"));
-    const Reported reported = Scan(L"v");
-    EXPECT_EQ(reported.detections, (Lines{"a.zip| Whole.Zip", "a.zip|eicar.com EICAR-Test-File",
-                                          "a.zip|s.bin Sample.Md5", "t.gz|t.com EICAR-Test-File"}));
-    EXPECT_EQ(reported.result.counts.threats, 4u);
-}
-
-TEST_F(ArchiveScan, CountsDamageAndChecksWhatCanBeRead) {
-    const std::string zip = ZipOf({{"o.bin", kOther}, {"s.bin", kSample}});
-    const std::string members = zip.substr(0, zip.find("PK\x01\x02"));
-    std::string badCrc = GzipOf(kSample);
-    badCrc[badCrc.size() - 6] ^= 1;
-    const std::string tar = TarOf({{"s.bin", kSample}, {"o.bin", kOther}});
-    const std::string tgz = GzipOf(tar);
-    std::string badHeader = tar;
-    badHeader[512 + TarPadded(kSample).size() + 1] ^= 1;  // the second header's name
-    const struct {
-        const wchar_t* file;
-        std::string content;
-        Lines found;
-    } cases[] = {
-        {L"no-directory.zip", members, {"no-directory.zip|s.bin Sample.Md5"}},
-        {L"cut.zip", members.substr(0, members.size() - 5), {}},
-        {L"bad-crc.zip",
-         ZipOf({{.name = "s.bin", .content = kSample, .crcXor = 1}}),
-         {"bad-crc.zip|s.bin Sample.Md5"}},
-        {L"lying.zip",
-         ZipOf({{.name = "s.bin", .content = kSample + "x", .sizeDelta = -1}}),
-         {"lying.zip|s.bin Sample.Md5"}},
-        {L"only-starts.zip", "PK\x03\x04" + std::string(300, '\xEE'), {}},
-        {L"bad-crc.gz", badCrc, {"bad-crc.gz|bad-crc Sample.Md5"}},
-        {L"cut.tgz", tgz.substr(0, tgz.size() - 30), {"cut.tgz|cut.tar>s.bin Sample.Md5"}},
-        {L"bad-header.tar", badHeader, {"bad-header.tar|s.bin Sample.Md5"}},
-    };
-    for (const auto& test : cases) {
-        SCOPED_TRACE(qv::ToUtf8(test.file));
-        const std::wstring file = std::wstring(L"v\\") + test.file;
-        tree.Write(file, test.content);
-        tree.Write(L"db\\self.hsb", HexOf(HashType::kSha256, test.content) + ":*:Self\n");
-        database = SignatureDatabase();
-        ASSERT_EQ(DatabaseLoader(database).Load(tree.Path(L"db")), std::nullopt);
-        database.Seal();
-        const Reported reported = Scan(file);
-        Lines found = test.found;
-        found.insert(found.begin(), qv::ToUtf8(test.file) + "| Self");  // read whole all the same
-        EXPECT_EQ(reported.detections, found);
-        EXPECT_EQ(reported.result.outcome, FolderScanner::Outcome::kFinished);
-        EXPECT_EQ(reported.result.counts.damaged, 1u);
-        EXPECT_EQ(reported.result.counts.errors, 0u);
-    }
+    EXPECT_EQ(Scan(L"v").detections,
+              (Lines{"a.zip|eicar.com EICAR-Test-File", "a.zip|s.bin Sample.Md5",
+                     "t.gz|t.com EICAR-Test-File"}));
 }
 
 // Each limit, set low: what it stops is not checked (or not whole) and is told once.
@@ -354,6 +332,31 @@ TEST_F(ArchiveScan, BombsEndQuicklyInBoundedMemory) {
         EXPECT_LT(after.PeakPagefileUsage - before.PeakPagefileUsage, 64u << 20);
         std::printf("%s: %llu ms\n", qv::ToUtf8(test.file).c_str(), took);
     }
+}
+
+// A cancel during an archive ends the scan there: nothing more is inflated or reported.
+TEST_F(ArchiveScan, StopsInsideAnArchiveWhenCancelled) {
+    const ZeroStream zeros = DeflatedZeros(1024);
+    tree.Write(L"v\\c.zip", ZipOf({{"s.bin", kSample},
+                                   {.name = "z", .descriptor = D::kSigned, .zeros = &zeros},
+                                   {"t.bin", kSample}}));
+    struct Canceller final : ScanObserver {
+        void OnDetection(const Detection&) override {
+            ++detections;
+            cancel.Set();
+        }
+        void OnProgress(const ScanCounts&) override {}
+        void OnLimit(const ScanLimit&) override { ++limits; }
+        CancelFlag cancel;
+        int detections = 0;
+        int limits = 0;
+    } canceller;
+    const auto result =
+        FolderScanner(database, {}).Scan(tree.Path(L"v"), canceller.cancel, canceller);
+    EXPECT_EQ(result.outcome, FolderScanner::Outcome::kCancelled);
+    EXPECT_EQ(canceller.detections, 1);
+    EXPECT_EQ(canceller.limits, 0) << "the zeros were never inflated to the file size limit";
+    EXPECT_EQ(result.counts.members, 2u);
 }
 
 }  // namespace
