@@ -17,20 +17,20 @@
 #include "host/scan/ContainerLoader.h"
 #include "host/scan/archive/MemorySource.h"
 #include "tests/fuzz/RandomInput.h"
-#include "tests/scan/ContainerWriter.h"
+#include "tests/support/ContainerWriter.h"
 
 namespace {
 
 using devicescan::scan::ContainerLoader;
 using devicescan::scan::HashType;
 using devicescan::scan::SignatureDatabase;
-using devicescan::testing_support::Container;
-using devicescan::testing_support::Files;
-using devicescan::testing_support::GzipMember;
-using devicescan::testing_support::GzipOf;
-using devicescan::testing_support::HexOf;
-using devicescan::testing_support::TarFormat;
-using devicescan::testing_support::TarHeader;
+using test_support::Container;
+using test_support::Files;
+using test_support::GzipMember;
+using test_support::GzipOf;
+using test_support::HexOf;
+using test_support::TarFormat;
+using test_support::TarHeader;
 
 // What a planted fault must do.
 enum class Verdict { kLoads, kRefused, kEither };
@@ -179,17 +179,16 @@ class ContainerFuzz : public devicescan::fuzz::Fuzzer {
     // A gzip'd archive whose one listed file is mebibytes of zeros: gzip members joined, the
     // zeros made once for each size, without compressing them again.
     std::string Bomb(const Container& container, std::uint64_t mebibytes) {
-        static std::map<std::uint64_t, devicescan::testing_support::ZeroStream> made;
+        static std::map<std::uint64_t, test_support::ZeroStream> made;
         auto found = made.find(mebibytes);
         if (found == made.end()) {
-            found = made.emplace(mebibytes, devicescan::testing_support::DeflatedZeros(mebibytes))
-                        .first;
+            found = made.emplace(mebibytes, test_support::DeflatedZeros(mebibytes)).first;
         }
         const std::string name = random.Pick<std::string>({"z.ndb", "z.hdb", "z.ign2"});
         const std::string list =
             "ClamAV-VDB:x:1:1:1:X:X:t:1\n" + name + ":1:" + std::string(64, 'a') + "\n";
         const std::string head = TarHeader("d.info", list.size(), '0', TarFormat::kUstar) +
-                                 devicescan::testing_support::TarPadded(list) +
+                                 test_support::TarPadded(list) +
                                  TarHeader(name, found->second.size, '0', TarFormat::kUstar);
         const std::string body = GzipOf({GzipMember{head}, GzipMember{"", "", &found->second},
                                          GzipMember{std::string(1024, '\0')}});

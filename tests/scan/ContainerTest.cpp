@@ -10,15 +10,15 @@
 #include <utility>
 #include <vector>
 
-#include "tests/scan/ContainerWriter.h"
 #include "tests/scan/ScanEngineFixture.h"
+#include "tests/support/ContainerWriter.h"
 
 namespace {
 
 using namespace devicescan::scan;
 using namespace devicescan::scan::scan_tests;
-using devicescan::test_support::Container;
-using devicescan::test_support::Files;
+using ::test_support::Container;
+using ::test_support::Files;
 
 class Containers : public ScanEngine {
   protected:

@@ -12,8 +12,8 @@
 #include "host/scan/FileHasher.h"
 #include "host/scan/FolderScanner.h"
 #include "sdk/Utf8.h"
+#include "tests/support/ContainerWriter.h"
 #include "tests/support/TempTree.h"
-#include "tests/scan/ContainerWriter.h"
 
 namespace devicescan::scan {
 
@@ -34,7 +34,7 @@ inline constexpr const char* kSha1 = "a9993e364706816aba3e25717850c26c9cd0d89d";
 inline constexpr const char* kSha256 =
     "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
 
-using devicescan::test_support::HexOf;
+using ::test_support::HexOf;
 
 // A temporary tree, and the database loaded from files in it.
 class ScanEngine : public ::testing::Test {
@@ -64,6 +64,7 @@ class ScanEngine : public ::testing::Test {
                 names.push_back(found.name);
             }
             void OnProgress(const ScanCounts&) override {}
+            void OnLimit(const ScanLimit&) override {}
             Lines lines;
             Lines names;
         } recorder;

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace devicescan::testing_support {
+namespace test_support {
 
 // Raw deflate of data (no header), at the given zlib level.
 inline std::string Deflate(const std::string& data, int level = 6) {
@@ -278,4 +278,4 @@ inline std::string ZipOf(const std::vector<ZipItem>& items) {
     return out;
 }
 
-}  // namespace devicescan::testing_support
+}  // namespace test_support

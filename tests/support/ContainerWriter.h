@@ -8,16 +8,16 @@
 
 #include "host/scan/ContainerHeader.h"
 #include "host/scan/FileHasher.h"
-#include "tests/scan/ArchiveWriter.h"
+#include "tests/support/ArchiveWriter.h"
 
-namespace devicescan::testing_support {
+namespace test_support {
 
 using Files = std::vector<std::pair<std::string, std::string>>;
 
 // The hex digest of bytes.
-inline std::string HexOf(scan::HashType type, const std::string& bytes) {
-    scan::Digest digest;
-    scan::FileHasher::HashBytes(type, bytes.data(), bytes.size(), digest);
+inline std::string HexOf(devicescan::scan::HashType type, const std::string& bytes) {
+    devicescan::scan::Digest digest;
+    devicescan::scan::FileHasher::HashBytes(type, bytes.data(), bytes.size(), digest);
     return digest.Hex();
 }
 
@@ -38,7 +38,7 @@ struct Container {
         for (const auto& [name, content] : files) {
             if (name != "COPYING") {
                 info.push_back(name + ":" + std::to_string(content.size()) + ":" +
-                               HexOf(scan::HashType::kSha256, content));
+                               HexOf(devicescan::scan::HashType::kSha256, content));
             }
         }
     }
@@ -46,7 +46,7 @@ struct Container {
     std::string Header(const std::string& digest) const {
         const std::string text = "ClamAV-VDB:" + kTime + ":" + std::to_string(version) +
                                  ":3:216:" + digest + ":X:tester:1796592501";
-        return text + std::string(scan::ContainerHeader::kSize - text.size(), ' ');
+        return text + std::string(devicescan::scan::ContainerHeader::kSize - text.size(), ' ');
     }
 
     std::string Bytes() const { return Wrap(Tar()); }
@@ -69,8 +69,8 @@ struct Container {
     }
     std::string Wrap(const std::string& tar) const {
         const std::string body = gzip ? GzipOf(tar) : tar;
-        return Header(md5.empty() ? HexOf(scan::HashType::kMd5, body) : md5) + body;
+        return Header(md5.empty() ? HexOf(devicescan::scan::HashType::kMd5, body) : md5) + body;
     }
 };
 
-}  // namespace devicescan::testing_support
+}  // namespace test_support
