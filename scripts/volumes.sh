@@ -58,6 +58,20 @@ volume_add_eicar() {
     printf '%s%s%s' "$start" "$middle" "$end" >"$1"
 }
 
+# volume_add_eicar_zip ZIP MEMBER: writes a zip (deflated) holding the anti-virus test file as
+# MEMBER, the way such a file usually travels: in an attachment.
+volume_add_eicar_zip() {
+    local plain
+    plain="$(mktemp)" || return 1
+    volume_add_eicar "$plain"
+    python3 -c 'import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as archive:
+    archive.write(sys.argv[2], sys.argv[3])' "$1" "$plain" "$2"
+    local status=$?
+    rm -f "$plain"
+    return $status
+}
+
 # volume_plug DIR TYPE [LETTER] [--no-broadcast]: plugs DIR as a drive of TYPE on LETTER, or on
 # the first free letter from Y: down to M:, and broadcasts its arrival. Sets VOLUME_LETTER (upper
 # case). Returns the tool's exit code: 3 when LETTER is taken, 4 when DIR does not exist.

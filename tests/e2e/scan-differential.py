@@ -5,20 +5,27 @@ A fixed seed makes a tree of binary files (nested folders, non-ASCII names, file
 block boundaries) and hash databases (.hdb with MD5, .hsb with SHA-1 and SHA-256, fixed and `*`
 sizes, upper-case hex, CRLF lines, a level field) with signatures that match, near misses of the
 listed size with other content, listed hashes under the wrong size, and decoys whose sizes match
-files but whose hashes do not. clamscan scans it natively and devicescan-host scans it under Wine
-through Z:; both must report the same set of (file, signature name) pairs, and that set must be
-the one the generator planted.
+files but whose hashes do not. Archives hold listed and unlisted members: zip (stored, deflated,
+with data descriptors, ZIP64), tar (ustar, pax, GNU long names), gzip (one and several members)
+and their mixes, nested up to three deep. clamscan scans it natively and devicescan-host scans it
+under Wine through Z:, once with the databases loose and once packed in a container that sigtool
+builds; each must report the same set of (file on disk, signature name) pairs, and that set must
+be the one the generator planted.
 
 Usage: scan-differential.py BUILD_DIR. Exit 77 (skipped) when clamscan is not installed.
 """
+import gzip
 import hashlib
+import io
 import json
 import os
 import random
 import shutil
 import subprocess
 import sys
+import tarfile
 import tempfile
+import zipfile
 
 SEED = 20261206
 # Names that take every path through UTF-16 and back: accents, Cyrillic, CJK, a character
@@ -41,6 +48,74 @@ def fail(message):
     sys.exit(1)
 
 
+class Unseekable(io.RawIOBase):
+    """A write-only stream without seek, so that zipfile writes data descriptors."""
+
+    def __init__(self):
+        self.data = bytearray()
+
+    def writable(self):
+        return True
+
+    def write(self, data):
+        self.data += data
+        return len(data)
+
+
+def zip_of(members, kind):
+    """A zip of (name, content) pairs: kind is stored, deflated, descriptor or zip64."""
+    if kind == "descriptor":
+        out = Unseekable()
+        with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as archive:
+            for name, content in members:
+                with archive.open(name, "w") as member:
+                    member.write(content)
+        return bytes(out.data)
+    out = io.BytesIO()
+    method = zipfile.ZIP_STORED if kind == "stored" else zipfile.ZIP_DEFLATED
+    with zipfile.ZipFile(out, "w", method) as archive:
+        for name, content in members:
+            with archive.open(name, "w", force_zip64=kind == "zip64") as member:
+                member.write(content)
+    return out.getvalue()
+
+
+def tar_of(members, kind):
+    """A tar of (name, content) pairs: kind is ustar, pax or gnu."""
+    out = io.BytesIO()
+    form = {"ustar": tarfile.USTAR_FORMAT, "pax": tarfile.PAX_FORMAT,
+            "gnu": tarfile.GNU_FORMAT}[kind]
+    with tarfile.open(fileobj=out, mode="w", format=form) as archive:
+        for name, content in members:
+            info = tarfile.TarInfo(name)
+            info.size = len(content)
+            info.mtime = 1700000000
+            archive.addfile(info, io.BytesIO(content))
+    return out.getvalue()
+
+
+def gzip_of(content, pieces=1):
+    """content gzip'd; with pieces > 1, as that many gzip members one after the other."""
+    cut = [len(content) * i // pieces for i in range(pieces + 1)]
+    return b"".join(gzip.compress(content[cut[i]:cut[i + 1]], mtime=0) for i in range(pieces))
+
+
+# Every way an archive is made here, each taking the members' (name, content) pairs. A gzip
+# holds one file: its first member's content.
+ARCHIVES = {
+    "zip-stored": lambda members: zip_of(members, "stored"),
+    "zip-deflated": lambda members: zip_of(members, "deflated"),
+    "zip-descriptor": lambda members: zip_of(members, "descriptor"),
+    "zip64": lambda members: zip_of(members, "zip64"),
+    "tar-ustar": lambda members: tar_of(members, "ustar"),
+    "tar-pax": lambda members: tar_of(members, "pax"),
+    "tar-gnu": lambda members: tar_of(members, "gnu"),
+    "tar-gz": lambda members: gzip_of(tar_of(members, "ustar")),
+    "gz": lambda members: gzip_of(members[0][1]),
+    "gz-pieces": lambda members: gzip_of(members[0][1], 3),
+}
+
+
 class Corpus:
     """The generated tree and databases, and the detections they must give."""
 
@@ -52,6 +127,7 @@ class Corpus:
         os.makedirs(self.databases)
         self.lines = {"main.hdb": [], "main.hsb": [], "extra.hsb": []}
         self.expected = set()
+        self.found_by_host_only = set()
         self.serial = 0
 
     def content(self, size):
@@ -100,6 +176,7 @@ class Corpus:
         self.sign("sha256", b"", "Diff.Empty", size="*")
         self.write(b"")
         self.plant_decoys()
+        self.plant_archives()
 
     def plant_one(self, kind, size, name):
         """A match, its near miss, a wildcard match and a listed hash under the wrong size."""
@@ -125,6 +202,56 @@ class Corpus:
         for _ in range(200):
             self.write(self.content(self.random.randint(6, 9000)))
 
+    def member_name(self):
+        """A member name: nested folders, non-ASCII, now and then longer than ustar's 100 bytes."""
+        parts = self.random.sample(NAMES, self.random.randint(0, 2))
+        if self.random.random() < 0.2:
+            parts.append("long-" + "x" * 120)
+        self.serial += 1
+        return "/".join(parts + ["member %03d.bin" % self.serial])
+
+    def listed_member(self):
+        """A member whose content a new signature lists; returns it and the signature's name."""
+        content = self.content(self.random.choice([6, 100, 4097, 70000]))
+        self.serial += 1
+        name = "Diff.Member%d" % self.serial
+        self.sign(self.random.choice(list(HASHES)), content, name)
+        return (self.member_name(), content), name
+
+    def archive(self, kind, depth, listed):
+        """An archive of kind at depth (0 outermost), with a listed member when listed, an
+        unlisted one, and above the third level now and then a nested archive of any kind (a
+        gzip holds one of these). Returns it and the names of the signatures planted inside."""
+        parts = [((self.member_name(), self.content(self.random.randint(6, 5000))), [])]
+        if listed:
+            member, name = self.listed_member()
+            parts.append((member, [name]))
+        if depth < 2 and self.random.random() < 0.6:
+            inner_kind = self.random.choice([kind for kind in ARCHIVES if kind != "zip64"])
+            inner, names = self.archive(inner_kind, depth + 1, self.random.random() < 0.7)
+            parts.append(((self.member_name(), inner), names))
+        self.random.shuffle(parts)
+        if kind.startswith("gz"):
+            parts = [max(parts, key=lambda part: len(part[1]))]
+        return ARCHIVES[kind]([member for member, _ in parts]), sum((n for _, n in parts), [])
+
+    def plant_archives(self):
+        """Each kind of archive, with listed members and without, nested now and then; the file
+        on disk is reported once under each name planted anywhere inside it."""
+        for kind in ARCHIVES:
+            for listed in (True, False, True):
+                archive, names = self.archive(kind, 0, listed)
+                path = self.write(archive)
+                # clamscan does not open a ZIP64 member whose sizes stand only in the zip64
+                # field of its local header, as Python writes them: the host alone finds those.
+                found = self.found_by_host_only if kind == "zip64" else self.expected
+                found.update((path, name) for name in names)
+        # An archive whose own hash is listed: the file is checked as a file too.
+        archive, names = self.archive("zip-deflated", 1, True)
+        self.sign("sha256", archive, "Diff.WholeArchive")
+        path = self.write(archive)
+        self.expected.update((path, name) for name in names + ["Diff.WholeArchive"])
+
     def save(self):
         for database, lines in self.lines.items():
             # extra.hsb ends its lines in CRLF, the others in LF.
@@ -134,8 +261,34 @@ class Corpus:
                 out.write("".join(line + end for line in lines))
 
 
-def clamscan_pairs(corpus):
-    result = subprocess.run(["clamscan", "-d", corpus.databases, "--allmatch", "-r",
+def container_of(corpus):
+    """The databases packed as diff.cud by sigtool (unsigned), with a kind the host counts but
+    does not load: a folder holding the container alone."""
+    work = os.path.join(os.path.dirname(corpus.databases), "pack")
+    os.makedirs(work)
+    with open(os.path.join(work, "COPYING"), "w") as out:
+        out.write("generated for a test\n")
+    for kind in ("hdb", "hsb"):
+        with open(os.path.join(work, "diff." + kind), "wb") as out:
+            for database in sorted(corpus.lines):
+                if database.endswith(kind):
+                    with open(os.path.join(corpus.databases, database), "rb") as source:
+                        out.write(source.read())
+    with open(os.path.join(work, "diff.ndb"), "w") as out:
+        out.write("Diff.Body.Never:0:*:%s\n" % corpus.random.randbytes(24).hex())
+    result = subprocess.run(["sigtool", "--build=diff.cud", "--unsigned"], cwd=work,
+                            input=b"1\n", capture_output=True,
+                            env=dict(os.environ, SIGNDUSER="differential"))
+    if result.returncode != 0:
+        fail("sigtool could not build the container: %s" % result.stderr.decode())
+    folder = os.path.join(os.path.dirname(corpus.databases), "container")
+    os.makedirs(folder)
+    shutil.move(os.path.join(work, "diff.cud"), folder)
+    return folder
+
+
+def clamscan_pairs(corpus, databases):
+    result = subprocess.run(["clamscan", "-d", databases, "--allmatch", "-r",
                              "--no-summary", "--infected", corpus.tree],
                             capture_output=True)
     if result.returncode not in (0, 1):
@@ -159,10 +312,9 @@ def unix_path(windows):
     return windows[2:].replace("\\", "/")
 
 
-def host_pairs(corpus, build):
+def host_pairs(corpus, build, databases):
     command = [os.path.join(build, "wine-run"), os.path.join(build, "bin", "devicescan-host.exe"),
-               "--json", "--scan", windows_path(corpus.tree),
-               "--db", windows_path(corpus.databases)]
+               "--json", "--scan", windows_path(corpus.tree), "--db", windows_path(databases)]
     result = subprocess.run(command, capture_output=True, timeout=240)
     output = result.stdout.decode("utf-8")
     if result.returncode != 1:
@@ -173,15 +325,15 @@ def host_pairs(corpus, build):
     for line in output.splitlines():
         event = json.loads(line)
         if event["event"] == "detection":
-            detections.append((unix_path(event["path"]), event["name"]))
+            members = tuple(event.get("member", []))
+            detections.append((unix_path(event["path"]), members, event["name"]))
         elif event["event"] == "scan" and event["state"] == "finished":
             summaries.append(event)
-    pairs = set(detections)
-    if len(pairs) != len(detections):
-        fail("a (file, name) pair was reported more than once")
-    if len(summaries) != 1 or summaries[0]["errors"] != 0:
-        fail("not one scan summary without errors: %s" % summaries)
-    return pairs
+    if len(set(detections)) != len(detections):
+        fail("a (file, member, name) detection was reported more than once")
+    if len(summaries) != 1 or summaries[0]["errors"] != 0 or summaries[0]["damaged"] != 0:
+        fail("not one scan summary without errors and damage: %s" % summaries)
+    return {(path, name) for path, _, name in detections}
 
 
 def compare(what, actual, expected):
@@ -203,14 +355,19 @@ def main():
         corpus = Corpus(root)
         corpus.plant()
         corpus.save()
-        theirs = clamscan_pairs(corpus)
-        ours = host_pairs(corpus, build)
-        same = compare("clamscan", theirs, corpus.expected)
-        same = compare("devicescan-host", ours, corpus.expected) and same
+        container = container_of(corpus)
+        expected = corpus.expected | corpus.found_by_host_only
+        same = True
+        for databases in (corpus.databases, container):
+            same = compare("clamscan", clamscan_pairs(corpus, databases), corpus.expected) and same
+            ours = host_pairs(corpus, build, databases)
+            same = compare("devicescan-host", ours, expected) and same
         if not same:
             fail("the scanners disagree")
-        print("differential: %d files, %d signatures, the same %d detections from both" %
-              (corpus.serial, sum(map(len, corpus.lines.values())), len(ours)))
+        print("differential: %d files, %d signatures loose and in a container, the same %d "
+              "detections from both (%d in ZIP64 members by the host alone)" %
+              (corpus.serial, sum(map(len, corpus.lines.values())), len(corpus.expected),
+               len(corpus.found_by_host_only)))
     finally:
         shutil.rmtree(root)
 

@@ -270,6 +270,68 @@ $(detections P)"
     echo "threats: the 4 planted threats of P: found (MD5, SHA-256, the test file twice), no near miss"
 }
 
+# archive_detections LETTER: the (path, member chain, name) of the letter's detections inside
+# archives, one a line, sorted, as the JSON writes them.
+archive_detections() {
+    grep -F "{\"event\":\"detection\",\"path\":\"$1:" "$work/out" |
+        sed -n 's/.*"path":"\([^"]*\)","member":\(\[[^]]*\]\),"name":"\([^"]*\)".*/\1 \2 \3/p' | sort
+}
+
+# A stick carrying archives: a listed file zipped inside a .tar.gz, the test file in a zip in a
+# zip, a listed file gzip'd, a clean zip and a damaged one. The detections name each member
+# chain, the summary counts the archives, members and the damage, and nothing else is reported.
+scenario_archives() {
+    volumes 16 1 T
+    local stick="${DIRS[T]}"
+    mkdir -p "$stick/mail" "$stick/backup"
+    volume_add_eicar "$work/eicar.com"
+    head -c 7000 /dev/urandom >"$work/listed.exe"
+    printf '%s:7000:E2E.Archived.Listed\n' "$(sha256sum <"$work/listed.exe" | cut -c1-64)" \
+        >"$work/archived.hsb"
+    python3 - "$work" "$stick" <<'PYTHON' || fail "the archives could not be written"
+import gzip, io, os, sys, tarfile, zipfile
+work, stick = sys.argv[1:]
+listed = open(os.path.join(work, "listed.exe"), "rb").read()
+eicar = open(os.path.join(work, "eicar.com"), "rb").read()
+def zipped(members):
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED) as archive:
+        for name, content in members:
+            archive.writestr(name, content)
+    return out.getvalue()
+tar = io.BytesIO()
+with tarfile.open(fileobj=tar, mode="w:gz") as archive:
+    inner = zipped([("tools/setup.exe", listed), ("readme.txt", b"nothing here")])
+    info = tarfile.TarInfo("inner.zip")
+    info.size = len(inner)
+    archive.addfile(info, io.BytesIO(inner))
+open(os.path.join(stick, "backup", "tools.tar.gz"), "wb").write(tar.getvalue())
+open(os.path.join(stick, "mail", "nested.zip"), "wb").write(
+    zipped([("attachment.zip", zipped([("eicar.com", eicar)]))]))
+open(os.path.join(stick, "listed.exe.gz"), "wb").write(gzip.compress(listed))
+open(os.path.join(stick, "clean.zip"), "wb").write(zipped([("a.txt", os.urandom(500))]))
+damaged = zipped([("b.bin", os.urandom(5000))])
+open(os.path.join(stick, "damaged.zip"), "wb").write(damaged[:len(damaged) // 2])
+PYTHON
+    host_start --db "$(wine_path "$work/archived.hsb")"
+    volume_plug "$stick" removable T >/dev/null
+    local summary
+    summary="$(finished T)"
+    volume_unplug T >/dev/null
+    host_quit
+    local expected
+    expected="$(printf '%s\n' \
+        'T:\\backup\\tools.tar.gz ["tools.tar","inner.zip","tools/setup.exe"] E2E.Archived.Listed' \
+        'T:\\listed.exe.gz ["listed.exe"] E2E.Archived.Listed' \
+        'T:\\mail\\nested.zip ["attachment.zip","eicar.com"] EICAR-Test-File' | sort)"
+    [ "$(archive_detections T)" = "$expected" ] || fail "T: detections are not the planted ones:
+$(archive_detections T)"
+    [ "$(count '"event":"detection"')" -eq 3 ] || fail "T: has detections outside the archives"
+    grep -qF '"threats":3' <<<"$summary" || fail "the summary does not count 3 threats: $summary"
+    grep -qF '"damaged":1' <<<"$summary" || fail "the summary does not count the damage: $summary"
+    echo "archives: the 3 planted members found through their chains, the damaged zip counted"
+}
+
 # A stick whose scan hashes a large file (a sparse one: tmpfs keeps its holes for nothing). A
 # broadcast removal while its letter still holds the volume is not believed: a warning, and the
 # scan finishes. Plugged again, the real removal cancels the scan in the middle of the file.
