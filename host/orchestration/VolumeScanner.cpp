@@ -29,12 +29,7 @@ ScanReport ReportOf(ScanReport::State state, const std::wstring& path,
     ScanReport report;
     report.state = state;
     report.path = path;
-    report.files = counts.files;
-    report.directories = counts.directories;
-    report.bytes = counts.bytes;
-    report.errors = counts.errors;
-    report.threats = counts.threats;
-    report.hashedBytes = counts.hashedBytes;
+    report.counts = counts;
     return report;
 }
 
