@@ -4,6 +4,10 @@
 # MinGW-w64 does not have, and a trap fails the test that ran into it.
 option(DEVICESCAN_UBSAN "Trap on undefined behaviour in every target of the project" OFF)
 
+# The tests need GoogleTest (an installed package or its sources); a build of the shipped
+# binaries and the benchmark alone needs nothing but the compiler.
+option(DEVICESCAN_BUILD_TESTS "Build the tests (needs GoogleTest)" ON)
+
 # Compiler settings shared by every target of the project (third-party code keeps its own).
 # They give no include directory: a target sees its own headers and those of the libraries it
 # links, through devicescan_headers below. Warnings are errors under every compiler: GCC and Clang (both built and run here, under Wine)
