@@ -1,3 +1,6 @@
+// bench/ is the benchmark program, devicescan-bench: each group runs our implementation and its
+// standard or platform peer side by side in one run and prints their ratio (main.cpp, the
+// harness in BenchHarness.h). This file: taking turns between the measurements of a group.
 #pragma once
 
 #include <algorithm>

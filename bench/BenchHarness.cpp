@@ -123,9 +123,9 @@ bool Context::Goal(const std::string& what, const std::string& ours, const std::
     const double ratio = times.peer.minimum > 0 ? times.ours.minimum / times.peer.minimum : 0;
     const double medianRatio = times.peer.median > 0 ? times.ours.median / times.peer.median : 0;
     const bool met = ratio > 0 && ratio <= limit;
-    std::printf("  %-48s ratio %5.2f (median %5.2f), goal <= %.2f: %s\n", what.c_str(), ratio,
+    std::printf("  %-48s  ratio %5.2f (median %5.2f), goal <= %.2f: %s\n", what.c_str(), ratio,
                 medianRatio, limit, met ? "met" : "MISSED");
-    std::printf("  %-48s %s min %s median %s; %s min %s median %s\n", "", ours.c_str(),
+    std::printf("  %-48s  %s min %s median %s; %s min %s median %s\n", "", ours.c_str(),
                 Readable(times.ours.minimum).c_str(), Readable(times.ours.median).c_str(),
                 peer.c_str(), Readable(times.peer.minimum).c_str(),
                 Readable(times.peer.median).c_str());
@@ -134,23 +134,23 @@ bool Context::Goal(const std::string& what, const std::string& ours, const std::
 
 bool Context::Goal(const std::string& what, const std::string& figure, const std::string& limit,
                    bool met) const {
-    std::printf("  %-48s %s, goal %s: %s\n", what.c_str(), figure.c_str(), limit.c_str(),
+    std::printf("  %-48s  %s, goal %s: %s\n", what.c_str(), figure.c_str(), limit.c_str(),
                 met ? "met" : "MISSED");
     return met;
 }
 
 void Context::Compare(const std::string& what, const std::string& ours, double oursNs,
                       const std::string& peer, double peerNs) const {
-    std::printf("  %-48s %-16s %10.1f ns  %-24s %10.1f ns  ratio %5.2f\n", what.c_str(),
+    std::printf("  %-48s  %-16s %10.1f ns  %-24s %10.1f ns  ratio %5.2f\n", what.c_str(),
                 ours.c_str(), oursNs, peer.c_str(), peerNs, peerNs > 0 ? oursNs / peerNs : 0.0);
 }
 
 void Context::Note(const std::string& what, const std::string& figure) const {
-    std::printf("  %-48s %s\n", what.c_str(), figure.c_str());
+    std::printf("  %-48s  %s\n", what.c_str(), figure.c_str());
 }
 
 void Context::Report(const std::string& what, double ns) const {
-    std::printf("  %-48s %10.1f ns\n", what.c_str(), ns);
+    std::printf("  %-48s  %10.1f ns\n", what.c_str(), ns);
 }
 
 Registration::Registration(const char* name, BenchmarkFunction function) {

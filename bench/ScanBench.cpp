@@ -72,20 +72,27 @@ double ThreadCpuSeconds() {
     return seconds(kernel) + seconds(user);
 }
 
-// Prints one goal row: ours against the peer, the ratio, the goal for the ratio and whether it
-// is met.
-void RatioGoal(const std::string& what, double ours, double peer, const char* unit, bool atMost,
-               double goal) {
-    const double ratio = ours / peer;
-    const bool met = atMost ? ratio <= goal : ratio >= goal;
-    std::printf("  %-62s %9.3f %-4s vs %9.3f %-4s ratio %5.2f  goal %s %.2f: %s\n", what.c_str(),
-                ours, unit, peer, unit, ratio, atMost ? "<=" : ">=", goal, met ? "met" : "MISSED");
+std::string Printed(const char* format, auto... values) {
+    char text[512];
+    std::snprintf(text, sizeof text, format, values...);
+    return text;
 }
 
-// Prints one goal row for a value with a fixed upper bound.
-void LimitGoal(const std::string& what, double value, const char* unit, double limit) {
-    std::printf("  %-62s %9.3f %-4s goal <= %g %s: %s\n", what.c_str(), value, unit, limit, unit,
-                value <= limit ? "met" : "MISSED");
+// A goal row through the harness: ours against the peer, the ratio, the goal for the ratio and
+// whether it is met.
+void RatioGoal(const Context& context, const std::string& what, double ours, double peer,
+               const char* unit, bool atMost, double goal) {
+    const double ratio = ours / peer;
+    context.Goal(what, Printed("%.3f %s vs %.3f %s, ratio %.2f", ours, unit, peer, unit, ratio),
+                 Printed("%s %.2f", atMost ? "<=" : ">=", goal),
+                 atMost ? ratio <= goal : ratio >= goal);
+}
+
+// A goal row through the harness for a value with a fixed upper bound.
+void LimitGoal(const Context& context, const std::string& what, double value, const char* unit,
+               double limit) {
+    context.Goal(what, Printed("%.3f %s", value, unit), Printed("<= %g %s", limit, unit),
+                 value <= limit);
 }
 
 // size bytes from a fixed seed.
@@ -183,8 +190,8 @@ void WriteDatabases(const ScratchTree& folder, const Workload& load) {
 // Loads the database folder into database, sealed, and prints its load time and its memory per
 // signature (a goal row when boundedBytes); false (with the message printed) when it does not
 // load.
-bool MeasureLoad(const std::wstring& folder, const char* form, bool boundedBytes,
-                 scan::SignatureDatabase& database) {
+bool MeasureLoad(const Context& context, const std::wstring& folder, const char* form,
+                 bool boundedBytes, scan::SignatureDatabase& database) {
     const std::int64_t before = CommittedPrivateBytes();
     scan::DatabaseLoader loader(database);
     std::optional<scan::DatabaseError> error;
@@ -195,19 +202,18 @@ bool MeasureLoad(const std::wstring& folder, const char* form, bool boundedBytes
     });
     const double cpuSeconds = ThreadCpuSeconds() - cpuBefore;
     if (error) {
-        std::printf("  database: %ls\n", error->Message().c_str());
+        context.Note("database", Printed("%ls", error->Message().c_str()));
         return false;
     }
     const double count = static_cast<double>(database.Count());
     const std::string what = "database: " + std::to_string(database.Count()) + " " + form;
-    LimitGoal(what + ", load", seconds, "s", 2);
-    std::printf("  (processor time of the load %.3f s)\n", cpuSeconds);
+    LimitGoal(context, what + ", load", seconds, "s", 2);
+    context.Note(what + ", processor time of the load", Printed("%.3f s", cpuSeconds));
     const double bytesEach = static_cast<double>(CommittedPrivateBytes() - before) / count;
     if (boundedBytes) {
-        LimitGoal(what + ", bytes each", bytesEach, "B", 64);
+        LimitGoal(context, what + ", bytes each", bytesEach, "B", 64);
     } else {
-        std::printf("  %-62s %9.3f B    (each name is stored too)\n",
-                    (what + ", bytes each").c_str(), bytesEach);
+        context.Note(what + ", bytes each", Printed("%.3f B (each name is stored too)", bytesEach));
     }
     return true;
 }
@@ -336,26 +342,27 @@ void MeasureLargeFiles(const Context& context, const Workload& load,
                       return wall;
                   }});
     if (!peer.IsValid() || one.hashedBytes != bytes || two.hashedBytes != 2 * bytes) {
-        std::printf("  large files: %llu and %llu bytes hashed of %.0f (in-memory peer %s)\n",
-                    static_cast<unsigned long long>(one.hashedBytes),
-                    static_cast<unsigned long long>(two.hashedBytes), bytes,
-                    peer.IsValid() ? "ok" : "failed");
+        context.Note("large files",
+                     Printed("%llu and %llu bytes hashed of %.0f (in-memory peer %s)",
+                             static_cast<unsigned long long>(one.hashedBytes),
+                             static_cast<unsigned long long>(two.hashedBytes), bytes,
+                             peer.IsValid() ? "ok" : "failed"));
         return;
     }
     const std::string files =
         std::to_string(load.largeFiles) + " x " + std::to_string(content.size() >> 20) + " MiB";
-    RatioGoal("large files (" + files + "), one volume: scan vs BCrypt SHA-256 in memory",
+    RatioGoal(context, "large files (" + files + "), one volume: scan vs BCrypt SHA-256 in memory",
               seconds[1], seconds[0], "s", true, 1.15);
-    RatioGoal("large files, two volumes on two threads: MB/s vs one volume",
+    RatioGoal(context, "large files, two volumes on two threads: MB/s vs one volume",
               2 * bytes / seconds[2] / 1e6, bytes / seconds[1] / 1e6, "MB/s", false, 1.7);
     // Processor times tell the same on a machine busy with other work, where the wall times
     // also count the waits for a core.
-    RatioGoal("large files, one volume: processor time, scan vs in memory", oneCpu, memoryCpu, "s",
-              true, 1.15);
-    std::printf(
-        "  (processor time of a volume's scan two at once: %.3f s each at most; SHA-256 "
-        "in memory %.0f MB/s; digest byte %u)\n",
-        twoCpu, bytes / seconds[0] / 1e6, sink);
+    RatioGoal(context, "large files, one volume: processor time, scan vs in memory", oneCpu,
+              memoryCpu, "s", true, 1.15);
+    context.Note("large files, two volumes at once: processor time of each scan",
+                 Printed("%.3f s at most", twoCpu));
+    context.Note("large files: SHA-256 in memory",
+                 Printed("%.0f MB/s (digest byte %u)", bytes / seconds[0] / 1e6, sink));
 }
 
 // Small files, none of a listed size: the scan against the bare listing of the same tree.
@@ -376,12 +383,13 @@ void MeasureSmallFiles(const Context& context, const Workload& load,
         context, {[&] { return SecondsOf([&] { hashed = ScanOnce(database, tree.Root()); }); },
                   [&] { return SecondsOf([&] { listed = WalkTree(tree.Root()); }); }});
     if (hashed != 0 || listed != static_cast<std::uint64_t>(load.smallFiles)) {
-        std::printf("  small files: %llu bytes hashed, %llu files listed\n",
-                    static_cast<unsigned long long>(hashed),
-                    static_cast<unsigned long long>(listed));
+        context.Note("small files", Printed("%llu bytes hashed, %llu files listed",
+                                            static_cast<unsigned long long>(hashed),
+                                            static_cast<unsigned long long>(listed)));
         return;
     }
-    RatioGoal(std::to_string(load.smallFiles) + " small files, no size listed: scan vs " +
+    RatioGoal(context,
+              std::to_string(load.smallFiles) + " small files, no size listed: scan vs " +
                   "FindFirstFileExW",
               seconds[0], seconds[1], "s", true, 1.2);
 }
@@ -394,10 +402,10 @@ BENCHMARK_GROUP(ScanEngine) {
     WriteDatabases(databases, load);
     {
         scan::SignatureDatabase plain;
-        MeasureLoad(databases.Path(L"plain"), "SHA-256 in a plain list", true, plain);
+        MeasureLoad(context, databases.Path(L"plain"), "SHA-256 in a plain list", true, plain);
     }
     scan::SignatureDatabase named;
-    if (!MeasureLoad(databases.Path(L"named"), "SHA-256 with a name each", false, named)) {
+    if (!MeasureLoad(context, databases.Path(L"named"), "SHA-256 with a name each", false, named)) {
         return;
     }
     scan::SignatureDatabase large;

@@ -4,6 +4,15 @@
 # MinGW-w64 does not have, and a trap fails the test that ran into it.
 option(DEVICESCAN_UBSAN "Trap on undefined behaviour in every target of the project" OFF)
 
+# The tests need GoogleTest (an installed package or its sources); a build of the shipped
+# binaries and the benchmark alone needs nothing but the compiler.
+option(DEVICESCAN_BUILD_TESTS "Build the tests (needs GoogleTest)" ON)
+
+# Run-time checks of the thread rules that class comments state (qv::ThreadChecker): always in
+# Debug, and by default in every build that has the tests, so that the tests run with them.
+option(DEVICESCAN_THREAD_CHECKS "Check which thread calls what, in every configuration"
+       ${DEVICESCAN_BUILD_TESTS})
+
 # Compiler settings shared by every target of the project (third-party code keeps its own).
 # They give no include directory: a target sees its own headers and those of the libraries it
 # links, through devicescan_headers below. Warnings are errors under every compiler: GCC and Clang (both built and run here, under Wine)
@@ -17,6 +26,11 @@ function(devicescan_target_defaults target)
     endif()
     target_compile_definitions(${target} PRIVATE
         UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+    if(DEVICESCAN_THREAD_CHECKS)
+        target_compile_definitions(${target} PRIVATE DEVICESCAN_THREAD_CHECKS)
+    else()
+        target_compile_definitions(${target} PRIVATE $<$<CONFIG:Debug>:DEVICESCAN_THREAD_CHECKS>)
+    endif()
     if(DEVICESCAN_UBSAN)
         target_compile_options(${target} PRIVATE
             -fsanitize=undefined -fsanitize-undefined-trap-on-error)

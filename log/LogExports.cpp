@@ -3,6 +3,14 @@
 
 #include <new>
 
+#if defined(_MSC_VER) && !defined(__clang__)
+#include <intrin.h>
+// The address the export returns to: in the module that called it.
+#define LOG_CALLER_ADDRESS() _ReturnAddress()
+#else
+#define LOG_CALLER_ADDRESS() __builtin_return_address(0)
+#endif
+
 #include "log/Logger.h"
 #include "logging/LogApi.h"
 
@@ -136,14 +144,14 @@ HRESULT LogTrackEvent(const wchar_t* name) {
     if (logger == nullptr) {
         return E_OUTOFMEMORY;
     }
-    return logger->WriteEvent(ModuleAt(__builtin_return_address(0)), name, nullptr);
+    return logger->WriteEvent(ModuleAt(LOG_CALLER_ADDRESS()), name, nullptr);
 }
 
 HRESULT LogTrackEventData(const wchar_t* name, const wchar_t* data) {
     if (logger == nullptr) {
         return E_OUTOFMEMORY;
     }
-    return logger->WriteEvent(ModuleAt(__builtin_return_address(0)), name, data);
+    return logger->WriteEvent(ModuleAt(LOG_CALLER_ADDRESS()), name, data);
 }
 
 }  // extern "C"

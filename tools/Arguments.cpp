@@ -1,3 +1,5 @@
+// tools/ is devicescan-volume.exe, which plugs and unplugs volumes under Wine and broadcasts the
+// notifications (README.md, main.cpp). This file: reading its command line.
 #include "tools/Arguments.h"
 
 #include <dbt.h>

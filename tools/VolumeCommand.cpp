@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "sdk/ServiceWindow.h"
 #include "sdk/Utf8.h"
 #include "tools/Arguments.h"
 #include "tools/DeviceChangeBroadcast.h"
@@ -298,8 +299,7 @@ int CloseService(const CommandLine& line) {
     }
     int closed = 0;
     HWND window = nullptr;
-    while ((window = FindWindowExW(nullptr, window, L"DeviceScanWndClassName", nullptr)) !=
-           nullptr) {
+    while ((window = FindWindowExW(nullptr, window, QV_SERVICE_WINDOW_CLASS, nullptr)) != nullptr) {
         if (PostMessageW(window, WM_CLOSE, 0, 0)) {
             ++closed;
         }

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "host/hosting/ServiceSession.h"
+#include "sdk/ServiceWindow.h"
 #include "sdk/SystemMessage.h"
 
 namespace devicescan::host {
@@ -54,7 +55,7 @@ ServiceWatch::Outcome ServiceWatch::Restart(std::wstring& failure) {
 
 bool ServiceWatch::ServiceWindowPresent() {
     HWND window = nullptr;
-    while ((window = FindWindowExW(nullptr, window, kWindowClassName, nullptr)) != nullptr) {
+    while ((window = FindWindowExW(nullptr, window, QV_SERVICE_WINDOW_CLASS, nullptr)) != nullptr) {
         DWORD processId = 0;
         GetWindowThreadProcessId(window, &processId);
         if (processId == GetCurrentProcessId()) {

@@ -26,7 +26,6 @@ class ServiceSession;
 class ServiceWatch {
   public:
     static constexpr DWORD kPeriodMs = 500;
-    static constexpr wchar_t kWindowClassName[] = L"DeviceScanWndClassName";
 
     enum class Outcome { kRunning, kRestarted, kRestartFailed };
 

@@ -29,12 +29,7 @@ ScanReport ReportOf(ScanReport::State state, const std::wstring& path,
     ScanReport report;
     report.state = state;
     report.path = path;
-    report.files = counts.files;
-    report.directories = counts.directories;
-    report.bytes = counts.bytes;
-    report.errors = counts.errors;
-    report.threats = counts.threats;
-    report.hashedBytes = counts.hashedBytes;
+    report.counts = counts;
     return report;
 }
 
@@ -215,6 +210,7 @@ VolumeScanner::~VolumeScanner() {
 }
 
 bool VolumeScanner::Start() {
+    ownerThread.Check("the volume scanner started off its owner's thread");
     if (!shared->IsValid()) {
         return false;
     }
@@ -288,6 +284,7 @@ void VolumeScanner::Cancel(const std::wstring& path) {
 }
 
 void VolumeScanner::Shutdown() {
+    ownerThread.Check("the volume scanner shut down off its owner's thread");
     std::deque<Job> dropped;
     {
         std::lock_guard lock(shared->scannerLock);
@@ -329,10 +326,12 @@ std::uint32_t VolumeScanner::ThreadsFor(std::uint32_t requested) noexcept {
 }
 
 HANDLE VolumeScanner::IdleEvent() const noexcept {
+    ownerThread.Check("the volume scanner's idle event taken off its owner's thread");
     return shared->idle.Get();
 }
 
 VolumeScanner::Totals VolumeScanner::TotalsSoFar() const {
+    ownerThread.Check("the volume scanner's totals read off its owner's thread");
     std::lock_guard lock(shared->scannerLock);
     return shared->totals;
 }

@@ -10,6 +10,7 @@
 #include "host/output/EventPrinter.h"
 #include "host/scan/FolderScanner.h"
 #include "host/scan/SignatureDatabase.h"
+#include "sdk/ThreadChecker.h"
 #include "sdk/UniqueHandle.h"
 
 namespace devicescan::host {
@@ -25,9 +26,9 @@ namespace devicescan::host {
 // Threads: Enqueue and Cancel are called on the module's window thread (or the main thread)
 // and only queue, flag and signal under the scanner's lock (never held during a scan; the
 // volume's serial number is read before the lock is taken). Start, Shutdown, IdleEvent and
-// Totals run on the main thread. The workers keep everything they touch in a shared state, so
-// a worker stuck in a file-system call that outlives Shutdown's bounded wait touches nothing
-// that was freed.
+// Totals run on the main thread (ownerThread checks it). The workers keep everything they touch in
+// a shared state, so a worker stuck in a file-system call that outlives Shutdown's bounded wait
+// touches nothing that was freed.
 class VolumeScanner {
   public:
     struct Options {
@@ -78,6 +79,7 @@ class VolumeScanner {
 
     std::shared_ptr<Shared> shared;
     std::vector<qv::UniqueHandle> workers;
+    qv::ThreadChecker ownerThread;
 };
 
 }  // namespace devicescan::host

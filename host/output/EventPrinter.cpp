@@ -40,10 +40,12 @@ const wchar_t* ReasonName(ScanReport::CancelReason reason) {
 }
 
 std::wstring Counts(const ScanReport& report) {
-    return L" files=" + std::to_wstring(report.files) + L" directories=" +
-           std::to_wstring(report.directories) + L" bytes=" + std::to_wstring(report.bytes) +
-           L" errors=" + std::to_wstring(report.errors) + L" threats=" +
-           std::to_wstring(report.threats) + L" hashed=" + std::to_wstring(report.hashedBytes);
+    return L" files=" + std::to_wstring(report.counts.files) + L" directories=" +
+           std::to_wstring(report.counts.directories) + L" bytes=" +
+           std::to_wstring(report.counts.bytes) + L" errors=" +
+           std::to_wstring(report.counts.errors) + L" threats=" +
+           std::to_wstring(report.counts.threats) + L" hashed=" +
+           std::to_wstring(report.counts.hashedBytes);
 }
 
 std::wstring ScanText(const ScanReport& report) {
@@ -65,12 +67,12 @@ std::wstring ScanText(const ScanReport& report) {
 std::string ScanJson(const ScanReport& report) {
     JsonLine json;
     json.Add("event", L"scan").Add("state", StateName(report.state)).Add("path", report.path);
-    json.Add("files", report.files)
-        .Add("directories", report.directories)
-        .Add("bytes", report.bytes)
-        .Add("errors", report.errors)
-        .Add("threats", report.threats)
-        .Add("hashedBytes", report.hashedBytes);
+    json.Add("files", report.counts.files)
+        .Add("directories", report.counts.directories)
+        .Add("bytes", report.counts.bytes)
+        .Add("errors", report.counts.errors)
+        .Add("threats", report.counts.threats)
+        .Add("hashedBytes", report.counts.hashedBytes);
     if (report.state == ScanReport::State::kCancelled) {
         json.Add("reason", ReasonName(report.reason));
     }

@@ -16,6 +16,7 @@ void OutputQueue::Push(Stream stream, std::string line) {
 }
 
 std::deque<OutputQueue::Entry> OutputQueue::Take() {
+    drainThread.Check("the output queue drained by a second thread");
     std::deque<Entry> taken;
     std::lock_guard lock(queueLock);
     taken.swap(entries);

@@ -5,6 +5,7 @@
 
 #include "host/output/LineWriter.h"
 #include "sdk/CriticalSection.h"
+#include "sdk/ThreadChecker.h"
 #include "sdk/UniqueHandle.h"
 
 namespace devicescan::host {
@@ -14,7 +15,7 @@ namespace devicescan::host {
 // writes them, so no writer of the queue ever waits on a pipe.
 //
 // Threads: Push from any thread, under queueLock (held only to append or to take the whole
-// queue). Drain on the main thread only.
+// queue). Take and Drain on one thread only, the main thread (drainThread checks it).
 class OutputQueue {
   public:
     enum class Stream { kOut, kError };
@@ -43,6 +44,7 @@ class OutputQueue {
     qv::CriticalSection queueLock;
     std::deque<Entry> entries;
     qv::UniqueHandle ready;
+    qv::ThreadChecker drainThread;
 };
 
 }  // namespace devicescan::host

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "host/scan/ScanCounts.h"
+
 namespace devicescan::host {
 
 // One step of the scan of a volume, as the scanner reports it.
@@ -12,12 +14,7 @@ struct ScanReport {
 
     State state = State::kStarted;
     std::wstring path;
-    std::uint64_t files = 0;
-    std::uint64_t directories = 0;  // below the root, which is not counted
-    std::uint64_t bytes = 0;
-    std::uint64_t errors = 0;  // directories that could not be listed, files that could not be read
-    std::uint64_t threats = 0;                  // detections: one per file and signature name
-    std::uint64_t hashedBytes = 0;              // bytes read to hash them
+    scan::ScanCounts counts;                    // what the scan has seen so far
     CancelReason reason = CancelReason::kNone;  // kCancelled only
     std::uint32_t error = 0;                    // kFailed only: why the root could not be listed
 };

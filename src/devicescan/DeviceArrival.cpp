@@ -106,6 +106,7 @@ void DeviceScanSP::OnDeviceArrival(const qv::String& path) {
     device.sessionId = sessionId;
 
     {
+        devicesThread.Check("the device table touched off the window thread");
         std::lock_guard<qv::CriticalSection> lock(devicesLock);
         if (devices.Find(device.path) != nullptr) {
             LogMessage(LOG_INFO, kOnDeviceArrival,

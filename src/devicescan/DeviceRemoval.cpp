@@ -28,6 +28,7 @@ void DeviceScanSP::OnDeviceRemoveComplete(const qv::String& path) {
     Device device = FreshDeviceRecord();
     {
         // Find, copy and erase together: a record is either fully taken out or left in place.
+        devicesThread.Check("the device table touched off the window thread");
         std::lock_guard<qv::CriticalSection> lock(devicesLock);
         if (const Device* stored = devices.Find(path)) {
             device = *stored;

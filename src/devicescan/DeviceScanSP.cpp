@@ -158,6 +158,7 @@ std::uint32_t DeviceScanSP::Init(qv::IServiceHost* host) {
         return error;
     }
 
+    devicesThread.Detach();  // the new window thread takes the device table over
     windowThread =
         CreateThread(nullptr, 0, &WindowThreadRoutine, this, CREATE_SUSPENDED, &windowThreadId);
     if (windowThread == nullptr) {

@@ -17,6 +17,7 @@
 #include "sdk/MemberFunction_1_args.h"
 #include "sdk/StringT.h"
 #include "sdk/SynchronyzedObjectContainer.h"
+#include "sdk/ThreadChecker.h"
 
 namespace devicescan::service {
 
@@ -28,7 +29,9 @@ namespace devicescan::service {
 //   The life-cycle operations take no lock of their own: the host runs one at a time.
 // - One window thread per Init (WindowThreadRoutine) runs every window message, every device
 //   handler, every producer call and every listener notification, one message at a time.
-// - devices is touched only under devicesLock; listeners has its own reader/writer lock, held
+// - devices is touched only by the device handlers, on the window thread of the current Init
+//   (devicesThread checks it), and only under devicesLock; listeners has its own reader/writer
+//   lock, held
 //   shared for a whole fan-out, so Register and Unregister may run while the window thread
 //   notifies (they wait for the fan-out to end). Listeners must not register or unregister.
 // - Start hands over from the window thread through initEvent: the thread writes window and
@@ -99,8 +102,12 @@ class DeviceScanSP final : public qv::IServPlugin, public qv::rnsdk::FileScan::I
     DWORD windowThreadId = 0;
     HANDLE initEvent = nullptr;
     std::uint32_t initResult = 0;
+    // One thread touches devices, as devicesThread shows, so the lock guards against nothing
+    // today; it stays because the service's contract names it around the map's find-and-insert
+    // and find-copy-and-erase.
     qv::CriticalSection devicesLock;
     qv::Map<qv::String, Device> devices;
+    qv::ThreadChecker devicesThread;  // the window thread of the current Init
     logging::LogRef logRef;
 
     // Whether Start has resumed the current window thread; a thread is started once per Init.

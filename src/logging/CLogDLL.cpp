@@ -1,3 +1,6 @@
+// src/logging/ is the module's side of logging: the run-time binding of log.dll (this file),
+// the shared hold of it (LogRef), trace scopes and log messages, and LogApi.h, the interface of
+// log.dll itself.
 #include "logging/CLogDLL.h"
 
 #include <cwchar>

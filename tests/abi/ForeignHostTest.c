@@ -20,7 +20,11 @@
 
 // Every slot takes the object it is called on first; the host's objects here are single statics,
 // so their slots have no use for it.
+#if defined(__GNUC__)
 #pragma GCC diagnostic ignored "-Wunused-parameter"
+#elif defined(_MSC_VER)
+#pragma warning(disable : 4100)  // unreferenced formal parameter
+#endif
 
 typedef struct {
     uint64_t low, high;

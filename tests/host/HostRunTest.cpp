@@ -13,6 +13,7 @@
 
 #include "host/hosting/ComponentManager.h"
 #include "host/hosting/ProducerPlugin.h"
+#include "host/output/OutputQueue.h"
 #include "sdk/IServPlugin.h"
 #include "sdk/Utf8.h"
 #include "tests/host/HostProcess.h"
@@ -240,6 +241,23 @@ TEST(HostRun, ExitsWithItsCodeAndAClearMessageAfterCleaningUpWhenItCannotRun) {
         EXPECT_THAT(host.OutLines(), Not(Contains(StartsWith("started")))) << "nothing ran";
         EXPECT_THAT(Calls(host), EndsWith(failure.calls));
     }
+}
+
+// The queue's thread rule is checked, not only stated: a second thread that drains it ends the
+// process (in the builds with thread checks, which every build with tests is).
+TEST(OutputQueueDeathTest, ASecondThreadThatDrainsItEndsTheProcess) {
+#if defined(DEVICESCAN_THREAD_CHECKS)
+    EXPECT_DEATH(
+        {
+            host::OutputQueue queue;
+            queue.Take();
+            const HANDLE other = test_support::StartThread([&] { queue.Take(); });
+            WaitForSingleObject(other, test_support::kStuckMs);
+        },
+        "output queue drained by a second thread");
+#else
+    GTEST_SKIP() << "built without thread checks";
+#endif
 }
 
 TEST(ComponentManager, HandsOutTheProducerForItsExactNameAndIdentityOnly) {
