@@ -72,9 +72,7 @@ int HostApp::Run() {
 
 PathScan::Settings HostApp::PathScanSettings() const {
     return {options.scanPaths,
-            {{options.progressEvery, options.scanPauseMs},
-             VolumeScanner::ThreadsFor(options.scanThreads),
-             false},
+            {options.EachScan(), VolumeScanner::ThreadsFor(options.scanThreads), false},
             options.seconds,
             StopSignal::Process().Event(),
             [] { StopSignal::Process().Request(StopSignal::Reason::kTimeout); }};
@@ -95,8 +93,7 @@ HostApp::Failure HostApp::RunModule() {
     }
 
     VolumeScanner scanner(printer, signatures,
-                          {{options.progressEvery, options.scanPauseMs},
-                           VolumeScanner::ThreadsFor(options.scanThreads)});
+                          {options.EachScan(), VolumeScanner::ThreadsFor(options.scanThreads)});
     if (options.scan && !scanner.Start()) {
         return {ExitCode::kHostFailure,
                 L"cannot start the scan workers: " + DescribeError(GetLastError())};
@@ -149,7 +146,8 @@ HostApp::Failure HostApp::RunService(ServiceSession& session, ServiceHost& servi
                 L"cannot start the stdin reader: " + DescribeError(GetLastError())};
     }
     printer.Started(ServiceSession::kObjectName, modulePath,
-                    {signatures->Count(), signatures->DatabaseCount()});
+                    {signatures->Count(), signatures->DatabaseCount(), signatures->AllowedCount(),
+                     signatures->IgnoredCount(), signatures->SkippedKinds()});
     if (options.scanPresent) {
         present.ScanAll();
     }

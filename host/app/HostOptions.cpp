@@ -40,6 +40,14 @@ const Row kTable[] = {
      L"also scan the volumes already there at start and after a restart"},
     {L"--progress", Kind::kNumber, &HostOptions::progressEvery, L"N", 0, kAny, true,
      L"report scan progress every N files (default 1000, 0: never)"},
+    {L"--max-filesize", Kind::kSize, &HostOptions::maxFileSize, L"SIZE", 0, kAny, true,
+     L"a larger file or archive member is not checked (default 100M;\n0: no limit)"},
+    {L"--max-scansize", Kind::kSize, &HostOptions::maxScanSize, L"SIZE", 0, kAny, true,
+     L"bytes unpacked out of one file's archives at most (default 400M;\n0: no limit)"},
+    {L"--max-files", Kind::kNumber, &HostOptions::maxFiles, L"N", 0, kAny, true,
+     L"archive members checked in one file at most (default 10000;\n0: no limit)"},
+    {L"--max-recursion", Kind::kNumber, &HostOptions::maxRecursion, L"N", 0, 1000, true,
+     L"archives within archives opened, levels at most (default 17;\n0: no limit)"},
     {L"--scan-pause", Kind::kNumber, &HostOptions::scanPauseMs, L"MS", 0, 60000, true,
      L"pause MS milliseconds after each scanned file (to watch a scan)"},
     {L"--verbose", Kind::kFlag, &HostOptions::verbose, L"", 0, 0, true,
@@ -47,9 +55,20 @@ const Row kTable[] = {
     {L"--help", Kind::kFlag, &HostOptions::help, L"", 0, 0, true, L"show this text"},
 };
 
-// A decimal number without sign, within [low, high].
-bool ParseNumber(const std::wstring& text, std::uint64_t low, std::uint64_t high,
-                 std::uint64_t& value) {
+// A decimal number without sign, within [low, high]; for a size, optionally followed by K, M or
+// G (binary multiples, as clamscan reads them).
+bool ParseNumber(std::wstring text, const Row& row, std::uint64_t& value) {
+    unsigned shift = 0;
+    if (row.kind == Kind::kSize && !text.empty()) {
+        const wchar_t unit = text.back();
+        shift = unit == L'K' || unit == L'k'   ? 10
+                : unit == L'M' || unit == L'm' ? 20
+                : unit == L'G' || unit == L'g' ? 30
+                                               : 0;
+        if (shift != 0) {
+            text.pop_back();
+        }
+    }
     if (text.empty() || text.size() > 20) {
         return false;
     }
@@ -64,7 +83,11 @@ bool ParseNumber(const std::wstring& text, std::uint64_t low, std::uint64_t high
         }
         result = result * 10 + digit;
     }
-    if (result < low || result > high) {
+    if (result > (std::numeric_limits<std::uint64_t>::max() >> shift)) {
+        return false;
+    }
+    result <<= shift;
+    if (result < row.low || result > row.high) {
         return false;
     }
     value = result;
@@ -123,6 +146,7 @@ class Parser {
             case Kind::kFlagOff:
                 return Flag(std::get<bool HostOptions::*>(row->field), false);
             case Kind::kNumber:
+            case Kind::kSize:
                 return Number(*row);
             case Kind::kText:
                 return Text(std::get<std::wstring HostOptions::*>(row->field));
@@ -178,9 +202,11 @@ class Parser {
             return false;
         }
         std::uint64_t value = 0;
-        if (!ParseNumber(text, row.low, row.high, value)) {
+        if (!ParseNumber(text, row, value)) {
             error = name + L" needs a whole number from " + std::to_wstring(row.low) + L" to " +
-                    std::to_wstring(row.high) + L", not \"" + text + L"\"";
+                    std::to_wstring(row.high) +
+                    (row.kind == Kind::kSize ? L" (or with K, M or G after it)" : L"") +
+                    L", not \"" + text + L"\"";
             return false;
         }
         std::visit(
@@ -229,6 +255,17 @@ std::wstring UsageLine(const Row& row) {
 }
 
 }  // namespace
+
+scan::FolderScanner::Options HostOptions::EachScan() const {
+    scan::FolderScanner::Options each;
+    each.progressEvery = progressEvery;
+    each.pauseMs = scanPauseMs;
+    each.maxFileSize = maxFileSize;
+    each.maxScanSize = maxScanSize;
+    each.maxFiles = maxFiles;
+    each.maxRecursion = maxRecursion;
+    return each;
+}
 
 std::span<const HostOptions::Row> HostOptions::Table() {
     return kTable;

@@ -7,6 +7,8 @@
 #include <variant>
 #include <vector>
 
+#include "host/scan/FolderScanner.h"
+
 namespace devicescan::host {
 
 // The host's command line. Options take their value as the next argument or after "="
@@ -25,6 +27,11 @@ struct HostOptions {
     std::vector<std::wstring> scanPaths;  // --scan: scan these and exit, without the module
     std::uint32_t scanThreads = 0;        // scans at once; 0: one per processor
     bool scanPresent = false;  // at start and after each restart, scan the volumes already there
+    // What one file on disk may cost a scan; the engine's defaults (clamscan's).
+    std::uint64_t maxFileSize = scan::FolderScanner::Options{}.maxFileSize;
+    std::uint64_t maxScanSize = scan::FolderScanner::Options{}.maxScanSize;
+    std::uint64_t maxFiles = scan::FolderScanner::Options{}.maxFiles;
+    std::uint32_t maxRecursion = scan::FolderScanner::Options{}.maxRecursion;
     bool verbose = false;
     bool help = false;
 
@@ -36,6 +43,7 @@ struct HostOptions {
             kFlag,     // no value; sets its field
             kFlagOff,  // no value; clears its field
             kNumber,   // a decimal number within [low, high]
+            kSize,     // kNumber, or a number of kibibytes, mebibytes or gibibytes: 64K, 200M, 1G
             kText,     // a value that may not be empty
             kList,     // like kText, repeatable: each adds its value
         };
@@ -62,6 +70,9 @@ struct HostOptions {
                                             std::wstring& error);
     // The --help text, made from the table.
     static std::wstring Usage();
+
+    // What each scan of a file tree may do and report, from these options.
+    scan::FolderScanner::Options EachScan() const;
 };
 
 }  // namespace devicescan::host

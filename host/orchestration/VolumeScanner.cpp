@@ -45,8 +45,7 @@ class ReportingObserver final : public scan::ScanObserver {
         : printer(printer), path(path) {}
 
     void OnDetection(const scan::Detection& detection) override { printer.Detection(detection); }
-    // Limit events are not printed yet.
-    void OnLimit(const scan::ScanLimit&) override {}
+    void OnLimit(const scan::ScanLimit& limit) override { printer.Limit(limit); }
     void OnProgress(const scan::ScanCounts& counts) override {
         printer.Scan(ReportOf(ScanReport::State::kProgress, path, counts));
     }

@@ -32,7 +32,7 @@ namespace devicescan::host {
 class VolumeScanner {
   public:
     struct Options {
-        scan::FolderScanner::Options eachScan;  // progress events and the pause after each file
+        scan::FolderScanner::Options eachScan;  // progress, the pause after each file, limits
         std::uint32_t threads = 1;              // scans at once, 1 to kMaxThreads
         // Read each volume's serial number when its scan is queued, to check removals against.
         // Off for scans that nothing removes (--scan).

@@ -45,7 +45,12 @@ std::wstring Counts(const ScanReport& report) {
            std::to_wstring(report.counts.bytes) + L" errors=" +
            std::to_wstring(report.counts.errors) + L" threats=" +
            std::to_wstring(report.counts.threats) + L" hashed=" +
-           std::to_wstring(report.counts.hashedBytes);
+           std::to_wstring(report.counts.hashedBytes) + L" archives=" +
+           std::to_wstring(report.counts.archives) + L" members=" +
+           std::to_wstring(report.counts.members) + L" damaged=" +
+           std::to_wstring(report.counts.damaged) + L" limited=" +
+           std::to_wstring(report.counts.limited) + L" encrypted=" +
+           std::to_wstring(report.counts.encrypted);
 }
 
 std::wstring ScanText(const ScanReport& report) {
@@ -72,7 +77,12 @@ std::string ScanJson(const ScanReport& report) {
         .Add("bytes", report.counts.bytes)
         .Add("errors", report.counts.errors)
         .Add("threats", report.counts.threats)
-        .Add("hashedBytes", report.counts.hashedBytes);
+        .Add("hashedBytes", report.counts.hashedBytes)
+        .Add("archives", report.counts.archives)
+        .Add("members", report.counts.members)
+        .Add("damaged", report.counts.damaged)
+        .Add("limited", report.counts.limited)
+        .Add("encrypted", report.counts.encrypted);
     if (report.state == ScanReport::State::kCancelled) {
         json.Add("reason", ReasonName(report.reason));
     }
@@ -109,11 +119,21 @@ std::string EventPrinter::StartedLine(Format format, std::wstring_view objectNam
             .Add("module", modulePath)
             .Add("signatures", signatures.count)
             .Add("databases", signatures.databases)
+            .Add("allowlisted", signatures.allowlisted)
+            .Add("ignored", signatures.ignored)
+            .Add("skipped", signatures.skipped)
             .Text();
+    }
+    std::wstring skipped;
+    for (const auto& [kind, count] : signatures.skipped) {
+        skipped += (skipped.empty() ? L" skipped=" : L",") + qv::FromUtf8(kind) + L":" +
+                   std::to_wstring(count);
     }
     return qv::ToUtf8(L"started " + std::wstring(objectName) + L" (" + std::wstring(modulePath) +
                       L") signatures=" + std::to_wstring(signatures.count) + L" databases=" +
-                      std::to_wstring(signatures.databases));
+                      std::to_wstring(signatures.databases) + L" allowlisted=" +
+                      std::to_wstring(signatures.allowlisted) + L" ignored=" +
+                      std::to_wstring(signatures.ignored) + skipped);
 }
 
 std::string EventPrinter::StoppedLine(Format format, std::wstring_view reason) {
@@ -212,6 +232,10 @@ void EventPrinter::Scan(const ScanReport& report) const {
 
 void EventPrinter::Detection(const scan::Detection& detection) const {
     queue->Push(Stream::kOut, ScanEventLines::Detection(format, detection));
+}
+
+void EventPrinter::Limit(const scan::ScanLimit& limit) const {
+    queue->Push(Stream::kOut, ScanEventLines::Limit(format, limit));
 }
 
 void EventPrinter::RemovalNotConfirmed(std::wstring_view path) const {

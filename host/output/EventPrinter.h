@@ -3,11 +3,14 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "host/output/DeviceRecord.h"
 #include "host/output/OutputQueue.h"
 #include "host/output/ScanReport.h"
 #include "host/scan/Detection.h"
+#include "host/scan/ScanLimit.h"
 
 namespace devicescan::host {
 
@@ -28,6 +31,10 @@ class EventPrinter {
     struct Signatures {
         std::uint64_t count = 0;
         std::uint64_t databases = 0;
+        std::uint64_t allowlisted = 0;  // entries of .fp and .sfp files
+        std::uint64_t ignored = 0;      // names of .ign2 files
+        // Files of containers in a format the host does not read, by kind ("ndb", ...).
+        std::vector<std::pair<std::string, std::uint64_t>> skipped;
     };
 
     // stdout: the service runs / the host has shut it down (reason: "quit", "timeout", ...).
@@ -38,8 +45,10 @@ class EventPrinter {
     void Device(bool mounted, Source source, const DeviceRecord& device) const;
     // stdout: a step of a volume scan.
     void Scan(const ScanReport& report) const;
-    // stdout: a file that matches a signature.
+    // stdout: a file, or a member of an archive in it, that matches a signature.
     void Detection(const scan::Detection& detection) const;
+    // stdout: a file or member that a scan limit kept from being checked whole.
+    void Limit(const scan::ScanLimit& limit) const;
     // stdout: a removal of path was heard but the volume still answers, so its scan goes on.
     void RemovalNotConfirmed(std::wstring_view path) const;
     // stdout: something the host noticed and acted on, with a reason a script can match

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "sdk/Utf8.h"
+
 namespace devicescan::host {
 
 namespace {
@@ -46,6 +48,14 @@ std::string JsonLine::Quote(std::wstring_view value) {
     return out;
 }
 
+std::string JsonLine::Array(const std::vector<std::string>& values) {
+    std::string out = "[";
+    for (const std::string& value : values) {
+        out += (out.size() > 1 ? "," : "") + Quote(qv::FromUtf8(value));
+    }
+    return out + "]";
+}
+
 void JsonLine::Name(std::string_view name) {
     if (text.size() > 1) {
         text += ',';
@@ -64,6 +74,24 @@ JsonLine& JsonLine::Add(std::string_view name, std::wstring_view value) {
 JsonLine& JsonLine::Add(std::string_view name, std::uint64_t value) {
     Name(name);
     text += std::to_string(value);
+    return *this;
+}
+
+JsonLine& JsonLine::Add(std::string_view name, const std::vector<std::string>& values) {
+    Name(name);
+    text += Array(values);
+    return *this;
+}
+
+JsonLine& JsonLine::Add(std::string_view name,
+                        const std::vector<std::pair<std::string, std::uint64_t>>& counts) {
+    Name(name);
+    text += '{';
+    for (const auto& [key, count] : counts) {
+        text += (text.back() == '{' ? "" : ",") + Quote(qv::FromUtf8(key)) + ":" +
+                std::to_string(count);
+    }
+    text += '}';
     return *this;
 }
 

@@ -5,14 +5,32 @@
 
 namespace devicescan::host {
 
+namespace {
+
+// " member=[..]" inside an archive, nothing for the file itself.
+std::wstring MemberText(const std::vector<std::string>& members) {
+    return members.empty() ? L"" : L" member=" + qv::FromUtf8(JsonLine::Array(members));
+}
+
+// The event's first fields: its name, the file on disk and, inside an archive, the member chain.
+JsonLine JsonStart(const wchar_t* event, const std::wstring& path,
+                   const std::vector<std::string>& members) {
+    JsonLine json;
+    json.Add("event", event).Add("path", path);
+    if (!members.empty()) {
+        json.Add("member", members);
+    }
+    return json;
+}
+
+}  // namespace
+
 std::string ScanEventLines::Detection(EventPrinter::Format format,
                                       const scan::Detection& detection) {
     const std::wstring name = qv::FromUtf8(detection.name);
     const std::wstring hash = qv::FromUtf8(detection.digest.Hex());
     if (format == EventPrinter::Format::kJson) {
-        return JsonLine()
-            .Add("event", L"detection")
-            .Add("path", detection.path)
+        return JsonStart(L"detection", detection.path, detection.members)
             .Add("name", name)
             .Add("hashType", qv::FromUtf8(detection.HashTypeName()))
             .Add("hash", hash)
@@ -20,8 +38,16 @@ std::string ScanEventLines::Detection(EventPrinter::Format format,
             .Text();
     }
     // The built-in check reports the file's SHA-256, and says so.
-    return qv::ToUtf8(L"threat " + detection.path + L" " + name + L" " +
-                      qv::FromUtf8(scan::HashTypeName(detection.digest.type)) + L"=" + hash);
+    return qv::ToUtf8(L"threat " + detection.path + MemberText(detection.members) + L" " + name +
+                      L" " + qv::FromUtf8(scan::HashTypeName(detection.digest.type)) + L"=" + hash);
+}
+
+std::string ScanEventLines::Limit(EventPrinter::Format format, const scan::ScanLimit& limit) {
+    const std::wstring name = qv::FromUtf8(limit.limit);
+    if (format == EventPrinter::Format::kJson) {
+        return JsonStart(L"limit", limit.path, limit.members).Add("limit", name).Text();
+    }
+    return qv::ToUtf8(L"limit " + limit.path + MemberText(limit.members) + L" " + name);
 }
 
 std::string ScanEventLines::RemovalNotConfirmed(EventPrinter::Format format,

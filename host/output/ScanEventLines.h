@@ -5,18 +5,23 @@
 
 #include "host/output/EventPrinter.h"
 #include "host/scan/Detection.h"
+#include "host/scan/ScanLimit.h"
 
 namespace devicescan::host {
 
-// The output lines of what a scan finds: a detection, and the warning that a removal was heard
-// while the volume still answered (so its scan went on).
+// The output lines of what a scan finds: a detection, a file or member that a limit kept from
+// being checked whole, and the warning that a removal was heard while the volume still answered
+// (so its scan went on). Inside an archive, "member" is the chain of member names from the file
+// on disk inward, as a JSON array in either format, so that no name can be mistaken for another.
 //
 // Threads: any (pure functions).
 class ScanEventLines {
   public:
-    // "threat PATH NAME TYPE=HEX" or
-    // {"event":"detection","path":..,"name":..,"hashType":..,"hash":..,"size":N}.
+    // "threat PATH [member=[..]] NAME TYPE=HEX" or
+    // {"event":"detection","path":..,["member":[..],]"name":..,"hashType":..,"hash":..,"size":N}.
     static std::string Detection(EventPrinter::Format format, const scan::Detection& detection);
+    // "limit PATH [member=[..]] LIMIT" or {"event":"limit","path":..,["member":[..],]"limit":..}.
+    static std::string Limit(EventPrinter::Format format, const scan::ScanLimit& limit);
     // "warning PATH removal-not-confirmed (...)" or
     // {"event":"warning","path":..,"reason":"removal-not-confirmed"}.
     static std::string RemovalNotConfirmed(EventPrinter::Format format, std::wstring_view path);

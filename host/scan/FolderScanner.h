@@ -30,8 +30,8 @@ class FolderScanner {
         std::uint64_t progressEvery = 0;  // files between two OnProgress calls; 0: none
         std::uint32_t pauseMs = 0;        // a pause after each file, to watch a scan; 0: none
         bool openArchives = true;         // false: archives are checked as files only, never opened
-        std::uint64_t maxFileSize = 100000000;  // a larger file or member is not read
-        std::uint64_t maxScanSize = 400000000;  // bytes inflated out of one file on disk
+        std::uint64_t maxFileSize = 100 << 20;  // a larger file or member is not read
+        std::uint64_t maxScanSize = 400 << 20;  // bytes inflated out of one file on disk
         std::uint64_t maxFiles = 10000;         // members opened in one file on disk
         std::uint32_t maxRecursion = 17;        // archives within archives opened, at most
     };

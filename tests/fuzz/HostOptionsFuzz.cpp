@@ -38,7 +38,7 @@ const std::vector<const Row*> kRows = RowsWhere([](const Row&) { return true; })
 const std::vector<const Row*> kFlags =
     RowsWhere([](const Row& row) { return row.kind == Kind::kFlag || row.kind == Kind::kFlagOff; });
 const std::vector<const Row*> kNumbers =
-    RowsWhere([](const Row& row) { return row.kind == Kind::kNumber; });
+    RowsWhere([](const Row& row) { return row.kind == Kind::kNumber || row.kind == Kind::kSize; });
 const std::vector<const Row*> kValued =
     RowsWhere([](const Row& row) { return row.kind == Kind::kText || row.kind == Kind::kList; });
 
@@ -113,7 +113,10 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
             expected[row.name] = L"1";
             return {FlagSpelling(row)};
         }
-        if (row.kind == Kind::kNumber) {
+        if (row.kind == Kind::kSize && random.OneIn(3)) {
+            return WithValue(row.name, GoodSizeWithUnit(row));
+        }
+        if (row.kind == Kind::kNumber || row.kind == Kind::kSize) {
             std::wstring digits = expected[row.name] = std::to_wstring(GoodNumber(row));
             // with leading zeros, up to 20 digits in all
             digits.insert(0, random.OneIn(4) ? random.Below(20 - digits.size() + 1) : 0, L'0');
@@ -137,6 +140,19 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
         const std::uint64_t span = option.high - option.low;
         const std::uint64_t any = span == UINT64_MAX ? random() : random() % (span + 1);
         return random.Pick<std::uint64_t>({option.low, option.high, option.low + any});
+    }
+
+    // A size in K, M or G (either case) when one within the option's range comes up, else in
+    // bytes.
+    std::wstring GoodSizeWithUnit(const Row& option) {
+        const unsigned shift = 10 * static_cast<unsigned>(1 + random.Below(3));
+        const std::uint64_t count = random.Below(2048);
+        if ((count << shift) < option.low || (count << shift) > option.high) {
+            return expected[option.name] = std::to_wstring(GoodNumber(option));
+        }
+        expected[option.name] = std::to_wstring(count << shift);
+        const wchar_t* units = random.OneIn(2) ? L"KMG" : L"kmg";
+        return std::to_wstring(count) + units[shift / 10 - 1];
     }
 
     // name=value, or name and value as two arguments.
@@ -177,7 +193,9 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
         const std::wstring good = std::to_wstring(GoodNumber(option));
         return random.Pick<std::wstring>(
             {L"", L"-" + good, L"+" + good, L" " + good,
-             good + random.Pick<std::wstring>({L" ", L"s", L"k", L".0", L"\t"}),
+             good + random.Pick<std::wstring>(
+                        {L" ", L"s", option.kind == Kind::kSize ? L"KB" : L"k", L".0", L"\t"}),
+             option.kind == Kind::kSize ? L"17179869184G" : L"1k",  // 2^64 bytes
              random.Pick<std::wstring>({L"\x0663", L"\xFF15", L"\x00B2", L"0x10"}),
              std::wstring(21 - good.size(), L'0') + good,
              option.high != UINT64_MAX ? std::to_wstring(option.high + 1 + random.Below(1000))
