@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <utility>
@@ -80,6 +81,32 @@ TEST_F(Containers, LoadEveryFormatHonouringAllowlistsAndIgnoreListsAndCountingSk
         std::sort(found.begin(), found.end());
         EXPECT_EQ(found, (Lines{"Packed.Hdu", "Packed.Hsu", "Packed.Md5"}))
             << "Packed.Sha256 is ignored, abd.bin allowed";
+    }
+}
+
+// Files of many megabytes are hashed a block at a time on another thread while they are parsed:
+// the digests still come out of the blocks in order, for the files inside and the .cvd alike.
+TEST_F(Containers, LoadFilesOfManyBlocksWhileHashingThemBeside) {
+    constexpr int kLines = 120000;  // about 10 MB
+    std::string hsb;
+    for (int i = 0; i < kLines; ++i) {
+        char line[96];
+        std::snprintf(line, sizeof line, "%064x:%d:Big.%d\n", i + 1, i + 1, i % 7);
+        hsb += line;
+    }
+    for (const bool gzip : {true, false}) {
+        SCOPED_TRACE(gzip ? "gzip'd" : "plain");
+        Container container({{"big.hsb", hsb}, {"big.ndb", std::string(3 << 20, 'n')}});
+        container.gzip = gzip;
+        const std::wstring file = gzip ? L"g\\big.cvd" : L"p\\big.cvd";
+        tree.Write(file, container.Bytes());
+        database = SignatureDatabase();
+        ASSERT_EQ(Load(file), std::nullopt);
+        EXPECT_EQ(database.Count(), static_cast<std::size_t>(kLines));
+        char last[65];
+        std::snprintf(last, sizeof last, "%064x", kLines);
+        EXPECT_EQ(Names(kLines, HashType::kSha256, last),
+                  Lines{"Big." + std::to_string((kLines - 1) % 7)});
     }
 }
 
