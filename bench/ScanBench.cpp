@@ -146,6 +146,7 @@ class IgnoringObserver final : public scan::ScanObserver {
   public:
     void OnDetection(const scan::Detection&) override {}
     void OnProgress(const scan::ScanCounts&) override {}
+    void OnLimit(const scan::ScanLimit&) override {}
 };
 
 std::string RandomSha256Hex(std::mt19937_64& random) {

@@ -50,6 +50,8 @@ class ReportingObserver final : public scan::ScanObserver {
         : printer(printer), path(path) {}
 
     void OnDetection(const scan::Detection& detection) override { printer.Detection(detection); }
+    // Limit events are not printed yet.
+    void OnLimit(const scan::ScanLimit&) override {}
     void OnProgress(const scan::ScanCounts& counts) override {
         printer.Scan(ReportOf(ScanReport::State::kProgress, path, counts));
     }

@@ -2,77 +2,36 @@
 
 #include <algorithm>
 
-#include "host/scan/HashObject.h"
+#include "host/scan/MultiHash.h"
 
 namespace devicescan::scan {
 
-namespace {
-
-constexpr HashType kAllTypes[] = {HashType::kMd5, HashType::kSha1, HashType::kSha256};
-
-}  // namespace
-
 struct FileHasher::State {
     std::vector<std::uint8_t> block = std::vector<std::uint8_t>(kBlockSize);
-    HashObject hashes[kHashTypeCount];
-
-    bool BeginAll(HashTypeMask types) {
-        for (const HashType type : kAllTypes) {
-            if ((types & MaskOf(type)) && !hashes[static_cast<std::size_t>(type)].Begin(type)) {
-                return false;
-            }
-        }
-        return true;
-    }
-    bool AddAll(std::size_t size) {
-        for (HashObject& hash : hashes) {
-            if (hash.IsActive() && !hash.Add(block.data(), size)) {
-                return false;
-            }
-        }
-        return true;
-    }
-    bool FinishAll(FileDigests& digests) {
-        for (const HashType type : kAllTypes) {
-            HashObject& hash = hashes[static_cast<std::size_t>(type)];
-            if (!hash.IsActive()) {
-                continue;
-            }
-            if (!hash.Finish(digests.digests[static_cast<std::size_t>(type)])) {
-                return false;
-            }
-            digests.present |= MaskOf(type);
-        }
-        return true;
-    }
-    void ResetAll() {
-        for (HashObject& hash : hashes) {
-            hash.Reset();
-        }
-    }
+    MultiHash hash;
 };
 
 FileHasher::FileHasher() : state(std::make_unique<State>()) {}
 FileHasher::~FileHasher() = default;
 
 bool FileHasher::IsValid() const noexcept {
-    return HashObject::ProvidersAvailable();
+    return MultiHash::Available();
 }
 
 FileHasher::Result FileHasher::Hash(HANDLE file, HashTypeMask types, const CancelFlag& cancel) {
     Result result;
     const auto fail = [&](DWORD error) {
-        state->ResetAll();
+        state->hash.Reset();
         result.outcome = Outcome::kReadFailed;
         result.error = error;
         return result;
     };
-    if (!IsValid() || !state->BeginAll(types)) {
+    if (!IsValid() || !state->hash.Begin(types)) {
         return fail(ERROR_NOT_SUPPORTED);
     }
     for (;;) {
         if (cancel.IsSet()) {
-            state->ResetAll();
+            state->hash.Reset();
             result.outcome = Outcome::kCancelled;
             return result;
         }
@@ -89,20 +48,25 @@ FileHasher::Result FileHasher::Hash(HANDLE file, HashTypeMask types, const Cance
                                state->block.begin() + take);
         }
         result.bytesRead += read;
-        if (!state->AddAll(read)) {
+        if (!state->hash.Add(state->block.data(), read)) {
             return fail(ERROR_INVALID_DATA);
         }
     }
-    if (!state->FinishAll(result.digests)) {
+    if (!state->hash.Finish(result.digests)) {
         return fail(ERROR_INVALID_DATA);
     }
     return result;
 }
 
 bool FileHasher::HashBytes(HashType type, const void* data, std::size_t size, Digest& digest) {
-    HashObject hash;
-    return hash.Begin(type) && hash.Add(static_cast<const std::uint8_t*>(data), size) &&
-           hash.Finish(digest);
+    MultiHash hash;
+    FileDigests digests;
+    if (!hash.Begin(MaskOf(type)) || !hash.Add(static_cast<const std::uint8_t*>(data), size) ||
+        !hash.Finish(digests)) {
+        return false;
+    }
+    digest = digests.Of(type);
+    return true;
 }
 
 }  // namespace devicescan::scan

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "host/scan/ContentCheck.h"
 #include "host/scan/EicarCheck.h"
 #include "host/scan/LongPath.h"
 #include "sdk/UniqueHandle.h"
@@ -13,7 +14,8 @@ namespace devicescan::scan {
 
 namespace {
 
-constexpr HashType kAllTypes[] = {HashType::kMd5, HashType::kSha1, HashType::kSha256};
+// Shorter files cannot be archives (the smallest, a gzip stream, takes 18 bytes).
+constexpr std::uint64_t kSmallestArchive = 18;
 
 bool IsDotEntry(const wchar_t* name) {
     return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
@@ -59,12 +61,12 @@ struct PendingFolder {
 class TreeScan {
   public:
     TreeScan(const SignatureDatabase& database, const FolderScanner::Options& options,
-             FileHasher& hasher, const CancelFlag& cancel, ScanObserver& observer)
-        : database(database),
-          options(options),
-          hasher(hasher),
+             std::vector<std::uint8_t>& block, const CancelFlag& cancel, ScanObserver& observer)
+        : options(options),
+          database(database),
           cancel(cancel),
-          observer(observer) {}
+          observer(observer),
+          content(database, options, cancel, observer, result.counts, block) {}
 
     FolderScanner::Result Run(const std::wstring& root) {
         const std::wstring longRoot = LongPathOf(root);
@@ -147,14 +149,20 @@ class TreeScan {
         return false;
     }
 
-    // Counts a file and checks it when a signature could match its size. False when cancelled.
+    // Counts a file and checks it when a signature could match its size or it could be an
+    // archive. False when cancelled.
     bool ScanFile(const std::wstring& longPath, const std::wstring& shownPath, std::uint64_t size) {
         ++result.counts.files;
         result.counts.bytes += size;
-        // The test file is reported with its SHA-256.
-        const HashTypeMask types =
-            database.NeededFor(size, EicarCheck::SizeFits(size) ? MaskOf(HashType::kSha256) : 0);
-        if (types != 0 && !CheckContent(longPath, shownPath, types)) {
+        HashTypeMask types = database.NeededFor(size);
+        if (EicarCheck::SizeFits(size)) {
+            types |= MaskOf(HashType::kSha256);
+        }
+        const bool read = types != 0 || (options.openArchives && size >= kSmallestArchive);
+        if (read && options.maxFileSize != 0 && size > options.maxFileSize) {
+            ++result.counts.limited;
+            observer.OnLimit({shownPath, {}, ScanLimit::kMaxFileSize});
+        } else if (read && !CheckContent(longPath, shownPath, size)) {
             result.outcome = FolderScanner::Outcome::kCancelled;
             return false;
         }
@@ -168,9 +176,9 @@ class TreeScan {
         return true;
     }
 
-    // Reads and hashes one file and reports what matches. False when cancelled.
+    // Reads one file, and the archives in it, and reports what matches. False when cancelled.
     bool CheckContent(const std::wstring& longPath, const std::wstring& shownPath,
-                      HashTypeMask types) {
+                      std::uint64_t size) {
         qv::UniqueHandle file(CreateFileW(
             longPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
             nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
@@ -178,74 +186,24 @@ class TreeScan {
             ++result.counts.errors;
             return true;
         }
-        const FileHasher::Result hashed = hasher.Hash(file.Get(), types, cancel);
-        result.counts.hashedBytes += hashed.bytesRead;
-        if (hashed.outcome == FileHasher::Outcome::kCancelled) {
-            return false;
-        }
-        if (hashed.outcome == FileHasher::Outcome::kReadFailed) {
-            ++result.counts.errors;
-            return true;
-        }
-        Report(shownPath, hashed);
-        return true;
+        return content.CheckFile(file.Get(), shownPath, size);
     }
 
-    void Report(const std::wstring& shownPath, const FileHasher::Result& hashed) {
-        if (hashed.bytesRead == 0) {
-            return;  // empty content is never a threat, whatever a database lists
-        }
-        if (database.IsAllowed(hashed.bytesRead, hashed.digests)) {
-            return;  // an allowlisted file is cleared of every name, the built-in one too
-        }
-        std::vector<std::string> reported;
-        for (const HashType type : kAllTypes) {
-            if (!hashed.digests.Has(type)) {
-                continue;
-            }
-            std::vector<std::string> names = reported;
-            database.Find(hashed.bytesRead, hashed.digests.Of(type), names);
-            for (std::size_t i = reported.size(); i < names.size(); ++i) {
-                Detect(shownPath, names[i], false, hashed.digests.Of(type), hashed.bytesRead);
-            }
-            reported = std::move(names);
-        }
-        if (hashed.head.size() == hashed.bytesRead && EicarCheck::Matches(hashed.head) &&
-            std::find(reported.begin(), reported.end(), EicarCheck::kName) == reported.end() &&
-            !database.IsIgnored(EicarCheck::kName)) {
-            Detect(shownPath, EicarCheck::kName, true, hashed.digests.Of(HashType::kSha256),
-                   hashed.bytesRead);
-        }
-    }
-
-    void Detect(const std::wstring& shownPath, const std::string& name, bool builtin,
-                const Digest& digest, std::uint64_t size) {
-        ++result.counts.threats;
-        Detection detection;
-        detection.path = shownPath;
-        detection.name = name;
-        detection.builtin = builtin;
-        detection.digest = digest;
-        detection.size = size;
-        observer.OnDetection(detection);
-    }
-
-    const SignatureDatabase& database;
     const FolderScanner::Options& options;
-    FileHasher& hasher;
+    const SignatureDatabase& database;
     const CancelFlag& cancel;
     ScanObserver& observer;
     FolderScanner::Result result;
+    ContentCheck content;
 };
-
 }  // namespace
 
 FolderScanner::FolderScanner(const SignatureDatabase& database, Options options)
-    : database(database), options(options) {}
+    : database(database), options(options), block(std::size_t{1} << 20) {}
 
 FolderScanner::Result FolderScanner::Scan(const std::wstring& root, const CancelFlag& cancel,
                                           ScanObserver& observer) {
-    return TreeScan(database, options, hasher, cancel, observer).Run(root);
+    return TreeScan(database, options, block, cancel, observer).Run(root);
 }
 
 }  // namespace devicescan::scan

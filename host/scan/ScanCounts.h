@@ -11,7 +11,12 @@ struct ScanCounts {
     std::uint64_t bytes = 0;        // the sizes of all files seen
     std::uint64_t errors = 0;   // folders that could not be listed, files that could not be read
     std::uint64_t threats = 0;  // detections (one per file and signature name)
-    std::uint64_t hashedBytes = 0;  // bytes read and hashed
+    std::uint64_t hashedBytes = 0;  // bytes read and hashed (of files on disk)
+    std::uint64_t archives = 0;     // archives opened, nested ones included
+    std::uint64_t members = 0;      // members found in them (not folders)
+    std::uint64_t damaged = 0;      // files holding a damaged archive (read as far as it could be)
+    std::uint64_t limited = 0;      // limit events (see ScanLimit)
+    std::uint64_t encrypted = 0;    // encrypted members, passed over
 };
 
 }  // namespace devicescan::scan

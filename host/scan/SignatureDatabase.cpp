@@ -51,6 +51,7 @@ class Table {
     }
 
     void Reserve(std::size_t count) { records.reserve(records.size() + count); }
+    bool IsEmpty() const noexcept { return records.empty(); }
 
     void Seal() {
         std::sort(records.begin(), records.end(), [](const Record<N>& a, const Record<N>& b) {
@@ -198,6 +199,11 @@ class TypedTables {
     std::size_t MemoryBytes() const noexcept {
         return md5.MemoryBytes() + sha1.MemoryBytes() + sha256.MemoryBytes();
     }
+    HashTypeMask TypesPresent() const noexcept {
+        return (md5.IsEmpty() ? 0 : MaskOf(HashType::kMd5)) |
+               (sha1.IsEmpty() ? 0 : MaskOf(HashType::kSha1)) |
+               (sha256.IsEmpty() ? 0 : MaskOf(HashType::kSha256));
+    }
     // The types with an entry of this size or of any size.
     HashTypeMask TypesFor(std::uint64_t size) const noexcept {
         HashTypeMask mask = 0;
@@ -328,6 +334,11 @@ bool SignatureDatabase::IsAllowed(std::uint64_t size, const FileDigests& digests
 
 bool SignatureDatabase::IsIgnored(std::string_view name) const {
     return std::binary_search(ignored.begin(), ignored.end(), name, std::less<>());
+}
+
+HashTypeMask SignatureDatabase::TypesPresent() const noexcept {
+    const HashTypeMask present = tables->signatures.TypesPresent();
+    return present == 0 ? 0 : present | tables->allowed.TypesPresent();
 }
 
 void SignatureDatabase::Find(std::uint64_t size, const Digest& digest,

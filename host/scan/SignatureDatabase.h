@@ -69,6 +69,9 @@ class SignatureDatabase {
 
     // Whether signatures of this name are never reported (after Seal).
     bool IsIgnored(std::string_view name) const;
+    // The hash types of all signatures, and then of the allowlist: what content of a size not
+    // known in advance needs.
+    HashTypeMask TypesPresent() const noexcept;
 
     // Appends to names each distinct signature name (UTF-8) that matches a file of this size
     // with this digest and is not ignored; names already in the vector are not added again.

@@ -64,6 +64,7 @@ class ScanEngine : public ::testing::Test {
                 names.push_back(found.name);
             }
             void OnProgress(const ScanCounts&) override {}
+            void OnLimit(const ScanLimit&) override {}
             Lines lines;
             Lines names;
         } recorder;

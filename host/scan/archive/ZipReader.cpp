@@ -33,6 +33,11 @@ std::uint64_t Le(const std::uint8_t* bytes, int width) {
     return value;
 }
 
+bool IsSignature(std::uint64_t value) {
+    return value == kLocalHeader || value == kCentralHeader || value == kEndOfCentral ||
+           value == kZip64EndOfCentral;
+}
+
 std::uint64_t Low(std::uint64_t value, int width) {
     return width == 8 ? value : value & 0xFFFFFFFFu;
 }
@@ -166,7 +171,9 @@ class ZipReader::EntryData final : public ByteSource {
         return whole && actualCrc == expectedCrc ? 0 : Stop(End::kDamaged);
     }
 
-    // The descriptor's layout is told by its values: the sizes must be those just read.
+    // The descriptor's layout is told by its values: the sizes must be those just read. Where
+    // two layouts fit (small sizes leave the high half of a 64-bit field zero), the one followed
+    // by a header's signature is taken.
     bool ReadDescriptor() {
         struct Layout {
             bool signature;
@@ -174,22 +181,33 @@ class ZipReader::EntryData final : public ByteSource {
         };
         const Layout wide[] = {{true, 8}, {false, 8}, {true, 4}, {false, 4}};
         const Layout narrow[] = {{true, 4}, {false, 4}, {true, 8}, {false, 8}};
-        input.Fill(24);
+        input.Fill(28);
         const std::uint8_t* bytes = input.Data();
+        const Layout* chosen = nullptr;
         for (const Layout& layout : zip64 ? wide : narrow) {
+            const std::size_t length = LengthOf(layout.signature, layout.width);
             const std::size_t at = layout.signature ? 4 : 0;
-            const std::size_t length = at + 4 + 2 * static_cast<std::size_t>(layout.width);
-            if (input.Available() < length || (layout.signature && Le(bytes, 4) != kDescriptor)) {
+            if (input.Available() < length || (layout.signature && Le(bytes, 4) != kDescriptor) ||
+                Le(bytes + at + 4, layout.width) != Low(consumed, layout.width) ||
+                Le(bytes + at + 4 + layout.width, layout.width) != Low(produced, layout.width)) {
                 continue;
             }
-            if (Le(bytes + at + 4, layout.width) == Low(consumed, layout.width) &&
-                Le(bytes + at + 4 + layout.width, layout.width) == Low(produced, layout.width)) {
-                expectedCrc = static_cast<std::uint32_t>(Le(bytes + at, 4));
-                input.Consume(length);
-                return true;
+            chosen = chosen != nullptr ? chosen : &layout;
+            if (input.Available() >= length + 4 && IsSignature(Le(bytes + length, 4))) {
+                chosen = &layout;
+                break;
             }
         }
-        return false;
+        if (chosen == nullptr) {
+            return false;
+        }
+        expectedCrc = static_cast<std::uint32_t>(Le(bytes + (chosen->signature ? 4 : 0), 4));
+        input.Consume(LengthOf(chosen->signature, chosen->width));
+        return true;
+    }
+
+    static std::size_t LengthOf(bool signature, int width) {
+        return (signature ? 4 : 0) + 4 + 2 * static_cast<std::size_t>(width);
     }
 
     BufferedInput& input;
