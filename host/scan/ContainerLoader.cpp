@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "host/scan/BackgroundHasher.h"
 #include "host/scan/ContainerIndex.h"
 #include "host/scan/DatabaseFileParser.h"
 #include "host/scan/DatabaseKind.h"
@@ -34,12 +35,24 @@ using archive::ByteSource;
 // The unit of every read: inflated, hashed and parsed a megabyte at a time.
 constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 
-// A buffer left uninitialised: loading many small containers must not clear a megabyte each.
-struct Block {
-    std::unique_ptr<std::uint8_t[]> bytes =
-        std::make_unique_for_overwrite<std::uint8_t[]>(kBlockSize);
-    std::uint8_t* data() noexcept { return bytes.get(); }
+// Blocks handed to the hasher and not yet hashed, at most: a few, so that a reader briefly
+// ahead of the hasher (or behind it) need not wait for it.
+constexpr std::size_t kInFlight = 4;
+
+// A buffer of a megabyte, allocated when first used and left uninitialised: loading many small
+// containers must neither clear nor take megabytes it does not fill.
+class Block {
+  public:
+    std::uint8_t* data() {
+        if (!bytes) {
+            bytes = std::make_unique_for_overwrite<std::uint8_t[]>(kBlockSize);
+        }
+        return bytes.get();
+    }
     static constexpr std::size_t size() noexcept { return kBlockSize; }
+
+  private:
+    std::unique_ptr<std::uint8_t[]> bytes;
 };
 
 qv::UniqueHandle OpenContainer(const std::wstring& path) {
@@ -67,12 +80,24 @@ bool EndsWithNoCase(std::string_view text, std::string_view end) {
 }
 
 // The bytes of another source passed through unchanged, each added to a hash on its way (the
-// digest a .cvd's header gives covers everything after the header, compressed).
+// digest a .cvd's header gives covers everything after the header, compressed). The reads
+// below are small; they are gathered into blocks of a megabyte for the hasher, kInFlight blocks
+// in turn, so that some are hashed while another fills.
 class DigestingSource final : public ByteSource {
   public:
-    DigestingSource(ByteSource& below, HashObject* hash) noexcept : below(below), hash(hash) {}
+    DigestingSource(ByteSource& below, HashObject* hash, BackgroundHasher& hasher) noexcept
+        : below(below), hash(hash), hasher(hasher) {}
 
-    bool Failed() const noexcept { return failed; }
+    // Hands over what is gathered; call after the last read, then wait for the hasher.
+    void Flush() {
+        if (used == 0) {
+            return;
+        }
+        tickets[current] = hasher.Add(*hash, staging[current].data(), used);
+        current = (current + 1) % kInFlight;
+        used = 0;
+        hasher.Wait(tickets[current]);
+    }
 
   private:
     std::size_t ReadSome(std::uint8_t* buffer, std::size_t size) override {
@@ -80,16 +105,25 @@ class DigestingSource final : public ByteSource {
         if (got == 0) {
             return StopAs(below, false);
         }
-        if (hash != nullptr && !hash->Add(buffer, got)) {
-            failed = true;
-            return Stop(End::kReadFailed, ERROR_INVALID_DATA);
+        for (std::size_t taken = 0; hash != nullptr && taken < got;) {
+            const std::size_t take = std::min(got - taken, kBlockSize - used);
+            std::memcpy(staging[current].data() + used, buffer + taken, take);
+            used += take;
+            taken += take;
+            if (used == kBlockSize) {
+                Flush();
+            }
         }
         return got;
     }
 
     ByteSource& below;
     HashObject* hash;
-    bool failed = false;
+    BackgroundHasher& hasher;
+    Block staging[kInFlight];
+    BackgroundHasher::Ticket tickets[kInFlight] = {};
+    std::size_t current = 0;
+    std::size_t used = 0;
 };
 
 bool SameDigest(const Digest& a, const Digest& b) {
@@ -158,7 +192,12 @@ class ContainerLoad {
             return Fault(L"no MD5 provider");
         }
         ReplaySource rest(lookahead, bytes);
-        DigestingSource digesting(rest, checksDigest ? &md5 : nullptr);
+        DigestingSource digesting(rest, checksDigest ? &md5 : nullptr, hasher);
+        // However this ends, nothing may still be hashing the blocks of md5 and digesting.
+        const struct Settle {
+            BackgroundHasher& hasher;
+            ~Settle() { hasher.WaitAll(); }
+        } settle{hasher};
         std::optional<archive::GzipSource> gzip;
         ByteSource& tarInput =
             gzipped ? gzip.emplace(digesting) : static_cast<ByteSource&>(digesting);
@@ -174,8 +213,10 @@ class ContainerLoad {
             return Ended(digesting, "", L"the file");
         }
         if (checksDigest) {
+            digesting.Flush();
+            hasher.WaitAll();
             Digest digest;
-            if (!md5.Finish(digest)) {
+            if (hasher.Failed() || !md5.Finish(digest)) {
                 return Fault(L"no MD5 provider");
             }
             if (!SameDigest(digest, header.md5)) {
@@ -211,7 +252,7 @@ class ContainerLoad {
 
     // Reads source to its end; false unless that end is a clean one.
     bool Drain(ByteSource& source) {
-        while (source.Read(block.data(), block.size()) != 0) {
+        while (source.Read(blocks[0].data(), blocks[0].size()) != 0) {
         }
         return source.Ended() == ByteSource::End::kFinished;
     }
@@ -268,7 +309,7 @@ class ContainerLoad {
             parser.emplace(database, DatabaseKindOf(std::string_view(name)),
                            name.substr(0, name.rfind('.')));
         }
-        HashObject sha256;
+        // Queued blocks of the last file are all hashed: it has been finished.
         if (!sha256.Begin(HashType::kSha256)) {
             return Fault(L"no SHA-256 provider", name);
         }
@@ -280,15 +321,17 @@ class ContainerLoad {
             return index.AddLine(line, problem);
         };
         Passed file;
-        for (;;) {
-            const std::size_t got = data.Read(block.data(), block.size());
+        // Blocks in turn: the hasher reads some while another fills and is parsed.
+        BackgroundHasher::Ticket tickets[kInFlight] = {};
+        for (std::size_t current = 0;; current = (current + 1) % kInFlight) {
+            hasher.Wait(tickets[current]);
+            Block& block = blocks[current];
+            const std::size_t got = data.ReadFully(block.data(), block.size());
             if (got == 0) {
                 break;
             }
             file.size += got;
-            if (!sha256.Add(block.data(), got)) {
-                return Fault(L"no SHA-256 provider", name);
-            }
+            tickets[current] = hasher.Add(sha256, block.data(), got);
             const std::string_view text(reinterpret_cast<const char*>(block.data()), got);
             if (parser && !parser->Feed(text)) {
                 return Fault(qv::FromUtf8(parser->Problem()), name, parser->Line());
@@ -297,6 +340,9 @@ class ContainerLoad {
                 indexLines.Feed(text, takeIndexLine) != LineSplitter::Result::kMore) {
                 return Fault(qv::FromUtf8(problem.empty() ? "a line is too long" : problem), name,
                              problem.empty() ? indexLine + 1 : indexLine);
+            }
+            if (got < block.size()) {
+                break;  // a short read is the end
             }
         }
         if (data.Ended() != ByteSource::End::kFinished) {
@@ -314,7 +360,8 @@ class ContainerLoad {
             }
             indexName = name;
         }
-        if (!sha256.Finish(file.sha256)) {
+        hasher.WaitAll();
+        if (hasher.Failed() || !sha256.Finish(file.sha256)) {
             return Fault(L"no SHA-256 provider", name);
         }
         if (role == Role::kSkipped) {
@@ -360,10 +407,14 @@ class ContainerLoad {
 
     SignatureDatabase& database;
     const std::wstring& path;
-    Block block;
     ContainerIndex index;
     std::optional<std::string> indexName;
     std::map<std::string, Passed> passed;
+    // The blocks of the files inside and their digest, then the thread that hashes them: it is
+    // destroyed first, and waits for what it was given before they go.
+    Block blocks[kInFlight];
+    HashObject sha256;
+    BackgroundHasher hasher;
 };
 
 }  // namespace

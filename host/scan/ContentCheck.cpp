@@ -156,11 +156,11 @@ bool ContentCheck::Check(ByteSource& content, std::uint64_t declaredSize, unsign
     const std::uint64_t size = declaredSize != kUnknownSize  ? declaredSize
                                : tee.Ended() != End::kNotYet ? prefixSize
                                                              : kUnknownSize;
-    // The test file is reported with its SHA-256.
-    const HashTypeMask types =
-        size == kUnknownSize
-            ? database.TypesPresent()
-            : database.NeededFor(size, EicarCheck::SizeFits(size) ? MaskOf(HashType::kSha256) : 0);
+    HashTypeMask types = size == kUnknownSize ? database.TypesPresent() : database.NeededFor(size);
+    if (size != kUnknownSize && EicarCheck::SizeFits(size)) {
+        // The test file is reported with its SHA-256 (and the allowlist may clear it).
+        types = database.NeededFor(size, MaskOf(HashType::kSha256));
+    }
     const std::span<const std::uint8_t> head(prefix, prefixSize);
     if (!tee.Begin(types, head)) {
         ++counts.errors;

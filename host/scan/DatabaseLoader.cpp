@@ -138,8 +138,8 @@ std::optional<DatabaseError> DatabaseLoader::LoadFolder(const std::wstring& path
             continue;
         }
         const DatabaseKind kind = DatabaseKindOf(std::wstring_view(entry.cFileName));
-        if (kind == DatabaseKind::kContainer && !error) {
-            error = Choose(folder + entry.cFileName, containers);
+        if (kind == DatabaseKind::kContainer) {
+            error = error ? error : Choose(folder + entry.cFileName, containers);
         } else if (kind != DatabaseKind::kNone) {
             files.push_back(folder + entry.cFileName);
         }

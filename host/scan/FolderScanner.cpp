@@ -154,9 +154,10 @@ class TreeScan {
     bool ScanFile(const std::wstring& longPath, const std::wstring& shownPath, std::uint64_t size) {
         ++result.counts.files;
         result.counts.bytes += size;
-        // The test file is reported with its SHA-256.
-        const HashTypeMask types =
-            database.NeededFor(size, EicarCheck::SizeFits(size) ? MaskOf(HashType::kSha256) : 0);
+        HashTypeMask types = database.NeededFor(size);
+        if (EicarCheck::SizeFits(size)) {
+            types |= MaskOf(HashType::kSha256);
+        }
         const bool read = types != 0 || (options.openArchives && size >= kSmallestArchive);
         if (read && options.maxFileSize != 0 && size > options.maxFileSize) {
             ++result.counts.limited;

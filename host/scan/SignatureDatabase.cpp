@@ -199,12 +199,12 @@ class TypedTables {
     std::size_t MemoryBytes() const noexcept {
         return md5.MemoryBytes() + sha1.MemoryBytes() + sha256.MemoryBytes();
     }
-    // The types with an entry of this size or of any size.
     HashTypeMask TypesPresent() const noexcept {
         return (md5.IsEmpty() ? 0 : MaskOf(HashType::kMd5)) |
                (sha1.IsEmpty() ? 0 : MaskOf(HashType::kSha1)) |
                (sha256.IsEmpty() ? 0 : MaskOf(HashType::kSha256));
     }
+    // The types with an entry of this size or of any size.
     HashTypeMask TypesFor(std::uint64_t size) const noexcept {
         HashTypeMask mask = 0;
         mask |= md5.HasSize(size) ? MaskOf(HashType::kMd5) : 0;
@@ -337,8 +337,8 @@ bool SignatureDatabase::IsIgnored(std::string_view name) const {
 }
 
 HashTypeMask SignatureDatabase::TypesPresent() const noexcept {
-    const HashTypeMask needed = tables->signatures.TypesPresent();
-    return needed == 0 ? 0 : needed | tables->allowed.TypesPresent();
+    const HashTypeMask present = tables->signatures.TypesPresent();
+    return present == 0 ? 0 : present | tables->allowed.TypesPresent();
 }
 
 void SignatureDatabase::Find(std::uint64_t size, const Digest& digest,

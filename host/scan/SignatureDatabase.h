@@ -69,8 +69,8 @@ class SignatureDatabase {
 
     // Whether signatures of this name are never reported (after Seal).
     bool IsIgnored(std::string_view name) const;
-    // The hash types of all signatures and allowlist entries: what content of a size not known
-    // in advance needs.
+    // The hash types of all signatures, and then of the allowlist: what content of a size not
+    // known in advance needs.
     HashTypeMask TypesPresent() const noexcept;
 
     // Appends to names each distinct signature name (UTF-8) that matches a file of this size

@@ -21,7 +21,7 @@ using namespace devicescan::scan::archive;
 using namespace test_support;
 using D = ZipItem::Descriptor;
 
-constexpr std::uint64_t kMaxRatio = 1032;  // deflate's most output per input byte
+[[maybe_unused]] constexpr std::uint64_t kMaxRatio = 1032;  // deflate's most output per input byte
 
 // What a reader made of an input: "name size data" per entry (data of those read).
 struct Listing {

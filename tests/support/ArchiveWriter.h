@@ -77,13 +77,11 @@ inline void PutLe(std::string& out, std::uint64_t value, int bytes) {
     }
 }
 
-// One gzip member around a deflate stream (or an empty one when content is empty and no stream
-// is given).
+// One gzip member.
 struct GzipMember {
     std::string content{};              // compressed here unless zeros is set
     std::string fileName{};             // FNAME, when not empty
     const ZeroStream* zeros = nullptr;  // the content instead of content
-    std::uint32_t crcXor = 0;           // a value other than 0 spoils the CRC
 };
 
 inline std::string GzipOf(const std::vector<GzipMember>& members) {
@@ -97,7 +95,7 @@ inline std::string GzipOf(const std::vector<GzipMember>& members) {
             out += '\0';
         }
         out += member.zeros ? member.zeros->deflated : Deflate(member.content);
-        PutLe(out, (member.zeros ? member.zeros->crc : Crc32(member.content)) ^ member.crcXor, 4);
+        PutLe(out, member.zeros ? member.zeros->crc : Crc32(member.content), 4);
         PutLe(out, member.zeros ? member.zeros->size : member.content.size(), 4);
     }
     return out;
@@ -125,17 +123,9 @@ inline std::string TarHeader(const std::string& name, std::uint64_t size, char t
     char octal[16];
     std::snprintf(octal, sizeof octal, "%011llo", static_cast<unsigned long long>(size));
     put(0, name, 100);
-    put(100, "0000644", 8);
-    put(108, "0001750", 8);
-    put(116, "0001750", 8);
-    put(124, octal, 12);
-    put(136, "14712345670", 12);
+    put(124, octal, 12);  // mode, owner and time stay empty: nothing here reads them
     block[156] = type;
-    put(257,
-        format == TarFormat::kGnu ? std::string("ustar  ")
-                                  : std::string("ustar\0"
-                                                "00",
-                                                8),
+    put(257, format == TarFormat::kGnu ? std::string("ustar  ") : std::string("ustar\0\x30\x30", 8),
         8);
     put(345, prefix, 155);
     put(148, "        ", 8);
@@ -213,9 +203,10 @@ struct ZipItem {
     std::uint16_t method = 0;  // when not 0, the method written instead
 };
 
+// The members, then only the end of the central directory (the reader stops at it; nothing
+// here reads the directory itself).
 inline std::string ZipOf(const std::vector<ZipItem>& items) {
     std::string out;
-    std::string central;
     for (const ZipItem& item : items) {
         const std::string data = item.zeros     ? item.zeros->deflated
                                  : item.deflate ? Deflate(item.content)
@@ -225,57 +216,37 @@ inline std::string ZipOf(const std::vector<ZipItem>& items) {
         const std::uint32_t crc =
             (item.zeros ? item.zeros->crc : Crc32(item.content)) ^ item.crcXor;
         const bool described = item.descriptor != ZipItem::Descriptor::kNone;
-        const std::uint16_t flags =
-            (described ? 8 : 0) | (item.utf8 ? 0x800 : 0) | (item.encrypted ? 1 : 0);
-        const std::uint16_t method = item.method ? item.method : item.deflate || item.zeros ? 8 : 0;
-        std::string extra;
+        out += "PK\x03\x04";
+        PutLe(out, 20, 2);
+        PutLe(out, (described ? 8 : 0) | (item.utf8 ? 0x800 : 0) | (item.encrypted ? 1 : 0), 2);
+        PutLe(out, item.method ? item.method : item.deflate || item.zeros ? 8 : 0, 2);
+        PutLe(out, 0x5A5A5A5A, 4);  // time and date
+        PutLe(out, described ? 0 : crc, 4);
+        PutLe(out, item.zip64 ? 0xFFFFFFFF : described ? 0 : data.size(), 4);
+        PutLe(out, item.zip64 ? 0xFFFFFFFF : described ? 0 : size, 4);
+        PutLe(out, item.name.size(), 2);
+        PutLe(out, item.zip64 ? 20 : 0, 2);
+        out += item.name;
         if (item.zip64) {
-            PutLe(extra, 1, 2);
-            PutLe(extra, 16, 2);
-            PutLe(extra, described ? 0 : size, 8);
-            PutLe(extra, described ? 0 : data.size(), 8);
+            PutLe(out, 0x00100001, 4);  // the ZIP64 field's id and length
+            PutLe(out, described ? 0 : size, 8);
+            PutLe(out, described ? 0 : data.size(), 8);
         }
-        const std::size_t offset = out.size();
-        std::string header;
-        PutLe(header, 20, 2);
-        PutLe(header, flags, 2);
-        PutLe(header, method, 2);
-        PutLe(header, 0x5A5A5A5A, 4);  // time and date
-        PutLe(header, described ? 0 : crc, 4);
-        PutLe(header, item.zip64 ? 0xFFFFFFFF : described ? 0 : data.size(), 4);
-        PutLe(header, item.zip64 ? 0xFFFFFFFF : described ? 0 : size, 4);
-        PutLe(header, item.name.size(), 2);
-        out += "PK\x03\x04" + header;
-        PutLe(out, extra.size(), 2);
-        out += item.name + extra + data;
+        out += data;
         if (described) {
-            const bool signed_ = item.descriptor == ZipItem::Descriptor::kSigned ||
-                                 item.descriptor == ZipItem::Descriptor::kSigned64;
-            const int width = item.descriptor == ZipItem::Descriptor::kSigned64 ||
-                                      item.descriptor == ZipItem::Descriptor::kUnsigned64
-                                  ? 8
-                                  : 4;
-            out += signed_ ? "PK\x07\x08" : "";
+            const auto d = item.descriptor;
+            const int width =
+                d == ZipItem::Descriptor::kSigned64 || d == ZipItem::Descriptor::kUnsigned64 ? 8
+                                                                                             : 4;
+            out += d == ZipItem::Descriptor::kSigned || d == ZipItem::Descriptor::kSigned64
+                       ? "PK\x07\x08"
+                       : "";
             PutLe(out, crc, 4);
             PutLe(out, data.size(), width);
             PutLe(out, size, width);
         }
-        central += "PK\x01\x02";
-        PutLe(central, 20, 2);
-        central += header;
-        central += std::string(12, '\0');  // extra, comment, disk, attributes
-        PutLe(central, offset, 4);
-        central += item.name;
     }
-    const std::size_t centralAt = out.size();
-    out += central + "PK\x05\x06";
-    PutLe(out, 0, 4);
-    PutLe(out, items.size(), 2);
-    PutLe(out, items.size(), 2);
-    PutLe(out, central.size(), 4);
-    PutLe(out, centralAt, 4);
-    PutLe(out, 0, 2);
-    return out;
+    return out + "PK\x05\x06" + std::string(18, '\0');
 }
 
 }  // namespace test_support
