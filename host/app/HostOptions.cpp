@@ -241,7 +241,7 @@ class Parser {
 
 // "  --name VALUE    help", the help's further lines indented under its first.
 std::wstring UsageLine(const Row& row) {
-    constexpr std::size_t kColumn = 18;
+    constexpr std::size_t kColumn = 21;
     std::wstring left = row.name;
     if (*row.valueName != L'\0') {
         left += std::wstring(L" ") + row.valueName;

@@ -78,7 +78,8 @@ TEST(HostRun, PrintsEveryMountAndRemovalFromProducerAndListenerAndScansTheVolume
     ASSERT_TRUE(LaunchOnFake(host, "mount local " + volume + "\nmount remote " + missing + "\n" +
                                        WaitFor(temp, L"go") + "unmount " + volume + "\n"));
     ASSERT_TRUE(host.WaitForLine("scan finished " + volume +
-                                 " files=3 directories=3 bytes=1010 errors=0 threats=0 hashed=0"));
+                                 " files=3 directories=3 bytes=1010 errors=0 threats=0 hashed=0"
+                                 " archives=0 members=0 damaged=0 limited=0 encrypted=0"));
     ASSERT_TRUE(host.WaitForLine("scan failed " + missing + " error=3"));
     temp.Write(L"go", "");
     ASSERT_TRUE(host.WaitForLine("unmounted " + volume + " type=local" + details + " [listener]"));
@@ -117,7 +118,8 @@ TEST(HostRun, JsonLinesCarryEveryFieldWithPathsEscaped) {
     const std::string path = JsonString(volume);
     ASSERT_TRUE(host.WaitForLine(R"({"event":"scan","state":"finished","path":)" + path +
                                  R"(,"files":1,"directories":0,"bytes":5,"errors":0,)"
-                                 R"("threats":0,"hashedBytes":0})"));
+                                 R"("threats":0,"hashedBytes":0,"archives":0,"members":0,)"
+                                 R"("damaged":0,"limited":0,"encrypted":0})"));
     EndInput(host, R"({"event":"stopped","reason":"end-of-input"})");
 
     const auto out = host.OutLines();
@@ -128,7 +130,8 @@ TEST(HostRun, JsonLinesCarryEveryFieldWithPathsEscaped) {
     EXPECT_THAT(out, Contains(R"({"event":"started","object":"FileScan.OnDemand.DeviceScanSP",)"
                               R"("module":)" +
                               JsonString(qv::ProgramDirectory() + L"fake-service.dll") +
-                              R"(,"signatures":0,"databases":0})"));
+                              R"(,"signatures":0,"databases":0,"allowlisted":0,"ignored":0,)"
+                              R"("skipped":{}})"));
     EXPECT_THAT(out, Each(AllOf(StartsWith("{"), EndsWith("}"))));
 }
 
@@ -152,7 +155,9 @@ TEST(HostRun, ARealRemovalCancelsThatVolumesScanAndStoppingCancelsTheRest) {
     // The scan holds the folder itself open, so its parent goes: the path no longer answers.
     ASSERT_TRUE(MoveFileW(temp.Path(L"stick").c_str(), temp.Path(L"gone").c_str()));
     temp.Write(L"real", "");
-    const std::string counts = " files=1 directories=0 bytes=1 errors=0 threats=0 hashed=0 ";
+    const std::string counts =
+        " files=1 directories=0 bytes=1 errors=0 threats=0 hashed=0"
+        " archives=0 members=0 damaged=0 limited=0 encrypted=0 ";
     ASSERT_TRUE(host.WaitForLine("scan cancelled " + first + counts + "(volume removed)"));
     EndInput(host);
 
@@ -181,7 +186,8 @@ TEST(HostRun, ScanOfFoldersReportsEveryThreatAndExitsWithWhatItFound) {
         const auto out = scan.OutLines();
         EXPECT_THAT(out, Contains("threat " + dirty + "\\sub\\abc.bin Test.Abc md5=" + kAbcMd5));
         EXPECT_EQ(out.back(), "scan finished " + dirty +
-                                  " files=1 directories=1 bytes=3 errors=0 threats=1 hashed=3");
+                                  " files=1 directories=1 bytes=3 errors=0 threats=1 hashed=3"
+                                  " archives=0 members=0 damaged=0 limited=0 encrypted=0");
     }
 }
 
