@@ -8,6 +8,10 @@ option(DEVICESCAN_UBSAN "Trap on undefined behaviour in every target of the proj
 # binaries and the benchmark alone needs nothing but the compiler.
 option(DEVICESCAN_BUILD_TESTS "Build the tests (needs GoogleTest)" ON)
 
+# Copy each library's headers into its include root instead of linking its folder there (see
+# devicescan_headers); chosen by itself where links cannot be made.
+option(DEVICESCAN_COPY_HEADERS "Copy headers into the include roots instead of linking" OFF)
+
 # Run-time checks of the thread rules that class comments state (qv::ThreadChecker): always in
 # Debug, and by default in every build that has the tests, so that the tests run with them.
 option(DEVICESCAN_THREAD_CHECKS "Check which thread calls what, in every configuration"
@@ -57,7 +61,8 @@ endfunction()
 # an include root of its own in the build tree (include/<target>/) holding only a link named
 # spelling to its folder. A header of a library that a target does not link is then not found,
 # and a wrong include across layers fails to compile. Where links cannot be made (Windows without
-# the right to make them), the folder is copied at configure time instead.
+# the right to make them) or DEVICESCAN_COPY_HEADERS asks for it, the folder's headers are copied
+# instead, at configure time; a change to any of them configures again, which copies afresh.
 # Libraries export their root (PUBLIC, INTERFACE for header-only ones); programs keep it PRIVATE.
 function(devicescan_headers target spelling)
     set(folder ${spelling})
@@ -67,11 +72,22 @@ function(devicescan_headers target spelling)
     set(root ${CMAKE_BINARY_DIR}/include/${target})
     get_filename_component(parent ${root}/${spelling} DIRECTORY)
     file(MAKE_DIRECTORY ${parent})
-    if(IS_SYMLINK ${root}/${spelling})
-        file(REMOVE ${root}/${spelling})  # it may name a folder that has moved
+    set(source ${PROJECT_SOURCE_DIR}/${folder})
+    set(link ${root}/${spelling})
+    if(IS_SYMLINK ${link})
+        file(REMOVE ${link})  # it may name a folder that has moved
     endif()
-    if(NOT EXISTS ${root}/${spelling})
-        file(CREATE_LINK ${PROJECT_SOURCE_DIR}/${folder} ${root}/${spelling} SYMBOLIC COPY_ON_ERROR)
+    if(NOT EXISTS ${link} AND NOT DEVICESCAN_COPY_HEADERS)
+        file(CREATE_LINK ${source} ${link} RESULT linked SYMBOLIC)
+    endif()
+    if(NOT IS_SYMLINK ${link})
+        if(IS_DIRECTORY ${source})
+            file(GLOB_RECURSE headers CONFIGURE_DEPENDS ${source}/*.h)  # a new header
+            set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${headers})  # an edit
+            file(COPY ${source}/ DESTINATION ${link} FILES_MATCHING PATTERN "*.h")
+        else()
+            configure_file(${source} ${link} COPYONLY)
+        endif()
     endif()
     get_target_property(type ${target} TYPE)
     if(type STREQUAL "INTERFACE_LIBRARY")
