@@ -1,4 +1,5 @@
 #include "host/scan/ContainerHeader.h"
+#include "host/scan/archive/DecimalText.h"
 
 namespace devicescan::scan {
 
@@ -6,20 +7,6 @@ namespace {
 
 constexpr std::string_view kPrefix = "ClamAV-VDB";
 constexpr std::size_t kFields = 9;
-
-bool ParseNumber(std::string_view text, std::uint64_t& value) {
-    if (text.empty() || text.size() > 19) {
-        return false;
-    }
-    value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    return true;
-}
 
 bool IsPrintable(std::string_view text) {
     for (const char c : text) {
@@ -73,13 +60,13 @@ bool ContainerHeader::Parse(std::string_view bytes, ContainerHeader& header, std
                    {fields[3], &header.signatures, "signature count"},
                    {fields[4], &header.level, "functionality level"}};
     for (const auto& number : numbers) {
-        if (!ParseNumber(number.text, *number.value)) {
+        if (!archive::ParseDecimal(number.text, *number.value)) {
             problem = std::string("the header's ") + number.name + " is not a number";
             return false;
         }
     }
     std::uint64_t stime = 0;
-    if (!ParseNumber(fields[8], stime)) {
+    if (!archive::ParseDecimal(fields[8], stime)) {
         problem = "the header's build time is not a number";
         return false;
     }

@@ -1,24 +1,8 @@
 #include "host/scan/ContainerIndex.h"
 
+#include "host/scan/archive/DecimalText.h"
+
 namespace devicescan::scan {
-
-namespace {
-
-bool ParseSize(std::string_view text, std::uint64_t& size) {
-    if (text.empty() || text.size() > 19) {
-        return false;
-    }
-    size = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        size = size * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    return true;
-}
-
-}  // namespace
 
 bool ContainerIndex::AddLine(std::string_view line, std::string& problem) {
     if (!line.empty() && line.back() == '\r') {
@@ -47,7 +31,7 @@ bool ContainerIndex::AddLine(std::string_view line, std::string& problem) {
         problem = "the name is empty or has a folder in it";
         return false;
     }
-    if (!ParseSize(line.substr(first + 1, second - first - 1), entry.size)) {
+    if (!archive::ParseDecimal(line.substr(first + 1, second - first - 1), entry.size)) {
         problem = "the size is not a number";
         return false;
     }

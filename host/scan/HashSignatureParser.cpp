@@ -1,5 +1,7 @@
 #include "host/scan/HashSignatureParser.h"
 
+#include "host/scan/archive/DecimalText.h"
+
 namespace devicescan::scan {
 
 namespace {
@@ -33,18 +35,7 @@ bool ParseSize(std::string_view text, std::uint64_t& size) {
         size = SignatureLine::kAnySize;
         return true;
     }
-    if (text.empty() || text.size() > 19) {
-        return false;
-    }
-    std::uint64_t value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    size = value;
-    return value != 0;
+    return archive::ParseDecimal(text, size) && size != 0;
 }
 
 bool IsDecimal(std::string_view text) {

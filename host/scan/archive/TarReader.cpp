@@ -1,4 +1,5 @@
 #include "host/scan/archive/TarReader.h"
+#include "host/scan/archive/DecimalText.h"
 
 #include <algorithm>
 #include <cstring>
@@ -60,20 +61,6 @@ bool ParseSize(const std::uint8_t* block, std::uint64_t& size) {
         return true;
     }
     return ParseOctal(std::string_view(reinterpret_cast<const char*>(field), kSizeLength), size);
-}
-
-bool ParseDecimal(std::string_view text, std::uint64_t& value) {
-    if (text.empty() || text.size() > 19) {
-        return false;
-    }
-    value = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    return true;
 }
 
 TarEntry::Kind KindOf(char type) {
