@@ -339,9 +339,10 @@ scenario_removals() {
     local size=$((512 * 1024 * 1024)) line hashed total
     volumes 16 2 O
     truncate -s $size "${DIRS[O]}/data/large.bin"
-    # A signature of any size makes every file worth hashing.
+    # A signature of any size makes every file worth hashing, and no size limit spares the
+    # large one.
     printf '%064d:*:Test.Nothing\n' 0 >"$work/any.hsb"
-    host_start --db "$(wine_path "$work/any.hsb")"
+    host_start --db "$(wine_path "$work/any.hsb")" --max-filesize 0
     volume_plug "${DIRS[O]}" removable O >/dev/null
     wait_lines '{"event":"scan","state":"started","path":"O:\\"' 1 || fail "O: was not scanned"
     volume_tool broadcast removal O >/dev/null
