@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -19,27 +20,47 @@ namespace {
 using namespace devicescan::scan;
 using namespace devicescan::scan::scan_tests;
 using ::test_support::Container;
-using ::test_support::Files;
 
-class Containers : public ScanEngine {
-  protected:
-    void Write(const std::wstring& relative, const Container& container) {
-        tree.Write(relative, container.Bytes());
+class Containers : public ScanEngine {};
+
+// Builds daily.cud from the files in folder with sigtool, a Unix program: Wine starts it through
+// sh in that folder but gives no handle that waits for it, so the command ends by writing a file,
+// which is waited for. False when that has not happened within a minute.
+bool BuiltBySigtool(const std::wstring& folder) {
+    std::wstring line =
+        L"sh -c \"printf '1\\n' | SIGNDUSER=tester sigtool --build=daily.cud --unsigned "
+        L">/dev/null 2>&1 && touch built\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(L"Z:\\bin\\sh", line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        folder.c_str(), &startup, &process)) {
+        return false;
     }
-};
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    for (int waited = 0; waited < 60000; waited += 50) {
+        if (GetFileAttributesW((folder + L"\\built").c_str()) != INVALID_FILE_ATTRIBUTES) {
+            return true;
+        }
+        Sleep(50);
+    }
+    return false;
+}
 
-const std::string kAbd = "abd";
-
-// Every kind a container may hold, loaded or counted.
-Files EveryKind() {
-    return {
+// Every kind a container may hold, loaded or counted, from every format: the plain and gzip'd
+// .cvd (by any case of its name), .cld and .cud, and last a .cud that sigtool built, which takes
+// only the files of the database's own name (not extra.ndb).
+TEST_F(Containers, LoadEveryFormatHonouringAllowlistsAndIgnoreListsAndCountingSkippedKinds) {
+    const std::string abd = "abd";
+    const Files everyKind{
         {"COPYING", "licence text\n"},
         {"daily.hdb",
-         std::string(kMd5) + ":3:Packed.Md5\n" + HexOf(HashType::kMd5, kAbd) + ":3:Packed.Abd\n"},
+         std::string(kMd5) + ":3:Packed.Md5\n" + HexOf(HashType::kMd5, abd) + ":3:Packed.Abd\n"},
         {"daily.hsb", std::string(kSha256) + ":3:Packed.Sha256\n"},
         {"daily.hdu", HexOf(HashType::kMd5, "abcd") + ":4:Packed.Hdu\n"},
         {"daily.hsu", HexOf(HashType::kSha1, "abcd") + ":4:Packed.Hsu\n"},
-        {"daily.fp", HexOf(HashType::kMd5, kAbd) + ":3:Fine\n"},
+        {"daily.fp", HexOf(HashType::kMd5, abd) + ":3:Fine\n"},
         {"daily.sfp", HexOf(HashType::kSha256, "abcde") + ":*:Fine:73\n"},
         {"daily.ign2", "Packed.Sha256\nOther.Name:" + std::string(kMd5) + "\n"},
         {"daily.ndb", "Sig:0:*:414243\n"},
@@ -47,37 +68,37 @@ Files EveryKind() {
         {"daily.ldb", "L;Engine:51-255,Target:0;0;414243\n"},
         {"daily.cfg", "DOMAIN:1\n"},
     };
-}
-
-TEST_F(Containers, LoadEveryFormatHonouringAllowlistsAndIgnoreListsAndCountingSkippedKinds) {
     const struct {
         const wchar_t* file;
         bool gzip;
-    } formats[] = {{L"daily.cvd", true},
-                   {L"daily.cld", false},
-                   {L"daily.cld", true},
-                   {L"daily.cud", true},
-                   {L"daily.CVD", false}};
+        bool sigtool = false;
+    } formats[] = {{L"daily.cvd", true}, {L"daily.cld", false}, {L"daily.cld", true},
+                   {L"daily.cud", true}, {L"daily.CVD", false}, {L"daily.cud", true, true}};
     int row = 0;
     for (const auto& format : formats) {
-        SCOPED_TRACE(testing::Message() << format.file << (format.gzip ? " gzip'd" : " plain"));
+        SCOPED_TRACE(testing::Message() << format.file << (format.gzip ? " gzip'd" : " plain")
+                                        << (format.sigtool ? " by sigtool" : ""));
         const std::wstring folder = L"f" + std::to_wstring(++row);
-        Container container(EveryKind());
-        container.gzip = format.gzip;
-        Write(folder + L"\\" + format.file, container);
-        tree.Write(folder + L"\\v\\abc.bin", "abc");
-        tree.Write(folder + L"\\v\\abd.bin", kAbd);
-        tree.Write(folder + L"\\v\\abcd.bin", "abcd");
-        database = SignatureDatabase();
+        if (!format.sigtool) {
+            Container container(everyKind);
+            container.gzip = format.gzip;
+            tree.Write(folder + L"\\" + format.file, container.Bytes());
+        } else if (GetFileAttributesW(L"Z:\\usr\\bin\\sigtool") == INVALID_FILE_ATTRIBUTES) {
+            GTEST_SKIP() << "no sigtool here (it runs under Wine only)";
+        } else {
+            Write(folder, everyKind);
+            ASSERT_TRUE(BuiltBySigtool(tree.Path(folder)));
+        }
+        Write(folder + L"\\v", {{"abc.bin", "abc"}, {"abd.bin", abd}, {"abcd.bin", "abcd"}});
         ASSERT_EQ(Load(folder + L"\\" + format.file), std::nullopt);
         EXPECT_EQ(database.DatabaseCount(), 1u);
         EXPECT_EQ(database.Count(), 5u);
         EXPECT_EQ(database.AllowedCount(), 2u);
         EXPECT_EQ(database.IgnoredCount(), 2u);
+        const std::uint64_t ndb = format.sigtool ? 1 : 2;
         EXPECT_EQ(database.SkippedKinds(), (std::vector<std::pair<std::string, std::uint64_t>>{
-                                               {".cfg", 1}, {".ldb", 1}, {".ndb", 2}}));
-        Lines found;
-        Scan(tree.Path(folder + L"\\v"), &found);
+                                               {".cfg", 1}, {".ldb", 1}, {".ndb", ndb}}));
+        Lines found = Scan(folder + L"\\v").names;
         std::sort(found.begin(), found.end());
         EXPECT_EQ(found, (Lines{"Packed.Hdu", "Packed.Hsu", "Packed.Md5"}))
             << "Packed.Sha256 is ignored, abd.bin allowed";
@@ -89,31 +110,27 @@ TEST_F(Containers, LoadEveryFormatHonouringAllowlistsAndIgnoreListsAndCountingSk
 TEST_F(Containers, LoadFilesOfManyBlocksWhileHashingThemBeside) {
     constexpr int kLines = 120000;  // about 10 MB
     std::string hsb;
-    for (int i = 0; i < kLines; ++i) {
-        char line[96];
-        std::snprintf(line, sizeof line, "%064x:%d:Big.%d\n", i + 1, i + 1, i % 7);
+    char line[96];
+    for (int i = 1; i <= kLines; ++i) {
+        std::snprintf(line, sizeof line, "%064x:%d:Big.%d\n", i, i, i % 7);
         hsb += line;
     }
     for (const bool gzip : {true, false}) {
         SCOPED_TRACE(gzip ? "gzip'd" : "plain");
         Container container({{"big.hsb", hsb}, {"big.ndb", std::string(3 << 20, 'n')}});
         container.gzip = gzip;
-        const std::wstring file = gzip ? L"g\\big.cvd" : L"p\\big.cvd";
-        tree.Write(file, container.Bytes());
-        database = SignatureDatabase();
-        ASSERT_EQ(Load(file), std::nullopt);
+        tree.Write(L"big.cvd", container.Bytes());
+        ASSERT_EQ(Load(L"big.cvd"), std::nullopt);
         EXPECT_EQ(database.Count(), static_cast<std::size_t>(kLines));
-        char last[65];
-        std::snprintf(last, sizeof last, "%064x", kLines);
-        EXPECT_EQ(Names(kLines, HashType::kSha256, last),
-                  Lines{"Big." + std::to_string((kLines - 1) % 7)});
+        std::snprintf(line, sizeof line, "%064x", kLines);
+        EXPECT_EQ(Names(kLines, HashType::kSha256, line),
+                  Lines{"Big." + std::to_string(kLines % 7)});
     }
 }
 
 // One row a check: the spoiled piece, the message's member and line, and part of its problem.
 TEST_F(Containers, RefuseEveryFailedCheckNamingTheContainerAndTheFileInside) {
     const std::string hdb = std::string(kMd5) + ":3:Packed.Md5\n";
-    const auto files = [&] { return Files{{"COPYING", "c\n"}, {"daily.hdb", hdb}}; };
     const struct {
         const char* name;
         const wchar_t* file;
@@ -122,6 +139,7 @@ TEST_F(Containers, RefuseEveryFailedCheckNamingTheContainerAndTheFileInside) {
         const char* member;
         std::uint64_t line;
         const char* problem;
+        std::string inner = {};  // daily.hdb, listed as it is, when not the good one
     } rows[] = {
         {"the header's MD5 differs", L"daily.cvd",
          [](Container& c) { c.md5 = std::string(32, 'a'); }, nullptr, "", 0, "the MD5 of the"},
@@ -133,42 +151,26 @@ TEST_F(Containers, RefuseEveryFailedCheckNamingTheContainerAndTheFileInside) {
          [&](Container& c) { c.info[1] = "daily.hdb:99:" + HexOf(HashType::kSha256, hdb); },
          nullptr, "daily.hdb", 0, "the list says 99"},
         {"a listed SHA-256 differs", L"daily.cud",
-         [&](Container& c) {
-             c.info[1] = "daily.hdb:" + std::to_string(hdb.size()) + ":" + std::string(64, 'f');
-         },
-         nullptr, "daily.hdb", 0, "SHA-256"},
+         [](Container& c) { c.info[1].replace(c.info[1].rfind(':') + 1, 64, 64, 'f'); }, nullptr,
+         "daily.hdb", 0, "SHA-256"},
         {"a listed file is missing", L"daily.cvd",
          [](Container& c) { c.info.push_back("daily.hsb:1:" + std::string(64, '0')); }, nullptr,
          "daily.hsb", 0, "missing"},
         {"a file is not listed", L"daily.cvd",
-         [](Container& c) {
-             c.files.push_back({"daily.ndb", "x"});
-         },
-         nullptr, "daily.ndb", 0, "not in the container's list"},
+         [](Container& c) { c.files.emplace_back("daily.ndb", "x"); }, nullptr, "daily.ndb", 0,
+         "not in the container's list"},
         {"no list at all", L"daily.cld", [](Container& c) { c.infoName = "daily.lst"; }, nullptr,
          "", 0, "no .info"},
         {"a file twice", L"daily.cld",
-         [&](Container& c) {
-             c.files.push_back({"daily.hdb", hdb});
-         },
-         nullptr, "daily.hdb", 0, "twice"},
+         [&](Container& c) { c.files.emplace_back("daily.hdb", hdb); }, nullptr, "daily.hdb", 0,
+         "twice"},
         {"a file in a folder", L"daily.cld",
-         [&](Container& c) {
-             c.files.push_back({"sub/daily.hdb", hdb});
-         },
-         nullptr, "sub/daily.hdb", 0, "not a plain file"},
-        {"a malformed signature inside", L"daily.cvd",
-         [&](Container& c) {
-             c.files[1].second = hdb + "123:3:Bad\n";
-             c.info = Container(c.files).info;
-         },
-         nullptr, "daily.hdb", 2, "not an MD5"},
-        {"a signature line without end", L"daily.cld",
-         [&](Container& c) {
-             c.files[1].second = std::string(20 << 20, 'a');
-             c.info = Container(c.files).info;
-         },
-         nullptr, "daily.hdb", 1, "longer than 16 MiB"},
+         [&](Container& c) { c.files.emplace_back("sub/daily.hdb", hdb); }, nullptr,
+         "sub/daily.hdb", 0, "not a plain file"},
+        {"a malformed signature inside", L"daily.cvd", nullptr, nullptr, "daily.hdb", 2,
+         "not an MD5", hdb + "123:3:Bad\n"},
+        {"a signature line without end", L"daily.cld", nullptr, nullptr, "daily.hdb", 1,
+         "longer than 16 MiB", std::string(20 << 20, 'a')},
         {"a malformed list line", L"daily.cvd",
          [](Container& c) { c.info.push_back("daily.hdb:3"); }, nullptr, "daily.info", 3,
          "NAME:SIZE:SHA256"},
@@ -190,13 +192,13 @@ TEST_F(Containers, RefuseEveryFailedCheckNamingTheContainerAndTheFileInside) {
     for (const auto& test : rows) {
         SCOPED_TRACE(test.name);
         const std::wstring relative = L"r" + std::to_wstring(++row) + L"\\" + test.file;
-        Container container(files());
+        Container container(
+            {{"COPYING", "c\n"}, {"daily.hdb", test.inner.empty() ? hdb : test.inner}});
         if (test.spoil) {
             test.spoil(container);
         }
         const std::string bytes = container.Bytes();
         tree.Write(relative, test.edit ? test.edit(bytes) : bytes);
-        database = SignatureDatabase();
         const auto error = Load(relative);
         ASSERT_TRUE(error.has_value());
         EXPECT_EQ(error->path, tree.Path(relative));
@@ -208,14 +210,9 @@ TEST_F(Containers, RefuseEveryFailedCheckNamingTheContainerAndTheFileInside) {
 }
 
 // Of containers of one database in one folder only the highest version loads (at equal versions
-// the .cvd); the others are not read past their headers. Other databases beside them load.
+// the .cvd, then the .cld); the others are not read past their headers, which are all that is
+// written of them. Other databases beside them load.
 TEST_F(Containers, LoadOnlyTheHighestVersionOfEachDatabaseInAFolder) {
-    const auto daily = [](std::uint64_t version) {
-        Files files{
-            {"COPYING", "c\n"},
-            {"daily.hdb", std::string(kMd5) + ":3:Daily." + std::to_string(version) + "\n"}};
-        return Container(files, version);
-    };
     const struct {
         std::uint64_t cvd, cld, cud;  // 0: none
         const char* loaded;
@@ -226,95 +223,28 @@ TEST_F(Containers, LoadOnlyTheHighestVersionOfEachDatabaseInAFolder) {
     int row = 0;
     for (const auto& test : rows) {
         SCOPED_TRACE(test.loaded);
-        const std::wstring folder = L"v" + std::to_wstring(++row);
+        const std::wstring folder = L"v" + std::to_wstring(++row) + L"\\";
         const std::pair<const wchar_t*, std::uint64_t> versions[] = {
             {L"daily.cvd", test.cvd}, {L"DAILY.cld", test.cld}, {L"daily.cud", test.cud}};
-        std::uint64_t best = 0;
+        bool chosen = false;  // the first of the highest version is written whole
         for (const auto& [file, version] : versions) {
-            best = std::max(best, version);
-        }
-        bool chosen = false;
-        for (const auto& [file, version] : versions) {
-            if (version == 0) {
-                continue;
-            }
-            std::string bytes = daily(version).Bytes();
-            // Only the one chosen may be read whole: the others are spoiled after the header.
-            const bool load = version == best && !chosen;
+            const std::string name = "Daily." + std::to_string(version);
+            const std::string bytes =
+                Container({{"daily.hdb", std::string(kMd5) + ":3:" + name + "\n"}}, version)
+                    .Bytes();
+            const bool load = !chosen && name == test.loaded;
             chosen = chosen || load;
-            tree.Write(folder + L"\\" + file, load ? bytes : bytes.substr(0, 600));
+            if (version != 0) {
+                tree.Write(folder + file, load ? bytes : bytes.substr(0, 600));
+            }
         }
-        tree.Write(folder + L"\\main.cud",
-                   Container({{"main.hsb", std::string(kSha256) + ":3:Main\n"}}, 1).Bytes());
-        database = SignatureDatabase();
+        tree.Write(folder + L"main.cud",
+                   Container({{"main.hsb", std::string(kSha256) + ":3:Main\n"}}).Bytes());
         ASSERT_EQ(Load(folder), std::nullopt);
         EXPECT_EQ(database.DatabaseCount(), 2u);
         EXPECT_EQ(Names(3, HashType::kMd5, kMd5), Lines{test.loaded});
         EXPECT_EQ(Names(3, HashType::kSha256, kSha256), Lines{"Main"});
     }
-}
-
-// The Unix path of a Windows one, from Wine's own export; empty elsewhere.
-std::string UnixPathOf(const std::wstring& path) {
-    using Convert = char*(__cdecl*)(const wchar_t*);
-    const auto convert = reinterpret_cast<Convert>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    char* unix = convert != nullptr ? convert(path.c_str()) : nullptr;
-    const std::string result = unix != nullptr ? unix : "";
-    HeapFree(GetProcessHeap(), 0, unix);
-    return result;
-}
-
-// Runs a shell command line through Wine, which starts Unix programs as they are but gives no
-// handle that waits for them: the command ends by writing marker (a Windows path), which is
-// waited for. False when it cannot be started or has not finished within a minute.
-bool RunShell(const std::string& command, const std::wstring& marker) {
-    std::wstring line = L"sh -c \"" + qv::FromUtf8(command) + L" && touch '" +
-                        qv::FromUtf8(UnixPathOf(marker)) + L"'\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(L"Z:\\bin\\sh", line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-        return false;
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    for (int waited = 0; waited < 60000; waited += 50) {
-        if (GetFileAttributesW(marker.c_str()) != INVALID_FILE_ATTRIBUTES) {
-            return true;
-        }
-        Sleep(50);
-    }
-    return false;
-}
-
-// A .cud made by sigtool itself (its own header, list and archive) loads like ours.
-TEST_F(Containers, LoadOneThatSigtoolBuilt) {
-    const std::wstring sigtool = L"Z:\\usr\\bin\\sigtool";
-    if (GetFileAttributesW(sigtool.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        GTEST_SKIP() << "no sigtool here (it runs under Wine only)";
-    }
-    const Files files = EveryKind();
-    for (const auto& [name, content] : files) {
-        tree.Write(L"build\\" + qv::FromUtf8(name), content);
-    }
-    const std::string folder = UnixPathOf(tree.Path(L"build"));
-    ASSERT_FALSE(folder.empty());
-    ASSERT_TRUE(RunShell("cd '" + folder +
-                             "' && printf '1\\n' | SIGNDUSER=tester sigtool --build=daily.cud "
-                             "--unsigned >/dev/null 2>&1",
-                         tree.Path(L"built")));
-    tree.Write(L"db\\", "");
-    ASSERT_TRUE(CopyFileW(tree.Path(L"build\\daily.cud").c_str(),
-                          tree.Path(L"db\\daily.cud").c_str(), FALSE));
-    ASSERT_EQ(Load(L"db"), std::nullopt);
-    EXPECT_EQ(database.Count(), 5u);
-    EXPECT_EQ(database.AllowedCount(), 2u);
-    EXPECT_EQ(database.IgnoredCount(), 2u);
-    EXPECT_EQ(database.SkippedKinds(), (std::vector<std::pair<std::string, std::uint64_t>>{
-                                           {".cfg", 1}, {".ldb", 1}, {".ndb", 1}}))
-        << "sigtool takes only the files of the database's own name: not extra.ndb";
 }
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "host/scan/EicarCheck.h"
@@ -22,27 +21,38 @@ namespace {
 using namespace devicescan::scan;
 using namespace devicescan::scan::scan_tests;
 
+// Allowlist entries and ignored names are counted apart from signatures; an allowlist's types are
+// hashed only for the sizes it lists, and only where a signature needs a file read at all.
 TEST_F(ScanEngine, LoadsEveryFormatWithItsLineEndsCaseCommentsAndWildcardSizes) {
-    tree.Write(L"db\\a.hdb", std::string(kMd5) + ":3:Md5.Exact\r\n\r\n" +
-                                 "900150983CD24FB0D6963F7D28E17F72" + ":*:Md5.Any:73\n");
-    tree.Write(L"db\\b.HSB", std::string(kSha1) + ":3:Sha1.Exact\n" + kSha256 + ":3:Sha256.Exact");
-    tree.Write(L"db\\feed.sha256",
-               "# a feed\n\nBA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD  "
-               "Feed.Named  # note\r\n" +
-                   std::string(64, 'e') + "\n");
-    tree.Write(L"db\\readme.md", "not a database: ignored in a folder");
+    Write(L"db", {{"a.hdb", std::string(kMd5) + ":3:Md5.Exact\r\n\r\n" +
+                                "900150983CD24FB0D6963F7D28E17F72" + ":*:Md5.Any:73\n"},
+                  {"b.HSB", std::string(kSha1) + ":3:Sha1.Exact\n" + kSha256 + ":3:Sha256.Exact"},
+                  {"feed.sha256",
+                   "# a feed\n\nBA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD  "
+                   "Feed.Named  # note\r\n" +
+                       std::string(64, 'e') + "\n"},
+                  {"readme.md", "not a database: ignored in a folder"},
+                  {"c.fp", std::string(kMd5) + ":3:F\n" + kMd5 + ":3:G\n"},
+                  {"c.sfp", std::string(kSha1) + ":4:F\n" + kSha256 + ":5:F\n"},
+                  {"c.ign2", "X\nY:1\nX\n"}});
     ASSERT_EQ(Load(L"db"), std::nullopt);
 
-    EXPECT_EQ(database.DatabaseCount(), 3u);
+    EXPECT_EQ(database.DatabaseCount(), 6u);
     EXPECT_EQ(database.Count(), 6u);
+    EXPECT_EQ(database.AllowedCount(), 3u) << "an entry listed twice under two names is one";
+    EXPECT_EQ(database.IgnoredCount(), 2u);
     EXPECT_EQ(Names(3, HashType::kMd5, kMd5), (Lines{"Md5.Exact", "Md5.Any"}));
     EXPECT_EQ(Names(4, HashType::kMd5, kMd5), Lines{"Md5.Any"}) << "Md5.Exact is for 3 bytes only";
     EXPECT_EQ(Names(3, HashType::kSha1, kSha1), Lines{"Sha1.Exact"});
     EXPECT_EQ(Names(3, HashType::kSha256, kSha256), (Lines{"Sha256.Exact", "Feed.Named"}));
     EXPECT_EQ(Names(9, HashType::kSha256, std::string(64, 'e')), Lines{"feed.eeeeeeeeeeee"})
         << "an unnamed entry is named after its list and its digest";
-    EXPECT_EQ(database.NeededFor(12345), MaskOf(HashType::kMd5) | MaskOf(HashType::kSha256))
+    const HashTypeMask md5AndSha256 = MaskOf(HashType::kMd5) | MaskOf(HashType::kSha256);
+    EXPECT_EQ(database.NeededFor(12345), md5AndSha256)
         << "Md5.Any has the size *, a plain list's entries have none";
+    EXPECT_EQ(database.NeededFor(4), md5AndSha256 | MaskOf(HashType::kSha1)) << "c.sfp's SHA-1";
+    EXPECT_EQ(database.NeededFor(7, MaskOf(HashType::kSha1)),
+              md5AndSha256 | MaskOf(HashType::kSha1));
     EXPECT_EQ(database.NeededFor(0), 0) << "empty files are never read";
 }
 
@@ -110,23 +120,21 @@ TEST_F(ScanEngine, LoadsLinesCutByItsReadBlocksAndNumbersDamageAfterThem) {
     }
     EXPECT_EQ(missing, 0);
     EXPECT_EQ(Names(1, HashType::kSha256, std::string(64, 'e')), Lines{std::string(3 << 20, 'n')});
-    const auto error = DatabaseLoader(database).Load(tree.Path(L"bad.sha256"));
-    ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(error->line, kEntries + 2u);
+    EXPECT_EQ(Load(L"bad.sha256").value_or(DatabaseError{}).line, kEntries + 2u);
 }
 
 // One tree for the reporting rules, for the size filter (only files of a listed size are read)
 // and for what a scan must get past: a locked file, and "abc" again in a non-ASCII name at a
 // path beyond MAX_PATH.
 TEST_F(ScanEngine, ReportsEachNameOnceWithTheHashThatMatchedPastLockedFilesAndLongPaths) {
-    tree.Write(L"db\\a.hdb", std::string(kMd5) + ":3:Test.Md5\n");
-    tree.Write(L"db\\b.hsb", std::string(kSha1) + ":3:Test.Sha1\n" + kSha256 + ":3:Test.Sha256\n" +
-                                 kSha256 + ":3:Test.Md5\n");
+    Write(L"db", {{"a.hdb", std::string(kMd5) + ":3:Test.Md5\n"},
+                  {"b.hsb", std::string(kSha1) + ":3:Test.Sha1\n" + kSha256 + ":3:Test.Sha256\n" +
+                                kSha256 + ":3:Test.Md5\n"}});
     ASSERT_EQ(Load(L"db"), std::nullopt);
-    tree.Write(L"v\\a\\abc.bin", "abc");
-    tree.Write(L"v\\a\\other.bin", "abd");
-    tree.Write(L"v\\a\\unread.bin", std::string(10, 'x'));
-    tree.Write(L"v\\a\\empty", "");
+    Write(L"v\\a", {{"abc.bin", "abc"},
+                    {"other.bin", "abd"},
+                    {"unread.bin", std::string(10, 'x')},
+                    {"empty", ""}});
     std::wstring deep = L"v\\\u00e9t\u00e9";
     for (wchar_t level = L'a'; level < L'f'; ++level) {
         deep += L"\\" + std::wstring(60, level);
@@ -139,7 +147,7 @@ TEST_F(ScanEngine, ReportsEachNameOnceWithTheHashThatMatchedPastLockedFilesAndLo
                                             nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(lock.IsValid());
 
-    auto [result, detections] = Scan(tree.Path(L"v"));
+    auto [result, detections, names] = Scan(L"v");
     EXPECT_EQ(result.outcome, FolderScanner::Outcome::kFinished);
     Lines expected;
     for (const std::wstring& file : {tree.Path(L"v\\a\\abc.bin"), tree.Path(longName)}) {
@@ -161,117 +169,64 @@ TEST_F(ScanEngine, ReportsEachNameOnceWithTheHashThatMatchedPastLockedFilesAndLo
 }
 
 // Allowlists (.fp in the MD5 form, .sfp in the SHA forms) clear a file or an archive's member of
-// every name, by any of its digests, at the listed size or any; ignore lists (.ign2) drop names;
-// .hdu and .hsu load like .hdb and .hsb. Each row is its own database folder and one scanned file;
-// hashed counts the bytes read, so a size that only an allowlist lists must cost no read.
+// every name, by any of its digests, at the listed size or any; ignore lists (.ign2) drop names.
+// Each row is its own database folder and one scanned file; hashed counts the bytes read, so a
+// size that only an allowlist lists must cost no read.
 TEST_F(ScanEngine, AllowlistsClearFilesAndIgnoreListsDropNamesInEveryForm) {
     const std::string abc = "abc";
     const std::string eicar = EicarCheck::Text();
-    const std::string md5 = std::string(kMd5) + ":3:Test.Md5\n";
-    const std::string sha256 = std::string(kSha256) + ":3:Test.Sha256\n";
+    const std::string gzipped = test_support::GzipOf(abc);
+    const std::pair<std::string, std::string> md5{"a.hdb", std::string(kMd5) + ":3:Test.Md5\n"};
+    const std::pair<std::string, std::string> sha256{"a.hsb",
+                                                     std::string(kSha256) + ":3:Test.Sha256\n"};
     constexpr std::uint64_t kAnyCount = ~std::uint64_t{0};  // an archive's bytes: not checked
     const struct {
         const char* name;
-        std::vector<std::pair<std::wstring, std::string>> databases;
+        Files databases;
         std::string content;
         Lines found;
         std::uint64_t hashed;
     } rows[] = {
         {"sfp SHA-1 clears an MD5 and a SHA-256 match",
-         {{L"a.hdb", md5}, {L"a.hsb", sha256}, {L"b.sfp", std::string(kSha1) + ":3:Fine\n"}},
-         abc,
-         {},
-         3},
+         Files{md5, sha256, {"b.sfp", std::string(kSha1) + ":3:Fine\n"}}, abc, Lines{}, 3},
         {"sfp SHA-256 of any size clears a list entry",
-         {{L"a.sha256", std::string(kSha256) + " Listed\n"},
-          {L"b.SFP", std::string(kSha256) + ":*:Fine:73\r\n"}},
-         abc,
-         {},
-         3},
+         Files{{"a.sha256", std::string(kSha256) + " Listed\n"},
+               {"b.SFP", std::string(kSha256) + ":*:Fine:73\r\n"}},
+         abc, Lines{}, 3},
         {"fp of any size clears an exact match",
-         {{L"a.hsb", sha256}, {L"b.fp", std::string(kMd5) + ":*:Fine\n"}},
-         abc,
-         {},
-         3},
+         Files{sha256, {"b.fp", std::string(kMd5) + ":*:Fine\n"}}, abc, Lines{}, 3},
         {"fp of another size clears nothing",
-         {{L"a.hsb", sha256}, {L"b.fp", std::string(kMd5) + ":4:Fine\n"}},
-         abc,
-         {"Test.Sha256"},
-         3},
+         Files{sha256, {"b.fp", std::string(kMd5) + ":4:Fine\n"}}, abc, Lines{"Test.Sha256"}, 3},
         {"fp of another digest clears nothing",
-         {{L"a.hdb", md5}, {L"b.fp", HexOf(HashType::kMd5, "abd") + ":3:Fine\n"}},
-         abc,
-         {"Test.Md5"},
+         Files{md5, {"b.fp", HexOf(HashType::kMd5, "abd") + ":3:Fine\n"}}, abc, Lines{"Test.Md5"},
          3},
         {"fp clears the built-in test file",
-         {{L"b.fp", HexOf(HashType::kMd5, eicar) + ":68:Fine\n"}},
-         eicar,
-         {},
-         68},
+         Files{{"b.fp", HexOf(HashType::kMd5, eicar) + ":68:Fine\n"}}, eicar, Lines{}, 68},
         {"a size listed by an allowlist only is not read",
-         {{L"a.hdb", md5}, {L"b.fp", HexOf(HashType::kMd5, "abcd") + ":4:Fine\n"}},
-         "abcd",
-         {},
-         0},
+         Files{md5, {"b.fp", HexOf(HashType::kMd5, "abcd") + ":4:Fine\n"}}, "abcd", Lines{}, 0},
         {"ign2 drops one name, whatever follows a colon, and keeps the others",
-         {{L"a.hdb", md5}, {L"a.hsb", sha256}, {L"c.ign2", "\xEF\xBB\xBF\n  Test.Md5 :1:a\r\n\n"}},
-         abc,
-         {"Test.Sha256"},
-         3},
-        {"ign2 drops the built-in name",
-         {{L"c.ign2", std::string(EicarCheck::kName) + "\n"}},
-         eicar,
-         {},
-         68},
+         Files{md5, sha256, {"c.ign2", "\xEF\xBB\xBF\n  Test.Md5 :1:a\r\n\n"}}, abc,
+         Lines{"Test.Sha256"}, 3},
+        {"ign2 drops the built-in name", Files{{"c.ign2", std::string(EicarCheck::kName) + "\n"}},
+         eicar, Lines{}, 68},
         {"fp clears a member of a gzip stream",
-         {{L"a.hsb", sha256}, {L"b.fp", std::string(kMd5) + ":3:Fine\n"}},
-         test_support::GzipOf(abc),
-         {},
-         kAnyCount},
-        {"ign2 drops a name found in a member",
-         {{L"a.hdb", md5}, {L"a.hsb", sha256}, {L"c.ign2", "Test.Md5\n"}},
-         test_support::GzipOf(abc),
-         {"Test.Sha256"},
-         kAnyCount},
-        {"hdu and hsu load",
-         {{L"a.hdu", std::string(kMd5) + ":3:U.Md5\n"},
-          {L"a.HSU", std::string(kSha1) + ":*:U.Sha1"}},
-         abc,
-         {"U.Md5", "U.Sha1"},
-         3},
+         Files{sha256, {"b.fp", std::string(kMd5) + ":3:Fine\n"}}, gzipped, Lines{}, kAnyCount},
+        {"ign2 drops a name found in a member", Files{md5, sha256, {"c.ign2", "Test.Md5\n"}},
+         gzipped, Lines{"Test.Sha256"}, kAnyCount},
     };
     int row = 0;
     for (const auto& test : rows) {
         SCOPED_TRACE(test.name);
         const std::wstring folder = L"r" + std::to_wstring(++row);
-        for (const auto& [file, content] : test.databases) {
-            tree.Write(folder + L"\\db\\" + file, content);
-        }
+        Write(folder + L"\\db", test.databases);
         tree.Write(folder + L"\\v\\file.bin", test.content);
-        database = SignatureDatabase();
         ASSERT_EQ(Load(folder + L"\\db"), std::nullopt);
         EXPECT_EQ(database.DatabaseCount(), test.databases.size());
-        Lines found;
-        const auto result = Scan(tree.Path(folder + L"\\v"), &found).first;
-        EXPECT_EQ(found, test.found);
-        EXPECT_TRUE(test.hashed == kAnyCount || result.counts.hashedBytes == test.hashed)
-            << result.counts.hashedBytes;
+        const Scanned scanned = Scan(folder + L"\\v");
+        EXPECT_EQ(scanned.names, test.found);
+        EXPECT_TRUE(test.hashed == kAnyCount || scanned.result.counts.hashedBytes == test.hashed)
+            << scanned.result.counts.hashedBytes;
     }
-}
-
-TEST_F(ScanEngine, CountsAllowlistEntriesAndIgnoredNamesApartFromSignatures) {
-    tree.Write(L"db\\a.hdb", std::string(kMd5) + ":3:A\n" + kMd5 + ":*:B\n");
-    tree.Write(L"db\\a.fp", std::string(kMd5) + ":3:F\n" + kMd5 + ":3:G\n");
-    tree.Write(L"db\\a.sfp", std::string(kSha1) + ":3:F\n" + kSha256 + ":5:F\n");
-    tree.Write(L"db\\a.ign2", "X\nY:1\nX\n");
-    ASSERT_EQ(Load(L"db"), std::nullopt);
-    EXPECT_EQ(database.Count(), 2u);
-    EXPECT_EQ(database.AllowedCount(), 3u) << "an entry listed twice under two names is one";
-    EXPECT_EQ(database.IgnoredCount(), 2u);
-    EXPECT_EQ(database.NeededFor(3), MaskOf(HashType::kMd5) | MaskOf(HashType::kSha1));
-    EXPECT_EQ(database.NeededFor(5), MaskOf(HashType::kMd5) | MaskOf(HashType::kSha256));
-    EXPECT_EQ(database.NeededFor(5, MaskOf(HashType::kSha1)),
-              MaskOf(HashType::kMd5) | MaskOf(HashType::kSha1) | MaskOf(HashType::kSha256));
 }
 
 TEST_F(ScanEngine, FindsTheBuiltinTestFileOnlyAsDefined) {
@@ -294,12 +249,10 @@ TEST_F(ScanEngine, FindsTheBuiltinTestFileOnlyAsDefined) {
         const std::wstring file = std::wstring(test.name) + L"\\test-file.com";
         SCOPED_TRACE(qv::ToUtf8(file));
         tree.Write(file, test.content);
-        Digest sha256;
-        ASSERT_TRUE(FileHasher::HashBytes(HashType::kSha256, test.content.data(),
-                                          test.content.size(), sha256));
         const std::string found = qv::ToUtf8(tree.Path(file)) + " EICAR-Test-File builtin " +
-                                  sha256.Hex() + " " + std::to_string(test.content.size());
-        EXPECT_EQ(Scan(tree.Path(test.name)).second, test.detected ? Lines{found} : Lines{});
+                                  HexOf(HashType::kSha256, test.content) + " " +
+                                  std::to_string(test.content.size());
+        EXPECT_EQ(Scan(test.name).detections, test.detected ? Lines{found} : Lines{});
     }
 }
 
