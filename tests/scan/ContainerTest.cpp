@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -125,87 +124,6 @@ TEST_F(Containers, LoadFilesOfManyBlocksWhileHashingThemBeside) {
         std::snprintf(line, sizeof line, "%064x", kLines);
         EXPECT_EQ(Names(kLines, HashType::kSha256, line),
                   Lines{"Big." + std::to_string(kLines % 7)});
-    }
-}
-
-// One row a check: the spoiled piece, the message's member and line, and part of its problem.
-TEST_F(Containers, RefuseEveryFailedCheckNamingTheContainerAndTheFileInside) {
-    const std::string hdb = std::string(kMd5) + ":3:Packed.Md5\n";
-    const struct {
-        const char* name;
-        const wchar_t* file;
-        std::function<void(Container&)> spoil;
-        std::function<std::string(std::string)> edit;  // of the finished bytes
-        const char* member;
-        std::uint64_t line;
-        const char* problem;
-        std::string inner = {};  // daily.hdb, listed as it is, when not the good one
-    } rows[] = {
-        {"the header's MD5 differs", L"daily.cvd",
-         [](Container& c) { c.md5 = std::string(32, 'a'); }, nullptr, "", 0, "the MD5 of the"},
-        {"a .cvd without an MD5", L"daily.cvd", [](Container& c) { c.md5 = "X"; }, nullptr, "", 0,
-         "gives no MD5"},
-        {"a byte after the archive changed", L"daily.cvd", [](Container& c) { c.gzip = false; },
-         [](std::string b) { return b + "x"; }, "", 0, "the MD5 of the"},
-        {"a listed size differs", L"daily.cld",
-         [&](Container& c) { c.info[1] = "daily.hdb:99:" + HexOf(HashType::kSha256, hdb); },
-         nullptr, "daily.hdb", 0, "the list says 99"},
-        {"a listed SHA-256 differs", L"daily.cud",
-         [](Container& c) { c.info[1].replace(c.info[1].rfind(':') + 1, 64, 64, 'f'); }, nullptr,
-         "daily.hdb", 0, "SHA-256"},
-        {"a listed file is missing", L"daily.cvd",
-         [](Container& c) { c.info.push_back("daily.hsb:1:" + std::string(64, '0')); }, nullptr,
-         "daily.hsb", 0, "missing"},
-        {"a file is not listed", L"daily.cvd",
-         [](Container& c) { c.files.emplace_back("daily.ndb", "x"); }, nullptr, "daily.ndb", 0,
-         "not in the container's list"},
-        {"no list at all", L"daily.cld", [](Container& c) { c.infoName = "daily.lst"; }, nullptr,
-         "", 0, "no .info"},
-        {"a file twice", L"daily.cld",
-         [&](Container& c) { c.files.emplace_back("daily.hdb", hdb); }, nullptr, "daily.hdb", 0,
-         "twice"},
-        {"a file in a folder", L"daily.cld",
-         [&](Container& c) { c.files.emplace_back("sub/daily.hdb", hdb); }, nullptr,
-         "sub/daily.hdb", 0, "not a plain file"},
-        {"a malformed signature inside", L"daily.cvd", nullptr, nullptr, "daily.hdb", 2,
-         "not an MD5", hdb + "123:3:Bad\n"},
-        {"a signature line without end", L"daily.cld", nullptr, nullptr, "daily.hdb", 1,
-         "longer than 16 MiB", std::string(20 << 20, 'a')},
-        {"a malformed list line", L"daily.cvd",
-         [](Container& c) { c.info.push_back("daily.hdb:3"); }, nullptr, "daily.info", 3,
-         "NAME:SIZE:SHA256"},
-        {"gzip'd, cut short", L"daily.cvd", nullptr,
-         [](std::string b) { return b.substr(0, b.size() - 30); }, "daily.hdb", 0, "cut short"},
-        {"plain, cut after the list", L"daily.cld", [](Container& c) { c.gzip = false; },
-         [](std::string b) { return b.substr(0, 512 + 512 * 4); }, "daily.hdb", 0, "missing"},
-        {"gzip'd, a flipped byte", L"daily.cld", nullptr,
-         [](std::string b) { return b.replace(b.size() - 6, 1, "\xFF"); }, "", 0, "damaged"},
-        {"a header cut short", L"daily.cvd", nullptr,
-         [](std::string b) { return b.substr(0, 300); }, "", 0, "shorter than"},
-        {"a NUL in the header's padding", L"daily.cvd", nullptr,
-         [](std::string b) { return b.replace(500, 1, 1, '\0'); }, "", 0, "not printable"},
-        {"a field too few", L"daily.cvd", nullptr,
-         [](std::string b) { return b.replace(b.find(":tester"), 7, "       "); }, "", 0,
-         "8 fields"},
-    };
-    int row = 0;
-    for (const auto& test : rows) {
-        SCOPED_TRACE(test.name);
-        const std::wstring relative = L"r" + std::to_wstring(++row) + L"\\" + test.file;
-        Container container(
-            {{"COPYING", "c\n"}, {"daily.hdb", test.inner.empty() ? hdb : test.inner}});
-        if (test.spoil) {
-            test.spoil(container);
-        }
-        const std::string bytes = container.Bytes();
-        tree.Write(relative, test.edit ? test.edit(bytes) : bytes);
-        const auto error = Load(relative);
-        ASSERT_TRUE(error.has_value());
-        EXPECT_EQ(error->path, tree.Path(relative));
-        EXPECT_EQ(qv::ToUtf8(error->member), test.member);
-        EXPECT_EQ(error->line, test.line);
-        EXPECT_NE(qv::ToUtf8(error->Message()).find(test.problem), std::string::npos)
-            << qv::ToUtf8(error->Message());
     }
 }
 

@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cwchar>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,7 @@ namespace {
 
 using namespace devicescan::scan;
 using namespace devicescan::scan::scan_tests;
+using ::test_support::Container;
 
 // Allowlist entries and ignored names are counted apart from signatures; an allowlist's types are
 // hashed only for the sizes it lists, and only where a signature needs a file read at all.
@@ -56,41 +59,106 @@ TEST_F(ScanEngine, LoadsEveryFormatWithItsLineEndsCaseCommentsAndWildcardSizes) 
     EXPECT_EQ(database.NeededFor(0), 0) << "empty files are never read";
 }
 
-// The checks of each field's value, one row a kind of message; the hash signature fuzzer feeds
-// the parsers every other variant of these, and the host's tests a file that is not there.
-TEST_F(ScanEngine, RefusesDamageNamingTheFileTheLineAndTheProblem) {
+// Every check, one row a kind of message: of each field of a database file (the hash signature
+// fuzzer feeds the parsers every other variant of these, the host's tests a file that is not
+// there), and of each piece of a container. Each names the file, the member inside, the line and
+// the problem. A row's file in a subfolder stands for loading that folder.
+TEST_F(ScanEngine, RefusesDamageNamingTheFileTheMemberTheLineAndTheProblem) {
     const std::string good = std::string(kMd5) + ":3:Good\n";
+    const std::string hdb = std::string(kMd5) + ":3:Packed.Md5\n";
+    const auto container = [](const std::string& inner) {
+        return Container({{"COPYING", "c\n"}, {"daily.hdb", inner}});
+    };
+    const auto spoiled = [&](const std::function<void(Container&)>& spoil) {
+        Container spoilt = container(hdb);
+        spoil(spoilt);
+        return spoilt.Bytes();
+    };
+    const std::string gzip = container(hdb).Bytes();
+    const std::string plain = spoiled([](Container& c) { c.gzip = false; });
     const struct {
-        const wchar_t* file;  // loaded; written first unless content is empty
-        std::string content;
+        const char* name;
+        const wchar_t* file;
+        std::string bytes;
+        const char* member;
         std::uint64_t line;   // 0: the file as a whole
         const char* problem;  // part of the message
     } damages[] = {
-        {L"short.hdb", good + "900150983cd24fb0:3:Short\n", 2, "not an MD5"},
-        {L"odd.hsb", std::string(50, 'a') + ":3:Odd\n", 1, "neither a SHA-1"},
-        {L"size.hdb", good + good + std::string(kMd5) + ":3k:Bad\r\n", 3, "\"3k\" is not a number"},
-        {L"zero.hdb", std::string(kMd5) + ":0:Zero\n", 1, "not a number above 0"},
-        {L"noname.hdb", std::string(kMd5) + ":3:\n", 1, "no name"},
-        {L"few.hdb", std::string(kMd5) + ":3\n", 1, "found 2 field(s)"},
-        {L"level.hdb", std::string(kMd5) + ":3:A:high\n", 1, "\"high\" is not"},
-        {L"list.txt", "# list\n" + std::string(kMd5) + " Md5\n", 2, "is not a SHA-256"},
-        {L"empty", "", 0, ""},  // a folder with no database in it
-        {L"sigs.ndb", "a signature format we do not read", 0, ""},
+        {"MD5 too short", L"a.hdb", good + "900150983cd24fb0:3:Short\n", "", 2, "not an MD5"},
+        {"SHA of 50 digits", L"a.hsb", std::string(50, 'a') + ":3:Odd\n", "", 1, "neither a SHA-1"},
+        {"size not a number", L"a.hdb", good + good + std::string(kMd5) + ":3k:Bad\r\n", "", 3,
+         "\"3k\" is not a number"},
+        {"size 0", L"a.hdb", std::string(kMd5) + ":0:Zero\n", "", 1, "not a number above 0"},
+        {"no name", L"a.hdb", std::string(kMd5) + ":3:\n", "", 1, "no name"},
+        {"a field too few", L"a.hdb", std::string(kMd5) + ":3\n", "", 1, "found 2 field(s)"},
+        {"a level not a number", L"a.hdb", std::string(kMd5) + ":3:A:high\n", "", 1,
+         "\"high\" is not"},
+        {"an MD5 in a list", L"a.txt", "# list\n" + std::string(kMd5) + " Md5\n", "", 2,
+         "is not a SHA-256"},
+        {"a folder with no database", L"empty\\notes.md", "nothing to load", "", 0, ""},
+        {"a format we do not read", L"sigs.ndb", "a signature format we do not read", "", 0, ""},
+        {"the header's MD5 differs", L"daily.cvd",
+         spoiled([](Container& c) { c.md5 = std::string(32, 'a'); }), "", 0, "the MD5 of the"},
+        {"a .cvd without an MD5", L"daily.cvd", spoiled([](Container& c) { c.md5 = "X"; }), "", 0,
+         "gives no MD5"},
+        {"a byte after the archive changed", L"daily.cvd", plain + "x", "", 0, "the MD5 of the"},
+        {"a listed size differs", L"daily.cld", spoiled([&](Container& c) {
+             c.info[1] = "daily.hdb:99:" + HexOf(HashType::kSha256, hdb);
+         }),
+         "daily.hdb", 0, "the list says 99"},
+        {"a listed SHA-256 differs", L"daily.cud",
+         spoiled([](Container& c) { c.info[1].replace(c.info[1].rfind(':') + 1, 64, 64, 'f'); }),
+         "daily.hdb", 0, "SHA-256"},
+        {"a listed file is missing", L"daily.cvd",
+         spoiled([](Container& c) { c.info.push_back("daily.hsb:1:" + std::string(64, '0')); }),
+         "daily.hsb", 0, "missing"},
+        {"a file is not listed", L"daily.cvd",
+         spoiled([](Container& c) { c.files.emplace_back("daily.ndb", "x"); }), "daily.ndb", 0,
+         "not in the container's list"},
+        {"no list at all", L"daily.cld", spoiled([](Container& c) { c.infoName = "daily.lst"; }),
+         "", 0, "no .info"},
+        {"a file twice", L"daily.cld",
+         spoiled([&](Container& c) { c.files.emplace_back("daily.hdb", hdb); }), "daily.hdb", 0,
+         "twice"},
+        {"a file in a folder", L"daily.cld",
+         spoiled([&](Container& c) { c.files.emplace_back("sub/daily.hdb", hdb); }),
+         "sub/daily.hdb", 0, "not a plain file"},
+        {"a malformed signature inside", L"daily.cvd", container(hdb + "123:3:Bad\n").Bytes(),
+         "daily.hdb", 2, "not an MD5"},
+        {"a signature line without end", L"daily.cld",
+         container(std::string(20 << 20, 'a')).Bytes(), "daily.hdb", 1, "longer than 16 MiB"},
+        {"a malformed list line", L"daily.cvd",
+         spoiled([](Container& c) { c.info.push_back("daily.hdb:3"); }), "daily.info", 3,
+         "NAME:SIZE:SHA256"},
+        {"gzip'd, cut short", L"daily.cvd", gzip.substr(0, gzip.size() - 30), "daily.hdb", 0,
+         "cut short"},
+        {"plain, cut after the list", L"daily.cld", plain.substr(0, 512 + 512 * 4), "daily.hdb", 0,
+         "missing"},
+        {"gzip'd, a flipped byte", L"daily.cld",
+         std::string(gzip).replace(gzip.size() - 6, 1, "\xFF"), "", 0, "damaged"},
+        {"a header cut short", L"daily.cvd", gzip.substr(0, 300), "", 0, "shorter than"},
+        {"a NUL in the header's padding", L"daily.cvd", std::string(gzip).replace(500, 1, 1, '\0'),
+         "", 0, "not printable"},
+        {"a field too few in the header", L"daily.cvd",
+         std::string(gzip).replace(gzip.find(":tester"), 7, "       "), "", 0, "8 fields"},
     };
-    tree.Write(L"empty\\notes.md", "nothing to load");
+    int row = 0;
     for (const auto& damage : damages) {
-        const std::wstring path = tree.Path(damage.file);
-        SCOPED_TRACE(qv::ToUtf8(path));
-        if (!damage.content.empty()) {
-            tree.Write(damage.file, damage.content);
-        }
-        const auto error = Load(damage.file);
+        SCOPED_TRACE(damage.name);
+        const std::wstring folder = L"r" + std::to_wstring(++row) + L"\\";
+        tree.Write(folder + damage.file, damage.bytes);
+        const std::wstring loaded = folder + std::wstring(damage.file, wcscspn(damage.file, L"\\"));
+        const std::wstring path = tree.Path(loaded);
+        const auto error = Load(loaded);
         ASSERT_TRUE(error.has_value());
         EXPECT_EQ(error->path, path);
+        EXPECT_EQ(qv::ToUtf8(error->member), damage.member);
         EXPECT_EQ(error->line, damage.line);
         const std::string message = qv::ToUtf8(error->Message());
-        const std::string where = qv::ToUtf8(path) + ":" + std::to_string(damage.line) + ": ";
-        EXPECT_TRUE(damage.line == 0 || message.find(where) != std::string::npos) << message;
+        std::string where = qv::ToUtf8(path);
+        where += *damage.member != '\0' ? " [" + std::string(damage.member) + "]" : "";
+        where += damage.line != 0 ? ":" + std::to_string(damage.line) + ": " : ": ";
+        EXPECT_EQ(message.substr(0, where.size()), where);
         EXPECT_NE(message.find(damage.problem), std::string::npos) << message;
     }
 }
