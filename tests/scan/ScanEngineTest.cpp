@@ -163,34 +163,6 @@ TEST_F(ScanEngine, RefusesDamageNamingTheFileTheMemberTheLineAndTheProblem) {
     }
 }
 
-// A list of about 3 MB, read by the loader a megabyte at a time: every entry, including those cut
-// by a block's end, is found; a name longer than a block loads whole; a damaged line after all of
-// them is reported with its own number.
-TEST_F(ScanEngine, LoadsLinesCutByItsReadBlocksAndNumbersDamageAfterThem) {
-    constexpr int kEntries = 40000;
-    const auto hexOf = [](int i) {
-        char hex[65];
-        std::snprintf(hex, sizeof(hex), "%064x", i + 1);
-        return std::string(hex);
-    };
-    std::string list;
-    for (int i = 0; i < kEntries; ++i) {
-        list += hexOf(i) + " Line." + std::to_string(i) + "\n";
-    }
-    list += std::string(64, 'e') + " " + std::string(3 << 20, 'n') + "\r\n";
-    tree.Write(L"big.sha256", list);
-    tree.Write(L"bad.sha256", list + "not-a-hash\n");
-    ASSERT_EQ(Load(L"big.sha256"), std::nullopt);
-
-    int missing = 0;
-    for (int i = 0; i < kEntries; ++i) {
-        missing += Names(1, HashType::kSha256, hexOf(i)) != Lines{"Line." + std::to_string(i)};
-    }
-    EXPECT_EQ(missing, 0);
-    EXPECT_EQ(Names(1, HashType::kSha256, std::string(64, 'e')), Lines{std::string(3 << 20, 'n')});
-    EXPECT_EQ(Load(L"bad.sha256").value_or(DatabaseError{}).line, kEntries + 2u);
-}
-
 // One tree for the reporting rules, for the size filter (only files of a listed size are read)
 // and for what a scan must get past: a locked file, and "abc" again in a non-ASCII name at a
 // path beyond MAX_PATH.
@@ -203,11 +175,9 @@ TEST_F(ScanEngine, ReportsEachNameOnceWithTheHashThatMatchedPastLockedFilesAndLo
                     {"other.bin", "abd"},
                     {"unread.bin", std::string(10, 'x')},
                     {"empty", ""}});
-    std::wstring deep = L"v\\\u00e9t\u00e9";
-    for (wchar_t level = L'a'; level < L'f'; ++level) {
-        deep += L"\\" + std::wstring(60, level);
-    }
-    const std::wstring longName = deep + L"\\\u0444\u0430\u0439\u043b-\u6587\u4ef6.bin";
+    const std::wstring longName = L"v\\\u00e9t\u00e9\\" + std::wstring(150, L'a') + L"\\" +
+                                  std::wstring(150, L'b') +
+                                  L"\\\u0444\u0430\u0439\u043b-\u6587\u4ef6.bin";
     ASSERT_GT(tree.Path(longName).size(), static_cast<std::size_t>(MAX_PATH));
     tree.Write(longName, "abc");
     tree.Write(L"v\\locked.bin", "abc");
