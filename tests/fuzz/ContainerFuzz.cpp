@@ -50,25 +50,21 @@ class ContainerFuzz : public devicescan::fuzz::Fuzzer {
             files.push_back({"COPYING", "licence\n"});
         }
         for (std::size_t i = 0, count = 1 + random.Below(5); i < count; ++i) {
-            const char* const kinds[] = {".hdb", ".hsb", ".ign2", ".ndb", ".ldb", ".cfg"};
-            const std::size_t kind = random.Below(6);
-            std::string name = "f" + std::to_string(i) + kinds[kind];
-            if (kind < 2 && random.OneIn(2)) {
-                name.back() = 'u';  // .hdu, .hsu
-            }
+            const char* const kinds[] = {".hdb",  ".hdu", ".hsb", ".hsu",
+                                         ".ign2", ".ndb", ".ldb", ".cfg"};
+            const std::size_t kind = random.Below(8);  // below 2 MD5, below 4 SHA signatures
+            const std::string name = "f" + std::to_string(i) + kinds[kind];
             std::string lines;
             for (std::size_t line = random.Below(4); line > 0; --line) {
                 const std::string content = random.Bytes(1 + random.Below(8));
                 const std::string size = random.OneIn(4) ? "*" : std::to_string(content.size());
-                if (kind == 0) {
-                    lines += HexOf(HashType::kMd5, content) + ":" + size + ":N" + name + "\n";
-                } else if (kind == 1) {
-                    lines += HexOf(random.OneIn(2) ? HashType::kSha1 : HashType::kSha256, content) +
-                             ":" + size + ":N\r\n";
-                } else {
-                    lines += "Name" + std::to_string(line) + ":" + random.Bytes(3) + "\n";
-                }
-                signatures += kind < 2;
+                const HashType type = kind < 2          ? HashType::kMd5
+                                      : random.OneIn(2) ? HashType::kSha1
+                                                        : HashType::kSha256;
+                lines += kind >= 4 ? "Name" + std::to_string(line) + ":" + random.Bytes(3) + "\n"
+                                   : HexOf(type, content) + ":" + size + ":N" + name +
+                                         (kind < 2 ? "\n" : "\r\n");
+                signatures += kind < 4;
             }
             files.push_back({name, lines});
         }

@@ -7,12 +7,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "tests/scan/ScanEngineFixture.h"
-#include "tests/support/ContainerWriter.h"
+#include "tests/support/TestThreads.h"
 
 namespace {
 
@@ -38,13 +35,9 @@ bool BuiltBySigtool(const std::wstring& folder) {
     }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    for (int waited = 0; waited < 60000; waited += 50) {
-        if (GetFileAttributesW((folder + L"\\built").c_str()) != INVALID_FILE_ATTRIBUTES) {
-            return true;
-        }
-        Sleep(50);
-    }
-    return false;
+    const std::wstring built = folder + L"\\built";
+    return test_support::WaitUntil(
+        [&] { return GetFileAttributesW(built.c_str()) != INVALID_FILE_ATTRIBUTES; }, 60000);
 }
 
 // Every kind a container may hold, loaded or counted, from every format: the plain and gzip'd

@@ -62,27 +62,24 @@ class ScanEngine : public ::testing::Test {
     }
 
     // A scan's result, its detections as "path name hashType hash size", and their names alone.
-    struct Scanned {
+    struct Scanned final : ScanObserver {
+        void OnDetection(const Detection& found) override {
+            detections.push_back(qv::ToUtf8(found.path) + " " + found.name + " " +
+                                 found.HashTypeName() + " " + found.digest.Hex() + " " +
+                                 std::to_string(found.size));
+            names.push_back(found.name);
+        }
+        void OnProgress(const ScanCounts&) override {}
+        void OnLimit(const ScanLimit&) override {}
         FolderScanner::Result result;
         Lines detections;
         Lines names;
     };
     Scanned Scan(const std::wstring& relative) {
-        struct Recorder final : ScanObserver {
-            void OnDetection(const Detection& found) override {
-                scanned.detections.push_back(qv::ToUtf8(found.path) + " " + found.name + " " +
-                                             found.HashTypeName() + " " + found.digest.Hex() + " " +
-                                             std::to_string(found.size));
-                scanned.names.push_back(found.name);
-            }
-            void OnProgress(const ScanCounts&) override {}
-            void OnLimit(const ScanLimit&) override {}
-            Scanned scanned;
-        } recorder;
+        Scanned scanned;
         database.Seal();
-        recorder.scanned.result =
-            FolderScanner(database, {}).Scan(tree.Path(relative), {}, recorder);
-        return recorder.scanned;
+        scanned.result = FolderScanner(database, {}).Scan(tree.Path(relative), {}, scanned);
+        return scanned;
     }
 
     test_support::TempTree tree;
