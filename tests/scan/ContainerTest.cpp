@@ -132,42 +132,35 @@ TEST_F(Containers, LoadLinesCutByReadBlocksWhileHashingThemBeside) {
     EXPECT_EQ(Load(L"f\\bad.hsb").value_or(DatabaseError{}).line, kLines + 2u);
 }
 
-// Of containers of one database in one folder only the highest version loads (at equal versions
-// the .cvd, then the .cld); the others are not read past their headers, which are all that is
-// written of them. Other databases beside them load.
+// Of containers of one database (one name, in any case) only the highest version loads, at equal
+// versions the .cvd, then the .cld; the others are not read past their headers, which are all
+// that is written of them. Six databases in one folder, each loading its own choice.
 TEST_F(Containers, LoadOnlyTheHighestVersionOfEachDatabaseInAFolder) {
     const struct {
-        std::uint64_t cvd, cld, cud;  // 0: none
-        const char* loaded;
-    } rows[] = {
-        {5, 7, 0, "Daily.7"}, {7, 5, 0, "Daily.7"}, {7, 7, 0, "Daily.7"},
-        {3, 0, 4, "Daily.4"}, {0, 2, 2, "Daily.2"}, {9, 10, 11, "Daily.11"},
+        const wchar_t* file;
+        std::uint64_t version;
+        bool chosen;
+    } containers[] = {
+        {L"a.cvd", 5, false}, {L"a.cld", 7, true},  {L"b.cvd", 7, true},  {L"b.cld", 5, false},
+        {L"c.cvd", 7, true},  {L"C.cld", 7, false}, {L"d.cvd", 3, false}, {L"d.cud", 4, true},
+        {L"e.cld", 2, true},  {L"E.cud", 2, false}, {L"f.cvd", 9, false}, {L"f.cld", 10, false},
+        {L"f.cud", 11, true},
     };
-    int row = 0;
-    for (const auto& test : rows) {
-        SCOPED_TRACE(test.loaded);
-        const std::wstring folder = L"v" + std::to_wstring(++row) + L"\\";
-        const std::pair<const wchar_t*, std::uint64_t> versions[] = {
-            {L"daily.cvd", test.cvd}, {L"DAILY.cld", test.cld}, {L"daily.cud", test.cud}};
-        bool chosen = false;  // the first of the highest version is written whole
-        for (const auto& [file, version] : versions) {
-            const std::string name = "Daily." + std::to_string(version);
-            const std::string bytes =
-                Container({{"daily.hdb", std::string(kMd5) + ":3:" + name + "\n"}}, version)
-                    .Bytes();
-            const bool load = !chosen && name == test.loaded;
-            chosen = chosen || load;
-            if (version != 0) {
-                tree.Write(folder + file, load ? bytes : bytes.substr(0, 600));
-            }
+    Lines loaded;
+    for (const auto& [file, version, chosen] : containers) {
+        const std::string name = qv::ToUtf8(file) + "." + std::to_string(version);
+        const std::string bytes =
+            Container({{"x.hdb", std::string(kMd5) + ":3:" + name + "\n"}}, version).Bytes();
+        tree.Write(L"v\\" + std::wstring(file), chosen ? bytes : bytes.substr(0, 600));
+        if (chosen) {
+            loaded.push_back(name);
         }
-        tree.Write(folder + L"main.cud",
-                   Container({{"main.hsb", std::string(kSha256) + ":3:Main\n"}}).Bytes());
-        ASSERT_EQ(Load(folder), std::nullopt);
-        EXPECT_EQ(database.DatabaseCount(), 2u);
-        EXPECT_EQ(Names(3, HashType::kMd5, kMd5), Lines{test.loaded});
-        EXPECT_EQ(Names(3, HashType::kSha256, kSha256), Lines{"Main"});
     }
+    ASSERT_EQ(Load(L"v"), std::nullopt);
+    EXPECT_EQ(database.DatabaseCount(), 6u);
+    Lines names = Names(3, HashType::kMd5, kMd5);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, loaded);
 }
 
 }  // namespace

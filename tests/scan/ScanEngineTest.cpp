@@ -8,8 +8,6 @@
 #include <algorithm>
 #include <cwchar>
 #include <functional>
-#include <string>
-#include <vector>
 
 #include "host/scan/EicarCheck.h"
 #include "host/scan/FileHasher.h"
