@@ -58,9 +58,9 @@ class ContainerFuzz : public devicescan::fuzz::Fuzzer {
             for (std::size_t line = random.Below(4); line > 0; --line) {
                 const std::string content = random.Bytes(1 + random.Below(8));
                 const std::string size = random.OneIn(4) ? "*" : std::to_string(content.size());
-                const HashType type = kind < 2          ? HashType::kMd5
-                                      : random.OneIn(2) ? HashType::kSha1
-                                                        : HashType::kSha256;
+                const HashType type =
+                    kind < 2 ? HashType::kMd5
+                             : random.Pick<HashType>({HashType::kSha1, HashType::kSha256});
                 lines += kind >= 4 ? "Name" + std::to_string(line) + ":" + random.Bytes(3) + "\n"
                                    : HexOf(type, content) + ":" + size + ":N" + name +
                                          (kind < 2 ? "\n" : "\r\n");

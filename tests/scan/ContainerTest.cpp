@@ -15,7 +15,6 @@ namespace {
 
 using namespace devicescan::scan;
 using namespace devicescan::scan::scan_tests;
-using ::test_support::Container;
 
 class Containers : public ScanEngine {};
 

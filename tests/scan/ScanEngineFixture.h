@@ -26,6 +26,7 @@ inline void PrintTo(const DatabaseError& error, std::ostream* out) {
 namespace devicescan::scan::scan_tests {
 
 using Lines = std::vector<std::string>;
+using ::test_support::Container;
 using ::test_support::Files;
 using ::test_support::HexOf;
 

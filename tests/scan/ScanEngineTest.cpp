@@ -19,7 +19,6 @@ namespace {
 
 using namespace devicescan::scan;
 using namespace devicescan::scan::scan_tests;
-using ::test_support::Container;
 
 // Allowlist entries and ignored names are counted apart from signatures; an allowlist's types are
 // hashed only for the sizes it lists, and only where a signature needs a file read at all.
