@@ -9,9 +9,7 @@
 
 #include <psapi.h>
 
-#include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <map>
 
 #include "host/scan/ContainerLoader.h"
@@ -21,13 +19,9 @@
 
 namespace {
 
-using devicescan::scan::ContainerLoader;
 using devicescan::scan::HashType;
-using devicescan::scan::SignatureDatabase;
 using test_support::Container;
-using test_support::Files;
 using test_support::GzipMember;
-using test_support::GzipOf;
 using test_support::HexOf;
 using test_support::TarFormat;
 using test_support::TarHeader;
@@ -38,6 +32,7 @@ enum class Verdict { kLoads, kRefused, kEither };
 class ContainerFuzz : public devicescan::fuzz::Fuzzer {
   private:
     std::chrono::steady_clock::duration loading{};  // all loads together
+
     void Input(std::size_t index) override {
         std::size_t signatures = 0;
         Container container(Pieces(signatures), 1 + random.Below(1000));
@@ -49,114 +44,84 @@ class ContainerFuzz : public devicescan::fuzz::Fuzzer {
     }
 
     // The inner files, each of a random kind; signatures counts the lines that load as such.
-    Files Pieces(std::size_t& signatures) {
-        Files files;
+    test_support::Files Pieces(std::size_t& signatures) {
+        test_support::Files files;
         if (random.OneIn(2)) {
             files.push_back({"COPYING", "licence\n"});
         }
-        const std::size_t count = 1 + random.Below(5);
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::string stem = "f" + std::to_string(i);
+        for (std::size_t i = 0, count = 1 + random.Below(5); i < count; ++i) {
+            const char* const kinds[] = {".hdb",  ".hdu", ".hsb", ".hsu",
+                                         ".ign2", ".ndb", ".ldb", ".cfg"};
+            const std::size_t kind = random.Below(8);  // below 2 MD5, below 4 SHA signatures
+            const std::string name = "f" + std::to_string(i) + kinds[kind];
             std::string lines;
-            const std::size_t kind = random.Below(6);
             for (std::size_t line = random.Below(4); line > 0; --line) {
                 const std::string content = random.Bytes(1 + random.Below(8));
                 const std::string size = random.OneIn(4) ? "*" : std::to_string(content.size());
-                switch (kind) {
-                    case 0:
-                        lines += HexOf(HashType::kMd5, content) + ":" + size + ":N" + stem + "\n";
-                        break;
-                    case 1:
-                        lines +=
-                            HexOf(random.OneIn(2) ? HashType::kSha1 : HashType::kSha256, content) +
-                            ":" + size + ":N\r\n";
-                        break;
-                    default:
-                        lines += "Name" + std::to_string(line) + ":" + random.Bytes(3) + "\n";
-                        break;
-                }
+                const HashType type =
+                    kind < 2 ? HashType::kMd5
+                             : random.Pick<HashType>({HashType::kSha1, HashType::kSha256});
+                lines += kind >= 4 ? "Name" + std::to_string(line) + ":" + random.Bytes(3) + "\n"
+                                   : HexOf(type, content) + ":" + size + ":N" + name +
+                                         (kind < 2 ? "\n" : "\r\n");
+                signatures += kind < 4;
             }
-            if (kind < 2) {
-                signatures +=
-                    static_cast<std::size_t>(std::count(lines.begin(), lines.end(), '\n'));
-            }
-            const char* extensions[] = {random.OneIn(2) ? ".hdb" : ".hdu",
-                                        random.OneIn(2) ? ".hsb" : ".hsu",
-                                        ".ign2",
-                                        ".ndb",
-                                        ".ldb",
-                                        ".cfg"};
-            files.push_back({stem + extensions[kind], lines});
+            files.push_back({name, lines});
         }
         return files;
     }
 
-    // Puts the container together with at most one fault; what the loader must make of it.
+    // Puts the container together with at most one fault, in its pieces (0 to 3) or in the bytes
+    // they make (4 to 9); what the loader must make of it.
     Verdict Plant(Container& container, bool cvd, std::string& bytes) {
         const std::size_t fault = random.Below(12);
+        if (fault == 0) {  // a listed digest or size that does not match
+            std::string& line = container.info[1 + random.Below(container.info.size() - 1)];
+            const std::size_t hash = line.rfind(':');
+            line = random.OneIn(2) ? line.substr(0, hash + 1) + std::string(64, 'a')
+                                   : line.substr(0, line.find(':') + 1) +
+                                         random.Pick<std::string>(
+                                             {"99999999999999999", std::string(30, '9'), "1x"}) +
+                                         line.substr(hash);
+        } else if (fault == 1) {  // a file listed that is not there
+            container.info.push_back("gone.hdb:1:" + std::string(64, 'b'));
+        } else if (fault == 2) {  // a file there that is not listed
+            container.files.push_back({"extra.ndb", random.Bytes(random.Below(100))});
+        } else if (fault == 3) {  // a line that is no signature in a file that loads
+            container.files.push_back({"bad.hdb", random.Bytes(1 + random.Below(60))});
+            container.info = Container(container.files).info;
+        }
+        // 7: a tar entry whose size lies, with its checksum made right.
+        bytes = fault == 7 ? container.Wrap(LyingSizes(container.Tar())) : container.Bytes();
+        if (fault < 3) {
+            return Verdict::kRefused;
+        }
         switch (fault) {
-            case 0: {  // a listed digest or size that does not match
-                std::string& line = container.info[1 + random.Below(container.info.size() - 1)];
-                const std::size_t hash = line.rfind(':');
-                if (random.OneIn(2)) {
-                    line = line.substr(0, hash + 1) + std::string(64, 'a');
-                } else {
-                    line = line.substr(0, line.find(':') + 1) +
-                           random.Pick<std::string>(
-                               {"99999999999999999", std::string(30, '9'), "1x"}) +
-                           line.substr(hash);
-                }
-                bytes = container.Bytes();
-                return Verdict::kRefused;
-            }
-            case 1:  // a file listed that is not there
-                container.info.push_back("gone.hdb:1:" + std::string(64, 'b'));
-                bytes = container.Bytes();
-                return Verdict::kRefused;
-            case 2:  // a file there that is not listed
-                container.files.push_back({"extra.ndb", random.Bytes(random.Below(100))});
-                bytes = container.Bytes();
-                return Verdict::kRefused;
-            case 3:  // a line that is no signature in a file that loads
-                container.files.push_back({"bad.hdb", random.Bytes(1 + random.Below(60))});
-                container.info = Container(container.files).info;
-                bytes = container.Bytes();
-                return Verdict::kEither;
-            case 4: {  // a header byte changed
-                bytes = container.Bytes();
+            case 4:  // a header byte changed
                 bytes[random.Below(512)] = static_cast<char>(random());
                 return Verdict::kEither;
-            }
             case 5:  // cut anywhere, or junk after the end
-                bytes = container.Bytes();
                 if (random.OneIn(2)) {
                     bytes.resize(random.Below(bytes.size()));
                     return Verdict::kEither;
                 }
                 bytes += random.Bytes(1 + random.Below(2000));
                 return cvd || container.gzip ? Verdict::kRefused : Verdict::kEither;
-            case 6: {  // a byte of the body changed
-                bytes = container.Bytes();
+            case 6:  // a byte of the body changed
                 bytes[512 + random.Below(bytes.size() - 512)] ^=
                     static_cast<char>(1 + random.Below(255));
                 return cvd ? Verdict::kRefused : Verdict::kEither;
-            }
-            case 7:  // a tar entry whose size lies, with its checksum made right
-                bytes = container.Wrap(LyingSizes(container.Tar()));
-                return Verdict::kEither;
             case 8:  // now and then, an entry of mebibytes of zeros from a few kilobytes
-                if (random.OneIn(20)) {
-                    bytes = Bomb(container, 1 + random.Below(2));
-                    return Verdict::kRefused;
+                if (!random.OneIn(20)) {
+                    return Verdict::kLoads;
                 }
-                bytes = container.Bytes();
-                return Verdict::kLoads;
+                bytes = Bomb(container, 1 + random.Below(2));
+                return Verdict::kRefused;
             case 9:  // junk after a good header
-                bytes = container.Bytes().substr(0, 512) + random.Bytes(random.Below(4000));
+                bytes = bytes.substr(0, 512) + random.Bytes(random.Below(4000));
                 return Verdict::kEither;
             default:
-                bytes = container.Bytes();
-                return Verdict::kLoads;
+                return fault == 3 || fault == 7 ? Verdict::kEither : Verdict::kLoads;
         }
     }
 
@@ -190,38 +155,33 @@ class ContainerFuzz : public devicescan::fuzz::Fuzzer {
         const std::string head = TarHeader("d.info", list.size(), '0', TarFormat::kUstar) +
                                  test_support::TarPadded(list) +
                                  TarHeader(name, found->second.size, '0', TarFormat::kUstar);
-        const std::string body = GzipOf({GzipMember{head}, GzipMember{"", "", &found->second},
-                                         GzipMember{std::string(1024, '\0')}});
+        const std::string body =
+            test_support::GzipOf({GzipMember{head}, GzipMember{"", "", &found->second},
+                                  GzipMember{std::string(1024, '\0')}});
         return container.Header(HexOf(HashType::kMd5, body)) + body;
     }
 
     void Check(std::size_t index, const std::wstring& name, const std::string& bytes,
                Verdict expect, std::size_t signatures) {
-        SignatureDatabase database;
+        devicescan::scan::SignatureDatabase database;
         devicescan::scan::archive::MemorySource source(
             {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
         const auto started = std::chrono::steady_clock::now();
-        const auto error = ContainerLoader(database).Load(name, source);
+        const auto error = devicescan::scan::ContainerLoader(database).Load(name, source);
         const auto took = std::chrono::steady_clock::now() - started;
         loading += took;
         Expect(took < std::chrono::seconds(5), index, "took over 5 s", bytes);
         Expect(!error || !error->problem.empty(), index, "refused without a reason", bytes);
-        if (expect == Verdict::kLoads) {
-            Expect(!error, index, "a good container was refused", bytes);
-            Expect(error || database.Count() == signatures, index,
-                   "the signatures differ from those written", bytes);
-        }
-        if (expect == Verdict::kRefused) {
-            Expect(error.has_value(), index, "a faulty container was taken", bytes);
-        }
+        Expect(expect != Verdict::kLoads || !error, index, "a good container was refused", bytes);
+        Expect(expect != Verdict::kLoads || error || database.Count() == signatures, index,
+               "the signatures differ from those written", bytes);
+        Expect(expect != Verdict::kRefused || error, index, "a faulty container was taken", bytes);
     }
 
     // The largest: a file of 128 MiB of zeros inside, then the peak memory of the whole run.
     void Extras() override {
         std::size_t signatures = 0;
-        Container container(Pieces(signatures));
-        const std::string bytes = Bomb(container, 128);
-        Check(0, L"d.cvd", bytes, Verdict::kRefused, 0);
+        Check(0, L"d.cvd", Bomb(Container(Pieces(signatures)), 128), Verdict::kRefused, 0);
         PROCESS_MEMORY_COUNTERS memory{};
         GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
         // The working set: Wine keeps no peak of committed memory.

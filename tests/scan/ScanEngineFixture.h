@@ -5,7 +5,6 @@
 #include <optional>
 #include <ostream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "host/scan/DatabaseLoader.h"
@@ -27,6 +26,9 @@ inline void PrintTo(const DatabaseError& error, std::ostream* out) {
 namespace devicescan::scan::scan_tests {
 
 using Lines = std::vector<std::string>;
+using ::test_support::Container;
+using ::test_support::Files;
+using ::test_support::HexOf;
 
 // The digests of "abc".
 inline constexpr const char* kMd5 = "900150983cd24fb0d6963f7d28e17f72";
@@ -34,12 +36,19 @@ inline constexpr const char* kSha1 = "a9993e364706816aba3e25717850c26c9cd0d89d";
 inline constexpr const char* kSha256 =
     "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
 
-using ::test_support::HexOf;
-
 // A temporary tree, and the database loaded from files in it.
 class ScanEngine : public ::testing::Test {
   protected:
+    // Writes each file (name and content) into the folder, relative to the tree.
+    void Write(const std::wstring& folder, const Files& files) {
+        for (const auto& [name, content] : files) {
+            tree.Write(folder + L"\\" + qv::FromUtf8(name), content);
+        }
+    }
+
+    // Loads into a new, sealed database.
     std::optional<DatabaseError> Load(const std::wstring& relative) {
+        database = SignatureDatabase();
         auto error = DatabaseLoader(database).Load(tree.Path(relative));
         database.Seal();
         return error;
@@ -53,27 +62,25 @@ class ScanEngine : public ::testing::Test {
         return names;
     }
 
-    // The scan's result, and its detections as "path name hashType hash size"; names, when
-    // given, gets the names alone.
-    std::pair<FolderScanner::Result, Lines> Scan(const std::wstring& root, Lines* names = nullptr) {
-        struct Recorder final : ScanObserver {
-            void OnDetection(const Detection& found) override {
-                lines.push_back(qv::ToUtf8(found.path) + " " + found.name + " " +
-                                found.HashTypeName() + " " + found.digest.Hex() + " " +
-                                std::to_string(found.size));
-                names.push_back(found.name);
-            }
-            void OnProgress(const ScanCounts&) override {}
-            void OnLimit(const ScanLimit&) override {}
-            Lines lines;
-            Lines names;
-        } recorder;
-        database.Seal();
-        const auto result = FolderScanner(database, {}).Scan(root, {}, recorder);
-        if (names != nullptr) {
-            *names = recorder.names;
+    // A scan's result, its detections as "path name hashType hash size", and their names alone.
+    struct Scanned final : ScanObserver {
+        void OnDetection(const Detection& found) override {
+            detections.push_back(qv::ToUtf8(found.path) + " " + found.name + " " +
+                                 found.HashTypeName() + " " + found.digest.Hex() + " " +
+                                 std::to_string(found.size));
+            names.push_back(found.name);
         }
-        return {result, recorder.lines};
+        void OnProgress(const ScanCounts&) override {}
+        void OnLimit(const ScanLimit&) override {}
+        FolderScanner::Result result;
+        Lines detections;
+        Lines names;
+    };
+    Scanned Scan(const std::wstring& relative) {
+        Scanned scanned;
+        database.Seal();
+        scanned.result = FolderScanner(database, {}).Scan(tree.Path(relative), {}, scanned);
+        return scanned;
     }
 
     test_support::TempTree tree;

@@ -6,10 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <string>
-#include <utility>
-#include <vector>
+#include <cwchar>
+#include <functional>
 
 #include "host/scan/EicarCheck.h"
 #include "host/scan/FileHasher.h"
@@ -22,116 +20,160 @@ namespace {
 using namespace devicescan::scan;
 using namespace devicescan::scan::scan_tests;
 
+// Allowlist entries and ignored names are counted apart from signatures; an allowlist's types are
+// hashed only for the sizes it lists, and only where a signature needs a file read at all.
 TEST_F(ScanEngine, LoadsEveryFormatWithItsLineEndsCaseCommentsAndWildcardSizes) {
-    tree.Write(L"db\\a.hdb", std::string(kMd5) + ":3:Md5.Exact\r\n\r\n" +
-                                 "900150983CD24FB0D6963F7D28E17F72" + ":*:Md5.Any:73\n");
-    tree.Write(L"db\\b.HSB", std::string(kSha1) + ":3:Sha1.Exact\n" + kSha256 + ":3:Sha256.Exact");
-    tree.Write(L"db\\feed.sha256",
-               "# a feed\n\nBA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD  "
-               "Feed.Named  # note\r\n" +
-                   std::string(64, 'e') + "\n");
-    tree.Write(L"db\\readme.md", "not a database: ignored in a folder");
+    Write(L"db", {{"a.hdb", std::string(kMd5) + ":3:Md5.Exact\r\n\r\n" +
+                                "900150983CD24FB0D6963F7D28E17F72" + ":*:Md5.Any:73\n"},
+                  {"b.HSB", std::string(kSha1) + ":3:Sha1.Exact\n" + kSha256 + ":3:Sha256.Exact"},
+                  {"feed.sha256",
+                   "# a feed\n\nBA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD  "
+                   "Feed.Named  # note\r\n" +
+                       std::string(64, 'e') + "\n"},
+                  {"readme.md", "not a database: ignored in a folder"},
+                  {"c.fp", std::string(kMd5) + ":3:F\n" + kMd5 + ":3:G\n"},
+                  {"c.sfp", std::string(kSha1) + ":4:F\n" + kSha256 + ":5:F\n"},
+                  {"c.ign2", "X\nY:1\nX\n"}});
     ASSERT_EQ(Load(L"db"), std::nullopt);
 
-    EXPECT_EQ(database.DatabaseCount(), 3u);
+    EXPECT_EQ(database.DatabaseCount(), 6u);
     EXPECT_EQ(database.Count(), 6u);
+    EXPECT_EQ(database.AllowedCount(), 3u) << "an entry listed twice under two names is one";
+    EXPECT_EQ(database.IgnoredCount(), 2u);
     EXPECT_EQ(Names(3, HashType::kMd5, kMd5), (Lines{"Md5.Exact", "Md5.Any"}));
     EXPECT_EQ(Names(4, HashType::kMd5, kMd5), Lines{"Md5.Any"}) << "Md5.Exact is for 3 bytes only";
     EXPECT_EQ(Names(3, HashType::kSha1, kSha1), Lines{"Sha1.Exact"});
     EXPECT_EQ(Names(3, HashType::kSha256, kSha256), (Lines{"Sha256.Exact", "Feed.Named"}));
     EXPECT_EQ(Names(9, HashType::kSha256, std::string(64, 'e')), Lines{"feed.eeeeeeeeeeee"})
         << "an unnamed entry is named after its list and its digest";
-    EXPECT_EQ(database.NeededFor(12345), MaskOf(HashType::kMd5) | MaskOf(HashType::kSha256))
+    const HashTypeMask md5AndSha256 = MaskOf(HashType::kMd5) | MaskOf(HashType::kSha256);
+    EXPECT_EQ(database.NeededFor(12345), md5AndSha256)
         << "Md5.Any has the size *, a plain list's entries have none";
+    EXPECT_EQ(database.NeededFor(4), md5AndSha256 | MaskOf(HashType::kSha1)) << "c.sfp's SHA-1";
+    EXPECT_EQ(database.NeededFor(7, MaskOf(HashType::kSha1)),
+              md5AndSha256 | MaskOf(HashType::kSha1));
     EXPECT_EQ(database.NeededFor(0), 0) << "empty files are never read";
 }
 
-// The checks of each field's value, one row a kind of message; the hash signature fuzzer feeds
-// the parsers every other variant of these, and the host's tests a file that is not there.
-TEST_F(ScanEngine, RefusesDamageNamingTheFileTheLineAndTheProblem) {
+// Every check, one row a kind of message: of each field of a database file (the hash signature
+// fuzzer feeds the parsers every other variant of these, the host's tests a file that is not
+// there), and of each piece of a container. Each names the file, the member inside, the line and
+// the problem. A row's file in a subfolder stands for loading that folder.
+TEST_F(ScanEngine, RefusesDamageNamingTheFileTheMemberTheLineAndTheProblem) {
     const std::string good = std::string(kMd5) + ":3:Good\n";
+    const std::string hdb = std::string(kMd5) + ":3:Packed.Md5\n";
+    const auto container = [](const std::string& inner) {
+        return Container({{"COPYING", "c\n"}, {"daily.hdb", inner}});
+    };
+    const auto spoiled = [&](const std::function<void(Container&)>& spoil) {
+        Container spoilt = container(hdb);
+        spoil(spoilt);
+        return spoilt.Bytes();
+    };
+    const std::string gzip = container(hdb).Bytes();
+    const std::string plain = spoiled([](Container& c) { c.gzip = false; });
     const struct {
-        const wchar_t* file;  // loaded; written first unless content is empty
-        std::string content;
+        const char* name;
+        const wchar_t* file;
+        std::string bytes;
+        const char* member;
         std::uint64_t line;   // 0: the file as a whole
         const char* problem;  // part of the message
     } damages[] = {
-        {L"short.hdb", good + "900150983cd24fb0:3:Short\n", 2, "not an MD5"},
-        {L"odd.hsb", std::string(50, 'a') + ":3:Odd\n", 1, "neither a SHA-1"},
-        {L"size.hdb", good + good + std::string(kMd5) + ":3k:Bad\r\n", 3, "\"3k\" is not a number"},
-        {L"zero.hdb", std::string(kMd5) + ":0:Zero\n", 1, "not a number above 0"},
-        {L"noname.hdb", std::string(kMd5) + ":3:\n", 1, "no name"},
-        {L"few.hdb", std::string(kMd5) + ":3\n", 1, "found 2 field(s)"},
-        {L"level.hdb", std::string(kMd5) + ":3:A:high\n", 1, "\"high\" is not"},
-        {L"list.txt", "# list\n" + std::string(kMd5) + " Md5\n", 2, "is not a SHA-256"},
-        {L"empty", "", 0, ""},  // a folder with no database in it
-        {L"sigs.ndb", "a signature format we do not read", 0, ""},
+        {"MD5 too short", L"a.hdb", good + "900150983cd24fb0:3:Short\n", "", 2, "not an MD5"},
+        {"SHA of 50 digits", L"a.hsb", std::string(50, 'a') + ":3:Odd\n", "", 1, "neither a SHA-1"},
+        {"size not a number", L"a.hdb", good + good + std::string(kMd5) + ":3k:Bad\r\n", "", 3,
+         "\"3k\" is not a number"},
+        {"size 0", L"a.hdb", std::string(kMd5) + ":0:Zero\n", "", 1, "not a number above 0"},
+        {"no name", L"a.hdb", std::string(kMd5) + ":3:\n", "", 1, "no name"},
+        {"a field too few", L"a.hdb", std::string(kMd5) + ":3\n", "", 1, "found 2 field(s)"},
+        {"a level not a number", L"a.hdb", std::string(kMd5) + ":3:A:high\n", "", 1,
+         "\"high\" is not"},
+        {"an MD5 in a list", L"a.txt", "# list\n" + std::string(kMd5) + " Md5\n", "", 2,
+         "is not a SHA-256"},
+        {"a folder with no database", L"empty\\notes.md", "nothing to load", "", 0, ""},
+        {"a format we do not read", L"sigs.ndb", "a signature format we do not read", "", 0, ""},
+        {"the header's MD5 differs", L"daily.cvd",
+         spoiled([](Container& c) { c.md5 = std::string(32, 'a'); }), "", 0, "the MD5 of the"},
+        {"a .cvd without an MD5", L"daily.cvd", spoiled([](Container& c) { c.md5 = "X"; }), "", 0,
+         "gives no MD5"},
+        {"a byte after the archive changed", L"daily.cvd", plain + "x", "", 0, "the MD5 of the"},
+        {"a listed size differs", L"daily.cld", spoiled([&](Container& c) {
+             c.info[1] = "daily.hdb:99:" + HexOf(HashType::kSha256, hdb);
+         }),
+         "daily.hdb", 0, "the list says 99"},
+        {"a listed SHA-256 differs", L"daily.cud",
+         spoiled([](Container& c) { c.info[1].replace(c.info[1].rfind(':') + 1, 64, 64, 'f'); }),
+         "daily.hdb", 0, "SHA-256"},
+        {"a listed file is missing", L"daily.cvd",
+         spoiled([](Container& c) { c.info.push_back("daily.hsb:1:" + std::string(64, '0')); }),
+         "daily.hsb", 0, "missing"},
+        {"a file is not listed", L"daily.cvd",
+         spoiled([](Container& c) { c.files.emplace_back("daily.ndb", "x"); }), "daily.ndb", 0,
+         "not in the container's list"},
+        {"no list at all", L"daily.cld", spoiled([](Container& c) { c.infoName = "daily.lst"; }),
+         "", 0, "no .info"},
+        {"a file twice", L"daily.cld",
+         spoiled([&](Container& c) { c.files.emplace_back("daily.hdb", hdb); }), "daily.hdb", 0,
+         "twice"},
+        {"a file in a folder", L"daily.cld",
+         spoiled([&](Container& c) { c.files.emplace_back("sub/daily.hdb", hdb); }),
+         "sub/daily.hdb", 0, "not a plain file"},
+        {"a malformed signature inside", L"daily.cvd", container(hdb + "123:3:Bad\n").Bytes(),
+         "daily.hdb", 2, "not an MD5"},
+        {"a signature line without end", L"daily.cld",
+         container(std::string(20 << 20, 'a')).Bytes(), "daily.hdb", 1, "longer than 16 MiB"},
+        {"a malformed list line", L"daily.cvd",
+         spoiled([](Container& c) { c.info.push_back("daily.hdb:3"); }), "daily.info", 3,
+         "NAME:SIZE:SHA256"},
+        {"gzip'd, cut short", L"daily.cvd", gzip.substr(0, gzip.size() - 30), "daily.hdb", 0,
+         "cut short"},
+        {"plain, cut after the list", L"daily.cld", plain.substr(0, 512 + 512 * 4), "daily.hdb", 0,
+         "missing"},
+        {"gzip'd, a flipped byte", L"daily.cld",
+         std::string(gzip).replace(gzip.size() - 6, 1, "\xFF"), "", 0, "damaged"},
+        {"a header cut short", L"daily.cvd", gzip.substr(0, 300), "", 0, "shorter than"},
+        {"a NUL in the header's padding", L"daily.cvd", std::string(gzip).replace(500, 1, 1, '\0'),
+         "", 0, "not printable"},
+        {"a field too few in the header", L"daily.cvd",
+         std::string(gzip).replace(gzip.find(":tester"), 7, "       "), "", 0, "8 fields"},
     };
-    tree.Write(L"empty\\notes.md", "nothing to load");
+    int row = 0;
     for (const auto& damage : damages) {
-        const std::wstring path = tree.Path(damage.file);
-        SCOPED_TRACE(qv::ToUtf8(path));
-        if (!damage.content.empty()) {
-            tree.Write(damage.file, damage.content);
-        }
-        const auto error = Load(damage.file);
+        SCOPED_TRACE(damage.name);
+        const std::wstring folder = L"r" + std::to_wstring(++row) + L"\\";
+        tree.Write(folder + damage.file, damage.bytes);
+        const std::wstring loaded = folder + std::wstring(damage.file, wcscspn(damage.file, L"\\"));
+        const std::wstring path = tree.Path(loaded);
+        const auto error = Load(loaded);
         ASSERT_TRUE(error.has_value());
         EXPECT_EQ(error->path, path);
+        EXPECT_EQ(qv::ToUtf8(error->member), damage.member);
         EXPECT_EQ(error->line, damage.line);
         const std::string message = qv::ToUtf8(error->Message());
-        const std::string where = qv::ToUtf8(path) + ":" + std::to_string(damage.line) + ": ";
-        EXPECT_TRUE(damage.line == 0 || message.find(where) != std::string::npos) << message;
+        std::string where = qv::ToUtf8(path);
+        where += *damage.member != '\0' ? " [" + std::string(damage.member) + "]" : "";
+        where += damage.line != 0 ? ":" + std::to_string(damage.line) + ": " : ": ";
+        EXPECT_EQ(message.substr(0, where.size()), where);
         EXPECT_NE(message.find(damage.problem), std::string::npos) << message;
     }
-}
-
-// A list of about 3 MB, read by the loader a megabyte at a time: every entry, including those cut
-// by a block's end, is found; a name longer than a block loads whole; a damaged line after all of
-// them is reported with its own number.
-TEST_F(ScanEngine, LoadsLinesCutByItsReadBlocksAndNumbersDamageAfterThem) {
-    constexpr int kEntries = 40000;
-    const auto hexOf = [](int i) {
-        char hex[65];
-        std::snprintf(hex, sizeof(hex), "%064x", i + 1);
-        return std::string(hex);
-    };
-    std::string list;
-    for (int i = 0; i < kEntries; ++i) {
-        list += hexOf(i) + " Line." + std::to_string(i) + "\n";
-    }
-    list += std::string(64, 'e') + " " + std::string(3 << 20, 'n') + "\r\n";
-    tree.Write(L"big.sha256", list);
-    tree.Write(L"bad.sha256", list + "not-a-hash\n");
-    ASSERT_EQ(Load(L"big.sha256"), std::nullopt);
-
-    int missing = 0;
-    for (int i = 0; i < kEntries; ++i) {
-        missing += Names(1, HashType::kSha256, hexOf(i)) != Lines{"Line." + std::to_string(i)};
-    }
-    EXPECT_EQ(missing, 0);
-    EXPECT_EQ(Names(1, HashType::kSha256, std::string(64, 'e')), Lines{std::string(3 << 20, 'n')});
-    const auto error = DatabaseLoader(database).Load(tree.Path(L"bad.sha256"));
-    ASSERT_TRUE(error.has_value());
-    EXPECT_EQ(error->line, kEntries + 2u);
 }
 
 // One tree for the reporting rules, for the size filter (only files of a listed size are read)
 // and for what a scan must get past: a locked file, and "abc" again in a non-ASCII name at a
 // path beyond MAX_PATH.
 TEST_F(ScanEngine, ReportsEachNameOnceWithTheHashThatMatchedPastLockedFilesAndLongPaths) {
-    tree.Write(L"db\\a.hdb", std::string(kMd5) + ":3:Test.Md5\n");
-    tree.Write(L"db\\b.hsb", std::string(kSha1) + ":3:Test.Sha1\n" + kSha256 + ":3:Test.Sha256\n" +
-                                 kSha256 + ":3:Test.Md5\n");
+    Write(L"db", {{"a.hdb", std::string(kMd5) + ":3:Test.Md5\n"},
+                  {"b.hsb", std::string(kSha1) + ":3:Test.Sha1\n" + kSha256 + ":3:Test.Sha256\n" +
+                                kSha256 + ":3:Test.Md5\n"}});
     ASSERT_EQ(Load(L"db"), std::nullopt);
-    tree.Write(L"v\\a\\abc.bin", "abc");
-    tree.Write(L"v\\a\\other.bin", "abd");
-    tree.Write(L"v\\a\\unread.bin", std::string(10, 'x'));
-    tree.Write(L"v\\a\\empty", "");
-    std::wstring deep = L"v\\\u00e9t\u00e9";
-    for (wchar_t level = L'a'; level < L'f'; ++level) {
-        deep += L"\\" + std::wstring(60, level);
-    }
-    const std::wstring longName = deep + L"\\\u0444\u0430\u0439\u043b-\u6587\u4ef6.bin";
+    Write(L"v\\a", {{"abc.bin", "abc"},
+                    {"other.bin", "abd"},
+                    {"unread.bin", std::string(10, 'x')},
+                    {"empty", ""}});
+    const std::wstring longName = L"v\\\u00e9t\u00e9\\" + std::wstring(150, L'a') + L"\\" +
+                                  std::wstring(150, L'b') +
+                                  L"\\\u0444\u0430\u0439\u043b-\u6587\u4ef6.bin";
     ASSERT_GT(tree.Path(longName).size(), static_cast<std::size_t>(MAX_PATH));
     tree.Write(longName, "abc");
     tree.Write(L"v\\locked.bin", "abc");
@@ -139,7 +181,7 @@ TEST_F(ScanEngine, ReportsEachNameOnceWithTheHashThatMatchedPastLockedFilesAndLo
                                             nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(lock.IsValid());
 
-    auto [result, detections] = Scan(tree.Path(L"v"));
+    auto [result, detections, names] = Scan(L"v");
     EXPECT_EQ(result.outcome, FolderScanner::Outcome::kFinished);
     Lines expected;
     for (const std::wstring& file : {tree.Path(L"v\\a\\abc.bin"), tree.Path(longName)}) {
@@ -160,146 +202,79 @@ TEST_F(ScanEngine, ReportsEachNameOnceWithTheHashThatMatchedPastLockedFilesAndLo
     EXPECT_EQ(result.counts.errors, 1u) << "the locked file";
 }
 
-// Allowlists (.fp in the MD5 form, .sfp in the SHA forms) clear a file or an archive's member of
-// every name, by any of its digests, at the listed size or any; ignore lists (.ign2) drop names;
-// .hdu and .hsu load like .hdb and .hsb. Each row is its own database folder and one scanned file;
-// hashed counts the bytes read, so a size that only an allowlist lists must cost no read.
-TEST_F(ScanEngine, AllowlistsClearFilesAndIgnoreListsDropNamesInEveryForm) {
+// What one file reports. Allowlists (.fp in the MD5 form, .sfp in the SHA forms) clear a file or an
+// archive's member of every name, by any of its digests, at the listed size or any; ignore lists
+// (.ign2) drop names; the built-in test file is found only as defined (its text, then at most
+// white space up to 128 bytes). Each row is its own database folder and one scanned file; hashed
+// counts the bytes read, so a size that only an allowlist lists must cost no read.
+TEST_F(ScanEngine, ReportsOneFileAsAllowlistsIgnoreListsAndTheBuiltinCheckDecide) {
     const std::string abc = "abc";
     const std::string eicar = EicarCheck::Text();
-    const std::string md5 = std::string(kMd5) + ":3:Test.Md5\n";
-    const std::string sha256 = std::string(kSha256) + ":3:Test.Sha256\n";
+    const std::string gzipped = test_support::GzipOf(abc);
+    const std::pair<std::string, std::string> md5{"a.hdb", std::string(kMd5) + ":3:Test.Md5\n"};
+    const std::pair<std::string, std::string> sha256{"a.hsb",
+                                                     std::string(kSha256) + ":3:Test.Sha256\n"};
+    const Lines builtin{EicarCheck::kName};
     constexpr std::uint64_t kAnyCount = ~std::uint64_t{0};  // an archive's bytes: not checked
     const struct {
         const char* name;
-        std::vector<std::pair<std::wstring, std::string>> databases;
+        Files databases;
         std::string content;
         Lines found;
         std::uint64_t hashed;
     } rows[] = {
         {"sfp SHA-1 clears an MD5 and a SHA-256 match",
-         {{L"a.hdb", md5}, {L"a.hsb", sha256}, {L"b.sfp", std::string(kSha1) + ":3:Fine\n"}},
-         abc,
-         {},
-         3},
+         Files{md5, sha256, {"b.sfp", std::string(kSha1) + ":3:Fine\n"}}, abc, Lines{}, 3},
         {"sfp SHA-256 of any size clears a list entry",
-         {{L"a.sha256", std::string(kSha256) + " Listed\n"},
-          {L"b.SFP", std::string(kSha256) + ":*:Fine:73\r\n"}},
-         abc,
-         {},
-         3},
+         Files{{"a.sha256", std::string(kSha256) + " Listed\n"},
+               {"b.SFP", std::string(kSha256) + ":*:Fine:73\r\n"}},
+         abc, Lines{}, 3},
         {"fp of any size clears an exact match",
-         {{L"a.hsb", sha256}, {L"b.fp", std::string(kMd5) + ":*:Fine\n"}},
-         abc,
-         {},
-         3},
+         Files{sha256, {"b.fp", std::string(kMd5) + ":*:Fine\n"}}, abc, Lines{}, 3},
         {"fp of another size clears nothing",
-         {{L"a.hsb", sha256}, {L"b.fp", std::string(kMd5) + ":4:Fine\n"}},
-         abc,
-         {"Test.Sha256"},
-         3},
+         Files{sha256, {"b.fp", std::string(kMd5) + ":4:Fine\n"}}, abc, Lines{"Test.Sha256"}, 3},
         {"fp of another digest clears nothing",
-         {{L"a.hdb", md5}, {L"b.fp", HexOf(HashType::kMd5, "abd") + ":3:Fine\n"}},
-         abc,
-         {"Test.Md5"},
+         Files{md5, {"b.fp", HexOf(HashType::kMd5, "abd") + ":3:Fine\n"}}, abc, Lines{"Test.Md5"},
          3},
         {"fp clears the built-in test file",
-         {{L"b.fp", HexOf(HashType::kMd5, eicar) + ":68:Fine\n"}},
-         eicar,
-         {},
-         68},
+         Files{{"b.fp", HexOf(HashType::kMd5, eicar) + ":68:Fine\n"}}, eicar, Lines{}, 68},
         {"a size listed by an allowlist only is not read",
-         {{L"a.hdb", md5}, {L"b.fp", HexOf(HashType::kMd5, "abcd") + ":4:Fine\n"}},
-         "abcd",
-         {},
-         0},
+         Files{md5, {"b.fp", HexOf(HashType::kMd5, "abcd") + ":4:Fine\n"}}, "abcd", Lines{}, 0},
         {"ign2 drops one name, whatever follows a colon, and keeps the others",
-         {{L"a.hdb", md5}, {L"a.hsb", sha256}, {L"c.ign2", "\xEF\xBB\xBF\n  Test.Md5 :1:a\r\n\n"}},
-         abc,
-         {"Test.Sha256"},
-         3},
-        {"ign2 drops the built-in name",
-         {{L"c.ign2", std::string(EicarCheck::kName) + "\n"}},
-         eicar,
-         {},
-         68},
+         Files{md5, sha256, {"c.ign2", "\xEF\xBB\xBF\n  Test.Md5 :1:a\r\n\n"}}, abc,
+         Lines{"Test.Sha256"}, 3},
+        {"ign2 drops the built-in name", Files{{"c.ign2", std::string(EicarCheck::kName) + "\n"}},
+         eicar, Lines{}, 68},
         {"fp clears a member of a gzip stream",
-         {{L"a.hsb", sha256}, {L"b.fp", std::string(kMd5) + ":3:Fine\n"}},
-         test_support::GzipOf(abc),
-         {},
-         kAnyCount},
-        {"ign2 drops a name found in a member",
-         {{L"a.hdb", md5}, {L"a.hsb", sha256}, {L"c.ign2", "Test.Md5\n"}},
-         test_support::GzipOf(abc),
-         {"Test.Sha256"},
-         kAnyCount},
-        {"hdu and hsu load",
-         {{L"a.hdu", std::string(kMd5) + ":3:U.Md5\n"},
-          {L"a.HSU", std::string(kSha1) + ":*:U.Sha1"}},
-         abc,
-         {"U.Md5", "U.Sha1"},
-         3},
+         Files{sha256, {"b.fp", std::string(kMd5) + ":3:Fine\n"}}, gzipped, Lines{}, kAnyCount},
+        {"ign2 drops a name found in a member", Files{md5, sha256, {"c.ign2", "Test.Md5\n"}},
+         gzipped, Lines{"Test.Sha256"}, kAnyCount},
+        {"the built-in test file", Files{md5}, eicar, builtin, 68},
+        {"the test file and white space", Files{md5}, eicar + "\r\n \t\n", builtin, 73},
+        {"the test file padded to 128", Files{md5}, eicar + std::string(60, ' '), builtin, 128},
+        {"the test file padded to 129", Files{md5}, eicar + std::string(61, ' '), Lines{}, 0},
+        {"the test file less a character", Files{md5}, eicar.substr(0, 67), Lines{}, 0},
+        {"text before the test file", Files{md5}, "x" + eicar, Lines{}, 69},
+        {"text after the test file", Files{md5}, eicar + " x", Lines{}, 70},
     };
     int row = 0;
     for (const auto& test : rows) {
         SCOPED_TRACE(test.name);
         const std::wstring folder = L"r" + std::to_wstring(++row);
-        for (const auto& [file, content] : test.databases) {
-            tree.Write(folder + L"\\db\\" + file, content);
-        }
+        Write(folder + L"\\db", test.databases);
         tree.Write(folder + L"\\v\\file.bin", test.content);
-        database = SignatureDatabase();
         ASSERT_EQ(Load(folder + L"\\db"), std::nullopt);
         EXPECT_EQ(database.DatabaseCount(), test.databases.size());
-        Lines found;
-        const auto result = Scan(tree.Path(folder + L"\\v"), &found).first;
-        EXPECT_EQ(found, test.found);
-        EXPECT_TRUE(test.hashed == kAnyCount || result.counts.hashedBytes == test.hashed)
-            << result.counts.hashedBytes;
-    }
-}
-
-TEST_F(ScanEngine, CountsAllowlistEntriesAndIgnoredNamesApartFromSignatures) {
-    tree.Write(L"db\\a.hdb", std::string(kMd5) + ":3:A\n" + kMd5 + ":*:B\n");
-    tree.Write(L"db\\a.fp", std::string(kMd5) + ":3:F\n" + kMd5 + ":3:G\n");
-    tree.Write(L"db\\a.sfp", std::string(kSha1) + ":3:F\n" + kSha256 + ":5:F\n");
-    tree.Write(L"db\\a.ign2", "X\nY:1\nX\n");
-    ASSERT_EQ(Load(L"db"), std::nullopt);
-    EXPECT_EQ(database.Count(), 2u);
-    EXPECT_EQ(database.AllowedCount(), 3u) << "an entry listed twice under two names is one";
-    EXPECT_EQ(database.IgnoredCount(), 2u);
-    EXPECT_EQ(database.NeededFor(3), MaskOf(HashType::kMd5) | MaskOf(HashType::kSha1));
-    EXPECT_EQ(database.NeededFor(5), MaskOf(HashType::kMd5) | MaskOf(HashType::kSha256));
-    EXPECT_EQ(database.NeededFor(5, MaskOf(HashType::kSha1)),
-              MaskOf(HashType::kMd5) | MaskOf(HashType::kSha1) | MaskOf(HashType::kSha256));
-}
-
-TEST_F(ScanEngine, FindsTheBuiltinTestFileOnlyAsDefined) {
-    const std::string text = EicarCheck::Text();
-    ASSERT_EQ(text.size(), EicarCheck::kTextSize);
-    const struct {
-        const wchar_t* name;
-        std::string content;
-        bool detected;
-    } cases[] = {
-        {L"exact", text, true},
-        {L"trailing white space", text + "\r\n \t\n", true},
-        {L"padded to 128", text + std::string(128 - text.size(), ' '), true},
-        {L"padded to 129", text + std::string(129 - text.size(), ' '), false},
-        {L"a character missing", text.substr(0, text.size() - 1), false},
-        {L"text before", "x" + text, false},
-        {L"text after", text + " x", false},
-    };
-    for (const auto& test : cases) {
-        const std::wstring file = std::wstring(test.name) + L"\\test-file.com";
-        SCOPED_TRACE(qv::ToUtf8(file));
-        tree.Write(file, test.content);
-        Digest sha256;
-        ASSERT_TRUE(FileHasher::HashBytes(HashType::kSha256, test.content.data(),
-                                          test.content.size(), sha256));
-        const std::string found = qv::ToUtf8(tree.Path(file)) + " EICAR-Test-File builtin " +
-                                  sha256.Hex() + " " + std::to_string(test.content.size());
-        EXPECT_EQ(Scan(tree.Path(test.name)).second, test.detected ? Lines{found} : Lines{});
+        const Scanned scanned = Scan(folder + L"\\v");
+        EXPECT_EQ(scanned.names, test.found);
+        const std::string path = qv::ToUtf8(tree.Path(folder + L"\\v\\file.bin"));
+        EXPECT_TRUE(test.found != builtin ||
+                    scanned.detections == Lines{path + " EICAR-Test-File builtin " +
+                                                HexOf(HashType::kSha256, test.content) + " " +
+                                                std::to_string(test.content.size())})
+            << testing::PrintToString(scanned.detections);
+        EXPECT_TRUE(test.hashed == kAnyCount || scanned.result.counts.hashedBytes == test.hashed)
+            << scanned.result.counts.hashedBytes;
     }
 }
 

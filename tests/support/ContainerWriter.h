@@ -13,15 +13,14 @@
 namespace test_support {
 
 using Files = std::vector<std::pair<std::string, std::string>>;
+using devicescan::scan::HashType;
 
 // The hex digest of bytes.
-inline std::string HexOf(devicescan::scan::HashType type, const std::string& bytes) {
+inline std::string HexOf(HashType type, const std::string& bytes) {
     devicescan::scan::Digest digest;
     devicescan::scan::FileHasher::HashBytes(type, bytes.data(), bytes.size(), digest);
     return digest.Hex();
 }
-
-inline const std::string kTime = "06 Dec 2026 21-28 +0000";
 
 // The pieces of a container, each of which a test may spoil before they are put together.
 struct Container {
@@ -34,31 +33,31 @@ struct Container {
 
     explicit Container(Files inner, std::uint64_t version = 1)
         : files(std::move(inner)), version(version) {
-        info.push_back("ClamAV-VDB:" + kTime + ":" + std::to_string(version) + ":1:216:X:X:t:1");
+        info.push_back("ClamAV-VDB:06 Dec 2026 21-28 +0000:" + std::to_string(version) +
+                       ":1:216:X:X:t:1");
         for (const auto& [name, content] : files) {
             if (name != "COPYING") {
                 info.push_back(name + ":" + std::to_string(content.size()) + ":" +
-                               HexOf(devicescan::scan::HashType::kSha256, content));
+                               HexOf(HashType::kSha256, content));
             }
         }
     }
 
     std::string Header(const std::string& digest) const {
-        const std::string text = "ClamAV-VDB:" + kTime + ":" + std::to_string(version) +
+        const std::string text = "ClamAV-VDB:06 Dec 2026 21-28 +0000:" + std::to_string(version) +
                                  ":3:216:" + digest + ":X:tester:1796592501";
         return text + std::string(devicescan::scan::ContainerHeader::kSize - text.size(), ' ');
     }
 
     std::string Bytes() const { return Wrap(Tar()); }
 
-    // The archive alone, and the container around an archive.
+    // The archive alone, the list first or after COPYING as sigtool puts it; and the container
+    // around an archive.
     std::string Tar() const {
-        std::string list;
+        std::vector<TarItem> items{{infoName, ""}};
         for (const std::string& line : info) {
-            list += line + "\n";
+            items[0].content += line + "\n";
         }
-        // The list goes first, or after COPYING as sigtool puts it.
-        std::vector<TarItem> items{{infoName, list}};
         for (const auto& [name, content] : files) {
             items.push_back({name, content});
         }
@@ -69,7 +68,7 @@ struct Container {
     }
     std::string Wrap(const std::string& tar) const {
         const std::string body = gzip ? GzipOf(tar) : tar;
-        return Header(md5.empty() ? HexOf(devicescan::scan::HashType::kMd5, body) : md5) + body;
+        return Header(md5.empty() ? HexOf(HashType::kMd5, body) : md5) + body;
     }
 };
 
