@@ -63,9 +63,10 @@ rng = random.Random(7)
 # mebibyte of it repeated (deflate looks back 32 KiB only).
 vocabulary = ["".join(chr(97 + rng.randrange(26)) for _ in range(rng.randint(2, 10)))
               for _ in range(2000)]
-words = []
-while sum(map(len, words)) + len(words) < 1 << 20:
+words, length = [], 0
+while length < 1 << 20:
     words.append(rng.choice(vocabulary) + (".\r\n" if rng.randrange(12) == 0 else " "))
+    length += len(words[-1])
 text_block = "".join(words).encode()[: 1 << 20]
 
 def write_zip(path, items):
