@@ -117,12 +117,19 @@ void MeasureContainerLoad(const Context& context, const Workload& load, const Sc
                  SignatureContainer("daily", {{"daily.hsb", signatures}}, load.signatures));
     Loaded packed;
     Loaded plain;
-    double packedCpu = 1e30;
-    double plainCpu = 1e30;
-    const auto timed = [](Loaded& loaded, double& cpu, const std::wstring& path) {
-        const double before = ProcessCpuSeconds();
+    // Processor times, the least of the rounds: the whole process's, and the loading thread's.
+    struct Cpu {
+        double process = 1e30;
+        double thread = 1e30;
+    };
+    Cpu packedCpu;
+    Cpu plainCpu;
+    const auto timed = [](Loaded& loaded, Cpu& cpu, const std::wstring& path) {
+        const double processBefore = ProcessCpuSeconds();
+        const double threadBefore = ThreadCpuSeconds();
         loaded = LoadDatabase(path, nullptr);
-        cpu = std::min(cpu, ProcessCpuSeconds() - before);
+        cpu.process = std::min(cpu.process, ProcessCpuSeconds() - processBefore);
+        cpu.thread = std::min(cpu.thread, ThreadCpuSeconds() - threadBefore);
         return loaded.seconds;
     };
     const SideBySide times = AlternateRuns(
@@ -139,7 +146,11 @@ void MeasureContainerLoad(const Context& context, const Workload& load, const Sc
     context.Goal(std::to_string(load.signatures) + " SHA-256 signatures: .cvd vs .hsb, load",
                  "daily.cvd", "daily.hsb", times, 1.3);
     context.Note(".cvd vs .hsb: processor time of the process",
-                 Printed("%.3f s vs %.3f s (hashing on a second thread)", packedCpu, plainCpu));
+                 Printed("%.3f s vs %.3f s, ratio %.2f", packedCpu.process, plainCpu.process,
+                         packedCpu.process / plainCpu.process));
+    context.Note(".cvd vs .hsb: processor time of the loading thread",
+                 Printed("%.3f s vs %.3f s, ratio %.2f (the hashes run on a second thread)",
+                         packedCpu.thread, plainCpu.thread, packedCpu.thread / plainCpu.thread));
     LoadDatabase(folder.Path(L"loose"), &loose);
 }
 
