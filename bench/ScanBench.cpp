@@ -5,7 +5,6 @@
 // first (from fixed seeds) and removed at the end; they are read from the file cache, as a scan
 // of a recently written stick would be.
 #include <windows.h>
-#include <bcrypt.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -17,6 +16,7 @@
 #include "bench/Alternate.h"
 #include "bench/BenchRegistry.h"
 #include "bench/CommittedMemory.h"
+#include "bench/ScanBenchSupport.h"
 #include "bench/ScratchTree.h"
 #include "host/scan/CancelFlag.h"
 #include "host/scan/DatabaseLoader.h"
@@ -42,52 +42,6 @@ Workload WorkloadFor(Mode mode) {
     return {8, 64u << 20, 20000, 1000000};
 }
 
-double NowSeconds() {
-    LARGE_INTEGER frequency;
-    LARGE_INTEGER now;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
-
-template <typename Body>
-double SecondsOf(Body&& body) {
-    const double start = NowSeconds();
-    body();
-    return NowSeconds() - start;
-}
-
-// The processor time this thread has used, user and kernel. On a machine shared with other
-// work it tells how long a step would take alone, where the wall time also counts the waits.
-double ThreadCpuSeconds() {
-    FILETIME created;
-    FILETIME exited;
-    FILETIME kernel;
-    FILETIME user;
-    GetThreadTimes(GetCurrentThread(), &created, &exited, &kernel, &user);
-    const auto seconds = [](const FILETIME& time) {
-        return static_cast<double>(std::uint64_t{time.dwHighDateTime} << 32 | time.dwLowDateTime) /
-               1e7;
-    };
-    return seconds(kernel) + seconds(user);
-}
-
-std::string Printed(const char* format, auto... values) {
-    char text[512];
-    std::snprintf(text, sizeof text, format, values...);
-    return text;
-}
-
-// A goal row through the harness: ours against the peer, the ratio, the goal for the ratio and
-// whether it is met.
-void RatioGoal(const Context& context, const std::string& what, double ours, double peer,
-               const char* unit, bool atMost, double goal) {
-    const double ratio = ours / peer;
-    context.Goal(what, Printed("%.3f %s vs %.3f %s, ratio %.2f", ours, unit, peer, unit, ratio),
-                 Printed("%s %.2f", atMost ? "<=" : ">=", goal),
-                 atMost ? ratio <= goal : ratio >= goal);
-}
-
 // A goal row through the harness for a value with a fixed upper bound.
 void LimitGoal(const Context& context, const std::string& what, double value, const char* unit,
                double limit) {
@@ -103,69 +57,6 @@ std::string RandomBytes(std::size_t size, std::uint64_t seed) {
         byte = static_cast<char>(random());
     }
     return bytes;
-}
-
-// The peer of a content scan: BCrypt's SHA-256 over bytes in memory, as plainly as it is called.
-class MemorySha256 {
-  public:
-    MemorySha256() {
-        if (BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) != 0) {
-            algorithm = nullptr;
-            return;
-        }
-        DWORD objectSize = 0;
-        ULONG written = 0;
-        BCryptGetProperty(algorithm, BCRYPT_OBJECT_LENGTH, reinterpret_cast<PUCHAR>(&objectSize),
-                          sizeof(objectSize), &written, 0);
-        object.resize(objectSize);
-    }
-    ~MemorySha256() {
-        if (algorithm != nullptr) {
-            BCryptCloseAlgorithmProvider(algorithm, 0);
-        }
-    }
-    MemorySha256(const MemorySha256&) = delete;
-    MemorySha256& operator=(const MemorySha256&) = delete;
-
-    bool IsValid() const { return algorithm != nullptr; }
-
-    // The digest's first byte, so that the work cannot be skipped.
-    std::uint8_t Hash(const std::string& bytes) {
-        BCRYPT_HASH_HANDLE hash = nullptr;
-        UCHAR digest[32] = {};
-        if (BCryptCreateHash(algorithm, &hash, object.data(), static_cast<ULONG>(object.size()),
-                             nullptr, 0, 0) == 0) {
-            BCryptHashData(hash, reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data())),
-                           static_cast<ULONG>(bytes.size()), 0);
-            BCryptFinishHash(hash, digest, sizeof(digest), 0);
-            BCryptDestroyHash(hash);
-        }
-        return digest[0];
-    }
-
-  private:
-    BCRYPT_ALG_HANDLE algorithm = nullptr;
-    std::vector<UCHAR> object;
-};
-
-// Told of detections and progress, and ignores them.
-class IgnoringObserver final : public scan::ScanObserver {
-  public:
-    void OnDetection(const scan::Detection&) override {}
-    void OnProgress(const scan::ScanCounts&) override {}
-    void OnLimit(const scan::ScanLimit&) override {}
-};
-
-std::string RandomSha256Hex(std::mt19937_64& random) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string hex(64, '0');
-    for (std::size_t i = 0; i < hex.size(); i += 16) {
-        std::uint64_t bits = random();
-        for (std::size_t j = 0; j < 16; ++j, bits >>= 4) {
-            hex[i + j] = kHex[bits & 15];
-        }
-    }
-    return hex;
 }
 
 // The two forms a million signatures come in: hash signatures, each with a size (16 MiB and
