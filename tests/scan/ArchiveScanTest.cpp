@@ -35,17 +35,18 @@ const std::string kSample = [] {
 }();
 const std::string kOther = std::string(kSample.size(), 'o');  // same size, not listed
 
-std::string HexOf(HashType type, const std::string& content) {
+// A database line: the hash of content, its size and the name.
+std::string Entry(HashType type, const std::string& content, const std::string& name) {
     Digest digest;
     FileHasher::HashBytes(type, content.data(), content.size(), digest);
-    return digest.Hex();
+    return digest.Hex() + ":" + std::to_string(content.size()) + ":" + name + "\n";
 }
 
-// A database listing the sample by MD5 and size, and self (the archive itself) by SHA-256.
+// A database listing the sample by MD5 and self (the archive itself) by SHA-256, each with its
+// size: members of other sizes need no SHA-256 unless they may be the test file.
 void Load(const TempTree& tree, SignatureDatabase& database, const std::string& self) {
-    tree.Write(L"db\\sample.hdb", HexOf(HashType::kMd5, kSample) + ":" +
-                                      std::to_string(kSample.size()) + ":Sample.Md5\n");
-    tree.Write(L"db\\self.hsb", HexOf(HashType::kSha256, self) + ":*:Self\n");
+    tree.Write(L"db\\sample.hdb", Entry(HashType::kMd5, kSample, "Sample.Md5"));
+    tree.Write(L"db\\self.hsb", Entry(HashType::kSha256, self, "Self"));
     ASSERT_EQ(DatabaseLoader(database).Load(tree.Path(L"db")), std::nullopt);
     database.Seal();
 }
@@ -248,7 +249,7 @@ TEST(ArchiveScan, StopsInsideAnArchiveWhenCancelled) {
                                    {.name = "z", .descriptor = D::kSigned, .zeros = &zeros},
                                    {"t.bin", kSample}}));
     SignatureDatabase database;
-    Load(tree, database, "");
+    Load(tree, database, "not here");
     Recorder canceller(tree.Path(L"v\\"), true);
     const auto result =
         FolderScanner(database, {}).Scan(tree.Path(L"v"), canceller.cancel, canceller);
