@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -36,66 +35,58 @@ const std::string kSample = [] {
 }();
 const std::string kOther = std::string(kSample.size(), 'o');  // same size, not listed
 
-std::string HexOf(HashType type, const std::string& content) {
+// A database line: the hash of content, its size and the name.
+std::string Entry(HashType type, const std::string& content, const std::string& name) {
     Digest digest;
     FileHasher::HashBytes(type, content.data(), content.size(), digest);
-    return digest.Hex();
+    return digest.Hex() + ":" + std::to_string(content.size()) + ":" + name + "\n";
 }
 
-// What a scan reported: detections as "file|outer>inner Name", limits as
-// "limit file|outer>inner name", relative to the tree.
-struct Reported {
-    FolderScanner::Result result;
+// A database listing the sample by MD5 and self (the archive itself) by SHA-256, each with its
+// size: members of other sizes need no SHA-256 unless they may be the test file.
+void Load(const TempTree& tree, SignatureDatabase& database, const std::string& self) {
+    tree.Write(L"db\\sample.hdb", Entry(HashType::kMd5, kSample, "Sample.Md5"));
+    tree.Write(L"db\\self.hsb", Entry(HashType::kSha256, self, "Self"));
+    ASSERT_EQ(DatabaseLoader(database).Load(tree.Path(L"db")), std::nullopt);
+    database.Seal();
+}
+
+// Records detections as "path|outer>inner Name" and limits as "path|outer>inner name", the
+// path relative to root (empty when it is root); cancels the scan at the first detection if asked.
+struct Recorder final : ScanObserver {
+    Recorder(const std::wstring& root, bool cancelOnDetection)
+        : root(qv::ToUtf8(root)), cancelOnDetection(cancelOnDetection) {}
+    std::string Where(const std::wstring& path, const Lines& members) {
+        std::string where = qv::ToUtf8(path);
+        where = where.erase(0, where.rfind(root, 0) == 0 ? root.size() : 0) + "|";
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            where += (i ? ">" : "") + members[i];
+        }
+        return where;
+    }
+    void OnDetection(const Detection& found) override {
+        detections.push_back(Where(found.path, found.members) + " " + found.name);
+        if (cancelOnDetection) {
+            cancel.Set();
+        }
+    }
+    void OnProgress(const ScanCounts&) override {}
+    void OnLimit(const ScanLimit& limit) override {
+        limits.push_back(Where(limit.path, limit.members) + " " + limit.limit);
+    }
+    std::string root;
+    bool cancelOnDetection;
+    CancelFlag cancel;
     Lines detections;
     Lines limits;
 };
 
-class ArchiveScan : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        tree.Write(L"db\\sample.hdb", HexOf(HashType::kMd5, kSample) + ":" +
-                                          std::to_string(kSample.size()) + ":Sample.Md5\n");
-        ASSERT_EQ(DatabaseLoader(database).Load(tree.Path(L"db")), std::nullopt);
-        database.Seal();
-    }
-
-    Reported Scan(const std::wstring& relative, FolderScanner::Options options = {}) {
-        struct Recorder final : ScanObserver {
-            explicit Recorder(std::string root) : root(std::move(root)) {}
-            std::string Where(const std::wstring& path, const std::vector<std::string>& members) {
-                std::string where = qv::ToUtf8(path).substr(root.size() + 1) + "|";
-                for (std::size_t i = 0; i < members.size(); ++i) {
-                    where += (i ? ">" : "") + members[i];
-                }
-                return where;
-            }
-            void OnDetection(const Detection& found) override {
-                lines.push_back(Where(found.path, found.members) + " " + found.name);
-            }
-            void OnProgress(const ScanCounts&) override {}
-            void OnLimit(const ScanLimit& limit) override {
-                limits.push_back("limit " + Where(limit.path, limit.members) + " " + limit.limit);
-            }
-            std::string root;
-            Lines lines;
-            Lines limits;
-        } recorder(qv::ToUtf8(tree.Path(L"v")));
-        Reported reported;
-        reported.result = FolderScanner(database, options).Scan(tree.Path(relative), {}, recorder);
-        std::sort(recorder.lines.begin(), recorder.lines.end());
-        reported.detections = recorder.lines;
-        reported.limits = recorder.limits;
-        return reported;
-    }
-
-    TempTree tree;
-    SignatureDatabase database;
-};
-
-// Every framing and every mix, then damage: each archive on its own, with a database that lists
-// the sample and the archive file itself. The file is always read whole; a member is found with
-// its chain of names; damage is counted once per file, and what came before it is still checked.
-TEST_F(ArchiveScan, FindsMembersInEveryFramingAndMixAndReadsPastDamage) {
+// Each archive on its own: every framing and mix, damage, each limit set low, and bombs that
+// inflate to gigabytes from a few megabytes. The file is always read whole when it fits; a member
+// is found with its chain of names; damage is counted once per file and what came before it is
+// still checked; a limit stops what it should and is told once; every scan ends within seconds,
+// with memory bounded by the nesting, not by what the archive declares.
+TEST(ArchiveScan, FindsMembersMeetsLimitsAndReadsPastDamage) {
     const ZipItem sample{"s.bin", kSample};
     const ZipItem other{"o.bin", kOther};
     const std::string zip = ZipOf({other, sample});
@@ -108,254 +99,163 @@ TEST_F(ArchiveScan, FindsMembersInEveryFramingAndMixAndReadsPastDamage) {
                                 TarPadded(records) + TarHeader("short", 0, '0', TarFormat::kPax) +
                                 TarPadded(kSample);
     const std::string members = zip.substr(0, zip.find("PK\x05\x06"));
-    std::string badHeader = TarOf({{"s.bin", kSample}, {"o.bin", kOther}});
-    badHeader[512 + TarPadded(kSample).size() + 1] ^= 1;  // the second header's name
-    std::string notTar = TarHeader("s.bin", 0, '0', TarFormat::kUstar) + kSample;
-    notTar[0] ^= 1;
-    std::string gzipCrc = GzipOf(kSample);
-    gzipCrc[gzipCrc.size() - 6] ^= 1;
+    const auto flip = [](std::string bytes, std::size_t at) {
+        bytes[at] ^= 1;
+        return bytes;
+    };
+    const std::string twoTar = TarOf({{"s.bin", kSample}, {"o.bin", kOther}});
+    const std::string badHeader = flip(twoTar, 512 + TarPadded(kSample).size() + 1);  // its name
+    const std::string notTar = flip(TarHeader("s.bin", 0, '0', TarFormat::kUstar) + kSample, 0);
+    const std::string gzipCrc = flip(GzipOf(kSample), GzipOf(kSample).size() - 6);
     std::string noise(20000, '\0');
     for (std::size_t i = 0, x = 1; i < noise.size(); ++i) {
         x = x * 1103515245 + 12345;
         noise[i] = static_cast<char>(x >> 16);
     }
     const std::string tgz = GzipOf(TarOf({{"s.bin", kSample}, {"r.bin", noise}}));
-    const struct {
-        const wchar_t* file;
-        std::string content;
-        Lines found;         // besides the file itself
-        const char* counts;  // archives, members, damaged
-    } cases[] = {
-        {L"deflated.zip", zip, {"|s.bin"}, "1 2 0"},
-        {L"stored.zip",
-         ZipOf({{.name = "s.bin", .content = kSample, .deflate = false, .zip64 = true}}),
-         {"|s.bin"},
-         "1 1 0"},
-        {L"described.zip",
-         ZipOf({{.name = "o", .content = kOther, .descriptor = D::kUnsigned},
-                {.name = "s", .content = kSample, .descriptor = D::kSigned64}}),
-         {"|s"},
-         "1 2 0"},
-        {L"names.zip",
-         ZipOf({{.name = "\xE6\x96\x87", .content = kSample, .utf8 = true},
-                {.name = "\x82t\x82", .content = kSample}}),
-         {"|\xC3\xA9t\xC3\xA9", "|\xE6\x96\x87"},
-         "1 2 0"},
-        {L"named.gz", GzipOf(kSample, "in.bin"), {"|in.bin"}, "1 1 0"},
-        {L"split.gz",
-         GzipOf({{kSample.substr(0, 100)}, {kSample.substr(100)}}),
-         {"|split"},
-         "1 1 0"},
-        {L"ustar.tar", TarOf({{"o.bin", kOther}, {longName, kSample}}), {"|" + longName}, "1 2 0"},
-        {L"pax.tar", TarOf({{longName, kSample}}, TarFormat::kPax), {"|" + longName}, "1 1 0"},
-        {L"gnu.tar", TarOf({{longName, kSample}}, TarFormat::kGnu), {"|" + longName}, "1 1 0"},
-        {L"pax-size.tar", paxSize, {"|p/s.bin"}, "1 1 0"},
-        {L"a.tgz", GzipOf(tar), {"|a.tar>t/s.bin"}, "2 3 0"},
-        {L"zip-in.tar", TarOf({{"in.zip", zip}}), {"|in.zip>s.bin"}, "2 3 0"},
-        {L"nested.zip",
-         ZipOf({{"mid.zip", ZipOf({other, {"in.zip", ZipOf({sample}), false}})}}),
-         {"|mid.zip>in.zip>s.bin"},
-         "3 4 0"},
-        {L"tgz-in.zip",
-         ZipOf({{"x.tar.gz", GzipOf(tar), false}}),
-         {"|x.tar.gz>x.tar>t/s.bin"},
-         "3 4 0"},
-        {L"plain.bin", kSample, {"|"}, "0 0 0"},
-        {L"not-a-tar.bin", notTar, {}, "0 0 0"},
-        {L"no-directory.zip", members, {"|s.bin"}, "1 2 1"},
-        {L"cut.zip", members.substr(0, members.size() - 5), {}, "1 2 1"},
-        {L"bad-crc.zip",
-         ZipOf({{.name = "c", .content = kSample, .crcXor = 1}, sample}),
-         {"|c", "|s.bin"},
-         "1 2 1"},
-        {L"lying.zip",
-         ZipOf({{.name = "l", .content = kSample + "x", .sizeDelta = -1}, sample}),
-         {"|l", "|s.bin"},
-         "1 2 1"},
-        {L"stored-described.zip",
-         ZipOf({{.name = "d", .content = kSample, .deflate = false, .descriptor = D::kSigned},
-                sample}),
-         {},
-         "1 1 1"},
-        {L"only-starts.zip", "PK\x03\x04" + std::string(300, '\xEE'), {}, "1 0 1"},
-        {L"bad-crc.gz", gzipCrc, {"|bad-crc"}, "1 1 1"},
-        {L"junk-after.gz", GzipOf(kSample) + "junk", {"|junk-after"}, "1 1 1"},
-        {L"bad-header.tar", badHeader, {"|s.bin"}, "1 1 1"},
-        {L"cut.tgz", tgz.substr(0, tgz.size() - 5000), {"|cut.tar>s.bin"}, "2 3 1"},
-    };
-    for (const auto& test : cases) {
-        const std::string name = qv::ToUtf8(test.file);
-        SCOPED_TRACE(name);
-        tree.Write(std::wstring(L"v\\") + test.file, test.content);
-        tree.Write(L"db\\self.hsb", HexOf(HashType::kSha256, test.content) + ":*:Self\n");
-        database = SignatureDatabase();
-        ASSERT_EQ(DatabaseLoader(database).Load(tree.Path(L"db")), std::nullopt);
-        database.Seal();
-        const Reported reported = Scan(std::wstring(L"v\\") + test.file);
-        Lines found{name + "| Self"};
-        for (const std::string& member : test.found) {
-            found.push_back(name + member + " Sample.Md5");
-        }
-        std::sort(found.begin(), found.end());
-        EXPECT_EQ(reported.detections, found);
-        const ScanCounts& counts = reported.result.counts;
-        EXPECT_EQ(std::to_string(counts.archives) + " " + std::to_string(counts.members) + " " +
-                      std::to_string(counts.damaged),
-                  test.counts);
-        EXPECT_EQ(counts.errors, 0u);
-        EXPECT_EQ(reported.limits, Lines{});
-    }
-}
-
-// The archive is still a file: listed itself, it is found as itself, and its members as well.
-// The built-in test file is found inside archives, sizes known or not.
-TEST_F(ArchiveScan, FindsTheTestFileInsideArchives) {
-    tree.Write(L"v\\a.zip", ZipOf({{"s.bin", kSample}, {"eicar.com", EicarCheck::Text()}}));
-    tree.Write(L"v\\t.gz", GzipOf(EicarCheck::Text() + "\r\n", "t.com"));
-    EXPECT_EQ(Scan(L"v").detections,
-              (Lines{"a.zip|eicar.com EICAR-Test-File", "a.zip|s.bin Sample.Md5",
-                     "t.gz|t.com EICAR-Test-File"}));
-}
-
-// Each limit, set low: what it stops is not checked (or not whole) and is told once.
-TEST_F(ArchiveScan, EachLimitStopsWhatItShouldAndSaysSo) {
-    const ZipItem sample{"s.bin", kSample};
-    const auto numbered = [&](int i) { return ZipItem{std::to_string(i) + ".bin", kSample}; };
-    const std::string three = ZipOf({numbered(1), numbered(2), numbered(3)});
-    const std::string nested = ZipOf({{"mid.zip", ZipOf({{"in.zip", ZipOf({sample})}})}});
-    const auto with = [](auto change) {
-        FolderScanner::Options options;
-        change(options);
-        return options;
-    };
-    const auto fileSize = with([](auto& o) { o.maxFileSize = 500; });
-    const struct {
-        const wchar_t* file;
-        std::string content;
-        FolderScanner::Options options;
-        Lines found;
-        Lines limits;
-    } cases[] = {
-        {L"member.zip", ZipOf({sample}), fileSize, {}, {"limit member.zip|s.bin max-filesize"}},
-        {L"stream.gz", GzipOf(kSample), fileSize, {}, {"limit stream.gz|stream max-filesize"}},
-        {L"file.bin", kSample, fileSize, {}, {"limit file.bin| max-filesize"}},
-        {L"scan.zip",
-         three,
-         with([](auto& o) { o.maxScanSize = kSample.size() * 3 / 2; }),
-         {"scan.zip|1.bin Sample.Md5"},
-         {"limit scan.zip|2.bin max-scansize"}},
-        {L"files.zip",
-         three,
-         with([](auto& o) { o.maxFiles = 2; }),
-         {"files.zip|1.bin Sample.Md5", "files.zip|2.bin Sample.Md5"},
-         {"limit files.zip| max-files"}},
-        {L"deep.zip",
-         nested,
-         with([](auto& o) { o.maxRecursion = 2; }),
-         {},
-         {"limit deep.zip|mid.zip>in.zip max-recursion"}},
-        {L"deepest.zip",
-         nested,
-         with([](auto& o) { o.maxRecursion = 3; }),
-         {"deepest.zip|mid.zip>in.zip>s.bin Sample.Md5"},
-         {}},
-        {L"closed.zip", three, with([](auto& o) { o.openArchives = false; }), {}, {}},
-        {L"method.zip",
-         ZipOf({{.name = "s.bin", .content = kSample, .method = 12}, sample}),
-         {},
-         {"method.zip|s.bin Sample.Md5"},
-         {"limit method.zip|s.bin unsupported-compression"}},
-        {L"locked.zip",
-         ZipOf({{.name = "l.bin", .content = kSample, .encrypted = true}, sample}),
-         {},
-         {"locked.zip|s.bin Sample.Md5"},
-         {}},
-    };
-    for (const auto& test : cases) {
-        SCOPED_TRACE(qv::ToUtf8(test.file));
-        const std::wstring file = std::wstring(L"v\\") + test.file;
-        tree.Write(file, test.content);
-        const Reported reported = Scan(file, test.options);
-        EXPECT_EQ(reported.detections, test.found);
-        EXPECT_EQ(reported.limits, test.limits);
-        EXPECT_EQ(reported.result.counts.limited, test.limits.size());
-        EXPECT_EQ(reported.result.counts.damaged, 0u);
-    }
-    EXPECT_EQ(Scan(L"v\\locked.zip").result.counts.encrypted, 1u);
-    EXPECT_EQ(Scan(L"v\\closed.zip", cases[7].options).result.counts.archives, 0u);
-}
-
-// Archives that inflate to gigabytes from a few megabytes, scanned with the default limits:
-// each ends in seconds, with memory bounded by the nesting, not by what the archive declares.
-TEST_F(ArchiveScan, BombsEndQuicklyInBoundedMemory) {
+    const ZipItem stored{.name = "s.bin", .content = kSample, .deflate = false, .zip64 = true};
+    const ZipItem described{.name = "s", .content = kSample, .descriptor = D::kSigned64};
+    const ZipItem unsized{.name = "o", .content = kOther, .descriptor = D::kUnsigned};
+    const ZipItem cp437{"\x82t\x82", kSample};
+    const ZipItem utf8{.name = "\xE6\x96\x87", .content = kSample, .utf8 = true};
+    const ZipItem badCrc{.name = "c", .content = kSample, .crcXor = 1};
+    const ZipItem lying{.name = "l", .content = kSample + "x", .sizeDelta = -1};
+    const ZipItem storedUnsized{
+        .name = "d", .content = kSample, .deflate = false, .descriptor = D::kSigned};
+    const ZipItem method{.name = "m", .content = kSample, .method = 12};
+    const ZipItem locked{.name = "l.bin", .content = kSample, .encrypted = true};
+    const std::string nested = ZipOf({{"mid.zip", ZipOf({other, {"in.zip", ZipOf({sample})}})}});
+    const std::string tgzOfTar = GzipOf(tar);
+    const std::string three = ZipOf({{"1.bin", kSample}, {"2.bin", kSample}, {"3.bin", kSample}});
+    const std::string eicar = EicarCheck::Text();
+    const FolderScanner::Options tiny{.maxFileSize = 500};
     const ZeroStream twoGiB = DeflatedZeros(2048);
     const ZeroStream halfGiB = DeflatedZeros(512);
     const ZeroStream small = DeflatedZeros(64);
+    const ZipItem hidden{.name = "z", .descriptor = D::kUnsigned, .zeros = &twoGiB};
     std::vector<ZipItem> copies;
     for (int i = 0; i < 10; ++i) {
         copies.push_back({.name = std::to_string(i), .descriptor = D::kSigned, .zeros = &small});
     }
-    std::string nested = ZipOf(copies);
+    std::string bomb = ZipOf(copies);
     for (int level = 0; level < 2; ++level) {
         for (ZipItem& copy : copies) {
-            copy = {.name = copy.name + ".zip", .content = nested, .descriptor = D::kSigned};
+            copy = {.name = copy.name + ".zip", .content = bomb, .descriptor = D::kSigned};
         }
-        nested = ZipOf(copies);
+        bomb = ZipOf(copies);
     }
+    const std::string n = "|" + longName;
+    // found: besides the file itself, "|outer>inner" for the sample, then the name if not its;
+    // limits: "|outer>inner limit";
+    // counts: archives, members, damaged and encrypted, a digit each.
     const struct {
         const wchar_t* file;
         std::string content;
-        Lines limits;
+        Lines found;
+        const char* counts;
+        Lines limits = {};
+        FolderScanner::Options options = {};
     } cases[] = {
+        {L"deflated.zip", zip, {"|s.bin"}, "1200"},
+        {L"stored.zip", ZipOf({stored}), {"|s.bin"}, "1100"},
+        {L"described.zip", ZipOf({unsized, described}), {"|s"}, "1200"},
+        {L"names.zip", ZipOf({utf8, cp437}), {"|\xC3\xA9t\xC3\xA9", "|\xE6\x96\x87"}, "1200"},
+        {L"named.gz", GzipOf(kSample, "in.bin"), {"|in.bin"}, "1100"},
+        {L"split.gz", GzipOf({{kSample.substr(0, 99)}, {kSample.substr(99)}}), {"|split"}, "1100"},
+        {L"ustar.tar", TarOf({{"o.bin", kOther}, {longName, kSample}}), {n}, "1200"},
+        {L"pax.tar", TarOf({{longName, kSample}}, TarFormat::kPax), {n}, "1100"},
+        {L"gnu.tar", TarOf({{longName, kSample}}, TarFormat::kGnu), {n}, "1100"},
+        {L"pax-size.tar", paxSize, {"|p/s.bin"}, "1100"},
+        {L"a.tgz", tgzOfTar, {"|a.tar>t/s.bin"}, "2300"},
+        {L"zip-in.tar", TarOf({{"in.zip", zip}}), {"|in.zip>s.bin"}, "2300"},
+        {L"nested.zip", nested, {"|mid.zip>in.zip>s.bin"}, "3400"},
+        {L"tgz.zip", ZipOf({{"x.tar.gz", tgzOfTar, false}}), {"|x.tar.gz>x.tar>t/s.bin"}, "3400"},
+        {L"eicar.zip", ZipOf({sample, {"e", eicar}}), {"|e EICAR-Test-File", "|s.bin"}, "1200"},
+        {L"eicar.gz", GzipOf(eicar + "\r\n", "t.com"), {"|t.com EICAR-Test-File"}, "1100"},
+        {L"plain.bin", kSample, {"|"}, "0000"},
+        {L"not-a-tar.bin", notTar, {}, "0000"},
+        {L"no-directory.zip", members, {"|s.bin"}, "1210"},
+        {L"cut.zip", members.substr(0, members.size() - 5), {}, "1210"},
+        {L"bad-crc.zip", ZipOf({badCrc, sample}), {"|c", "|s.bin"}, "1210"},
+        {L"lying.zip", ZipOf({lying, sample}), {"|l", "|s.bin"}, "1210"},
+        {L"stored-described.zip", ZipOf({storedUnsized, sample}), {}, "1110"},
+        {L"only-starts.zip", "PK\x03\x04" + std::string(300, '\xEE'), {}, "1010"},
+        {L"bad-crc.gz", gzipCrc, {"|bad-crc"}, "1110"},
+        {L"junk-after.gz", GzipOf(kSample) + "junk", {"|junk-after"}, "1110"},
+        {L"bad-header.tar", badHeader, {"|s.bin"}, "1110"},
+        {L"cut.tgz", tgz.substr(0, tgz.size() - 5000), {"|cut.tar>s.bin"}, "2310"},
+        {L"member.zip", ZipOf({sample}), {}, "1100", {"|s.bin max-filesize"}, tiny},
+        {L"stream.gz", GzipOf(kSample), {}, "1100", {"|stream max-filesize"}, tiny},
+        {L"file.bin", kSample, {}, "0000", {"| max-filesize"}, tiny},
+        {L"scan.zip", three, {"|1.bin"}, "1200", {"|2.bin max-scansize"}, {.maxScanSize = 1500}},
+        {L"files.zip", three, {"|1.bin", "|2.bin"}, "1200", {"| max-files"}, {.maxFiles = 2}},
+        {L"deep.zip", nested, {}, "2300", {"|mid.zip>in.zip max-recursion"}, {.maxRecursion = 2}},
+        {L"deepest.zip", nested, {"|mid.zip>in.zip>s.bin"}, "3400", {}, {.maxRecursion = 3}},
+        {L"closed.zip", three, {}, "0000", {}, {.openArchives = false}},
+        {L"method.zip",
+         ZipOf({method, sample}),
+         {"|s.bin"},
+         "1200",
+         {"|m unsupported-compression"}},
+        {L"locked.zip", ZipOf({locked, sample}), {"|s.bin"}, "1201"},
         {L"declared.zip",
          ZipOf({{.name = "z", .zeros = &twoGiB}}),
-         {"limit declared.zip|z max-filesize"}},
-        {L"hidden.zip",
-         ZipOf({{.name = "z", .descriptor = D::kUnsigned, .zeros = &twoGiB}}),
-         {"limit hidden.zip|z max-filesize", "limit hidden.zip|z max-scansize"}},
-        {L"zeros.gz", GzipOf({{.zeros = &halfGiB}}), {"limit zeros.gz|zeros max-filesize"}},
-        {L"nested.zip", nested, {"limit nested.zip|0.zip.zip>0.zip>6 max-scansize"}},
+         {},
+         "1100",
+         {"|z max-filesize"}},
+        {L"hidden.zip", ZipOf({hidden}), {}, "1100", {"|z max-filesize", "|z max-scansize"}},
+        {L"zeros.gz", GzipOf({{.zeros = &halfGiB}}), {}, "1100", {"|zeros max-filesize"}},
+        {L"bomb.zip", bomb, {}, "3900", {"|0.zip.zip>0.zip>6 max-scansize"}},
     };
+    TempTree tree;
     for (const auto& test : cases) {
         SCOPED_TRACE(qv::ToUtf8(test.file));
         const std::wstring file = std::wstring(L"v\\") + test.file;
         tree.Write(file, test.content);
+        SignatureDatabase database;
+        Load(tree, database, test.content);
+        Recorder recorder(tree.Path(file), false);
         PROCESS_MEMORY_COUNTERS before{}, after{};
         GetProcessMemoryInfo(GetCurrentProcess(), &before, sizeof before);
         const ULONGLONG start = GetTickCount64();
-        const Reported reported = Scan(file);
-        const ULONGLONG took = GetTickCount64() - start;
+        const auto result =
+            FolderScanner(database, test.options).Scan(tree.Path(file), {}, recorder);
+        EXPECT_LT(GetTickCount64() - start, 20000u);
         GetProcessMemoryInfo(GetCurrentProcess(), &after, sizeof after);
-        EXPECT_EQ(reported.limits, test.limits);
-        EXPECT_EQ(reported.result.outcome, FolderScanner::Outcome::kFinished);
-        EXPECT_LT(took, 20000u);
         EXPECT_LT(after.PeakPagefileUsage - before.PeakPagefileUsage, 64u << 20);
-        std::printf("%s: %llu ms\n", qv::ToUtf8(test.file).c_str(), took);
+        Lines found = test.content.size() <= test.options.maxFileSize ? Lines{"| Self"} : Lines{};
+        for (const std::string& member : test.found) {
+            found.push_back(member + (member.find(' ') == std::string::npos ? " Sample.Md5" : ""));
+        }
+        std::sort(found.begin(), found.end());
+        std::sort(recorder.detections.begin(), recorder.detections.end());
+        EXPECT_EQ(recorder.detections, found);
+        EXPECT_EQ(recorder.limits, test.limits);
+        const ScanCounts& counts = result.counts;
+        EXPECT_EQ(std::to_string(counts.archives) + std::to_string(counts.members) +
+                      std::to_string(counts.damaged) + std::to_string(counts.encrypted),
+                  test.counts);
+        EXPECT_EQ(counts.limited, test.limits.size());
+        EXPECT_EQ(counts.errors, 0u);
+        EXPECT_EQ(result.outcome, FolderScanner::Outcome::kFinished);
     }
 }
 
 // A cancel during an archive ends the scan there: nothing more is inflated or reported.
-TEST_F(ArchiveScan, StopsInsideAnArchiveWhenCancelled) {
+TEST(ArchiveScan, StopsInsideAnArchiveWhenCancelled) {
     const ZeroStream zeros = DeflatedZeros(1024);
+    TempTree tree;
     tree.Write(L"v\\c.zip", ZipOf({{"s.bin", kSample},
                                    {.name = "z", .descriptor = D::kSigned, .zeros = &zeros},
                                    {"t.bin", kSample}}));
-    struct Canceller final : ScanObserver {
-        void OnDetection(const Detection&) override {
-            ++detections;
-            cancel.Set();
-        }
-        void OnProgress(const ScanCounts&) override {}
-        void OnLimit(const ScanLimit&) override { ++limits; }
-        CancelFlag cancel;
-        int detections = 0;
-        int limits = 0;
-    } canceller;
+    SignatureDatabase database;
+    Load(tree, database, "not here");
+    Recorder canceller(tree.Path(L"v\\"), true);
     const auto result =
         FolderScanner(database, {}).Scan(tree.Path(L"v"), canceller.cancel, canceller);
     EXPECT_EQ(result.outcome, FolderScanner::Outcome::kCancelled);
-    EXPECT_EQ(canceller.detections, 1);
-    EXPECT_EQ(canceller.limits, 0) << "the zeros were never inflated to the file size limit";
+    EXPECT_EQ(canceller.detections, Lines{"c.zip|s.bin Sample.Md5"});
+    EXPECT_EQ(canceller.limits, Lines{}) << "the zeros were never inflated to the file size limit";
     EXPECT_EQ(result.counts.members, 2u);
 }
 

@@ -13,17 +13,29 @@
 
 namespace test_support {
 
-// Raw deflate of data (no header), at the given zlib level.
-inline std::string Deflate(const std::string& data, int level = 6) {
-    z_stream stream{};
-    deflateInit2(&stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-    std::string out(deflateBound(&stream, static_cast<uLong>(data.size())) + 16, '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    stream.avail_in = static_cast<uInt>(data.size());
+// Raw deflate (no header) of one piece of input through an open stream, with the flush given.
+inline std::string DeflateStep(z_stream& stream, const std::string& in, int flush) {
+    std::string out(deflateBound(&stream, static_cast<uLong>(in.size())) + 64, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+    stream.avail_in = static_cast<uInt>(in.size());
     stream.next_out = reinterpret_cast<Bytef*>(out.data());
     stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(stream.total_out);
+    deflate(&stream, flush);
+    out.resize(out.size() - stream.avail_out);
+    return out;
+}
+
+// Raw deflate of data, or of data repeated times over, made without compressing it all: data
+// compressed after a full flush is the same bytes every time, so the stream repeats them.
+inline std::string Deflate(const std::string& data, std::uint64_t times = 1) {
+    z_stream stream{};
+    deflateInit2(&stream, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+    const std::string block = DeflateStep(stream, data, times == 1 ? Z_FINISH : Z_FULL_FLUSH);
+    std::string out;
+    for (std::uint64_t i = 0; i < times; ++i) {
+        out += block;
+    }
+    out += times == 1 ? "" : DeflateStep(stream, "", Z_FINISH);
     deflateEnd(&stream);
     return out;
 }
@@ -33,8 +45,7 @@ inline std::uint32_t Crc32(const std::string& data) {
         crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
 }
 
-// A deflate stream of many zeros, made without compressing them all: one mebibyte of zeros
-// compressed after a full flush is the same bytes every time, so the stream repeats them.
+// Many zeros, deflated, with their size and CRC.
 struct ZeroStream {
     std::string deflated;
     std::uint64_t size = 0;
@@ -43,38 +54,27 @@ struct ZeroStream {
 
 inline ZeroStream DeflatedZeros(std::uint64_t mebibytes) {
     const std::string zeros(1 << 20, '\0');
-    z_stream stream{};
-    deflateInit2(&stream, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-    std::string chunk(64 << 10, '\0');
-    const auto run = [&](const std::string& in, int flush) {
-        stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-        stream.avail_in = static_cast<uInt>(in.size());
-        stream.next_out = reinterpret_cast<Bytef*>(chunk.data());
-        stream.avail_out = static_cast<uInt>(chunk.size());
-        deflate(&stream, flush);
-        return chunk.substr(0, chunk.size() - stream.avail_out);
-    };
-    const std::string block = run(zeros, Z_FULL_FLUSH);
-    ZeroStream result;
-    for (std::uint64_t i = 0; i < mebibytes; ++i) {
-        result.deflated += block;
-    }
-    result.deflated += run(std::string(), Z_FINISH);
-    deflateEnd(&stream);
-    result.size = mebibytes << 20;
-    const uLong blockCrc = crc32(0, reinterpret_cast<const Bytef*>(zeros.data()), 1u << 20);
+    const uLong blockCrc = Crc32(zeros);
     uLong crc = 0;
     for (std::uint64_t i = 0; i < mebibytes; ++i) {
         crc = crc32_combine(crc, blockCrc, 1 << 20);
     }
-    result.crc = static_cast<std::uint32_t>(crc);
-    return result;
+    return {Deflate(zeros, mebibytes), mebibytes << 20, static_cast<std::uint32_t>(crc)};
 }
 
-inline void PutLe(std::string& out, std::uint64_t value, int bytes) {
+// value as bytes little-endian bytes.
+inline std::string Le(std::uint64_t value, int bytes) {
+    std::string out;
     for (int i = 0; i < bytes; ++i) {
         out += static_cast<char>((value >> (8 * i)) & 0xFF);
     }
+    return out;
+}
+
+// content deflated (or as it is) with its size and CRC, unless zeros stands in for it.
+inline ZeroStream Packed(const std::string& content, const ZeroStream* zeros, bool deflate = true) {
+    return zeros ? *zeros
+                 : ZeroStream{deflate ? Deflate(content) : content, content.size(), Crc32(content)};
 }
 
 // One gzip member.
@@ -87,16 +87,11 @@ struct GzipMember {
 inline std::string GzipOf(const std::vector<GzipMember>& members) {
     std::string out;
     for (const GzipMember& member : members) {
-        out += "\x1F\x8B\x08";
-        out += static_cast<char>(member.fileName.empty() ? 0 : 0x08);
-        out += std::string("\0\0\0\0\0\x03", 6);
-        if (!member.fileName.empty()) {
-            out += member.fileName;
-            out += '\0';
-        }
-        out += member.zeros ? member.zeros->deflated : Deflate(member.content);
-        PutLe(out, member.zeros ? member.zeros->crc : Crc32(member.content), 4);
-        PutLe(out, member.zeros ? member.zeros->size : member.content.size(), 4);
+        const ZeroStream packed = Packed(member.content, member.zeros);
+        const bool named = !member.fileName.empty();
+        out += std::string("\x1F\x8B\x08") + (named ? '\x08' : '\0') +
+               std::string("\0\0\0\0\0\x03", 6) + (named ? member.fileName + '\0' : "") +
+               packed.deflated + Le(packed.crc, 4) + Le(packed.size, 4);
     }
     return out;
 }
@@ -145,8 +140,7 @@ inline std::string TarPadded(const std::string& data) {
 inline std::string PaxRecord(const std::string& key, const std::string& value) {
     const std::string body = " " + key + "=" + value + "\n";
     std::size_t length = body.size() + 1;
-    while (std::to_string(length).size() + body.size() != length) {
-        ++length;
+    for (; std::to_string(length).size() + body.size() != length; ++length) {
     }
     return std::to_string(length) + body;
 }
@@ -156,29 +150,19 @@ inline std::string PaxRecord(const std::string& key, const std::string& value) {
 inline std::string TarOf(const std::vector<TarItem>& items, TarFormat format = TarFormat::kUstar) {
     std::string out;
     for (const TarItem& item : items) {
-        std::string name = item.name;
+        std::string name = item.name.substr(0, 100);
         std::string prefix;
-        if (name.size() > 100) {
-            switch (format) {
-                case TarFormat::kUstar: {
-                    const std::size_t slash = name.rfind('/', name.size() - 2);
-                    prefix = name.substr(0, slash);
-                    name = name.substr(slash + 1);
-                    break;
-                }
-                case TarFormat::kPax: {
-                    const std::string records = PaxRecord("path", name) + PaxRecord("mtime", "1.5");
-                    out +=
-                        TarHeader("PaxHeaders/x", records.size(), 'x', format) + TarPadded(records);
-                    name = name.substr(0, 100);
-                    break;
-                }
-                case TarFormat::kGnu:
-                    out += TarHeader("././@LongLink", name.size() + 1, 'L', format) +
-                           TarPadded(name + '\0');
-                    name = name.substr(0, 100);
-                    break;
-            }
+        if (item.name.size() > 100 && format == TarFormat::kUstar) {
+            const std::size_t slash = item.name.rfind('/', item.name.size() - 2);
+            prefix = item.name.substr(0, slash);
+            name = item.name.substr(slash + 1);
+        } else if (item.name.size() > 100) {
+            const bool pax = format == TarFormat::kPax;
+            const std::string named =
+                pax ? PaxRecord("path", item.name) + PaxRecord("mtime", "1.5") : item.name + '\0';
+            out += TarHeader(pax ? "PaxHeaders/x" : "././@LongLink", named.size(), pax ? 'x' : 'L',
+                             format) +
+                   TarPadded(named);
         }
         out += TarHeader(name, item.content.size(), item.type, format, prefix) +
                TarPadded(item.content);
@@ -188,6 +172,7 @@ inline std::string TarOf(const std::vector<TarItem>& items, TarFormat format = T
 
 // Zip members: how each one is stored and described, and the faults it may carry.
 struct ZipItem {
+    // The 64-bit layouts come last: ZipOf tells the width by the order.
     enum class Descriptor { kNone, kSigned, kUnsigned, kSigned64, kUnsigned64 };
 
     std::string name{};
@@ -208,42 +193,30 @@ struct ZipItem {
 inline std::string ZipOf(const std::vector<ZipItem>& items) {
     std::string out;
     for (const ZipItem& item : items) {
-        const std::string data = item.zeros     ? item.zeros->deflated
-                                 : item.deflate ? Deflate(item.content)
-                                                : item.content;
-        const std::uint64_t size =
-            (item.zeros ? item.zeros->size : item.content.size()) + item.sizeDelta;
-        const std::uint32_t crc =
-            (item.zeros ? item.zeros->crc : Crc32(item.content)) ^ item.crcXor;
+        const ZeroStream packed = Packed(item.content, item.zeros, item.deflate);
+        const std::string& data = packed.deflated;
+        const std::uint64_t size = packed.size + item.sizeDelta;
+        const std::uint32_t crc = packed.crc ^ item.crcXor;
         const bool described = item.descriptor != ZipItem::Descriptor::kNone;
-        out += "PK\x03\x04";
-        PutLe(out, 20, 2);
-        PutLe(out, (described ? 8 : 0) | (item.utf8 ? 0x800 : 0) | (item.encrypted ? 1 : 0), 2);
-        PutLe(out, item.method ? item.method : item.deflate || item.zeros ? 8 : 0, 2);
-        PutLe(out, 0x5A5A5A5A, 4);  // time and date
-        PutLe(out, described ? 0 : crc, 4);
-        PutLe(out, item.zip64 ? 0xFFFFFFFF : described ? 0 : data.size(), 4);
-        PutLe(out, item.zip64 ? 0xFFFFFFFF : described ? 0 : size, 4);
-        PutLe(out, item.name.size(), 2);
-        PutLe(out, item.zip64 ? 20 : 0, 2);
-        out += item.name;
-        if (item.zip64) {
-            PutLe(out, 0x00100001, 4);  // the ZIP64 field's id and length
-            PutLe(out, described ? 0 : size, 8);
-            PutLe(out, described ? 0 : data.size(), 8);
+        const int flags = (described ? 8 : 0) | (item.utf8 ? 0x800 : 0) | (item.encrypted ? 1 : 0);
+        const int method = item.method ? item.method : (item.deflate || item.zeros ? 8 : 0);
+        const std::uint64_t compressed = described ? 0 : data.size();
+        const std::uint64_t uncompressed = described ? 0 : size;
+        const std::uint64_t field = 0xFFFFFFFF;  // the header's size when ZIP64 holds it
+        out += "PK\x03\x04" + Le(20, 2) + Le(flags, 2) + Le(method, 2) +
+               Le(0x5A5A5A5A, 4) /* time and date */ + Le(described ? 0 : crc, 4) +
+               Le(item.zip64 ? field : compressed, 4) + Le(item.zip64 ? field : uncompressed, 4) +
+               Le(item.name.size(), 2) + Le(item.zip64 ? 20 : 0, 2) + item.name;
+        if (item.zip64) {  // the ZIP64 field's id and length, then the sizes
+            out += Le(0x00100001, 4) + Le(uncompressed, 8) + Le(compressed, 8);
         }
         out += data;
         if (described) {
-            const auto d = item.descriptor;
-            const int width =
-                d == ZipItem::Descriptor::kSigned64 || d == ZipItem::Descriptor::kUnsigned64 ? 8
-                                                                                             : 4;
-            out += d == ZipItem::Descriptor::kSigned || d == ZipItem::Descriptor::kSigned64
-                       ? "PK\x07\x08"
-                       : "";
-            PutLe(out, crc, 4);
-            PutLe(out, data.size(), width);
-            PutLe(out, size, width);
+            using D = ZipItem::Descriptor;
+            const int width = item.descriptor >= D::kSigned64 ? 8 : 4;
+            const bool signature = item.descriptor == D::kSigned || item.descriptor == D::kSigned64;
+            out += (signature ? "PK\x07\x08" : "") + Le(crc, 4) + Le(data.size(), width) +
+                   Le(size, width);
         }
     }
     return out + "PK\x05\x06" + std::string(18, '\0');
