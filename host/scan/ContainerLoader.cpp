@@ -21,6 +21,7 @@
 #include "host/scan/archive/ByteSource.h"
 #include "host/scan/archive/FileSource.h"
 #include "host/scan/archive/GzipSource.h"
+#include "host/scan/archive/ReplaySource.h"
 #include "host/scan/archive/TarReader.h"
 #include "sdk/SystemMessage.h"
 #include "sdk/UniqueHandle.h"
@@ -31,6 +32,7 @@ namespace devicescan::scan {
 namespace {
 
 using archive::ByteSource;
+using archive::ReplaySource;
 
 // The unit of every read: inflated, hashed and parsed a megabyte at a time.
 constexpr std::size_t kBlockSize = std::size_t{1} << 20;
@@ -129,28 +131,6 @@ class DigestingSource final : public ByteSource {
 bool SameDigest(const Digest& a, const Digest& b) {
     return a.type == b.type && std::memcmp(a.bytes.data(), b.bytes.data(), a.Size()) == 0;
 }
-
-// A few bytes read ahead to look at them, then the rest of the source they came from.
-class ReplaySource final : public ByteSource {
-  public:
-    ReplaySource(std::span<const std::uint8_t> head, ByteSource& below) noexcept
-        : head(head), below(below) {}
-
-  private:
-    std::size_t ReadSome(std::uint8_t* buffer, std::size_t size) override {
-        if (!head.empty()) {
-            const std::size_t take = std::min(size, head.size());
-            std::memcpy(buffer, head.data(), take);
-            head = head.subspan(take);
-            return take;
-        }
-        const std::size_t got = below.Read(buffer, size);
-        return got != 0 ? got : StopAs(below, false);
-    }
-
-    std::span<const std::uint8_t> head;
-    ByteSource& below;
-};
 
 // What the loader does with a file inside a container.
 enum class Role { kIndex, kLicence, kLoaded, kSkipped };

@@ -9,6 +9,7 @@
 #include "host/scan/archive/FileSource.h"
 #include "host/scan/archive/GzipSource.h"
 #include "host/scan/archive/NameText.h"
+#include "host/scan/archive/ReplaySource.h"
 #include "host/scan/archive/TarReader.h"
 #include "host/scan/archive/ZipReader.h"
 #include "sdk/Utf8.h"
@@ -18,6 +19,7 @@ namespace devicescan::scan {
 namespace {
 
 using archive::ByteSource;
+using archive::ReplaySource;
 using End = ByteSource::End;
 
 constexpr std::uint64_t kUnknownSize = std::numeric_limits<std::uint64_t>::max();
@@ -64,28 +66,6 @@ class HashingTee final : public ByteSource {
     bool hashing = false;
     bool failed = false;
     std::uint64_t bytes = 0;
-};
-
-// The bytes read ahead to tell the kind of a stream, then the rest of it.
-class ReplaySource final : public ByteSource {
-  public:
-    ReplaySource(std::span<const std::uint8_t> prefix, ByteSource& rest) noexcept
-        : prefix(prefix), rest(rest) {}
-
-  private:
-    std::size_t ReadSome(std::uint8_t* buffer, std::size_t size) override {
-        if (!prefix.empty()) {
-            const std::size_t take = std::min(size, prefix.size());
-            std::memcpy(buffer, prefix.data(), take);
-            prefix = prefix.subspan(take);
-            return take;
-        }
-        const std::size_t got = rest.Read(buffer, size);
-        return got != 0 ? got : StopAs(rest, false);
-    }
-
-    std::span<const std::uint8_t> prefix;
-    ByteSource& rest;
 };
 
 // A member's data: at most cap bytes of it, each charged against the file's budget of inflated
