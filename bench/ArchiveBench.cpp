@@ -149,7 +149,7 @@ void MeasureContainerLoad(const Context& context, const Workload& load, const Sc
                  Printed("%.3f s vs %.3f s, ratio %.2f", packedCpu.process, plainCpu.process,
                          packedCpu.process / plainCpu.process));
     context.Note(".cvd vs .hsb: processor time of the loading thread",
-                 Printed("%.3f s vs %.3f s, ratio %.2f (the hashes run on a second thread)",
+                 Printed("%.3f s vs %.3f s, ratio %.2f (inflating and hashing run on two others)",
                          packedCpu.thread, plainCpu.thread, packedCpu.thread / plainCpu.thread));
     LoadDatabase(folder.Path(L"loose"), &loose);
 }

@@ -21,6 +21,7 @@
 #include "host/scan/archive/ByteSource.h"
 #include "host/scan/archive/FileSource.h"
 #include "host/scan/archive/GzipSource.h"
+#include "host/scan/archive/ReadAheadSource.h"
 #include "host/scan/archive/ReplaySource.h"
 #include "host/scan/archive/TarReader.h"
 #include "sdk/SystemMessage.h"
@@ -82,24 +83,14 @@ bool EndsWithNoCase(std::string_view text, std::string_view end) {
 }
 
 // The bytes of another source passed through unchanged, each added to a hash on its way (the
-// digest a .cvd's header gives covers everything after the header, compressed). The reads
-// below are small; they are gathered into blocks of a megabyte for the hasher, kInFlight blocks
-// in turn, so that some are hashed while another fills.
+// digest a .cvd's header gives covers everything after the header, compressed). It runs on the
+// read-ahead thread, beside the inflating, while the loading thread parses.
 class DigestingSource final : public ByteSource {
   public:
-    DigestingSource(ByteSource& below, HashObject* hash, BackgroundHasher& hasher) noexcept
-        : below(below), hash(hash), hasher(hasher) {}
+    DigestingSource(ByteSource& below, HashObject* hash) noexcept : below(below), hash(hash) {}
 
-    // Hands over what is gathered; call after the last read, then wait for the hasher.
-    void Flush() {
-        if (used == 0) {
-            return;
-        }
-        tickets[current] = hasher.Add(*hash, staging[current].data(), used);
-        current = (current + 1) % kInFlight;
-        used = 0;
-        hasher.Wait(tickets[current]);
-    }
+    // Whether a hash call failed.
+    bool Failed() const noexcept { return failed; }
 
   private:
     std::size_t ReadSome(std::uint8_t* buffer, std::size_t size) override {
@@ -107,25 +98,15 @@ class DigestingSource final : public ByteSource {
         if (got == 0) {
             return StopAs(below, false);
         }
-        for (std::size_t taken = 0; hash != nullptr && taken < got;) {
-            const std::size_t take = std::min(got - taken, kBlockSize - used);
-            std::memcpy(staging[current].data() + used, buffer + taken, take);
-            used += take;
-            taken += take;
-            if (used == kBlockSize) {
-                Flush();
-            }
+        if (hash != nullptr && !hash->Add(buffer, got)) {
+            failed = true;
         }
         return got;
     }
 
     ByteSource& below;
     HashObject* hash;
-    BackgroundHasher& hasher;
-    Block staging[kInFlight];
-    BackgroundHasher::Ticket tickets[kInFlight] = {};
-    std::size_t current = 0;
-    std::size_t used = 0;
+    bool failed = false;
 };
 
 bool SameDigest(const Digest& a, const Digest& b) {
@@ -172,31 +153,27 @@ class ContainerLoad {
             return Fault(L"no MD5 provider");
         }
         ReplaySource rest(lookahead, bytes);
-        DigestingSource digesting(rest, checksDigest ? &md5 : nullptr, hasher);
-        // However this ends, nothing may still be hashing the blocks of md5 and digesting.
-        const struct Settle {
-            BackgroundHasher& hasher;
-            ~Settle() { hasher.WaitAll(); }
-        } settle{hasher};
+        DigestingSource digesting(rest, checksDigest ? &md5 : nullptr);
         std::optional<archive::GzipSource> gzip;
-        ByteSource& tarInput =
+        ByteSource& content =
             gzipped ? gzip.emplace(digesting) : static_cast<ByteSource&>(digesting);
+        // Reading, the digest and inflating on one thread, the archive and its lines on this
+        // one. Declared last, it stops its thread before what that thread reads goes.
+        archive::ReadAheadSource tarInput(content);
         if (auto error = ReadArchive(tarInput)) {
             return error;
         }
         // What follows the archive's end is still the container's: the rest of the gzip
         // stream (its check value) and of the file (the digest covers it).
-        if (gzip && !Drain(*gzip)) {
-            return Ended(*gzip, "", L"the compressed stream");
+        if (!Drain(tarInput)) {
+            return Ended(tarInput, "", gzip ? L"the compressed stream" : L"the file");
         }
         if (!Drain(digesting)) {
             return Ended(digesting, "", L"the file");
         }
         if (checksDigest) {
-            digesting.Flush();
-            hasher.WaitAll();
             Digest digest;
-            if (hasher.Failed() || !md5.Finish(digest)) {
+            if (digesting.Failed() || !md5.Finish(digest)) {
                 return Fault(L"no MD5 provider");
             }
             if (!SameDigest(digest, header.md5)) {

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "host/scan/EicarCheck.h"
 #include "host/scan/FileHasher.h"
 #include "host/scan/FolderScanner.h"
+#include "host/scan/archive/ReadAheadSource.h"
 #include "sdk/Utf8.h"
 #include "tests/support/ArchiveWriter.h"
 #include "tests/support/TempTree.h"
@@ -257,6 +259,79 @@ TEST(ArchiveScan, StopsInsideAnArchiveWhenCancelled) {
     EXPECT_EQ(canceller.detections, Lines{"c.zip|s.bin Sample.Md5"});
     EXPECT_EQ(canceller.limits, Lines{}) << "the zeros were never inflated to the file size limit";
     EXPECT_EQ(result.counts.members, 2u);
+}
+
+// Bytes numbered from 0 (each its number's low byte), then an end of the kind asked for. Counts
+// its reads, to show nothing reads it once the read-ahead is gone.
+class NumberedBytes final : public archive::ByteSource {
+  public:
+    NumberedBytes(std::size_t size, End end, std::uint32_t code)
+        : size(size), end(end), code(code) {}
+    std::size_t reads = 0;
+
+  private:
+    std::size_t ReadSome(std::uint8_t* buffer, std::size_t want) override {
+        ++reads;
+        const std::size_t take = std::min(want, std::min<std::size_t>(size - given, 100000));
+        for (std::size_t i = 0; i < take; ++i) {
+            buffer[i] = static_cast<std::uint8_t>(given + i);
+        }
+        given += take;
+        return take != 0 ? take : (end == End::kFinished ? 0 : Stop(end, code));
+    }
+    std::size_t size;
+    std::size_t given = 0;
+    End end;
+    std::uint32_t code;
+};
+
+// Read through the read-ahead thread, every byte comes once and in order, whatever the sizes of
+// the source, of its blocks and of the reads, and the stream ends as the source below ended.
+TEST(ArchiveReadAhead, GivesEveryByteInOrderThenEndsAsTheSourceBelow) {
+    using End = archive::ByteSource::End;
+    constexpr std::size_t kBlock = archive::ReadAheadSource::kBlockSize;
+    for (const std::size_t size :
+         {std::size_t{0}, kBlock - 1, kBlock, kBlock + 1, 3 * kBlock, 7 * kBlock + 12345}) {
+        for (const auto& [end, code] :
+             {std::pair{End::kFinished, 0u}, {End::kDamaged, 0u}, {End::kReadFailed, 23u}}) {
+            for (const std::size_t readSize : {std::size_t{1000}, kBlock + 3}) {
+                SCOPED_TRACE(std::to_string(size) + " bytes, reads of " + std::to_string(readSize) +
+                             ", end " + std::to_string(static_cast<int>(end)));
+                NumberedBytes below(size, end, code);
+                archive::ReadAheadSource ahead(below);
+                std::vector<std::uint8_t> buffer(readSize);
+                std::size_t total = 0;
+                std::size_t wrong = 0;
+                while (const std::size_t got = ahead.Read(buffer.data(), buffer.size())) {
+                    for (std::size_t i = 0; i < got; ++i) {
+                        wrong += buffer[i] != static_cast<std::uint8_t>(total + i);
+                    }
+                    total += got;
+                }
+                EXPECT_EQ(total, size);
+                EXPECT_EQ(wrong, 0u);
+                EXPECT_EQ(ahead.Ended(), end);
+                EXPECT_EQ(ahead.Error(), code);
+                EXPECT_EQ(ahead.Read(buffer.data(), 1), 0u) << "an ended stream stays ended";
+            }
+        }
+    }
+}
+
+// A read-ahead dropped half-way stops its thread: the source below is not read again.
+TEST(ArchiveReadAhead, StopsReadingWhenDroppedHalfWay) {
+    NumberedBytes below(64 * archive::ReadAheadSource::kBlockSize,
+                        archive::ByteSource::End::kFinished, 0);
+    {
+        archive::ReadAheadSource ahead(below);
+        std::vector<std::uint8_t> buffer(3 * archive::ReadAheadSource::kBlockSize);
+        EXPECT_EQ(ahead.ReadFully(buffer.data(), buffer.size()), buffer.size());
+    }
+    const std::size_t reads = below.reads;
+    Sleep(50);
+    EXPECT_EQ(below.reads, reads);
+    EXPECT_LT(reads * 100000, 10 * archive::ReadAheadSource::kBlockSize)
+        << "read at most a few blocks ahead";
 }
 
 }  // namespace
