@@ -15,11 +15,39 @@ DWORD Manifest::Append(const ManifestRecord& record) {
     if (const DWORD error = files.Open(path, QuarantineFileSystem::Access::kAppend, file)) {
         return error;
     }
-    if (const DWORD error = file->Write(reinterpret_cast<const std::uint8_t*>(line.data()),
-                                        static_cast<std::uint32_t>(line.size()))) {
+    // A line torn by an earlier failure (a full disk, a crash) is ended first, so that it costs
+    // only itself and never the record written after it.
+    bool torn = false;
+    if (const DWORD error = EndsTorn(*file, torn)) {
+        return error;
+    }
+    const std::string text = torn ? "\n" + line : line;
+    if (const DWORD error = file->Write(reinterpret_cast<const std::uint8_t*>(text.data()),
+                                        static_cast<std::uint32_t>(text.size()))) {
         return error;
     }
     return file->Flush();
+}
+
+DWORD Manifest::EndsTorn(QuarantineFile& file, bool& torn) {
+    std::uint64_t size = 0;
+    std::uint64_t lastWrite = 0;
+    if (const DWORD error = file.Stamp(size, lastWrite)) {
+        return error;
+    }
+    if (size == 0) {
+        return 0;
+    }
+    std::uint8_t last = 0;
+    std::uint32_t got = 0;
+    if (const DWORD error = file.Seek(size - 1)) {
+        return error;
+    }
+    if (const DWORD error = file.Read(&last, 1, got)) {
+        return error;
+    }
+    torn = got == 1 && last != '\n';
+    return 0;
 }
 
 DWORD Manifest::ReadAll(std::vector<ManifestRecord>& records, std::size_t& skipped) const {

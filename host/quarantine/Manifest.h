@@ -33,6 +33,9 @@ class Manifest {
     const std::wstring& Path() const noexcept { return path; }
 
   private:
+    // Whether the open manifest's last line lacks its line break.
+    static DWORD EndsTorn(QuarantineFile& file, bool& torn);
+
     QuarantineFileSystem& files;
     const std::wstring path;
     qv::CriticalSection appendLock;

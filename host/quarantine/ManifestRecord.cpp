@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 
 #include "host/output/JsonLine.h"
@@ -126,12 +127,12 @@ class FlatObjectReader {
     }
 
     bool Number(std::uint64_t& value) {
-        std::size_t digits = 0;
         while (Peek() >= '0' && Peek() <= '9') {
-            if (++digits > 19) {
+            const auto digit = static_cast<std::uint64_t>(text[at++] - '0');
+            if (value > (UINT64_MAX - digit) / 10) {
                 return false;
             }
-            value = value * 10 + static_cast<std::uint64_t>(text[at++] - '0');
+            value = value * 10 + digit;
         }
         return true;
     }

@@ -18,6 +18,8 @@ class QuarantineFile {
     virtual DWORD Read(std::uint8_t* data, std::uint32_t size, std::uint32_t& got) = 0;
     // Writes all size bytes at the current position (the end, for a file opened to append).
     virtual DWORD Write(const std::uint8_t* data, std::uint32_t size) = 0;
+    // Moves the position that reads start from.
+    virtual DWORD Seek(std::uint64_t offset) = 0;
     // Makes what was written durable.
     virtual DWORD Flush() = 0;
     // The size and the last write time (FILETIME ticks) as the file system has them now.

@@ -38,6 +38,12 @@ class Win32File final : public QuarantineFile {
         return 0;
     }
 
+    DWORD Seek(std::uint64_t offset) override {
+        LARGE_INTEGER to;
+        to.QuadPart = static_cast<LONGLONG>(offset);
+        return ErrorOr(SetFilePointerEx(handle.Get(), to, nullptr, FILE_BEGIN));
+    }
+
     DWORD Flush() override { return ErrorOr(FlushFileBuffers(handle.Get())); }
 
     DWORD Stamp(std::uint64_t& size, std::uint64_t& lastWrite) override {
@@ -81,7 +87,7 @@ DWORD Win32FileSystem::Open(const std::wstring& path, Access access,
             disposition = CREATE_NEW;
             break;
         case Access::kAppend:
-            rights = FILE_APPEND_DATA;
+            rights = FILE_READ_DATA | FILE_APPEND_DATA | SYNCHRONIZE;
             share = FILE_SHARE_READ;
             disposition = OPEN_ALWAYS;
             break;
