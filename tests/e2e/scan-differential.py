@@ -10,7 +10,8 @@ with data descriptors, ZIP64), tar (ustar, pax, GNU long names), gzip (one and s
 and their mixes, nested up to three deep. clamscan scans it natively and devicescan-host scans it
 under Wine through Z:, once with the databases loose and once packed in a container that sigtool
 builds; each must report the same set of (file on disk, signature name) pairs, and that set must
-be the one the generator planted.
+be the one the generator planted. Then each moves the threats out of a copy of the tree with
+--move: the same files must go, with the same bytes, and nothing else may change.
 
 Usage: scan-differential.py BUILD_DIR. Exit 77 (skipped) when clamscan is not installed.
 """

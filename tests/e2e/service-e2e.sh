@@ -379,8 +379,19 @@ scenario_quarantine() {
         --quarantine "$(wine_path "$box")" >/dev/null 2>&1 || status=$?
     [ $status -eq 2 ] || fail "a second restore of $id gave $status, not 2"
     volume_unplug S >/dev/null
+    # A disc cannot give its files up: the test file is copied, the original stays, and a
+    # warning says so.
+    volumes 4 0 S
+    volume_add_eicar "${DIRS[S]}/disc.com"
+    volume_plug "${DIRS[S]}" cdrom S >/dev/null
+    wait_lines '{"event":"warning","path":"S:\\disc.com","reason":"read-only-volume"}' 1 ||
+        fail "no read-only-volume warning for the disc"
+    [ -e "${DIRS[S]}/disc.com" ] || fail "the disc's file was deleted"
+    grep -qF '"original":"S:\\disc.com"' "$box/manifest.jsonl" || fail "the disc's copy is not listed"
+    volume_unplug S >/dev/null
     host_quit
-    echo "quarantine: 3 threats moved whole into the folder and listed, the rest untouched, one restored"
+    echo "quarantine: 3 threats moved whole into the folder and listed, the rest untouched, one" \
+        "restored; a disc's threat copied with a warning"
 }
 
 # A stick whose scan hashes a large file (a sparse one: tmpfs keeps its holes for nothing). A
