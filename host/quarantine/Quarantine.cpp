@@ -141,7 +141,7 @@ Quarantine::Result Quarantine::Put(const Request& request) {
     ManifestRecord record;
     record.id = result.id;
     record.time = ManifestRecord::Now();
-    record.original = request.path;
+    record.original = FullPathOf(request.path);  // a restore may run from another folder
     record.file = result.id + kExtension;
     record.size = copied.bytes;
     record.sha256 = qv::FromUtf8(copied.sha256.Hex());
