@@ -93,9 +93,7 @@ QuarantineRestore::Result QuarantineRestore::Restore(const std::wstring& id) {
     Result result;
     result.restored = true;
     result.original = entry->original;
-    if (!entry->originalKept) {
-        result.leftInQuarantine = files.Delete(held) != 0;
-    }
+    result.leftInQuarantine = files.Delete(held) != 0;
     return result;
 }
 
