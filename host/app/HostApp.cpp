@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "host/app/QuarantineRun.h"
 #include "host/app/StdinWatcher.h"
 #include "host/hosting/ComponentManager.h"
 #include "host/hosting/HostListener.h"
@@ -48,6 +49,15 @@ int HostApp::Run() {
     }
     // Without a console (output to pipes, a service) there is nothing to catch; that is fine.
     StopSignal::Process().InstallConsoleHandler();
+    if (!options.restoreId.empty()) {
+        return QuarantineRun::Restore(options, out, error);
+    }
+    if (!options.listQuarantine.empty()) {
+        return QuarantineRun::List(options, out, error);
+    }
+    if (!PrepareQuarantine()) {
+        return static_cast<int>(ExitCode::kUsage);
+    }
     auto database = std::make_shared<scan::SignatureDatabase>();
     if (const auto problem = scan::DatabaseLoader(*database).LoadAll(options.databases)) {
         error.Write(
@@ -70,9 +80,27 @@ int HostApp::Run() {
     return static_cast<int>(failure.code);
 }
 
+bool HostApp::PrepareQuarantine() {
+    const std::wstring& folder = options.moveTo.empty() ? options.copyTo : options.moveTo;
+    if (folder.empty()) {
+        return true;
+    }
+    auto prepared = std::make_shared<quarantine::Quarantine>(
+        quarantineFiles, folder,
+        options.moveTo.empty() ? quarantine::Quarantine::Mode::kCopy
+                               : quarantine::Quarantine::Mode::kMove);
+    if (const DWORD code = prepared->Prepare()) {
+        error.Write(qv::ToUtf8(L"devicescan-host: cannot use the quarantine folder " + folder +
+                               L": " + DescribeError(code)));
+        return false;
+    }
+    quarantine = std::move(prepared);
+    return true;
+}
+
 PathScan::Settings HostApp::PathScanSettings() const {
     return {options.scanPaths,
-            {options.EachScan(), VolumeScanner::ThreadsFor(options.scanThreads), false},
+            {options.EachScan(), VolumeScanner::ThreadsFor(options.scanThreads), false, quarantine},
             options.seconds,
             StopSignal::Process().Event(),
             [] { StopSignal::Process().Request(StopSignal::Reason::kTimeout); }};
@@ -92,8 +120,9 @@ HostApp::Failure HostApp::RunModule() {
                                               L" does not export " + qv::FromUtf8(missing)};
     }
 
-    VolumeScanner scanner(printer, signatures,
-                          {options.EachScan(), VolumeScanner::ThreadsFor(options.scanThreads)});
+    VolumeScanner scanner(
+        printer, signatures,
+        {options.EachScan(), VolumeScanner::ThreadsFor(options.scanThreads), true, quarantine});
     if (options.scan && !scanner.Start()) {
         return {ExitCode::kHostFailure,
                 L"cannot start the scan workers: " + DescribeError(GetLastError())};

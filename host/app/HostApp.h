@@ -10,6 +10,8 @@
 #include "host/output/EventPrinter.h"
 #include "host/output/LineWriter.h"
 #include "host/output/OutputQueue.h"
+#include "host/quarantine/Quarantine.h"
+#include "host/quarantine/Win32FileSystem.h"
 #include "host/scan/SignatureDatabase.h"
 
 namespace devicescan::host {
@@ -41,6 +43,9 @@ class HostApp {
         std::wstring message;
     };
 
+    // The quarantine folder of --move or --copy, made when missing; false (the reason on
+    // stderr) when it cannot be used.
+    bool PrepareQuarantine();
     // What --scan scans, and how, from the options.
     PathScan::Settings PathScanSettings() const;
     // Everything that needs the module lives in here and is gone when it returns.
@@ -58,6 +63,8 @@ class HostApp {
     std::shared_ptr<OutputQueue> queue;
     EventPrinter printer;
     std::shared_ptr<const scan::SignatureDatabase> signatures;  // loaded before the module
+    quarantine::Win32FileSystem quarantineFiles;
+    std::shared_ptr<quarantine::Quarantine> quarantine;  // with --move or --copy
     StopSignal::Reason stopReason = StopSignal::Reason::kNone;
 };
 

@@ -50,6 +50,18 @@ const Row kTable[] = {
      L"archives within archives opened, levels at most (default 17;\n0: no limit)"},
     {L"--scan-pause", Kind::kNumber, &HostOptions::scanPauseMs, L"MS", 0, 60000, true,
      L"pause MS milliseconds after each scanned file (to watch a scan)"},
+    {L"--move", Kind::kText, &HostOptions::moveTo, L"DIR", 0, 0, true,
+     L"move each file holding a detection into the quarantine folder DIR\n(proven copy, manifest, "
+     L"then the original deleted)"},
+    {L"--copy", Kind::kText, &HostOptions::copyTo, L"DIR", 0, 0, true,
+     L"like --move, but leave the original where it is"},
+    {L"--restore", Kind::kText, &HostOptions::restoreId, L"ID", 0, 0, false,
+     L"put the quarantined file ID back where it was (with --quarantine),\nthen exit "
+     L"(0: restored, 2: refused)"},
+    {L"--quarantine", Kind::kText, &HostOptions::quarantineDir, L"DIR", 0, 0, false,
+     L"the quarantine folder that --restore takes the file from"},
+    {L"--list-quarantine", Kind::kText, &HostOptions::listQuarantine, L"DIR", 0, 0, false,
+     L"print the manifest of the quarantine folder DIR, then exit"},
     {L"--verbose", Kind::kFlag, &HostOptions::verbose, L"", 0, 0, true,
      L"trace the calls between host and module on stderr"},
     {L"--help", Kind::kFlag, &HostOptions::help, L"", 0, 0, true, L"show this text"},
@@ -119,6 +131,14 @@ class Parser {
         }
         if (!options.scanPaths.empty() && outsideScanRun != nullptr) {
             error = std::wstring(outsideScanRun) + L" means nothing with --scan";
+            return std::nullopt;
+        }
+        if (!options.moveTo.empty() && !options.copyTo.empty()) {
+            error = L"--move and --copy cannot both be given";
+            return std::nullopt;
+        }
+        if (options.restoreId.empty() != options.quarantineDir.empty()) {
+            error = L"--restore and --quarantine go together";
             return std::nullopt;
         }
         return options;
@@ -246,7 +266,7 @@ std::wstring UsageLine(const Row& row) {
     if (*row.valueName != L'\0') {
         left += std::wstring(L" ") + row.valueName;
     }
-    left.resize(std::max(kColumn, left.size() + 1), L' ');
+    left.resize(std::max(kColumn, left.size() + 2), L' ');  // two spaces at least
     std::wstring line = L"  " + left;
     for (const wchar_t* c = row.help; *c != L'\0'; ++c) {
         line += *c == L'\n' ? L"\n" + std::wstring(kColumn + 2, L' ') : std::wstring(1, *c);

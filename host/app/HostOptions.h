@@ -32,6 +32,13 @@ struct HostOptions {
     std::uint64_t maxScanSize = scan::FolderScanner::Options{}.maxScanSize;
     std::uint64_t maxFiles = scan::FolderScanner::Options{}.maxFiles;
     std::uint32_t maxRecursion = scan::FolderScanner::Options{}.maxRecursion;
+    // The quarantine: where files holding a detection are moved (or copied) by scans, and the
+    // runs that look after it instead of scanning.
+    std::wstring moveTo;
+    std::wstring copyTo;
+    std::wstring restoreId;       // --restore: put this file back (with --quarantine)
+    std::wstring quarantineDir;   // the folder --restore takes it from
+    std::wstring listQuarantine;  // --list-quarantine: print this folder's manifest
     bool verbose = false;
     bool help = false;
 

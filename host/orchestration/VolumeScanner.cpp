@@ -11,6 +11,7 @@
 #include "host/scan/CancelFlag.h"
 #include "host/scan/FolderScanner.h"
 #include "sdk/CriticalSection.h"
+#include "sdk/Utf8.h"
 
 namespace devicescan::host {
 
@@ -38,21 +39,94 @@ struct Job {
     VolumeIdentity identity;  // of the volume when the scan was queued
 };
 
-// Prints what one scan finds as it finds it.
+// Prints what one scan finds as it finds it. With a quarantine, the detections of a file wait
+// until the scan has closed it, then the file is taken into the quarantine and they are printed
+// saying where it went, followed by what the quarantine did.
 class ReportingObserver final : public scan::ScanObserver {
   public:
-    ReportingObserver(const EventPrinter& printer, const std::wstring& path)
-        : printer(printer), path(path) {}
+    ReportingObserver(const EventPrinter& printer, const std::wstring& path,
+                      quarantine::Quarantine* quarantine)
+        : printer(printer), path(path), quarantine(quarantine) {}
+    ReportingObserver(const ReportingObserver&) = delete;
+    ReportingObserver& operator=(const ReportingObserver&) = delete;
+    // Anything still held (nothing, when every read file was closed) is printed as it is.
+    ~ReportingObserver() {
+        for (const scan::Detection& detection : pending) {
+            printer.Detection(detection);
+        }
+    }
 
-    void OnDetection(const scan::Detection& detection) override { printer.Detection(detection); }
+    void OnDetection(const scan::Detection& detection) override {
+        if (quarantine == nullptr) {
+            printer.Detection(detection);
+            return;
+        }
+        pending.push_back(detection);
+    }
     void OnLimit(const scan::ScanLimit& limit) override { printer.Limit(limit); }
     void OnProgress(const scan::ScanCounts& counts) override {
         printer.Scan(ReportOf(ScanReport::State::kProgress, path, counts));
     }
+    void OnFileClosed(const std::wstring& file, std::uint64_t size,
+                      std::uint64_t lastWrite) override {
+        if (pending.empty()) {
+            return;
+        }
+        std::vector<scan::Detection> detections;
+        detections.swap(pending);
+        if (quarantine->Holds(file)) {
+            for (const scan::Detection& detection : detections) {
+                printer.Detection(detection);  // already in the quarantine
+            }
+            return;
+        }
+        const quarantine::Quarantine::Result result =
+            quarantine->Put(RequestFor(file, size, lastWrite, detections));
+        const bool kept = result.outcome != quarantine::Quarantine::Result::Outcome::kFailed;
+        for (const scan::Detection& detection : detections) {
+            printer.Detection(detection, kept ? result.file : std::wstring());
+        }
+        using Outcome = quarantine::Quarantine::Result::Outcome;
+        switch (result.outcome) {
+            case Outcome::kMoved:
+            case Outcome::kCopied:
+                printer.Quarantined(file, result.outcome == Outcome::kMoved, result.file,
+                                    result.id);
+                return;
+            case Outcome::kCopiedReadOnly:
+                printer.Quarantined(file, false, result.file, result.id);
+                printer.ReadOnlyVolume(file);
+                return;
+            case Outcome::kFailed:
+                printer.QuarantineFailed(file, qv::FromUtf8(result.reason), result.error);
+                return;
+        }
+    }
 
   private:
+    static quarantine::Quarantine::Request RequestFor(
+        const std::wstring& file, std::uint64_t size, std::uint64_t lastWrite,
+        const std::vector<scan::Detection>& detections) {
+        quarantine::Quarantine::Request request;
+        request.path = file;
+        request.size = size;
+        request.lastWrite = lastWrite;
+        for (const scan::Detection& detection : detections) {
+            if (detection.members.empty() && !request.digest) {
+                request.digest = detection.digest;  // of the whole file, as the scan read it
+            }
+            if (std::find(request.names.begin(), request.names.end(), detection.name) ==
+                request.names.end()) {
+                request.names.push_back(detection.name);
+            }
+        }
+        return request;
+    }
+
     const EventPrinter& printer;
     const std::wstring& path;
+    quarantine::Quarantine* const quarantine;
+    std::vector<scan::Detection> pending;  // of the file being read
 };
 
 }  // namespace
@@ -142,7 +216,7 @@ struct VolumeScanner::Shared {
     void RunJob(Worker& worker, scan::FolderScanner& scanner) {
         const std::wstring path = worker.job.path;
         printer.Scan(ReportOf(ScanReport::State::kStarted, path, {}));
-        ReportingObserver observer(printer, path);
+        ReportingObserver observer(printer, path, options.quarantine.get());
         const scan::FolderScanner::Result result = scanner.Scan(path, worker.cancel, observer);
         const ScanReport::CancelReason why = FinishJob(worker, result);
         switch (result.outcome) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/output/EventPrinter.h"
+#include "host/quarantine/Quarantine.h"
 #include "host/scan/FolderScanner.h"
 #include "host/scan/SignatureDatabase.h"
 #include "sdk/ThreadChecker.h"
@@ -21,7 +22,9 @@ namespace devicescan::host {
 // A removal cancels the scan of that volume, whether it runs or still waits, within one block
 // read of a large file; but only when the volume is really gone: a removal of a path that
 // still answers with the serial number it had when queued leaves its scan running and is
-// reported as a warning. Shutdown cancels everything and ends the workers.
+// reported as a warning. Shutdown cancels everything and ends the workers. With a quarantine,
+// each file holding a detection is taken into it once the scan has closed the file, and its
+// detections are reported then, saying where it went.
 //
 // Threads: Enqueue and Cancel are called on the module's window thread (or the main thread)
 // and only queue, flag and signal under the scanner's lock (never held during a scan; the
@@ -37,6 +40,8 @@ class VolumeScanner {
         // Read each volume's serial number when its scan is queued, to check removals against.
         // Off for scans that nothing removes (--scan).
         bool confirmRemovals = true;
+        // Where each file holding a detection is moved or copied; none when null.
+        std::shared_ptr<quarantine::Quarantine> quarantine;
     };
     static constexpr std::uint32_t kMaxThreads = MAXIMUM_WAIT_OBJECTS;
     // requested, or one per processor when it is 0; within 1 to kMaxThreads.

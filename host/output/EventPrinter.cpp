@@ -230,8 +230,22 @@ void EventPrinter::Scan(const ScanReport& report) const {
     queue->Push(Stream::kOut, ScanLine(format, report));
 }
 
-void EventPrinter::Detection(const scan::Detection& detection) const {
-    queue->Push(Stream::kOut, ScanEventLines::Detection(format, detection));
+void EventPrinter::Detection(const scan::Detection& detection, std::wstring_view quarantine) const {
+    queue->Push(Stream::kOut, ScanEventLines::Detection(format, detection, quarantine));
+}
+
+void EventPrinter::Quarantined(std::wstring_view path, bool moved, std::wstring_view file,
+                               std::wstring_view id) const {
+    queue->Push(Stream::kOut, ScanEventLines::Quarantined(format, path, moved, file, id));
+}
+
+void EventPrinter::QuarantineFailed(std::wstring_view path, std::wstring_view reason,
+                                    std::uint32_t error) const {
+    queue->Push(Stream::kOut, ScanEventLines::QuarantineFailed(format, path, reason, error));
+}
+
+void EventPrinter::ReadOnlyVolume(std::wstring_view path) const {
+    queue->Push(Stream::kOut, ScanEventLines::ReadOnlyVolume(format, path));
 }
 
 void EventPrinter::Limit(const scan::ScanLimit& limit) const {

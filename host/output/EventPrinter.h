@@ -46,7 +46,16 @@ class EventPrinter {
     // stdout: a step of a volume scan.
     void Scan(const ScanReport& report) const;
     // stdout: a file, or a member of an archive in it, that matches a signature.
-    void Detection(const scan::Detection& detection) const;
+    // quarantine: where the file went, when it was taken into a quarantine.
+    void Detection(const scan::Detection& detection, std::wstring_view quarantine = {}) const;
+    // stdout: a file taken into the quarantine folder (moved, or copied with the original kept),
+    // or left where it was because a step failed (reason, and the Win32 code when a call failed).
+    void Quarantined(std::wstring_view path, bool moved, std::wstring_view file,
+                     std::wstring_view id) const;
+    void QuarantineFailed(std::wstring_view path, std::wstring_view reason,
+                          std::uint32_t error) const;
+    // stdout: a move asked on a volume that takes no writes; the file was copied.
+    void ReadOnlyVolume(std::wstring_view path) const;
     // stdout: a file or member that a scan limit kept from being checked whole.
     void Limit(const scan::ScanLimit& limit) const;
     // stdout: a removal of path was heard but the volume still answers, so its scan goes on.

@@ -1,6 +1,7 @@
 #include "host/output/ScanEventLines.h"
 
 #include "host/output/JsonLine.h"
+#include "sdk/SystemMessage.h"
 #include "sdk/Utf8.h"
 
 namespace devicescan::host {
@@ -25,21 +26,72 @@ JsonLine JsonStart(const wchar_t* event, const std::wstring& path,
 
 }  // namespace
 
-std::string ScanEventLines::Detection(EventPrinter::Format format,
-                                      const scan::Detection& detection) {
+std::string ScanEventLines::Detection(EventPrinter::Format format, const scan::Detection& detection,
+                                      std::wstring_view quarantine) {
     const std::wstring name = qv::FromUtf8(detection.name);
     const std::wstring hash = qv::FromUtf8(detection.digest.Hex());
     if (format == EventPrinter::Format::kJson) {
-        return JsonStart(L"detection", detection.path, detection.members)
-            .Add("name", name)
+        JsonLine json = JsonStart(L"detection", detection.path, detection.members);
+        json.Add("name", name)
             .Add("hashType", qv::FromUtf8(detection.HashTypeName()))
             .Add("hash", hash)
-            .Add("size", detection.size)
-            .Text();
+            .Add("size", detection.size);
+        if (!quarantine.empty()) {
+            json.Add("quarantine", quarantine);
+        }
+        return json.Text();
     }
     // The built-in check reports the file's SHA-256, and says so.
-    return qv::ToUtf8(L"threat " + detection.path + MemberText(detection.members) + L" " + name +
-                      L" " + qv::FromUtf8(scan::HashTypeName(detection.digest.type)) + L"=" + hash);
+    std::wstring line = L"threat " + detection.path + MemberText(detection.members) + L" " + name +
+                        L" " + qv::FromUtf8(scan::HashTypeName(detection.digest.type)) + L"=" +
+                        hash;
+    if (!quarantine.empty()) {
+        line += L" quarantine=" + std::wstring(quarantine);
+    }
+    return qv::ToUtf8(line);
+}
+
+std::string ScanEventLines::Quarantined(EventPrinter::Format format, std::wstring_view path,
+                                        bool moved, std::wstring_view file, std::wstring_view id) {
+    const wchar_t* action = moved ? L"moved" : L"copied";
+    if (format == EventPrinter::Format::kJson) {
+        return JsonLine()
+            .Add("event", L"quarantine")
+            .Add("path", path)
+            .Add("action", action)
+            .Add("file", file)
+            .Add("id", id)
+            .Text();
+    }
+    return qv::ToUtf8(L"quarantine " + std::wstring(path) + L" " + action + L" " +
+                      std::wstring(file) + L" id=" + std::wstring(id));
+}
+
+std::string ScanEventLines::QuarantineFailed(EventPrinter::Format format, std::wstring_view path,
+                                             std::wstring_view reason, std::uint32_t error) {
+    if (format == EventPrinter::Format::kJson) {
+        return JsonLine()
+            .Add("event", L"quarantine-failed")
+            .Add("path", path)
+            .Add("reason", reason)
+            .Add("error", error)
+            .Text();
+    }
+    return qv::ToUtf8(L"quarantine-failed " + std::wstring(path) + L" " + std::wstring(reason) +
+                      (error != 0 ? L" error=" + qv::DescribeError(error) : L"") +
+                      L" (the original stays)");
+}
+
+std::string ScanEventLines::ReadOnlyVolume(EventPrinter::Format format, std::wstring_view path) {
+    if (format == EventPrinter::Format::kJson) {
+        return JsonLine()
+            .Add("event", L"warning")
+            .Add("path", path)
+            .Add("reason", L"read-only-volume")
+            .Text();
+    }
+    return qv::ToUtf8(L"warning " + std::wstring(path) +
+                      L" read-only-volume (copied into the quarantine; the original stays)");
 }
 
 std::string ScanEventLines::Limit(EventPrinter::Format format, const scan::ScanLimit& limit) {

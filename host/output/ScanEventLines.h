@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -19,7 +20,20 @@ class ScanEventLines {
   public:
     // "threat PATH [member=[..]] NAME TYPE=HEX" or
     // {"event":"detection","path":..,["member":[..],]"name":..,"hashType":..,"hash":..,"size":N}.
-    static std::string Detection(EventPrinter::Format format, const scan::Detection& detection);
+    // With a quarantine, where the file went: "... quarantine=FILE" or "quarantine":FILE.
+    static std::string Detection(EventPrinter::Format format, const scan::Detection& detection,
+                                 std::wstring_view quarantine = {});
+    // "quarantine PATH moved|copied FILE id=ID" or
+    // {"event":"quarantine","path":..,"action":"moved"|"copied","file":..,"id":..}.
+    static std::string Quarantined(EventPrinter::Format format, std::wstring_view path, bool moved,
+                                   std::wstring_view file, std::wstring_view id);
+    // "quarantine-failed PATH REASON [error=CODE (TEXT)] (the original stays)" or
+    // {"event":"quarantine-failed","path":..,"reason":..,"error":N}.
+    static std::string QuarantineFailed(EventPrinter::Format format, std::wstring_view path,
+                                        std::wstring_view reason, std::uint32_t error);
+    // A move on a volume that takes no writes: the file was copied, the original stays.
+    // "warning PATH read-only-volume (...)" or {"event":"warning","path":..,"reason":..}.
+    static std::string ReadOnlyVolume(EventPrinter::Format format, std::wstring_view path);
     // "limit PATH [member=[..]] LIMIT" or {"event":"limit","path":..,["member":[..],]"limit":..}.
     static std::string Limit(EventPrinter::Format format, const scan::ScanLimit& limit);
     // "warning PATH removal-not-confirmed (...)" or

@@ -186,7 +186,17 @@ class TreeScan {
             ++result.counts.errors;
             return true;
         }
-        return content.CheckFile(file.Get(), shownPath, size);
+        // The file as it was opened, for whoever acts on it once it is closed.
+        BY_HANDLE_FILE_INFORMATION info{};
+        const bool stamped = GetFileInformationByHandle(file.Get(), &info);
+        const bool finished = content.CheckFile(file.Get(), shownPath, size);
+        file.Reset();
+        observer.OnFileClosed(
+            shownPath, stamped ? std::uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow : size,
+            stamped ? std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32 |
+                          info.ftLastWriteTime.dwLowDateTime
+                    : 0);
+        return finished;
     }
 
     const FolderScanner::Options& options;

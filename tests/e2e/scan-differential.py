@@ -10,7 +10,8 @@ with data descriptors, ZIP64), tar (ustar, pax, GNU long names), gzip (one and s
 and their mixes, nested up to three deep. clamscan scans it natively and devicescan-host scans it
 under Wine through Z:, once with the databases loose and once packed in a container that sigtool
 builds; each must report the same set of (file on disk, signature name) pairs, and that set must
-be the one the generator planted.
+be the one the generator planted. Then each moves the threats out of a copy of the tree with
+--move: the same files must go, with the same bytes, and nothing else may change.
 
 Usage: scan-differential.py BUILD_DIR. Exit 77 (skipped) when clamscan is not installed.
 """
@@ -336,6 +337,58 @@ def host_pairs(corpus, build, databases):
     return {(path, name) for path, _, name in detections}
 
 
+def files_of(tree):
+    """Every file under tree by its path from there, with its SHA-256."""
+    found = {}
+    for folder, _, names in os.walk(tree):
+        for name in names:
+            path = os.path.join(folder, name)
+            with open(path, "rb") as source:
+                found[os.path.relpath(path, tree)] = hashlib.sha256(source.read()).hexdigest()
+    return found
+
+
+def moved_by(who, corpus, build):
+    """The files that clamscan --move or the host's --move take out of a copy of the tree; fails
+    when anything else in the tree changed or the folder does not hold the same bytes."""
+    base = os.path.dirname(corpus.tree)
+    tree = os.path.join(base, "move-" + who)
+    box = os.path.join(base, "box-" + who)
+    shutil.copytree(corpus.tree, tree)
+    os.makedirs(box)
+    before = files_of(tree)
+    if who == "clamscan":
+        subprocess.run(["clamscan", "-d", corpus.databases, "--allmatch", "-r", "--no-summary",
+                        "--infected", "--move", box, tree], capture_output=True)
+    else:
+        subprocess.run([os.path.join(build, "wine-run"),
+                        os.path.join(build, "bin", "devicescan-host.exe"), "--json", "--scan",
+                        windows_path(tree), "--db", windows_path(corpus.databases), "--move",
+                        windows_path(box)], capture_output=True, timeout=240)
+    after = files_of(tree)
+    if any(before.get(path) != digest for path, digest in after.items()):
+        fail("%s --move changed files it did not move" % who)
+    gone = set(before) - set(after)
+    held = files_of(box)
+    held.pop("manifest.jsonl", None)
+    if sorted(before[path] for path in gone) != sorted(held.values()):
+        fail("%s --move: the folder does not hold the bytes of the files moved" % who)
+    return gone
+
+
+def compare_moves(corpus, build):
+    """--move against clamscan --move: the same files taken out, with the same bytes (and the
+    files the host alone finds, in ZIP64 members)."""
+    host_only = {os.path.relpath(path, corpus.tree) for path, _ in corpus.found_by_host_only}
+    theirs = moved_by("clamscan", corpus, build)
+    ours = moved_by("host", corpus, build)
+    if ours - host_only != theirs or not host_only <= ours:
+        for path in sorted(ours ^ (theirs | host_only)):
+            print("moved by one scanner only: " + path)
+        fail("--move moves other files than clamscan --move")
+    return len(ours)
+
+
 def compare(what, actual, expected):
     if actual == expected:
         return True
@@ -364,10 +417,12 @@ def main():
             same = compare("devicescan-host", ours, expected) and same
         if not same:
             fail("the scanners disagree")
+        moved = compare_moves(corpus, build)
         print("differential: %d files, %d signatures loose and in a container, the same %d "
               "detections from both (%d in ZIP64 members by the host alone)" %
               (corpus.serial, sum(map(len, corpus.lines.values())), len(corpus.expected),
                len(corpus.found_by_host_only)))
+        print("differential: --move took the same %d files whole as clamscan --move" % moved)
     finally:
         shutil.rmtree(root)
 

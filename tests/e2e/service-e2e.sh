@@ -332,6 +332,68 @@ $(archive_detections T)"
     echo "archives: the 3 planted members found through their chains, the damaged zip counted"
 }
 
+# A stick plugged under a host with --move: its three threats (the test file, a listed file, a
+# zip holding the test file) end in the quarantine folder with the same bytes, the manifest lists
+# them, every other file of the stick keeps its bytes, and one of them goes back by --restore,
+# once.
+scenario_quarantine() {
+    volumes 16 3 S
+    local stick="${DIRS[S]}" box="$work/quarantine"
+    mkdir -p "$stick/tools/old" "$stick/mail"
+    volume_add_eicar "$stick/eicar.com"
+    head -c 9000 /dev/urandom >"$stick/tools/old/setup.exe"
+    printf '%s:9000:E2E.Quarantine.Listed\n' "$(sha256sum <"$stick/tools/old/setup.exe" |
+        cut -c1-64)" >"$work/listed.hsb"
+    volume_add_eicar_zip "$stick/mail/attach.zip" invoice/eicar.com
+    head -c 9001 /dev/urandom >"$stick/tools/near-miss.exe"
+    local threats=(eicar.com tools/old/setup.exe mail/attach.zip)
+    local before others
+    before="$(cd "$stick" && sha256sum "${threats[@]}" | cut -c1-64 | sort)"
+    others="$(cd "$stick" && find . -type f | grep -vxF -e ./eicar.com -e ./tools/old/setup.exe \
+        -e ./mail/attach.zip | sort | xargs sha256sum)"
+    host_start --db "$(wine_path "$work/listed.hsb")" --move "$(wine_path "$box")"
+    volume_plug "$stick" removable S >/dev/null
+    finished S >/dev/null
+    [ "$(count '{"event":"quarantine","path":"S:')" -eq 3 ] || fail "not 3 files moved"
+    [ "$(count '"event":"detection"' )" -eq "$(count '"quarantine":"Z:')" ] ||
+        fail "a detection does not say where its file went"
+    local threat
+    for threat in "${threats[@]}"; do
+        [ ! -e "$stick/$threat" ] || fail "$threat is still on the stick"
+    done
+    [ "$(cd "$stick" && find . -type f | sort | xargs sha256sum)" = "$others" ] ||
+        fail "files besides the threats changed"
+    [ "$(cat "$box"/*.quarantined | wc -c)" -gt 0 ] &&
+        [ "$(sha256sum "$box"/*.quarantined | cut -c1-64 | sort)" = "$before" ] ||
+        fail "the quarantine does not hold the threats' bytes"
+    [ "$(grep -c '"record":"quarantined","id":"[^"]*","original":"S:' "$box/manifest.jsonl")" \
+        -eq 3 ] || fail "the manifest does not list the 3 files: $(cat "$box/manifest.jsonl")"
+    local id
+    id="$(grep -F 'S:\\eicar.com' "$box/manifest.jsonl" | sed 's/.*"id":"\([^"]*\)".*/\1/')"
+    "$build/wine-run" "$work/devicescan-host.exe" --restore "$id" --quarantine "$(wine_path "$box")" \
+        >/dev/null || fail "the restore of $id failed"
+    [ "$(sha256sum <"$stick/eicar.com" | cut -c1-64)" = "$(volume_add_eicar /dev/stdout |
+        sha256sum | cut -c1-64)" ] || fail "the restored file is not the original"
+    local status=0
+    "$build/wine-run" "$work/devicescan-host.exe" --restore "$id" \
+        --quarantine "$(wine_path "$box")" >/dev/null 2>&1 || status=$?
+    [ $status -eq 2 ] || fail "a second restore of $id gave $status, not 2"
+    volume_unplug S >/dev/null
+    # A disc cannot give its files up: the test file is copied, the original stays, and a
+    # warning says so.
+    volumes 4 0 S
+    volume_add_eicar "${DIRS[S]}/disc.com"
+    volume_plug "${DIRS[S]}" cdrom S >/dev/null
+    wait_lines '{"event":"warning","path":"S:\\disc.com","reason":"read-only-volume"}' 1 ||
+        fail "no read-only-volume warning for the disc"
+    [ -e "${DIRS[S]}/disc.com" ] || fail "the disc's file was deleted"
+    grep -qF '"original":"S:\\disc.com"' "$box/manifest.jsonl" || fail "the disc's copy is not listed"
+    volume_unplug S >/dev/null
+    host_quit
+    echo "quarantine: 3 threats moved whole into the folder and listed, the rest untouched, one" \
+        "restored; a disc's threat copied with a warning"
+}
+
 # A stick whose scan hashes a large file (a sparse one: tmpfs keeps its holes for nothing). A
 # broadcast removal while its letter still holds the volume is not believed: a warning, and the
 # scan finishes. Plugged again, the real removal cancels the scan in the middle of the file.

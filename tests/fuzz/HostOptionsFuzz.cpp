@@ -3,12 +3,14 @@
 // the options it must produce are known; half of them get one planted fault (an unknown or junk
 // argument, a value on a flag, a number out of range or with stray characters, a missing or empty
 // value) that must be refused with a reason, and a line that mixes --scan with an option a scan
-// run refuses must be refused too. Every option of the table is generated, so that a new row is
+// run refuses must be refused too, as must --move with --copy and --restore without --quarantine
+// (or the other way round). Every option of the table is generated, so that a new row is
 // fuzzed without a change here. Nothing may crash, and no fault may pass.
 #include <algorithm>
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <type_traits>
 #include <variant>
 
@@ -83,6 +85,7 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
         expected = Render({});
         scanGiven = false;
         refusedInScanGiven = false;
+        given.clear();
         const bool faulty = random.OneIn(2);
         const std::size_t options = random.Below(7);
         const std::size_t fault = faulty ? random.Below(options + 1) : options + 1;
@@ -100,7 +103,10 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
         for (const std::wstring& arg : args) {
             line += L"[" + arg + L"] ";
         }
-        const bool good = !faulty && !(scanGiven && refusedInScanGiven);
+        // Options that exclude or need each other: --move and --copy; --restore and --quarantine.
+        const bool paired = !(given.contains(L"--move") && given.contains(L"--copy")) &&
+                            given.contains(L"--restore") == given.contains(L"--quarantine");
+        const bool good = !faulty && !(scanGiven && refusedInScanGiven) && paired;
         Judge(index, qv::ToUtf8(line + L": " + error), good, parsed.has_value(),
               parsed && Render(*parsed) == expected, parsed || !error.empty());
     }
@@ -109,6 +115,7 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
         const Row& row = *random.Pick(kRows);
         scanGiven |= row.field == Row::Field(&HostOptions::scanPaths);
         refusedInScanGiven |= !row.inScanRun;
+        given.insert(row.name);
         if (row.kind == Kind::kFlag || row.kind == Kind::kFlagOff) {
             expected[row.name] = L"1";
             return {FlagSpelling(row)};
@@ -206,6 +213,7 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
     Rendered expected;
     bool scanGiven = false;
     bool refusedInScanGiven = false;
+    std::set<std::wstring> given;  // the names of the good options given
 };
 
 }  // namespace

@@ -1,0 +1,118 @@
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/quarantine/Win32FileSystem.h"
+
+namespace devicescan::quarantine::tests {
+
+// The real file system, except that chosen calls fail: the n-th call of one kind on a path that
+// holds a given text fails with a given code, as a full disk, a volume pulled out in the middle
+// of a copy or a folder that takes no writes would make it fail. It can also call any volume
+// read-only, and hand back the bytes of some files altered (a copy that reads back wrong).
+class FaultyFileSystem final : public QuarantineFileSystem {
+  public:
+    enum class Call { kOpen, kRead, kWrite, kFlush, kStamp, kDeleteOpen, kDelete };
+    struct Fault {
+        Call call;
+        std::wstring pathHolds;  // L"" for any path
+        int nth;                 // 1: the first such call
+        DWORD error;
+    };
+
+    std::vector<Fault> faults;
+    bool readOnlyVolume = false;
+    std::wstring corruptReadsOf;  // reads of files opened for reading whose path holds this
+
+    // Whether this call fails, and with what.
+    DWORD Check(Call call, const std::wstring& path) {
+        for (Fault& fault : faults) {
+            if (fault.call == call && path.find(fault.pathHolds) != std::wstring::npos &&
+                --fault.nth == 0) {
+                return fault.error;
+            }
+        }
+        return 0;
+    }
+
+    DWORD Open(const std::wstring& path, Access access,
+               std::unique_ptr<QuarantineFile>& file) override {
+        if (const DWORD error = Check(Call::kOpen, path)) {
+            return error;
+        }
+        std::unique_ptr<QuarantineFile> real;
+        if (const DWORD error = files.Open(path, access, real)) {
+            return error;
+        }
+        const bool corrupt = access == Access::kRead && !corruptReadsOf.empty() &&
+                             path.find(corruptReadsOf) != std::wstring::npos;
+        file = std::make_unique<File>(*this, path, std::move(real), corrupt);
+        return 0;
+    }
+    DWORD Delete(const std::wstring& path) override {
+        const DWORD error = Check(Call::kDelete, path);
+        return error != 0 ? error : files.Delete(path);
+    }
+    DWORD Attributes(const std::wstring& path, DWORD& attributes) override {
+        return files.Attributes(path, attributes);
+    }
+    DWORD MakeFolder(const std::wstring& path) override { return files.MakeFolder(path); }
+    bool IsReadOnlyVolume(const std::wstring& path) override {
+        return readOnlyVolume || files.IsReadOnlyVolume(path);
+    }
+
+  private:
+    class File final : public QuarantineFile {
+      public:
+        File(FaultyFileSystem& owner, std::wstring path, std::unique_ptr<QuarantineFile> real,
+             bool corrupt)
+            : owner(owner), path(std::move(path)), real(std::move(real)), corrupt(corrupt) {}
+
+        DWORD Read(std::uint8_t* data, std::uint32_t size, std::uint32_t& got) override {
+            got = 0;
+            if (const DWORD error = owner.Check(Call::kRead, path)) {
+                return error;
+            }
+            const DWORD error = real->Read(data, size, got);
+            if (corrupt && got != 0) {
+                data[0] ^= 1;
+            }
+            return error;
+        }
+        DWORD Write(const std::uint8_t* data, std::uint32_t size) override {
+            const DWORD error = owner.Check(Call::kWrite, path);
+            if (error != 0) {
+                real->Write(data, size / 2);  // a write that fails half way
+                return error;
+            }
+            return real->Write(data, size);
+        }
+        DWORD Seek(std::uint64_t offset) override { return real->Seek(offset); }
+        DWORD Flush() override {
+            const DWORD error = owner.Check(Call::kFlush, path);
+            return error != 0 ? error : real->Flush();
+        }
+        DWORD Stamp(std::uint64_t& size, std::uint64_t& lastWrite) override {
+            const DWORD error = owner.Check(Call::kStamp, path);
+            return error != 0 ? error : real->Stamp(size, lastWrite);
+        }
+        DWORD Delete() override {
+            const DWORD error = owner.Check(Call::kDeleteOpen, path);
+            return error != 0 ? error : real->Delete();
+        }
+
+      private:
+        FaultyFileSystem& owner;
+        const std::wstring path;
+        std::unique_ptr<QuarantineFile> real;
+        const bool corrupt;
+    };
+
+    Win32FileSystem files;
+};
+
+}  // namespace devicescan::quarantine::tests
