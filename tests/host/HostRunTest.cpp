@@ -248,7 +248,8 @@ TEST(HostRun, HelpPrintsTheUsageOnStandardOutputAndExitsZero) {
 }
 
 // How scripts stop the host through its input: "quit" with or without blanks and a CR before the
-// line feed, other lines ignored with a note; and the time limit when input is not read.
+// line feed, other lines ignored with a note; and the time limit when input is not read, long
+// enough for the host to look for the service's window.
 TEST(HostRun, StopsCleanlyOnQuitInAnyLineEndingAndOnItsTimeLimit) {
     const struct {
         std::vector<std::wstring> args;
@@ -268,6 +269,10 @@ TEST(HostRun, StopsCleanlyOnQuitInAnyLineEndingAndOnItsTimeLimit) {
         ASSERT_EQ(host.WaitForExit(), 0u);
         EXPECT_EQ(host.OutLines().back(), stop.lastLine);
         EXPECT_THAT(host.ErrLines(), Contains(HasSubstr(stop.note)));
+        // The service ran once, with its window found at every look (twice a second).
+        EXPECT_EQ(Calls(host),
+                  "create register init acquired start stop uninit released unregister destroy "
+                  "unloaded");
     }
 }
 
