@@ -67,6 +67,12 @@ class HostProcess {
     }
 
     void CloseInput() { input.Reset(); }
+    bool WriteInput(const std::string& text) {
+        DWORD written = 0;
+        return WriteFile(input.Get(), text.data(), static_cast<DWORD>(text.size()), &written,
+                         nullptr) &&
+               written == text.size();
+    }
 
     // The exit code, STILL_ACTIVE when the host is still running after the bound.
     DWORD WaitForExit() const {

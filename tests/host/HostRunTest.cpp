@@ -1,6 +1,7 @@
 // devicescan-host.exe run as a child process against the fake service module (FakeService.cpp),
-// its output, exit code and the calls it made checked; and the host's component manager, which
-// a module may ask for anything.
+// and with --scan and --help as scripts run it, its output, exit code and the calls it made
+// checked; the lines of events that hold lists; and the host's component manager, which a module
+// may ask for anything.
 #include <windows.h>
 
 #include <gmock/gmock.h>
@@ -14,6 +15,8 @@
 #include "host/hosting/ComponentManager.h"
 #include "host/hosting/ProducerPlugin.h"
 #include "host/output/OutputQueue.h"
+#include "host/output/ScanEventLines.h"
+#include "host/scan/ScanLimit.h"
 #include "sdk/IServPlugin.h"
 #include "sdk/Utf8.h"
 #include "tests/host/HostProcess.h"
@@ -136,7 +139,8 @@ TEST(HostRun, JsonLinesCarryEveryFieldWithPathsEscaped) {
 }
 
 // Two volumes scanned at once, each pausing a minute after its file. Once the first folder is
-// really gone, its removal cancels that scan, and stopping the host cancels the other. (A removal
+// really gone, its removal cancels that scan, a third volume then scans whole, and stopping the
+// host cancels the second. (A removal
 // heard while the volume still answers as it did is service-e2e.sh's, with real volumes.)
 TEST(HostRun, ARealRemovalCancelsThatVolumesScanAndStoppingCancelsTheRest) {
     const TempTree temp;
@@ -144,12 +148,14 @@ TEST(HostRun, ARealRemovalCancelsThatVolumesScanAndStoppingCancelsTheRest) {
     temp.Write(L"second\\a", "x");
     const std::string first = ToUtf8(temp.Path(L"stick\\first"));
     const std::string second = ToUtf8(temp.Path(L"second"));
+    temp.Write(L"third\\", "");
+    const std::string third = ToUtf8(temp.Path(L"third"));
     HostProcess host;
-    ASSERT_TRUE(
-        LaunchOnFake(host,
-                     "mount local " + first + "\nmount local " + second + "\n" +
-                         WaitFor(temp, L"real") + "unmount " + first + "\n",
-                     {L"--progress", L"1", L"--scan-pause", L"60000", L"--scan-threads", L"2"}));
+    ASSERT_TRUE(LaunchOnFake(
+        host,
+        "mount local " + first + "\nmount local " + second + "\n" + WaitFor(temp, L"real") +
+            "unmount " + first + "\nmount local " + third + "\n",
+        {L"--progress", L"1", L"--scan-pause", L"60000", L"--scan-threads", L"2"}));
     ASSERT_TRUE(host.WaitForLine("scan progress " + first + " files=1 "));
     ASSERT_TRUE(host.WaitForLine("scan progress " + second + " files=1 "));
     // The scan holds the folder itself open, so its parent goes: the path no longer answers.
@@ -159,6 +165,8 @@ TEST(HostRun, ARealRemovalCancelsThatVolumesScanAndStoppingCancelsTheRest) {
         " files=1 directories=0 bytes=1 errors=0 threats=0 hashed=0"
         " archives=0 members=0 damaged=0 limited=0 encrypted=0 ";
     ASSERT_TRUE(host.WaitForLine("scan cancelled " + first + counts + "(volume removed)"));
+    // The worker of the cancelled scan runs the next one whole.
+    ASSERT_TRUE(host.WaitForLine("scan finished " + third + " files=0 "));
     EndInput(host);
 
     const auto out = host.OutLines();
@@ -167,27 +175,104 @@ TEST(HostRun, ARealRemovalCancelsThatVolumesScanAndStoppingCancelsTheRest) {
         << "the workers ended within their bound";
 }
 
-// --scan runs without the module and exits as command-line scanners do: 0 clean, 1 found, 2 error.
-// (The clamscan differential checks what it finds in a large tree, the demo the built-in file.)
-TEST(HostRun, ScanOfFoldersReportsEveryThreatAndExitsWithWhatItFound) {
+// --scan runs without the module and exits as command-line scanners do: 0 clean, 1 found (even
+// beside an unreadable file), 2 an error or a stop. Targets as scripts give them: folders, single
+// files, several in one run (one scan at a time, so each run's totals must add up over its
+// scans), a path that is not there, a file another program holds open without sharing, and the
+// time limit. (The clamscan differential checks what it finds in a large tree.)
+TEST(HostRun, ScanOfFoldersAndFilesExitsWithWhatItFound) {
     const TempTree temp;
     temp.Write(L"db\\test.hdb", std::string(kAbcMd5) + ":3:Test.Abc\n");
     temp.Write(L"dirty\\sub\\abc.bin", "abc");
     temp.Write(L"clean\\abd.bin", "abd");
-    for (const auto& [folder, exitCode] :
-         {std::pair{L"clean", 0u}, {L"dirty", 1u}, {L"absent", 2u}}) {
-        HostProcess scan;
-        ASSERT_TRUE(scan.Launch({L"--db", temp.Path(L"db"), L"--scan", temp.Path(folder)}));
-        EXPECT_EQ(scan.WaitForExit(), exitCode) << ToUtf8(folder);
-        if (exitCode != 1) {
-            continue;
+    temp.Write(L"locked\\abe.bin", "abe");  // of a signature's size, so it must be read
+    temp.Write(L"slow\\a", "x");
+    temp.Write(L"slow\\b", "x");
+    const qv::UniqueHandle lock(CreateFileW(temp.Path(L"locked\\abe.bin").c_str(), GENERIC_READ, 0,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(lock.IsValid());
+    const auto path = [&](const wchar_t* relative) { return ToUtf8(temp.Path(relative)); };
+    const auto finished = [&](const wchar_t* relative) {
+        return "scan finished " + path(relative) + " files=1 directories=0 bytes=3 errors=";
+    };
+    const std::string threat = "threat " + path(L"dirty\\sub\\abc.bin") + " Test.Abc md5=";
+    const struct {
+        std::vector<const wchar_t*> targets;
+        std::vector<std::wstring> more;
+        DWORD exitCode;
+        std::string line;  // one line of the output
+    } runs[] = {
+        {{L"clean"}, {}, 0, finished(L"clean") + "0 threats=0"},
+        {{L"dirty"}, {}, 1, threat},
+        {{L"dirty\\sub\\abc.bin"}, {}, 1, threat},
+        {{L"clean\\abd.bin"}, {}, 0, finished(L"clean\\abd.bin") + "0 threats=0"},
+        {{L"absent"}, {}, 2, "scan failed " + path(L"absent") + " error=3 ("},
+        {{L"dirty", L"clean"}, {}, 1, finished(L"clean")},
+        {{L"clean", L"absent"}, {}, 2, finished(L"clean")},
+        {{L"locked"}, {}, 2, finished(L"locked") + "1 threats=0"},
+        {{L"locked", L"dirty"}, {}, 1, threat},
+        {{L"locked", L"clean"}, {}, 2, finished(L"clean")},
+        {{L"slow"}, {L"--scan-pause", L"60000", L"--seconds", L"1"}, 2, "scan cancelled "},
+    };
+    for (const auto& run : runs) {
+        std::vector<std::wstring> args{L"--db", temp.Path(L"db"), L"--scan-threads", L"1"};
+        std::string shown;
+        for (const wchar_t* target : run.targets) {
+            args.insert(args.end(), {L"--scan", temp.Path(target)});
+            shown += ToUtf8(target) + " ";
         }
-        const std::string dirty = ToUtf8(temp.Path(folder));
-        const auto out = scan.OutLines();
-        EXPECT_THAT(out, Contains("threat " + dirty + "\\sub\\abc.bin Test.Abc md5=" + kAbcMd5));
-        EXPECT_EQ(out.back(), "scan finished " + dirty +
-                                  " files=1 directories=1 bytes=3 errors=0 threats=1 hashed=3"
-                                  " archives=0 members=0 damaged=0 limited=0 encrypted=0");
+        args.insert(args.end(), run.more.begin(), run.more.end());
+        SCOPED_TRACE(shown + run.line);
+        HostProcess scan;
+        ASSERT_TRUE(scan.Launch(args));
+        EXPECT_EQ(scan.WaitForExit(), run.exitCode);
+        EXPECT_THAT(scan.OutLines(), Contains(HasSubstr(run.line)));
+        EXPECT_THAT(scan.OutLines(), Each(AnyOf(StartsWith("scan "), StartsWith("threat "))));
+        EXPECT_THAT(scan.ErrLines(), IsEmpty());
+    }
+}
+
+// --help and its other spellings, also after other options: the usage on standard output,
+// nothing on standard error, exit code 0.
+TEST(HostRun, HelpPrintsTheUsageOnStandardOutputAndExitsZero) {
+    for (const auto& args : std::vector<std::vector<std::wstring>>{
+             {L"--help"}, {L"-h"}, {L"/?"}, {L"--scan", L"x", L"--help"}}) {
+        SCOPED_TRACE(ToUtf8(args.back()));
+        HostProcess host;
+        ASSERT_TRUE(host.Launch(args));
+        EXPECT_EQ(host.WaitForExit(), 0u);
+        EXPECT_THAT(host.OutLines(), Contains(StartsWith("usage: devicescan-host")));
+        EXPECT_THAT(host.OutLines(), Contains(StartsWith("  --scan PATH ")));
+        EXPECT_THAT(host.ErrLines(), IsEmpty());
+    }
+}
+
+// How scripts stop the host through its input: "quit" with or without blanks and a CR before the
+// line feed, other lines ignored with a note; and the time limit when input is not read, long
+// enough for the host to look for the service's window.
+TEST(HostRun, StopsCleanlyOnQuitInAnyLineEndingAndOnItsTimeLimit) {
+    const struct {
+        std::vector<std::wstring> args;
+        const char* input;
+        const char* lastLine;
+        const char* note;  // on stderr
+    } stops[] = {
+        {{}, "  quit \r\n", "stopped (quit)", ""},
+        {{}, "status\nquit\n", "stopped (quit)", "ignored input \"status\""},
+        {{L"--no-stdin", L"--seconds", L"1"}, "quit\n", "stopped (timeout)", ""},
+    };
+    for (const auto& stop : stops) {
+        SCOPED_TRACE(stop.input);
+        HostProcess host;
+        ASSERT_TRUE(LaunchOnFake(host, "", stop.args));
+        ASSERT_TRUE(host.WriteInput(stop.input));
+        ASSERT_EQ(host.WaitForExit(), 0u);
+        EXPECT_EQ(host.OutLines().back(), stop.lastLine);
+        EXPECT_THAT(host.ErrLines(), Contains(HasSubstr(stop.note)));
+        // The service ran once, with its window found at every look (twice a second).
+        EXPECT_EQ(Calls(host),
+                  "create register init acquired start stop uninit released unregister destroy "
+                  "unloaded");
     }
 }
 
@@ -293,6 +378,23 @@ TEST(OutputQueueDeathTest, ASecondThreadThatDrainsItEndsTheProcess) {
 #else
     GTEST_SKIP() << "built without thread checks";
 #endif
+}
+
+// The lines whose fields hold lists, each item kept apart and escaped: a member chain (in both
+// forms) and the kinds of container files that were not loaded.
+TEST(EventLines, ListsKeepEveryItemApartAndEscaped) {
+    using Format = host::EventPrinter::Format;
+    const devicescan::scan::ScanLimit limit{L"E:\\b.tar", {"in \"x\".zip", "b\\y"}, "max-files"};
+    const std::string members = R"(["in \"x\".zip","b\\y"])";
+    EXPECT_EQ(host::ScanEventLines::Limit(Format::kText, limit),
+              R"(limit E:\b.tar member=)" + members + " max-files");
+    EXPECT_EQ(
+        host::ScanEventLines::Limit(Format::kJson, limit),
+        R"({"event":"limit","path":"E:\\b.tar","member":)" + members + R"(,"limit":"max-files"})");
+    const host::EventPrinter::Signatures signatures{5, 2, 1, 0, {{".ldb", 1}, {".ndb", 2}}};
+    EXPECT_EQ(host::EventPrinter::StartedLine(Format::kJson, L"S", L"m.dll", signatures),
+              R"({"event":"started","object":"S","module":"m.dll","signatures":5,"databases":2,)"
+              R"("allowlisted":1,"ignored":0,"skipped":{".ldb":1,".ndb":2}})");
 }
 
 TEST(ComponentManager, HandsOutTheProducerForItsExactNameAndIdentityOnly) {
