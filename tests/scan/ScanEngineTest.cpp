@@ -278,6 +278,91 @@ TEST_F(ScanEngine, ReportsOneFileAsAllowlistsIgnoreListsAndTheBuiltinCheckDecide
     }
 }
 
+// A Unix symbolic link to a folder, made and removed by the system's ln and rm. Wine 8 makes no
+// link itself (CreateSymbolicLinkW answers TRUE and makes nothing, a junction's
+// FSCTL_SET_REPARSE_POINT fails with 50) but lists a Unix link to a folder as a folder with
+// FILE_ATTRIBUTE_REPARSE_POINT, and starts a Unix program given by its Z: path. Such a process
+// cannot be waited for (its handle answers WAIT_FAILED), so the link's presence is polled.
+class UnixFolderLink {
+  public:
+    UnixFolderLink(const std::wstring& target, const std::wstring& link) : link(link) {
+        made = Run(L"Z:\\bin\\ln", L"ln -s " + Quoted(target) + L" " + Quoted(link), true);
+    }
+    ~UnixFolderLink() { Run(L"Z:\\bin\\rm", L"rm " + Quoted(link), false); }
+    UnixFolderLink(const UnixFolderLink&) = delete;
+    UnixFolderLink& operator=(const UnixFolderLink&) = delete;
+
+    bool Made() const { return made; }
+
+  private:
+    static std::wstring Quoted(const std::wstring& path) {
+        using UnixName = char*(CDECL*)(const wchar_t*);
+        const auto unixName = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+        char* name = unixName != nullptr ? unixName(path.c_str()) : nullptr;
+        const std::wstring quoted = L"\"" + qv::FromUtf8(name != nullptr ? name : "") + L"\"";
+        HeapFree(GetProcessHeap(), 0, name);
+        return quoted;
+    }
+    bool IsLink() const {
+        const DWORD attributes = GetFileAttributesW(link.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES &&
+               (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    }
+    bool Run(const wchar_t* program, std::wstring command, bool linkWanted) const {
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        if (!CreateProcessW(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &process)) {
+            return false;
+        }
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        for (int poll = 0; poll < 100 && IsLink() != linkWanted; ++poll) {
+            Sleep(50);
+        }
+        return IsLink() == linkWanted;
+    }
+
+    std::wstring link;
+    bool made = false;
+};
+
+// A stick whose folders hold links back to their parents, one at the root and one below it: the
+// walk counts each link as a folder and never enters it, so the scan ends and reads every file
+// once.
+TEST_F(ScanEngine, LinksBackToParentFoldersAreCountedNotEntered) {
+    Write(L"db", {{"a.hdb", std::string(kMd5) + ":3:Test.Md5\n"}});
+    ASSERT_EQ(Load(L"db"), std::nullopt);
+    Write(L"v\\a", {{"abc.bin", "abc"}});
+    const UnixFolderLink rootLink(tree.Path(L"v"), tree.Path(L"v\\root"));
+    const UnixFolderLink parentLink(tree.Path(L"v"), tree.Path(L"v\\a\\up"));
+    ASSERT_TRUE(rootLink.Made() && parentLink.Made());
+
+    // A walk that entered a link would find the same file again and again, through a tree that
+    // doubles with each level: it is stopped after a hundred files, so that shows as a failure.
+    struct RunawayStop final : ScanObserver {
+        void OnDetection(const Detection& found) override { names.push_back(found.name); }
+        void OnProgress(const ScanCounts& counts) override {
+            if (counts.files > 100) {
+                cancel.Set();
+            }
+        }
+        void OnLimit(const ScanLimit&) override {}
+        CancelFlag cancel;
+        Lines names;
+    } walk;
+    FolderScanner::Options options;
+    options.progressEvery = 1;
+    const auto result = FolderScanner(database, options).Scan(tree.Path(L"v"), walk.cancel, walk);
+    EXPECT_EQ(result.outcome, FolderScanner::Outcome::kFinished);
+    EXPECT_EQ(walk.names, Lines{"Test.Md5"});
+    EXPECT_EQ(result.counts.directories, 3u) << "a and the two links";
+    EXPECT_EQ(result.counts.files, 1u);
+    EXPECT_EQ(result.counts.errors, 0u);
+}
+
 TEST_F(ScanEngine, HashStopsWithinOneBlockOfACancelInTheMiddleOfALargeFile) {
     const qv::UniqueHandle file(CreateFileW(tree.Path(L"large.bin").c_str(),
                                             GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
