@@ -187,6 +187,7 @@ TEST(ArchiveScan, FindsMembersMeetsLimitsAndReadsPastDamage) {
         {L"member.zip", ZipOf({sample}), {}, "1100", {"|s.bin max-filesize"}, tiny},
         {L"stream.gz", GzipOf(kSample), {}, "1100", {"|stream max-filesize"}, tiny},
         {L"file.bin", kSample, {}, "0000", {"| max-filesize"}, tiny},
+        {L"at-limit.bin", kSample, {"|"}, "0000", {}, {.maxFileSize = kSample.size()}},
         {L"scan.zip", three, {"|1.bin"}, "1200", {"|2.bin max-scansize"}, {.maxScanSize = 1500}},
         {L"files.zip", three, {"|1.bin", "|2.bin"}, "1200", {"| max-files"}, {.maxFiles = 2}},
         {L"deep.zip", nested, {}, "2300", {"|mid.zip>in.zip max-recursion"}, {.maxRecursion = 2}},

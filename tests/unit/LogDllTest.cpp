@@ -200,40 +200,29 @@ TEST_F(LogDll, BadSettingsFallBackToDefaultsAndAreReported) {
     }
 }
 
+// Rotation with backups, and without them, where the full file simply starts again.
 TEST_F(LogDll, RotationKeepsFilesUnderMaxSizeAndDropsTheOldest) {
-    Load("max_size = 2 KB\nbackups = 2\n");
-    const std::string dots(40, '.');
-    for (int i = 0; i < 100; ++i) {
-        Write(LOG_DEPTH_MESSAGE, kInfo, L"Writer", L"line %d %hs", i, dots.c_str());
+    for (const int backups : {2, 0}) {
+        Load("max_size = 2 KB\nbackups = " + std::to_string(backups) + "\n");
+        const std::string dots(40, '.');
+        for (int i = 0; i < 100; ++i) {
+            Write(LOG_DEPTH_MESSAGE, kInfo, L"Writer", L"line %d %hs", i, dots.c_str());
+        }
+        Unload();
+        EXPECT_FALSE(fs::exists(Log(backups + 1)));
+        // The newest lines survive, consecutive, ending with the last one written.
+        std::vector<std::string> texts;
+        for (int backup = backups; backup >= 0; --backup) {
+            EXPECT_LE(fs::file_size(Log(backup)), 2048u) << backup;
+            const std::vector<std::string> file = Texts(Log(backup));
+            texts.insert(texts.end(), file.begin(), file.end());
+            fs::remove(Log(backup));
+        }
+        ASSERT_GT(texts.size(), 10u * (backups + 1));
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            EXPECT_EQ(texts[i], "line " + std::to_string(100 - texts.size() + i) + " " + dots);
+        }
     }
-    Unload();
-    EXPECT_FALSE(fs::exists(Log(3)));
-    // The newest lines survive, consecutive, ending with the last one written.
-    std::vector<std::string> texts;
-    for (int backup = 2; backup >= 0; --backup) {
-        EXPECT_LE(fs::file_size(Log(backup)), 2048u) << backup;
-        const std::vector<std::string> file = Texts(Log(backup));
-        texts.insert(texts.end(), file.begin(), file.end());
-    }
-    ASSERT_GT(texts.size(), 20u);
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        EXPECT_EQ(texts[i], "line " + std::to_string(100 - texts.size() + i) + " " + dots);
-    }
-}
-
-// Without backups a full file simply starts again.
-TEST_F(LogDll, RotationWithoutBackupsStartsTheFileAgain) {
-    Load("max_size = 1 KB\nbackups = 0\n");
-    const std::string dots(40, '.');
-    for (int i = 0; i < 40; ++i) {
-        Write(LOG_DEPTH_MESSAGE, kInfo, L"Writer", L"line %d %hs", i, dots.c_str());
-    }
-    Unload();
-    EXPECT_FALSE(fs::exists(Log(1)));
-    EXPECT_LE(fs::file_size(Log()), 1024u);
-    const std::vector<std::string> texts = Texts(Log());
-    ASSERT_FALSE(texts.empty());
-    EXPECT_EQ(texts.back(), "line 39 " + dots);
 }
 
 // Buffered lines wait for one of their occasions: the oldest a second old (seen by the next
