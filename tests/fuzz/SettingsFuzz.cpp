@@ -22,72 +22,52 @@ namespace {
 namespace logdll = devicescan::logdll;
 using logdll::Settings;
 
-// Each key with values it must take, each with the field it gives as text, and values it must
-// refuse (a path is refused only when too long), in the order of Fields.
+// Each key with values it must take, each as written " -> " the field it gives as text, and
+// values it must refuse (a path is refused only when too long), in the order of Fields.
 struct Key {
     const wchar_t* name;
-    std::vector<std::pair<std::wstring, std::wstring>> good;
+    std::vector<std::wstring> good;
     std::vector<std::wstring> bad;
 };
 
 const std::vector<Key> kKeys = {
     {L"enabled",
-     {{L"yes", L"1"},
-      {L"no", L"0"},
-      {L"1", L"1"},
-      {L"0", L"0"},
-      {L"On", L"1"},
-      {L"off", L"0"},
-      {L"TRUE", L"1"},
-      {L"false", L"0"}},
+     {L"yes -> 1", L"no -> 0", L"1 -> 1", L"0 -> 0", L"On -> 1", L"off -> 0", L"TRUE -> 1",
+      L"false -> 0"},
      {L"maybe", L"2", L"", L"yes please"}},
     {L"path",
-     {{L"C:\\logs\\service.log", L"C:\\logs\\service.log"},
-      {L"\"D:\\with space\\x.log\"", L"D:\\with space\\x.log"},
-      {L"a=b.log", L"a=b.log"},
-      {L"\"", L"\""},
-      {L"\"\"", L""},
-      {L"", L""}},
+     {L"C:\\logs\\service.log -> C:\\logs\\service.log",
+      L"\"D:\\with space\\x.log\" -> D:\\with space\\x.log", L"a=b.log -> a=b.log", L"\" -> \"",
+      L"\"\" -> ", L" -> "},
      {}},
     {L"level",
-     {{L"error", L"4"},
-      {L"Warning", L"8"},
-      {L"info", L"32"},
-      {L"DEBUG", L"64"},
-      {L"all", L"4294967295"},
-      {L"0x20", L"32"},
-      {L"0XaB", L"171"},
-      {L"32", L"32"},
-      {L"0", L"0"},
-      {L"4294967295", L"4294967295"}},
+     {L"error -> 4", L"Warning -> 8", L"info -> 32", L"DEBUG -> 64", L"all -> 4294967295",
+      L"0x20 -> 32", L"0XaB -> 171", L"32 -> 32", L"0 -> 0", L"4294967295 -> 4294967295"},
      {L"loud", L"0x1FFFFFFFF", L"-1", L"4294967296", L"info!", L"0x", L"0xG", L"1 K"}},
     {L"max_size",
-     {{L"0", L"0"},
-      {L"1024", L"1024"},
-      {L"1k", L"1024"},
-      {L"4 KB", L"4096"},
-      {L"10M", L"10485760"},
-      {L"3 mb", L"3145728"},
-      {L"1g", L"1073741824"},
-      {L"4 Gb", L"4294967296"},
-      {L"0x1000", L"4096"},
-      {L"0xfFfF", L"65535"},
-      {L"2048b", L"2048"},
-      {L"17179869183 G", L"18446744072635809792"}},
+     {L"0 -> 0", L"1024 -> 1024", L"1k -> 1024", L"4 KB -> 4096", L"10M -> 10485760",
+      L"3 mb -> 3145728", L"1g -> 1073741824", L"4 Gb -> 4294967296", L"0x1000 -> 4096",
+      L"0xfFfF -> 65535", L"2048b -> 2048", L"17179869183 G -> 18446744072635809792"},
      {L"1023", L"5 TB", L"-5", L"99999999999999999999G", L"0x10 KB", L"16777216T", L"k",
       L"18446744073709551616", L"0x10000000000000000",  // 2^64: wraps to 0 without a check
       L"17179869184 G", L"1.5 MB", L"2 K B"}},
     {L"backups",
-     {{L"0", L"0"}, {L"3", L"3"}, {L"100", L"100"}, {L"0x10", L"16"}},
+     {L"0 -> 0", L"3 -> 3", L"100 -> 100", L"0x10 -> 16"},
      {L"101", L"-1", L"three", L"3.5", L"0x", L"18446744073709551619", L"2 K"}},
-    {L"type",
-     {{L"file", L"1"}, {L"debugger", L"2"}, {L"Both", L"3"}},
-     {L"printer", L"", L"files", L"2"}},
-    {L"flush", {{L"line", L"0"}, {L"buffered", L"1"}, {L"LINE", L"0"}}, {L"sometimes", L"lines"}},
+    {L"type", {L"file -> 1", L"debugger -> 2", L"Both -> 3"}, {L"printer", L"", L"files", L"2"}},
+    {L"flush", {L"line -> 0", L"buffered -> 1", L"LINE -> 0"}, {L"sometimes", L"lines"}},
     {L"depth",
-     {{L"0", L"0"}, {L"7", L"7"}, {L"1000", L"1000"}, {L"0xA", L"10"}},
+     {L"0 -> 0", L"7 -> 7", L"1000 -> 1000", L"0xA -> 10"},
      {L"1001", L"-3", L"4294967297", L"18446744073709551626"}},
-    {L"monitor", {{L"yes", L"1"}, {L"no", L"0"}}, {L"often"}}};
+    {L"monitor", {L"yes -> 1", L"no -> 0"}, {L"often"}}};
+
+// A good value as written, and the field it gives.
+std::wstring Written(const std::wstring& good) {
+    return good.substr(0, good.find(L" -> "));
+}
+std::wstring Gives(const std::wstring& good) {
+    return good.substr(good.find(L" -> ") + 4);
+}
 
 // The fields the keys set, as text, to compare with the defaults.
 std::vector<std::wstring> Fields(const Settings& s) {
@@ -125,9 +105,9 @@ class SettingsFuzz : public devicescan::fuzz::Fuzzer {
                 std::wstring line = kKeys[key].name;
                 std::transform(line.begin(), line.end(), line.begin(),
                                [i](wchar_t c) { return i % 2 ? std::towupper(c) : c; });
-                line += L" = " + kKeys[key].good[i].first;
+                line += L" = " + Written(kKeys[key].good[i]);
                 std::vector<std::wstring> expected = Fields({}), problems;
-                expected[key] = kKeys[key].good[i].second;
+                expected[key] = Gives(kKeys[key].good[i]);
                 const Settings settings = logdll::ParseSettings(line, problems);
                 Expect(Fields(settings) == expected && problems.empty(), i,
                        "a good value gave another setting", qv::ToUtf8(line));
@@ -225,7 +205,7 @@ class SettingsFuzz : public devicescan::fuzz::Fuzzer {
     }
 
     std::wstring GoodLine(std::size_t key) {
-        return Pad(kKeys[key].name) + L"=" + Pad(random.Pick(kKeys[key].good).first);
+        return Pad(kKeys[key].name) + L"=" + Pad(Written(random.Pick(kKeys[key].good)));
     }
 
     std::wstring Pad(const std::wstring& text) {
