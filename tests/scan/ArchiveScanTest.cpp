@@ -242,6 +242,25 @@ TEST(ArchiveScan, FindsMembersMeetsLimitsAndReadsPastDamage) {
     }
 }
 
+// Limits and damage are per file on disk: after a damaged archive, two that each stay just within
+// the limits are read whole in the same walk, and neither counts as damaged (the walk takes a
+// folder's files before its subfolders, so the damaged one comes first).
+TEST(ArchiveScan, LimitsAndDamageStartAfreshWithEachFile) {
+    const std::string three = ZipOf({{"1.bin", kSample}, {"2.bin", kSample}, {"3.bin", kSample}});
+    TempTree tree;
+    tree.Write(L"v\\no-directory.zip", three.substr(0, three.find("PK\x05\x06")));
+    tree.Write(L"v\\later\\a.zip", three);
+    tree.Write(L"v\\later\\b.zip", three);
+    SignatureDatabase database;
+    Load(tree, database, "not here");
+    Recorder recorder(tree.Path(L"v\\"), false);
+    const FolderScanner::Options limits{.maxScanSize = 3 * kSample.size() + 1, .maxFiles = 3};
+    const auto result = FolderScanner(database, limits).Scan(tree.Path(L"v"), {}, recorder);
+    EXPECT_EQ(recorder.limits, Lines{});
+    EXPECT_EQ(recorder.detections.size(), 9u);
+    EXPECT_EQ(result.counts.damaged, 1u);
+}
+
 // A cancel during an archive ends the scan there: nothing more is inflated or reported.
 TEST(ArchiveScan, StopsInsideAnArchiveWhenCancelled) {
     const ZeroStream zeros = DeflatedZeros(1024);
