@@ -2,9 +2,13 @@
 // accepts (UTF-8 with and without its mark, UTF-16 with its mark), settings files with one bad
 // line planted among good ones, and files at and beyond the reader's limit. Nothing may crash or
 // hang, every result stays within the documented bounds, a planted bad line is always reported
-// and leaves its setting at the default, and a good text reports nothing.
+// and leaves its setting at the default, and a good text reports nothing. The fixed cases read
+// each good value of the table alone and check the setting it gives, the problem list's limit
+// and the file's size limit.
 #include <windows.h>
 
+#include <algorithm>
+#include <cwctype>
 #include <filesystem>
 #include <fstream>
 
@@ -18,8 +22,8 @@ namespace {
 namespace logdll = devicescan::logdll;
 using logdll::Settings;
 
-// Each key with values it must take and values it must refuse (a path is refused only when too
-// long), in the order of Fields.
+// Each key with values it must take, each as written " -> " the field it gives as text, and
+// values it must refuse (a path is refused only when too long), in the order of Fields.
 struct Key {
     const wchar_t* name;
     std::vector<std::wstring> good;
@@ -28,23 +32,42 @@ struct Key {
 
 const std::vector<Key> kKeys = {
     {L"enabled",
-     {L"yes", L"no", L"1", L"0", L"On", L"off", L"TRUE", L"false"},
+     {L"yes -> 1", L"no -> 0", L"1 -> 1", L"0 -> 0", L"On -> 1", L"off -> 0", L"TRUE -> 1",
+      L"false -> 0"},
      {L"maybe", L"2", L"", L"yes please"}},
-    {L"path", {L"C:\\logs\\service.log", L"\"D:\\with space\\x.log\"", L"relative.log", L""}, {}},
+    {L"path",
+     {L"C:\\logs\\service.log -> C:\\logs\\service.log",
+      L"\"D:\\with space\\x.log\" -> D:\\with space\\x.log", L"a=b.log -> a=b.log", L"\" -> \"",
+      L"\"\" -> ", L" -> "},
+     {}},
     {L"level",
-     {L"error", L"Warning", L"info", L"debug", L"all", L"0x20", L"32", L"0"},
-     {L"loud", L"0x1FFFFFFFF", L"-1", L"4294967296", L"info!"}},
+     {L"error -> 4", L"Warning -> 8", L"info -> 32", L"DEBUG -> 64", L"all -> 4294967295",
+      L"0x20 -> 32", L"0XaB -> 171", L"32 -> 32", L"0 -> 0", L"4294967295 -> 4294967295"},
+     {L"loud", L"0x1FFFFFFFF", L"-1", L"4294967296", L"info!", L"0x", L"0xG", L"1 K"}},
     {L"max_size",
-     {L"0", L"1024", L"4 KB", L"10M", L"1g", L"0x1000", L"2048b"},
+     {L"0 -> 0", L"1024 -> 1024", L"1k -> 1024", L"4 KB -> 4096", L"10M -> 10485760",
+      L"3 mb -> 3145728", L"1g -> 1073741824", L"4 Gb -> 4294967296", L"0x1000 -> 4096",
+      L"0xfFfF -> 65535", L"2048b -> 2048", L"17179869183 G -> 18446744072635809792"},
      {L"1023", L"5 TB", L"-5", L"99999999999999999999G", L"0x10 KB", L"16777216T", L"k",
-      L"18446744073709551616", L"0x10000000000000000"}},  // 2^64: wraps to 0 without a check
+      L"18446744073709551616", L"0x10000000000000000",  // 2^64: wraps to 0 without a check
+      L"17179869184 G", L"1.5 MB", L"2 K B"}},
     {L"backups",
-     {L"0", L"3", L"100", L"0x10"},
-     {L"101", L"-1", L"three", L"3.5", L"0x", L"18446744073709551619"}},
-    {L"type", {L"file", L"debugger", L"Both"}, {L"printer", L"", L"files"}},
-    {L"flush", {L"line", L"buffered"}, {L"sometimes", L"lines"}},
-    {L"depth", {L"0", L"7", L"1000"}, {L"1001", L"-3", L"4294967297", L"18446744073709551626"}},
-    {L"monitor", {L"yes", L"no"}, {L"often"}}};
+     {L"0 -> 0", L"3 -> 3", L"100 -> 100", L"0x10 -> 16"},
+     {L"101", L"-1", L"three", L"3.5", L"0x", L"18446744073709551619", L"2 K"}},
+    {L"type", {L"file -> 1", L"debugger -> 2", L"Both -> 3"}, {L"printer", L"", L"files", L"2"}},
+    {L"flush", {L"line -> 0", L"buffered -> 1", L"LINE -> 0"}, {L"sometimes", L"lines"}},
+    {L"depth",
+     {L"0 -> 0", L"7 -> 7", L"1000 -> 1000", L"0xA -> 10"},
+     {L"1001", L"-3", L"4294967297", L"18446744073709551626"}},
+    {L"monitor", {L"yes -> 1", L"no -> 0"}, {L"often"}}};
+
+// A good value as written, and the field it gives.
+std::wstring Written(const std::wstring& good) {
+    return good.substr(0, good.find(L" -> "));
+}
+std::wstring Gives(const std::wstring& good) {
+    return good.substr(good.find(L" -> ") + 4);
+}
 
 // The fields the keys set, as text, to compare with the defaults.
 std::vector<std::wstring> Fields(const Settings& s) {
@@ -72,22 +95,57 @@ class SettingsFuzz : public devicescan::fuzz::Fuzzer {
         PlantedBadLine(index);
     }
 
-    // Files at and beyond the reader's limit, which bounds every text the parser is given: those
-    // beyond must give the defaults and a problem.
+    // Every good value alone under its key (in capitals every other time) gives exactly its field
+    // and leaves the others at their defaults. Files at and beyond the reader's limit, which
+    // bounds every text the parser is given: one at the limit is read whole, one beyond it gives
+    // the defaults and a problem.
     void Extras() override {
+        for (std::size_t key = 0; key < kKeys.size(); ++key) {
+            for (std::size_t i = 0; i < kKeys[key].good.size(); ++i) {
+                std::wstring line = kKeys[key].name;
+                std::transform(line.begin(), line.end(), line.begin(),
+                               [i](wchar_t c) { return i % 2 ? std::towupper(c) : c; });
+                line += L" = " + Written(kKeys[key].good[i]);
+                std::vector<std::wstring> expected = Fields({}), problems;
+                expected[key] = Gives(kKeys[key].good[i]);
+                const Settings settings = logdll::ParseSettings(line, problems);
+                Expect(Fields(settings) == expected && problems.empty(), i,
+                       "a good value gave another setting", qv::ToUtf8(line));
+            }
+        }
         const std::size_t limit = logdll::kMaximumSettingsFileBytes;
         const std::filesystem::path file = std::filesystem::temp_directory_path() / "fuzz-log.ini";
+        const std::string setting = "\nbackups = 7\n";
         for (const std::size_t size : {limit, limit + 1, 10 * limit}) {
-            const std::string bytes =
-                (qv::ToUtf8(GoodText(1)) + random.Bytes(size)).substr(0, size);
+            const std::string bytes = ";" + random.Bytes(size - 1 - setting.size()) + setting;
             std::ofstream(file, std::ios::binary) << bytes;
             std::vector<std::wstring> problems;
             bool found = false;
             const Settings settings = logdll::ReadSettingsFile(file.wstring(), problems, found);
-            Expect(found && !problems.empty() && (size <= limit || Fields(settings) == Fields({})),
-                   size, "an oversized or junk-filled file was taken", bytes.substr(0, 100));
+            Expect(found && (size <= limit ? settings.backups == 7
+                                           : !problems.empty() && Fields(settings) == Fields({})),
+                   size, "a file at the limit was not read, or one beyond it was",
+                   bytes.substr(0, 100));
         }
         std::filesystem::remove(file);
+        ProblemList();
+    }
+
+    // Comments and sections count as lines; the first ten problems are listed by line, the rest
+    // summed up in one more.
+    void ProblemList() {
+        for (const std::size_t bad : {std::size_t{10}, std::size_t{12}}) {
+            std::wstring text = L"; comment\r\n[log]\r\n\r\n";
+            for (std::size_t line = 0; line < bad; ++line) {
+                text += L"depth = x\r\n";
+            }
+            std::vector<std::wstring> problems;
+            logdll::ParseSettings(text, problems);
+            Expect(problems.size() == std::min<std::size_t>(bad, 11) &&
+                       problems[9].substr(0, 9) == L"line 13: " &&
+                       (bad == 10 || problems.back() == L"2 more problems not listed"),
+                   bad, "the problems are not listed by line up to ten", qv::ToUtf8(text));
+        }
     }
 
     // Good lines for every key but one, and a bad line for that one; the bad line must be
@@ -147,7 +205,7 @@ class SettingsFuzz : public devicescan::fuzz::Fuzzer {
     }
 
     std::wstring GoodLine(std::size_t key) {
-        return Pad(kKeys[key].name) + L"=" + Pad(random.Pick(kKeys[key].good));
+        return Pad(kKeys[key].name) + L"=" + Pad(Written(random.Pick(kKeys[key].good)));
     }
 
     std::wstring Pad(const std::wstring& text) {

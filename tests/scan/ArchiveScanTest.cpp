@@ -189,6 +189,7 @@ TEST(ArchiveScan, FindsMembersMeetsLimitsAndReadsPastDamage) {
         {L"member.zip", ZipOf({sample}), {}, "1100", {"|s.bin max-filesize"}, tiny},
         {L"stream.gz", GzipOf(kSample), {}, "1100", {"|stream max-filesize"}, tiny},
         {L"file.bin", kSample, {}, "0000", {"| max-filesize"}, tiny},
+        {L"at-limit.bin", kSample, {"|"}, "0000", {}, {.maxFileSize = kSample.size()}},
         {L"scan.zip", three, {"|1.bin"}, "1200", {"|2.bin max-scansize"}, {.maxScanSize = 1500}},
         {L"files.zip", three, {"|1.bin", "|2.bin"}, "1200", {"| max-files"}, {.maxFiles = 2}},
         {L"deep.zip", nested, {}, "2300", {"|mid.zip>in.zip max-recursion"}, {.maxRecursion = 2}},
@@ -241,6 +242,25 @@ TEST(ArchiveScan, FindsMembersMeetsLimitsAndReadsPastDamage) {
         EXPECT_EQ(counts.errors, 0u);
         EXPECT_EQ(result.outcome, FolderScanner::Outcome::kFinished);
     }
+}
+
+// Limits and damage are per file on disk: after a damaged archive, two that each stay just within
+// the limits are read whole in the same walk, and neither counts as damaged (the walk takes a
+// folder's files before its subfolders, so the damaged one comes first).
+TEST(ArchiveScan, LimitsAndDamageStartAfreshWithEachFile) {
+    const std::string three = ZipOf({{"1.bin", kSample}, {"2.bin", kSample}, {"3.bin", kSample}});
+    TempTree tree;
+    tree.Write(L"v\\no-directory.zip", three.substr(0, three.find("PK\x05\x06")));
+    tree.Write(L"v\\later\\a.zip", three);
+    tree.Write(L"v\\later\\b.zip", three);
+    SignatureDatabase database;
+    Load(tree, database, "not here");
+    Recorder recorder(tree.Path(L"v\\"), false);
+    const FolderScanner::Options limits{.maxScanSize = 3 * kSample.size() + 1, .maxFiles = 3};
+    const auto result = FolderScanner(database, limits).Scan(tree.Path(L"v"), {}, recorder);
+    EXPECT_EQ(recorder.limits, Lines{});
+    EXPECT_EQ(recorder.detections.size(), 9u);
+    EXPECT_EQ(result.counts.damaged, 1u);
 }
 
 // A cancel during an archive ends the scan there: nothing more is inflated or reported.

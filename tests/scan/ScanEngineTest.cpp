@@ -26,7 +26,7 @@ TEST_F(ScanEngine, LoadsEveryFormatWithItsLineEndsCaseCommentsAndWildcardSizes) 
     Write(L"db", {{"a.hdb", std::string(kMd5) + ":3:Md5.Exact\r\n\r\n" +
                                 "900150983CD24FB0D6963F7D28E17F72" + ":*:Md5.Any:73\n"},
                   {"b.HSB", std::string(kSha1) + ":3:Sha1.Exact\n" + kSha256 + ":3:Sha256.Exact"},
-                  {"feed.sha256",
+                  {"feed.SHA256",
                    "# a feed\n\nBA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD  "
                    "Feed.Named  # note\r\n" +
                        std::string(64, 'e') + "\n"},
@@ -170,6 +170,7 @@ TEST_F(ScanEngine, ReportsEachNameOnceWithTheHashThatMatchedPastLockedFilesAndLo
     Write(L"v\\a", {{"abc.bin", "abc"},
                     {"other.bin", "abd"},
                     {"unread.bin", std::string(10, 'x')},
+                    {"short.bin", "ab"},
                     {"empty", ""}});
     const std::wstring longName = L"v\\\u00e9t\u00e9\\" + std::wstring(150, L'a') + L"\\" +
                                   std::wstring(150, L'b') +
@@ -196,8 +197,8 @@ TEST_F(ScanEngine, ReportsEachNameOnceWithTheHashThatMatchedPastLockedFilesAndLo
     });
     EXPECT_EQ(detections, expected);
     EXPECT_EQ(result.counts.threats, 6u);
-    EXPECT_EQ(result.counts.files, 6u);
-    EXPECT_EQ(result.counts.bytes, 22u);
+    EXPECT_EQ(result.counts.files, 7u);
+    EXPECT_EQ(result.counts.bytes, 24u);
     EXPECT_EQ(result.counts.hashedBytes, 9u) << "the three files of 3 bytes that could be opened";
     EXPECT_EQ(result.counts.errors, 1u) << "the locked file";
 }
@@ -276,6 +277,64 @@ TEST_F(ScanEngine, ReportsOneFileAsAllowlistsIgnoreListsAndTheBuiltinCheckDecide
         EXPECT_TRUE(test.hashed == kAnyCount || scanned.result.counts.hashedBytes == test.hashed)
             << scanned.result.counts.hashedBytes;
     }
+}
+
+// A Unix symbolic link to a folder, made and removed by the system's ln and rm. Wine 8 makes no
+// link itself (CreateSymbolicLinkW answers TRUE and makes nothing, a junction's
+// FSCTL_SET_REPARSE_POINT fails with 50) but lists a Unix link to a folder as a folder with
+// FILE_ATTRIBUTE_REPARSE_POINT, and starts a Unix program given by its Z: path. Such a process
+// cannot be waited for (its handle answers WAIT_FAILED), so the link's presence is polled.
+class UnixFolderLink {
+  public:
+    UnixFolderLink(const std::wstring& target, const std::wstring& link) : link(link) {
+        made = Run(L"Z:\\bin\\ln", L"ln -s " + UnixPath(target) + L" " + UnixPath(link), true);
+    }
+    ~UnixFolderLink() { Run(L"Z:\\bin\\rm", L"rm " + UnixPath(link), false); }
+    bool Made() const { return made; }
+
+  private:
+    static std::wstring UnixPath(const std::wstring& path) {
+        using UnixName = char*(CDECL*)(const wchar_t*);
+        char* name = reinterpret_cast<UnixName>(reinterpret_cast<void*>(GetProcAddress(
+            GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")))(path.c_str());
+        const std::wstring quoted = L"\"" + qv::FromUtf8(name) + L"\"";
+        HeapFree(GetProcessHeap(), 0, name);
+        return quoted;
+    }
+    bool Run(const wchar_t* program, std::wstring command, bool linked) const {
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process{};
+        if (CreateProcessW(program, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                           &startup, &process)) {
+            CloseHandle(process.hThread);
+            CloseHandle(process.hProcess);
+        }
+        return test_support::WaitUntil([&] {
+            const DWORD attributes = GetFileAttributesW(link.c_str());
+            return (attributes != INVALID_FILE_ATTRIBUTES &&
+                    (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) == linked;
+        });
+    }
+
+    std::wstring link;
+    bool made = false;
+};
+
+// A stick whose folder holds a link back to its parent: the walk counts the link as a folder and
+// never enters it (entered, the walk would go round until the path no longer resolves).
+TEST_F(ScanEngine, LinkBackToAParentFolderIsCountedNotEntered) {
+    Write(L"db", {{"a.hdb", std::string(kMd5) + ":3:Test.Md5\n"}});
+    ASSERT_EQ(Load(L"db"), std::nullopt);
+    Write(L"v\\a", {{"abc.bin", "abc"}});
+    const UnixFolderLink link(tree.Path(L"v"), tree.Path(L"v\\a\\up"));
+    ASSERT_TRUE(link.Made());
+    const Scanned scanned = Scan(L"v");
+    EXPECT_EQ(scanned.result.outcome, FolderScanner::Outcome::kFinished);
+    EXPECT_EQ(scanned.names, Lines{"Test.Md5"});
+    EXPECT_EQ(scanned.result.counts.directories, 2u) << "a and the link";
+    EXPECT_EQ(scanned.result.counts.files, 1u);
+    EXPECT_EQ(scanned.result.counts.errors, 0u);
 }
 
 TEST_F(ScanEngine, HashStopsWithinOneBlockOfACancelInTheMiddleOfALargeFile) {

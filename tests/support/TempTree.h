@@ -44,8 +44,10 @@ class TempTree {
         const HANDLE find = FindFirstFileW((directory + L"\\*").c_str(), &entry);
         for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &entry)) {
             const std::wstring name = entry.cFileName;
-            if (name != L"." && name != L".." && !DeleteFileW((directory + L"\\" + name).c_str())) {
-                Remove(directory + L"\\" + name);  // a folder
+            const bool link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+            if (name != L"." && name != L".." && !DeleteFileW((directory + L"\\" + name).c_str()) &&
+                !link) {
+                Remove(directory + L"\\" + name);  // a folder; a link is never followed
             }
         }
         FindClose(find);

@@ -112,7 +112,8 @@ class LogDll : public ::testing::Test {
 };
 
 // The text is indented by the writing thread's trace depth; a wide %s, and line breaks inside a
-// text, stay on the line. UTF-8 at each length boundary; a lone surrogate becomes U+FFFD.
+// text, stay on the line. UTF-8 at each length boundary; a lone surrogate, or a high one before
+// a character that is not a low one, becomes U+FFFD.
 TEST_F(LogDll, LineShowsTimeThreadSeverityModuleFunctionAndIndentedText) {
     const auto now = [] {
         char date[16], time[16];
@@ -125,7 +126,8 @@ TEST_F(LogDll, LineShowsTimeThreadSeverityModuleFunctionAndIndentedText) {
     Write(LOG_DEPTH_ENTER, kInfo, L"Op", L"-> %s", L"Op()");
     Write(LOG_DEPTH_MESSAGE, kInfo, L"DeviceScanSP::OnDeviceArrival",
           L"Device Mounted [path = %s] [fullSize = %llu MB]",
-          L"E:\\Ger\u00e4t \u20ac \u07ff\u0800\U0001F600\xDC00", 1234567890123ull);
+          L"E:\\Ger\u00e4t \u20ac \u07ff\u0800\U0001F600\xDC00\uFFFF\U00010000\xD800\uE000",
+          1234567890123ull);
     test_support::FinishesWithin(test_support::kStuckMs, [&] {
         Write(LOG_DEPTH_MESSAGE, kError, nullptr, L"first\r\nsecond");
     });
@@ -138,7 +140,9 @@ TEST_F(LogDll, LineShowsTimeThreadSeverityModuleFunctionAndIndentedText) {
               (std::vector<std::string>{"-> Op()",
                                         "  Device Mounted [path = E:\\Ger\xC3\xA4t \xE2\x82\xAC "
                                         "\xDF\xBF\xE0\xA0\x80\xF0\x9F\x98\x80"
-                                        "\xEF\xBF\xBD] [fullSize = 1234567890123 MB]",
+                                        "\xEF\xBF\xBD\xEF\xBF\xBF\xF0\x90\x80\x80"
+                                        "\xEF\xBF\xBD\xEE\x80\x80"
+                                        "] [fullSize = 1234567890123 MB]",
                                         "first  second", "<- Op()", "unmatched exit"}))
         << "another thread starts at level 0, and an exit never goes below it";
     const auto lines = ReadLog(Log());
@@ -196,25 +200,72 @@ TEST_F(LogDll, BadSettingsFallBackToDefaultsAndAreReported) {
     }
 }
 
+// Rotation with backups, and without them, where the full file simply starts again.
 TEST_F(LogDll, RotationKeepsFilesUnderMaxSizeAndDropsTheOldest) {
-    Load("max_size = 2 KB\nbackups = 2\n");
-    const std::string dots(40, '.');
-    for (int i = 0; i < 100; ++i) {
-        Write(LOG_DEPTH_MESSAGE, kInfo, L"Writer", L"line %d %hs", i, dots.c_str());
+    for (const int backups : {2, 0}) {
+        Load("max_size = 2 KB\nbackups = " + std::to_string(backups) + "\n");
+        const std::string dots(40, '.');
+        for (int i = 0; i < 100; ++i) {
+            Write(LOG_DEPTH_MESSAGE, kInfo, L"Writer", L"line %d %hs", i, dots.c_str());
+        }
+        Unload();
+        EXPECT_FALSE(fs::exists(Log(backups + 1)));
+        // The newest lines survive, consecutive, ending with the last one written.
+        std::vector<std::string> texts;
+        for (int backup = backups; backup >= 0; --backup) {
+            EXPECT_LE(fs::file_size(Log(backup)), 2048u) << backup;
+            const std::vector<std::string> file = Texts(Log(backup));
+            texts.insert(texts.end(), file.begin(), file.end());
+            fs::remove(Log(backup));
+        }
+        ASSERT_GT(texts.size(), 10u * (backups + 1));
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            EXPECT_EQ(texts[i], "line " + std::to_string(100 - texts.size() + i) + " " + dots);
+        }
     }
-    Unload();
-    EXPECT_FALSE(fs::exists(Log(3)));
-    // The newest lines survive, consecutive, ending with the last one written.
-    std::vector<std::string> texts;
-    for (int backup = 2; backup >= 0; --backup) {
-        EXPECT_LE(fs::file_size(Log(backup)), 2048u) << backup;
-        const std::vector<std::string> file = Texts(Log(backup));
-        texts.insert(texts.end(), file.begin(), file.end());
+}
+
+// Buffered lines wait for one of their occasions: the oldest a second old (seen by the next
+// write), the last LogDeinit with the library still loaded, or 64 KB gathered.
+TEST_F(LogDll, BufferedLinesGoOutWhenOldAtTheLastDeinitAndAt64KB) {
+    Load("flush = buffered\nmax_size = 0\n");
+    const auto init = qv::GetProcAddressAs<LogInitFunction>(library, "LogInit");
+    const auto deinit = qv::GetProcAddressAs<LogDeinitFunction>(library, "LogDeinit");
+    init();
+    init();
+    Write(LOG_DEPTH_MESSAGE, kInfo, L"F", L"first");
+    EXPECT_EQ(Texts(Log()).size(), 0u);
+    Sleep(1100);
+    Write(LOG_DEPTH_MESSAGE, kInfo, L"F", L"second");
+    EXPECT_EQ(Texts(Log()), (std::vector<std::string>{"first", "second"}));
+    Write(LOG_DEPTH_MESSAGE, kInfo, L"F", L"third");
+    deinit();
+    EXPECT_EQ(Texts(Log()).size(), 2u) << "one LogInit still holds the library";
+    deinit();
+    EXPECT_EQ(Texts(Log()).size(), 3u);
+    const std::wstring padding(1000, L'p');  // about 1070 bytes a line
+    const ULONGLONG start = GetTickCount64();
+    int lines = 0;
+    while (Texts(Log()).size() == 3 && lines < 100) {
+        Write(LOG_DEPTH_MESSAGE, kInfo, L"F", L"%s", padding.c_str());
+        ++lines;
     }
-    ASSERT_GT(texts.size(), 20u);
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        EXPECT_EQ(texts[i], "line " + std::to_string(100 - texts.size() + i) + " " + dots);
+    // A loop slowed past a second (heap validation) sees the age's flush before the size's.
+    EXPECT_TRUE((lines >= 55 && lines <= 66) || GetTickCount64() - start >= 1000)
+        << lines << " lines went out together";
+}
+
+// A monitored settings file is applied again within about a second of a change.
+TEST_F(LogDll, MonitoredSettingsFileIsAppliedAfterAChange) {
+    Load("monitor = on\n");
+    EXPECT_EQ(Write(LOG_DEPTH_MESSAGE, kInfo, L"F", L"before"), S_OK);
+    std::ofstream(folder / "log.ini", std::ios::binary) << "monitor = on\nlevel = error\n";
+    HRESULT result = S_OK;
+    for (int poll = 0; poll < 50 && result == S_OK; ++poll) {
+        Sleep(100);
+        result = Write(LOG_DEPTH_MESSAGE, kInfo, L"F", L"after");
     }
+    EXPECT_EQ(result, S_FALSE) << "an information line still written at level error";
 }
 
 // Eight threads write at once, in each flush mode and across rotations; every line must arrive
