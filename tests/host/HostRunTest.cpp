@@ -79,7 +79,8 @@ TEST(HostRun, PrintsEveryMountAndRemovalFromProducerAndListenerAndScansTheVolume
                                        WaitFor(temp, L"go") + "unmount " + volume + "\n"));
     ASSERT_TRUE(host.WaitForLine("scan finished " + volume +
                                  " files=3 directories=3 bytes=1010 errors=0 threats=0 hashed=0"
-                                 " archives=0 members=0 damaged=0 limited=0 encrypted=0"));
+                                 " archives=0 members=0 damaged=0 limited=0 encrypted=0"
+                                 " excluded=0"));
     ASSERT_TRUE(host.WaitForLine("scan failed " + missing + " error=3"));
     temp.Write(L"go", "");
     ASSERT_TRUE(host.WaitForLine("unmounted " + volume + " type=local" + details + " [listener]"));
@@ -119,7 +120,7 @@ TEST(HostRun, JsonLinesCarryEveryFieldWithPathsEscaped) {
     ASSERT_TRUE(host.WaitForLine(R"({"event":"scan","state":"finished","path":)" + path +
                                  R"(,"files":1,"directories":0,"bytes":5,"errors":0,)"
                                  R"("threats":0,"hashedBytes":0,"archives":0,"members":0,)"
-                                 R"("damaged":0,"limited":0,"encrypted":0})"));
+                                 R"("damaged":0,"limited":0,"encrypted":0,"excluded":0})"));
     EndInput(host, R"({"event":"stopped","reason":"end-of-input"})");
 
     const auto out = host.OutLines();
@@ -157,7 +158,7 @@ TEST(HostRun, ARealRemovalCancelsThatVolumesScanAndStoppingCancelsTheRest) {
     temp.Write(L"real", "");
     const std::string counts =
         " files=1 directories=0 bytes=1 errors=0 threats=0 hashed=0"
-        " archives=0 members=0 damaged=0 limited=0 encrypted=0 ";
+        " archives=0 members=0 damaged=0 limited=0 encrypted=0 excluded=0 ";
     ASSERT_TRUE(host.WaitForLine("scan cancelled " + first + counts + "(volume removed)"));
     EndInput(host);
 
@@ -185,9 +186,11 @@ TEST(HostRun, ScanOfFoldersReportsEveryThreatAndExitsWithWhatItFound) {
         const std::string dirty = ToUtf8(temp.Path(folder));
         const auto out = scan.OutLines();
         EXPECT_THAT(out, Contains("threat " + dirty + "\\sub\\abc.bin Test.Abc md5=" + kAbcMd5));
-        EXPECT_EQ(out.back(), "scan finished " + dirty +
-                                  " files=1 directories=1 bytes=3 errors=0 threats=1 hashed=3"
-                                  " archives=0 members=0 damaged=0 limited=0 encrypted=0");
+        EXPECT_EQ(out[out.size() - 2], "scan finished " + dirty +
+                                           " files=1 directories=1 bytes=3 errors=0 threats=1"
+                                           " hashed=3 archives=0 members=0 damaged=0 limited=0"
+                                           " encrypted=0 excluded=0");
+        EXPECT_THAT(out.back(), StartsWith("summary signatures=1 databases=1 files=1 "));
     }
 }
 

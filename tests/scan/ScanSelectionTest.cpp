@@ -1,0 +1,109 @@
+// What a scan leaves out: files and folders a PathFilter excludes, or that no inclusion takes, on
+// a real tree whose every file holds the test file, so that the detections are exactly the files
+// checked; and archives left closed.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "host/scan/EicarCheck.h"
+#include "host/scan/PathFilter.h"
+#include "tests/scan/ScanEngineFixture.h"
+#include "tests/support/ArchiveWriter.h"
+
+namespace {
+
+using namespace devicescan::scan;
+using namespace devicescan::scan::scan_tests;
+constexpr auto kFile = PathFilter::Rule::kExcludeFile;
+constexpr auto kFolder = PathFilter::Rule::kExcludeFolder;
+constexpr auto kOnly = PathFilter::Rule::kIncludeFile;
+
+class ScanSelection : public ScanEngine {
+  protected:
+    // A folder named tools at the root and one deeper, a neighbour whose name only starts like
+    // it, names in mixed case, and a zip holding the test file.
+    void SetUp() override {
+        const std::string eicar = EicarCheck::Text();
+        Write(L"v", {{"Tools\\nc.exe", eicar},
+                     {"tools2\\x.txt", eicar},
+                     {"docs\\Report.PDF", eicar},
+                     {"docs\\tools\\inner.exe", eicar},
+                     {"readme.txt", eicar}});
+        tree.Write(L"v\\a.zip", test_support::ZipOf({{"in/e.com", eicar}}));
+    }
+
+    // The names of the files found, sorted and joined by spaces; the counts in result.
+    std::string ScanWith(const std::vector<std::pair<PathFilter::Rule, std::wstring>>& patterns,
+                         bool openArchives = true) {
+        auto filter = std::make_shared<PathFilter>();
+        for (const auto& [rule, pattern] : patterns) {
+            EXPECT_TRUE(filter->Add(rule, pattern)) << qv::ToUtf8(pattern);
+        }
+        FolderScanner::Options options;
+        options.filter = filter;
+        options.openArchives = openArchives;
+        Scanned scanned;
+        database.Seal();
+        result = FolderScanner(database, options).Scan(tree.Path(L"v"), {}, scanned);
+        Lines names;
+        for (const std::string& found : scanned.detections) {
+            const std::string path = found.substr(0, found.find(' '));
+            names.push_back(path.substr(path.rfind('\\') + 1));
+        }
+        std::sort(names.begin(), names.end());
+        std::string joined;
+        for (const std::string& name : names) {
+            joined += (joined.empty() ? "" : " ") + name;
+        }
+        return joined;
+    }
+
+    FolderScanner::Result result;
+};
+
+TEST_F(ScanSelection, LeavesOutWhatThePatternsSayAndCountsEachFileOrFolderLeftOut) {
+    // The root's path as a pattern: only backslashes and dots have a meaning in it here.
+    std::wstring root;
+    for (const wchar_t c : tree.Path(L"v")) {
+        root += (c == L'\\' || c == L'.' ? L"\\" : L"") + std::wstring(1, c);
+    }
+    const struct {
+        std::vector<std::pair<PathFilter::Rule, std::wstring>> patterns;
+        std::string found;
+        std::uint64_t excluded;
+    } cases[] = {
+        {{}, "Report.PDF a.zip inner.exe nc.exe readme.txt x.txt", 0},
+        {{{kFile, L"\\.exe$"}}, "Report.PDF a.zip readme.txt x.txt", 2},
+        {{{kFile, L"REPORT\\.pdf$"}, {kFile, L"readme"}}, "a.zip inner.exe nc.exe x.txt", 2},
+        // On a folder's name: its files go, the folder is still entered.
+        {{{kFile, L"\\\\docs\\\\"}}, "a.zip nc.exe readme.txt x.txt", 2},
+        // Every folder of a name, at any depth and in any case, but not its neighbour.
+        {{{kFolder, L"\\\\tools$"}}, "Report.PDF a.zip readme.txt x.txt", 2},
+        {{{kFolder, L"^" + root + L"\\\\tools$"}},
+         "Report.PDF a.zip inner.exe readme.txt x.txt",
+         1},
+        {{{kFolder, L"\\.txt$"}}, "Report.PDF a.zip inner.exe nc.exe readme.txt x.txt", 0},
+        {{{kOnly, L"\\.TXT$"}}, "readme.txt x.txt", 4},
+        {{{kOnly, L"\\.exe$"}, {kOnly, L"\\.zip$"}, {kFolder, L"docs$"}}, "a.zip nc.exe", 3},
+        {{{kOnly, L"\\.exe$"}, {kFile, L"nc\\.exe"}}, "inner.exe", 5},
+        {{{kFolder, L"\\\\v$"}}, "", 1},  // the root itself
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(qv::ToUtf8(test.patterns.empty() ? L"" : test.patterns[0].second));
+        EXPECT_EQ(ScanWith(test.patterns), test.found);
+        EXPECT_EQ(result.counts.excluded, test.excluded);
+        // Every file checked is found: none left out is counted as checked.
+        const auto found = std::ranges::count(test.found, ' ') + !test.found.empty();
+        EXPECT_EQ(result.counts.files, static_cast<std::uint64_t>(found));
+    }
+}
+
+// Left closed, an archive is checked by its own hash only: the test file inside is not found,
+// yet the archive still counts as a file checked.
+TEST_F(ScanSelection, ArchivesLeftClosedAreCheckedAsPlainFiles) {
+    EXPECT_EQ(ScanWith({}, false), "Report.PDF inner.exe nc.exe readme.txt x.txt");
+    EXPECT_EQ(result.counts.files, 6u);
+    EXPECT_EQ(result.counts.archives, 0u);
+}
+
+}  // namespace
