@@ -1,33 +1,50 @@
 #include "host/scan/PathFilter.h"
 
 #include <exception>
-#include <optional>
 #include <utility>
 
 namespace devicescan::scan {
 
 namespace {
 
-constexpr auto kSyntax =
-    std::regex_constants::ECMAScript | std::regex_constants::icase | std::regex_constants::optimize;
+namespace flags = std::regex_constants;
 
-// The standard library reports a bad pattern by throwing; nothing beyond this function does.
-std::optional<std::wregex> Compiled(const std::wstring& pattern) {
+// The standard library's default matcher is fast, but it recurses once or more per character a
+// repetition takes: ".*\\.exe$" overflowed the 2 MiB stack of a thread on a path of 8000
+// characters here (4000 passed). Paths up to this length take it, with a wide margin.
+constexpr std::size_t kFastPathLimit = 512;
+
+constexpr auto kSyntax = flags::ECMAScript | flags::icase | flags::optimize;
+// Longer paths, which any stick can hold (up to 32767 characters), go to the library's
+// polynomial mode (an extension), which matches by sets of states: its recursion is bounded by
+// the pattern, not the path. It is about five times slower on a short path, and it takes no
+// back-references, so no pattern may hold one.
+constexpr auto kDeepSyntax = kSyntax | flags::__polynomial;
+
+}  // namespace
+
+// A search tries a pattern from every position of the path, in the polynomial mode each try as
+// long as the path in the worst case. Anchored at the start and led by a lazy "anything", the
+// deep form makes the whole search one pass: every other start fails at once. A pattern's own ^
+// and $ still mean the path's ends. The standard library reports a bad pattern by throwing;
+// nothing beyond this function does.
+std::optional<PathFilter::Pattern> PathFilter::Compile(const std::wstring& pattern) {
     try {
-        return std::wregex(pattern, kSyntax);
+        // The fast form first and alone: inside the deep form's wrapper, "a)|(b" would pass.
+        Pattern compiled{std::wregex(pattern, kSyntax),
+                         std::wregex(L"^[\\s\\S]*?(?:" + pattern + L")", kDeepSyntax)};
+        return compiled;
     } catch (const std::exception&) {
         return std::nullopt;
     }
 }
 
-}  // namespace
-
 bool PathFilter::IsValidPattern(const std::wstring& pattern) {
-    return Compiled(pattern).has_value();
+    return Compile(pattern).has_value();
 }
 
 bool PathFilter::Add(Rule rule, const std::wstring& pattern) {
-    std::optional<std::wregex> compiled = Compiled(pattern);
+    std::optional<Pattern> compiled = Compile(pattern);
     if (!compiled) {
         return false;
     }
@@ -53,12 +70,13 @@ bool PathFilter::SkipsFolder(const std::wstring& fullPath) const {
     return AnyMatches(excludeFolders, fullPath);
 }
 
-// A search that the library gives up on (a pattern whose backtracking runs too deep for a long
-// path) counts as no match: the entry is scanned rather than silently dropped.
+// A search that the library gives up on counts as no match: the entry is scanned rather than
+// silently dropped.
 bool PathFilter::AnyMatches(const Patterns& patterns, const std::wstring& path) {
-    for (const std::wregex& pattern : patterns) {
+    const bool deep = path.size() > kFastPathLimit;
+    for (const Pattern& pattern : patterns) {
         try {
-            if (std::regex_search(path, pattern)) {
+            if (std::regex_search(path, deep ? pattern.deep : pattern.fast)) {
                 return true;
             }
         } catch (const std::exception&) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -10,7 +11,9 @@ namespace devicescan::scan {
 // case-insensitive, as Windows compares paths) searched anywhere in an entry's full path:
 // a file is left out when an exclusion matches it or when inclusions exist and none matches it;
 // a folder is left out (not entered) when a folder exclusion matches its path, which is given
-// without a trailing separator. An empty filter leaves nothing out.
+// without a trailing separator. An empty filter leaves nothing out. Back-references are not
+// taken (see PathFilter.cpp: long paths are matched in a mode without them). Matching costs
+// time linear in the path's length times the pattern's size, whatever the path holds.
 //
 // Threads: built on one thread, then only read; a built filter may be shared by any number of
 // scanning threads.
@@ -28,7 +31,13 @@ class PathFilter {
     bool SkipsFolder(const std::wstring& fullPath) const;
 
   private:
-    using Patterns = std::vector<std::wregex>;
+    // One pattern in two forms: one for paths of usual length, one for very long paths.
+    struct Pattern {
+        std::wregex fast;
+        std::wregex deep;
+    };
+    using Patterns = std::vector<Pattern>;
+    static std::optional<Pattern> Compile(const std::wstring& pattern);
     static bool AnyMatches(const Patterns& patterns, const std::wstring& path);
 
     Patterns excludeFiles;

@@ -192,7 +192,7 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
             WithValue(valued.name, L""),
             WithValue(random.Pick(kPatterns)->name,
                       random.Pick<std::wstring>(
-                          {L"(", L"[a-", L"*.exe", L"a{2,1}", L"\\", L"x)", L"(?<name", L"[z-a]"})),
+                          {L"(", L"[a-", L"*.exe", L"a{2,1}", L"\\", L"x)", L"(a)\\1", L"[z-a]"})),
             {random.OneIn(4) ? valued.name : number.name}};
         return faults[random.Below(last ? 6 : 5)];
     }

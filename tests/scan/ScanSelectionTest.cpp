@@ -107,3 +107,24 @@ TEST_F(ScanSelection, ArchivesLeftClosedAreCheckedAsPlainFiles) {
 }
 
 }  // namespace
+
+// Paths of any length a volume can hold match as short ones do, even under patterns whose
+// matching takes stack in proportion to the path.
+TEST(PathFilterOnLongPaths, MatchesAsOnShortPathsWithoutRunningOutOfStack) {
+    const std::pair<const wchar_t*, bool> patterns[] = {
+        {L".*\\.exe$", false}, {L"(a|b)*c", true},    {L"^(?:[^\\\\]*\\\\)*x$", false},
+        {L"GHI\\\\$", true},   {L"^c:\\\\abc", true}, {L"^abc", false}};
+    for (const std::size_t length : {100u, 600u, 32000u}) {
+        std::wstring path = L"C:\\";
+        while (path.size() < length) {
+            path += L"abcdefghi\\";
+        }
+        for (const auto& [pattern, matches] : patterns) {
+            PathFilter filter;
+            ASSERT_TRUE(filter.Add(kFile, pattern));
+            EXPECT_EQ(filter.SkipsFile(path), matches) << qv::ToUtf8(pattern) << " " << length;
+        }
+    }
+    // Long paths are matched in a mode without back-references, so no pattern may hold one.
+    EXPECT_FALSE(PathFilter::IsValidPattern(L"(a)\\1"));
+}
