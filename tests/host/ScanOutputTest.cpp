@@ -39,9 +39,7 @@ TEST(OutputLevel, PrintsEachEventAtTheLevelsItBelongsTo) {
         std::function<void(const EventPrinter&)> print;
         Level quietest;
     } events[] = {
-        {"started", [](auto& p) { p.Started(L"Object", L"m.dll", {}); }, Level::kAll},
         {"mounted", [](auto& p) { p.Device(true, {}, {}); }, Level::kAll},
-        {"scan finished", scan(State::kFinished), Level::kAll},
         {"scan cancelled", scan(State::kCancelled), Level::kAll},
         {"scan failed", scan(State::kFailed), Level::kQuiet},
         {"detection", [&](auto& p) { p.Detection(detection); }, Level::kInfected},

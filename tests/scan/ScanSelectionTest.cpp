@@ -47,7 +47,7 @@ class ScanSelection : public ScanEngine {
         result = FolderScanner(database, options).Scan(tree.Path(L"v"), {}, scanned);
         Lines names;
         for (const std::string& found : scanned.detections) {
-            const std::string path = found.substr(0, found.find(' '));
+            const std::string path = found.substr(0, found.find(" EICAR-Test-File "));
             names.push_back(path.substr(path.rfind('\\') + 1));
         }
         std::sort(names.begin(), names.end());
