@@ -31,6 +31,12 @@ std::wstring Quoted(const std::wstring& text) {
     return L"\"" + text + L"\"";
 }
 
+EventPrinter::Level PrintLevel(const HostOptions& options) {
+    return options.quiet      ? EventPrinter::Level::kQuiet
+           : options.infected ? EventPrinter::Level::kInfected
+                              : EventPrinter::Level::kAll;
+}
+
 }  // namespace
 
 HostApp::HostApp(HostOptions options)
@@ -39,7 +45,7 @@ HostApp::HostApp(HostOptions options)
       error(STD_ERROR_HANDLE),
       queue(std::make_shared<OutputQueue>()),
       printer(queue, this->options.json ? EventPrinter::Format::kJson : EventPrinter::Format::kText,
-              this->options.verbose) {}
+              this->options.verbose, PrintLevel(this->options)) {}
 
 int HostApp::Run() {
     if (!queue->IsValid() || StopSignal::Process().Event() == nullptr) {

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "host/orchestration/VolumeScanner.h"
+#include "host/scan/PathFilter.h"
 
 namespace devicescan::host {
 
@@ -48,6 +49,18 @@ const Row kTable[] = {
      L"archive members checked in one file at most (default 10000;\n0: no limit)"},
     {L"--max-recursion", Kind::kNumber, &HostOptions::maxRecursion, L"N", 0, 1000, true,
      L"archives within archives opened, levels at most (default 17;\n0: no limit)"},
+    {L"--exclude", Kind::kPattern, &HostOptions::excludeFiles, L"REGEX", 0, 0, true,
+     L"do not check files whose full path matches REGEX (case-insensitive,\nanywhere in the "
+     L"path); repeatable"},
+    {L"--exclude-dir", Kind::kPattern, &HostOptions::excludeFolders, L"REGEX", 0, 0, true,
+     L"do not enter folders whose full path matches REGEX; repeatable"},
+    {L"--include", Kind::kPattern, &HostOptions::includeFiles, L"REGEX", 0, 0, true,
+     L"check only files whose full path matches REGEX; repeatable"},
+    {L"--no-archives", Kind::kFlagOff, &HostOptions::openArchives, L"", 0, 0, true,
+     L"do not open archives (check them as plain files)"},
+    {L"--infected", Kind::kFlag, &HostOptions::infected, L"", 0, 0, true,
+     L"print only detections, warnings, errors and the summary (also -i)"},
+    {L"--quiet", Kind::kFlag, &HostOptions::quiet, L"", 0, 0, true, L"print only errors"},
     {L"--scan-pause", Kind::kNumber, &HostOptions::scanPauseMs, L"MS", 0, 60000, true,
      L"pause MS milliseconds after each scanned file (to watch a scan)"},
     {L"--move", Kind::kText, &HostOptions::moveTo, L"DIR", 0, 0, true,
@@ -107,10 +120,10 @@ bool ParseNumber(std::wstring text, const Row& row, std::uint64_t& value) {
 }
 
 const Row* Find(const std::wstring& name) {
-    const bool alias =
-        std::find(std::begin(HostOptions::kHelpAliases), std::end(HostOptions::kHelpAliases),
-                  name) != std::end(HostOptions::kHelpAliases);
-    const std::wstring wanted = alias ? L"--help" : name;
+    std::wstring wanted = name;
+    for (const HostOptions::Alias& alias : HostOptions::kAliases) {
+        wanted = name == alias.alias ? alias.name : wanted;
+    }
     for (const Row& row : kTable) {
         if (wanted == row.name) {
             return &row;
@@ -172,6 +185,8 @@ class Parser {
                 return Text(std::get<std::wstring HostOptions::*>(row->field));
             case Kind::kList:
                 return Append(std::get<std::vector<std::wstring> HostOptions::*>(row->field));
+            case Kind::kPattern:
+                return Pattern(std::get<std::vector<std::wstring> HostOptions::*>(row->field));
         }
         return false;
     }
@@ -206,6 +221,19 @@ class Parser {
         }
         (options.*field).push_back(std::move(value));
         return true;
+    }
+
+    // A repeatable regular expression, refused with its text when it does not compile.
+    bool Pattern(std::vector<std::wstring> HostOptions::*field) {
+        if (!Append(field)) {
+            return false;
+        }
+        if (scan::PathFilter::IsValidPattern((options.*field).back())) {
+            return true;
+        }
+        error =
+            name + L" needs a valid regular expression, not \"" + (options.*field).back() + L"\"";
+        return false;
     }
 
     bool NotEmpty(const std::wstring& value) {
@@ -284,7 +312,23 @@ scan::FolderScanner::Options HostOptions::EachScan() const {
     each.maxScanSize = maxScanSize;
     each.maxFiles = maxFiles;
     each.maxRecursion = maxRecursion;
+    each.openArchives = openArchives;
+    each.filter = ScanFilter();
     return each;
+}
+
+std::shared_ptr<const scan::PathFilter> HostOptions::ScanFilter() const {
+    using Rule = scan::PathFilter::Rule;
+    auto filter = std::make_shared<scan::PathFilter>();
+    const auto addAll = [&](Rule rule, const std::vector<std::wstring>& patterns) {
+        for (const std::wstring& pattern : patterns) {
+            filter->Add(rule, pattern);
+        }
+    };
+    addAll(Rule::kExcludeFile, excludeFiles);
+    addAll(Rule::kExcludeFolder, excludeFolders);
+    addAll(Rule::kIncludeFile, includeFiles);
+    return filter;
 }
 
 std::span<const HostOptions::Row> HostOptions::Table() {

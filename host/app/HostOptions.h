@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -39,6 +40,15 @@ struct HostOptions {
     std::wstring restoreId;       // --restore: put this file back (with --quarantine)
     std::wstring quarantineDir;   // the folder --restore takes it from
     std::wstring listQuarantine;  // --list-quarantine: print this folder's manifest
+    // What a scan leaves out (regular expressions; see scan::PathFilter) and what it opens.
+    std::vector<std::wstring> excludeFiles;
+    std::vector<std::wstring> excludeFolders;
+    std::vector<std::wstring> includeFiles;
+    bool openArchives = true;
+    // What is printed: everything; only detections, warnings, errors and the summary; only
+    // errors (see EventPrinter::Level).
+    bool infected = false;
+    bool quiet = false;
     bool verbose = false;
     bool help = false;
 
@@ -53,6 +63,7 @@ struct HostOptions {
             kSize,     // kNumber, or a number of kibibytes, mebibytes or gibibytes: 64K, 200M, 1G
             kText,     // a value that may not be empty
             kList,     // like kText, repeatable: each adds its value
+            kPattern,  // like kList, each value a valid scan::PathFilter pattern
         };
         using Field = std::variant<bool HostOptions::*, std::uint32_t HostOptions::*,
                                    std::uint64_t HostOptions::*, std::wstring HostOptions::*,
@@ -68,8 +79,13 @@ struct HostOptions {
         const wchar_t* help;  // the default included; '\n' continues on the next line
     };
     static std::span<const Row> Table();
-    // Other spellings of --help.
-    static constexpr const wchar_t* kHelpAliases[] = {L"-h", L"/?"};
+    // Other spellings of options: a short name and the row's name.
+    struct Alias {
+        const wchar_t* alias;
+        const wchar_t* name;
+    };
+    static constexpr Alias kAliases[] = {
+        {L"-h", L"--help"}, {L"/?", L"--help"}, {L"-i", L"--infected"}};
 
     // The options of args (the program name not included), or nothing with error set to a
     // one-line reason.
@@ -80,6 +96,8 @@ struct HostOptions {
 
     // What each scan of a file tree may do and report, from these options.
     scan::FolderScanner::Options EachScan() const;
+    // The filter of the --exclude, --exclude-dir and --include patterns (checked by Parse).
+    std::shared_ptr<const scan::PathFilter> ScanFilter() const;
 };
 
 }  // namespace devicescan::host

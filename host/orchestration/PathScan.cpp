@@ -18,6 +18,10 @@ PathScan::PathScan(Settings settings, EventPrinter printer, OutputQueue& queue,
       error(error) {}
 
 ScanExitCode PathScan::Run(std::shared_ptr<const scan::SignatureDatabase> database) {
+    const ULONGLONG started = GetTickCount64();
+    SummaryReport summary;
+    summary.signatures = database->Count();
+    summary.databases = database->DatabaseCount();
     VolumeScanner scanner(printer, std::move(database), settings.scanner);
     if (!scanner.Start()) {
         error.Write(qv::ToUtf8(L"devicescan-host: cannot start the scan workers: " +
@@ -29,8 +33,11 @@ ScanExitCode PathScan::Run(std::shared_ptr<const scan::SignatureDatabase> databa
     }
     WaitForScans(scanner.IdleEvent());
     scanner.Shutdown();
-    queue.Drain(out, error);
     const VolumeScanner::Totals totals = scanner.TotalsSoFar();
+    summary.counts = totals.counts;
+    summary.elapsedMs = GetTickCount64() - started;
+    printer.Summary(summary);
+    queue.Drain(out, error);
     if (totals.threats != 0) {
         return ScanExitCode::kFound;
     }

@@ -207,6 +207,7 @@ struct VolumeScanner::Shared {
         worker.running = false;
         totals.threats += result.counts.threats;
         totals.errors += result.counts.errors;
+        totals.counts += result.counts;
         totals.failed += result.outcome == scan::FolderScanner::Outcome::kFailed;
         totals.cancelled += result.outcome == scan::FolderScanner::Outcome::kCancelled;
         SignalIfIdle();

@@ -53,6 +53,7 @@ class VolumeScanner {
         std::uint64_t errors = 0;     // files and folders that could not be read
         std::uint64_t failed = 0;     // scans whose root could not be listed
         std::uint64_t cancelled = 0;  // scans that did not finish
+        scan::ScanCounts counts;      // everything the ended scans saw, together
     };
 
     VolumeScanner(EventPrinter printer, std::shared_ptr<const scan::SignatureDatabase> database,

@@ -50,7 +50,8 @@ std::wstring Counts(const ScanReport& report) {
            std::to_wstring(report.counts.members) + L" damaged=" +
            std::to_wstring(report.counts.damaged) + L" limited=" +
            std::to_wstring(report.counts.limited) + L" encrypted=" +
-           std::to_wstring(report.counts.encrypted);
+           std::to_wstring(report.counts.encrypted) + L" excluded=" +
+           std::to_wstring(report.counts.excluded);
 }
 
 std::wstring ScanText(const ScanReport& report) {
@@ -82,7 +83,8 @@ std::string ScanJson(const ScanReport& report) {
         .Add("members", report.counts.members)
         .Add("damaged", report.counts.damaged)
         .Add("limited", report.counts.limited)
-        .Add("encrypted", report.counts.encrypted);
+        .Add("encrypted", report.counts.encrypted)
+        .Add("excluded", report.counts.excluded);
     if (report.state == ScanReport::State::kCancelled) {
         json.Add("reason", ReasonName(report.reason));
     }
@@ -94,8 +96,27 @@ std::string ScanJson(const ScanReport& report) {
 
 }  // namespace
 
-EventPrinter::EventPrinter(std::shared_ptr<OutputQueue> queue, Format format, bool verbose)
-    : queue(std::move(queue)), format(format), verbose(verbose) {}
+EventPrinter::EventPrinter(std::shared_ptr<OutputQueue> queue, Format format, bool verbose,
+                           Level level)
+    : queue(std::move(queue)), format(format), verbose(verbose), level(level) {}
+
+bool EventPrinter::Prints(Level level, Importance importance) noexcept {
+    switch (level) {
+        case Level::kAll:
+            return true;
+        case Level::kInfected:
+            return importance != Importance::kInfo;
+        case Level::kQuiet:
+            return importance == Importance::kError;
+    }
+    return true;
+}
+
+void EventPrinter::Push(Importance importance, Stream stream, std::string line) const {
+    if (Prints(level, importance)) {
+        queue->Push(stream, std::move(line));
+    }
+}
 
 const wchar_t* EventPrinter::TypeName(std::int32_t type) {
     switch (type) {
@@ -206,58 +227,71 @@ std::string EventPrinter::PresentLine(Format format, const std::wstring& path, s
 
 void EventPrinter::Notice(std::wstring_view event, std::wstring_view reason,
                           std::wstring_view message) const {
-    queue->Push(Stream::kOut, NoticeLine(format, event, reason, message));
+    const Importance importance = event == L"error"     ? Importance::kError
+                                  : event == L"warning" ? Importance::kWarning
+                                                        : Importance::kInfo;
+    Push(importance, Stream::kOut, NoticeLine(format, event, reason, message));
 }
 
 void EventPrinter::Present(const std::wstring& path, std::int32_t type) const {
-    queue->Push(Stream::kOut, PresentLine(format, path, type));
+    Push(Importance::kInfo, Stream::kOut, PresentLine(format, path, type));
 }
 
 void EventPrinter::Started(std::wstring_view objectName, std::wstring_view modulePath,
                            const Signatures& signatures) const {
-    queue->Push(Stream::kOut, StartedLine(format, objectName, modulePath, signatures));
+    Push(Importance::kInfo, Stream::kOut, StartedLine(format, objectName, modulePath, signatures));
 }
 
 void EventPrinter::Stopped(std::wstring_view reason) const {
-    queue->Push(Stream::kOut, StoppedLine(format, reason));
+    Push(Importance::kInfo, Stream::kOut, StoppedLine(format, reason));
 }
 
 void EventPrinter::Device(bool mounted, Source source, const DeviceRecord& device) const {
-    queue->Push(Stream::kOut, DeviceLine(format, mounted, source, device));
+    Push(Importance::kInfo, Stream::kOut, DeviceLine(format, mounted, source, device));
 }
 
 void EventPrinter::Scan(const ScanReport& report) const {
-    queue->Push(Stream::kOut, ScanLine(format, report));
+    const Importance importance =
+        report.state == ScanReport::State::kFailed ? Importance::kError : Importance::kInfo;
+    Push(importance, Stream::kOut, ScanLine(format, report));
 }
 
 void EventPrinter::Detection(const scan::Detection& detection, std::wstring_view quarantine) const {
-    queue->Push(Stream::kOut, ScanEventLines::Detection(format, detection, quarantine));
+    Push(Importance::kDetection, Stream::kOut,
+         ScanEventLines::Detection(format, detection, quarantine));
 }
 
 void EventPrinter::Quarantined(std::wstring_view path, bool moved, std::wstring_view file,
                                std::wstring_view id) const {
-    queue->Push(Stream::kOut, ScanEventLines::Quarantined(format, path, moved, file, id));
+    Push(Importance::kDetection, Stream::kOut,
+         ScanEventLines::Quarantined(format, path, moved, file, id));
 }
 
 void EventPrinter::QuarantineFailed(std::wstring_view path, std::wstring_view reason,
                                     std::uint32_t error) const {
-    queue->Push(Stream::kOut, ScanEventLines::QuarantineFailed(format, path, reason, error));
+    Push(Importance::kError, Stream::kOut,
+         ScanEventLines::QuarantineFailed(format, path, reason, error));
 }
 
 void EventPrinter::ReadOnlyVolume(std::wstring_view path) const {
-    queue->Push(Stream::kOut, ScanEventLines::ReadOnlyVolume(format, path));
+    Push(Importance::kWarning, Stream::kOut, ScanEventLines::ReadOnlyVolume(format, path));
 }
 
 void EventPrinter::Limit(const scan::ScanLimit& limit) const {
-    queue->Push(Stream::kOut, ScanEventLines::Limit(format, limit));
+    Push(Importance::kInfo, Stream::kOut, ScanEventLines::Limit(format, limit));
+}
+
+void EventPrinter::Summary(const SummaryReport& summary) const {
+    Push(Importance::kSummary, Stream::kOut, ScanEventLines::Summary(format, summary));
 }
 
 void EventPrinter::RemovalNotConfirmed(std::wstring_view path) const {
-    queue->Push(Stream::kOut, ScanEventLines::RemovalNotConfirmed(format, path));
+    Push(Importance::kWarning, Stream::kOut, ScanEventLines::RemovalNotConfirmed(format, path));
 }
 
 void EventPrinter::Warning(std::wstring_view text) const {
-    queue->Push(Stream::kError, qv::ToUtf8(L"devicescan-host: warning: " + std::wstring(text)));
+    Push(Importance::kWarning, Stream::kError,
+         qv::ToUtf8(L"devicescan-host: warning: " + std::wstring(text)));
 }
 
 void EventPrinter::Trace(std::wstring_view text) const {

@@ -9,6 +9,7 @@
 #include "host/output/DeviceRecord.h"
 #include "host/output/OutputQueue.h"
 #include "host/output/ScanReport.h"
+#include "host/output/SummaryReport.h"
 #include "host/scan/Detection.h"
 #include "host/scan/ScanLimit.h"
 
@@ -24,8 +25,16 @@ class EventPrinter {
   public:
     enum class Format { kText, kJson };
     enum class Source { kProducer, kListener };
+    // What is printed. kAll: every event. kInfected: detections, warnings (stdout and stderr),
+    // errors (an "error" notice, a scan that failed) and the summary. kQuiet: errors only.
+    // Traces (--verbose) are printed whenever asked for.
+    enum class Level { kAll, kInfected, kQuiet };
+    // What an event is, for the level to decide on.
+    enum class Importance { kInfo, kSummary, kDetection, kWarning, kError };
+    static bool Prints(Level level, Importance importance) noexcept;
 
-    EventPrinter(std::shared_ptr<OutputQueue> queue, Format format, bool verbose);
+    EventPrinter(std::shared_ptr<OutputQueue> queue, Format format, bool verbose,
+                 Level level = Level::kAll);
 
     // What the scans look for: signatures loaded from how many database files.
     struct Signatures {
@@ -58,6 +67,8 @@ class EventPrinter {
     void ReadOnlyVolume(std::wstring_view path) const;
     // stdout: a file or member that a scan limit kept from being checked whole.
     void Limit(const scan::ScanLimit& limit) const;
+    // stdout: what a --scan run did, at its end.
+    void Summary(const SummaryReport& summary) const;
     // stdout: a removal of path was heard but the volume still answers, so its scan goes on.
     void RemovalNotConfirmed(std::wstring_view path) const;
     // stdout: something the host noticed and acted on, with a reason a script can match
@@ -83,9 +94,12 @@ class EventPrinter {
     static const wchar_t* TypeName(std::int32_t type);
 
   private:
+    void Push(Importance importance, OutputQueue::Stream stream, std::string line) const;
+
     std::shared_ptr<OutputQueue> queue;
     Format format;
     bool verbose;
+    Level level;
 };
 
 }  // namespace devicescan::host

@@ -1,5 +1,7 @@
 #include "host/output/ScanEventLines.h"
 
+#include <utility>
+
 #include "host/output/JsonLine.h"
 #include "sdk/SystemMessage.h"
 #include "sdk/Utf8.h"
@@ -100,6 +102,41 @@ std::string ScanEventLines::Limit(EventPrinter::Format format, const scan::ScanL
         return JsonStart(L"limit", limit.path, limit.members).Add("limit", name).Text();
     }
     return qv::ToUtf8(L"limit " + limit.path + MemberText(limit.members) + L" " + name);
+}
+
+std::string ScanEventLines::Summary(EventPrinter::Format format, const SummaryReport& summary) {
+    const scan::ScanCounts& counts = summary.counts;
+    // The same figures, in this order, in either format.
+    const std::pair<const char*, std::uint64_t> figures[] = {
+        {"signatures", summary.signatures},
+        {"databases", summary.databases},
+        {"files", counts.files},
+        {"directories", counts.directories},
+        {"archives", counts.archives},
+        {"members", counts.members},
+        {"threats", counts.threats},
+        {"errors", counts.errors},
+        {"damaged", counts.damaged},
+        {"limited", counts.limited},
+        {"encrypted", counts.encrypted},
+        {"excluded", counts.excluded},
+        {"bytes", counts.bytes},
+        {"bytesRead", counts.hashedBytes},
+    };
+    if (format == EventPrinter::Format::kJson) {
+        JsonLine json;
+        json.Add("event", L"summary");
+        for (const auto& [name, value] : figures) {
+            json.Add(name, value);
+        }
+        return json.Add("elapsedMs", summary.elapsedMs).Text();
+    }
+    std::string text = "summary";
+    for (const auto& [name, value] : figures) {
+        text += std::string(" ") + name + "=" + std::to_string(value);
+    }
+    const std::string millis = std::to_string(1000 + summary.elapsedMs % 1000).substr(1);
+    return text + " elapsed=" + std::to_string(summary.elapsedMs / 1000) + "." + millis + "s";
 }
 
 std::string ScanEventLines::RemovalNotConfirmed(EventPrinter::Format format,

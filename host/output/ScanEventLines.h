@@ -36,6 +36,9 @@ class ScanEventLines {
     static std::string ReadOnlyVolume(EventPrinter::Format format, std::wstring_view path);
     // "limit PATH [member=[..]] LIMIT" or {"event":"limit","path":..,["member":[..],]"limit":..}.
     static std::string Limit(EventPrinter::Format format, const scan::ScanLimit& limit);
+    // "summary signatures=N databases=N files=N ... elapsed=S.mmms" or
+    // {"event":"summary","signatures":N,...,"elapsedMs":N}.
+    static std::string Summary(EventPrinter::Format format, const SummaryReport& summary);
     // "warning PATH removal-not-confirmed (...)" or
     // {"event":"warning","path":..,"reason":"removal-not-confirmed"}.
     static std::string RemovalNotConfirmed(EventPrinter::Format format, std::wstring_view path);

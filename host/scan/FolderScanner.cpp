@@ -8,6 +8,7 @@
 #include "host/scan/ContentCheck.h"
 #include "host/scan/EicarCheck.h"
 #include "host/scan/LongPath.h"
+#include "host/scan/PathFilter.h"
 #include "sdk/UniqueHandle.h"
 
 namespace devicescan::scan {
@@ -46,6 +47,21 @@ class FindHandle {
     HANDLE handle;
 };
 
+// The path a PathFilter sees for a file-system path: without the \\?\ (or \\?\UNC\) prefix
+// and, for a folder, without its trailing separator (a volume root keeps its own: "E:\").
+std::wstring FilterPathOf(const std::wstring& longPath) {
+    std::wstring path = longPath;
+    if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+        path.replace(0, 8, L"\\\\");
+    } else if (path.rfind(L"\\\\?\\", 0) == 0) {
+        path.erase(0, 4);
+    }
+    if (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) {
+        path.pop_back();
+    }
+    return path;
+}
+
 HANDLE FindFirst(const std::wstring& directory, WIN32_FIND_DATAW& entry) {
     return FindFirstFileExW((directory + L"*").c_str(), FindExInfoBasic, &entry,
                             FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
@@ -72,7 +88,13 @@ class TreeScan {
         const std::wstring longRoot = LongPathOf(root);
         const DWORD attributes = GetFileAttributesW(longRoot.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            if (Excluded(false, longRoot)) {
+                return result;
+            }
             return RunFile(longRoot, root);
+        }
+        if (attributes != INVALID_FILE_ATTRIBUTES && Excluded(true, longRoot)) {
+            return result;
         }
         std::vector<PendingFolder> pending{{WithSeparator(longRoot), WithSeparator(root)}};
         bool atRoot = true;
@@ -115,7 +137,11 @@ class TreeScan {
             if (IsDotEntry(entry.cFileName)) {
                 continue;
             }
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            const bool isFolder = entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+            if (Excluded(isFolder, folder.longPath + entry.cFileName)) {
+                continue;
+            }
+            if (isFolder) {
                 ++result.counts.directories;
                 if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
                     pending.push_back({folder.longPath + entry.cFileName + L"\\",
@@ -133,6 +159,19 @@ class TreeScan {
         if (GetLastError() != ERROR_NO_MORE_FILES) {
             ++result.counts.errors;
         }
+        return true;
+    }
+
+    // Whether the filter leaves out this file or folder; counted when it does.
+    bool Excluded(bool isFolder, const std::wstring& longPath) {
+        if (!options.filter || options.filter->IsEmpty()) {
+            return false;
+        }
+        const std::wstring path = FilterPathOf(longPath);
+        if (!(isFolder ? options.filter->SkipsFolder(path) : options.filter->SkipsFile(path))) {
+            return false;
+        }
+        ++result.counts.excluded;
         return true;
     }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,8 @@
 
 namespace devicescan::scan {
 
+class PathFilter;
+
 // Scans a folder tree (a volume root such as E:\, or any folder; a single file also works)
 // against a sealed SignatureDatabase and the built-in test-file check. Each file's size is
 // looked up first for the hash types it needs; a file is read once, hashed with those types,
@@ -18,8 +21,9 @@ namespace devicescan::scan {
 // members included, each member checked exactly as a file (see ContentCheck). Empty files are
 // never reported. A file that cannot be opened or read, or a folder that cannot be listed,
 // counts as an error and the scan goes on. Directory
-// links (reparse points) are counted but not entered. The cancel flag is checked before every
-// entry and every block read.
+// links (reparse points) are counted but not entered. The options' filter sees each entry's full
+// path (the root made absolute, without the \\?\ prefix); the root itself is filtered too. The
+// cancel flag is checked before every entry and every block read.
 //
 // Threads: one scanner per scanning thread (it owns its read buffer); the database and the
 // cancel flag may be shared.
@@ -34,6 +38,8 @@ class FolderScanner {
         std::uint64_t maxScanSize = 400 << 20;  // bytes inflated out of one file on disk
         std::uint64_t maxFiles = 10000;         // members opened in one file on disk
         std::uint32_t maxRecursion = 17;        // archives within archives opened, at most
+        // The files and folders left out, each counted as excluded; none: everything is scanned.
+        std::shared_ptr<const PathFilter> filter = nullptr;
     };
     enum class Outcome { kFinished, kCancelled, kFailed };
     struct Result {

@@ -17,6 +17,24 @@ struct ScanCounts {
     std::uint64_t damaged = 0;      // files holding a damaged archive (read as far as it could be)
     std::uint64_t limited = 0;      // limit events (see ScanLimit)
     std::uint64_t encrypted = 0;    // encrypted members, passed over
+    std::uint64_t excluded = 0;     // files and folders a PathFilter left out (not entered)
+
+    // The counts of two scans together.
+    ScanCounts& operator+=(const ScanCounts& other) noexcept {
+        files += other.files;
+        directories += other.directories;
+        bytes += other.bytes;
+        errors += other.errors;
+        threats += other.threats;
+        hashedBytes += other.hashedBytes;
+        archives += other.archives;
+        members += other.members;
+        damaged += other.damaged;
+        limited += other.limited;
+        encrypted += other.encrypted;
+        excluded += other.excluded;
+        return *this;
+    }
 };
 
 }  // namespace devicescan::scan

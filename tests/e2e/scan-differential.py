@@ -10,8 +10,11 @@ with data descriptors, ZIP64), tar (ustar, pax, GNU long names), gzip (one and s
 and their mixes, nested up to three deep. clamscan scans it natively and devicescan-host scans it
 under Wine through Z:, once with the databases loose and once packed in a container that sigtool
 builds; each must report the same set of (file on disk, signature name) pairs, and that set must
-be the one the generator planted. Then each moves the threats out of a copy of the tree with
---move: the same files must go, with the same bytes, and nothing else may change.
+be the one the generator planted. Then both scan the loose databases again under the same
+--exclude, --exclude-dir, --include and --max-filesize options, each of which must leave out some
+of the planted detections and not all, and both must still report the same pairs. Last, each moves
+the threats out of a copy of the tree with --move: the same files must go, with the same bytes, and
+nothing else may change.
 
 Usage: scan-differential.py BUILD_DIR. Exit 77 (skipped) when clamscan is not installed.
 """
@@ -288,9 +291,23 @@ def container_of(corpus):
     return folder
 
 
-def clamscan_pairs(corpus, databases):
+# Options that choose what is scanned, given alike to both scanners. The patterns mean the same
+# to both: clamscan compares them with the Unix path and case, the host with the Windows path
+# (Z:\...) and without case, so they hold no separator, no anchor but the end and no letter
+# whose other case occurs in the tree.
+SELECTIONS = [
+    ["--exclude=café", "--exclude=[37]\\.bin$"],
+    ["--exclude-dir=отчёт$", "--exclude-dir=資料$"],
+    ["--include=[05]\\.bin$"],
+    ["--include=plain", "--exclude-dir=données$", "--exclude=9\\.bin$"],
+    ["--max-filesize=70000"],
+    ["--max-filesize=4096", "--exclude-dir=plain$"],
+]
+
+
+def clamscan_pairs(corpus, databases, selection=()):
     result = subprocess.run(["clamscan", "-d", databases, "--allmatch", "-r",
-                             "--no-summary", "--infected", corpus.tree],
+                             "--no-summary", "--infected", *selection, corpus.tree],
                             capture_output=True)
     if result.returncode not in (0, 1):
         fail("clamscan exited with %d: %s" % (result.returncode, result.stderr.decode()))
@@ -313,9 +330,10 @@ def unix_path(windows):
     return windows[2:].replace("\\", "/")
 
 
-def host_pairs(corpus, build, databases):
+def host_pairs(corpus, build, databases, selection=()):
     command = [os.path.join(build, "wine-run"), os.path.join(build, "bin", "devicescan-host.exe"),
-               "--json", "--scan", windows_path(corpus.tree), "--db", windows_path(databases)]
+               "--json", "--scan", windows_path(corpus.tree), "--db", windows_path(databases),
+               *selection]
     result = subprocess.run(command, capture_output=True, timeout=240)
     output = result.stdout.decode("utf-8")
     if result.returncode != 1:
@@ -399,6 +417,25 @@ def compare(what, actual, expected):
     return False
 
 
+def compare_selections(corpus, build):
+    """Each selection: the same detections from both scanners, some planted ones left out and
+    some kept. Archives with ZIP64 members are left out of the comparison (the host alone opens
+    them)."""
+    host_only = {path for path, _ in corpus.found_by_host_only}
+    same = True
+    for selection in SELECTIONS:
+        what = "with " + " ".join(selection)
+        theirs = {pair for pair in clamscan_pairs(corpus, corpus.databases, selection)
+                  if pair[0] not in host_only}
+        ours = {pair for pair in host_pairs(corpus, build, corpus.databases, selection)
+                if pair[0] not in host_only}
+        same = compare("devicescan-host " + what, ours, theirs) and same
+        if not theirs or theirs >= corpus.expected:
+            fail("the selection %s leaves out nothing or everything: %d of %d detections" %
+                 (what, len(theirs), len(corpus.expected)))
+    return same
+
+
 def main():
     build = sys.argv[1]
     if shutil.which("clamscan") is None:
@@ -415,13 +452,15 @@ def main():
             same = compare("clamscan", clamscan_pairs(corpus, databases), corpus.expected) and same
             ours = host_pairs(corpus, build, databases)
             same = compare("devicescan-host", ours, expected) and same
+        same = compare_selections(corpus, build) and same
         if not same:
             fail("the scanners disagree")
         moved = compare_moves(corpus, build)
         print("differential: %d files, %d signatures loose and in a container, the same %d "
-              "detections from both (%d in ZIP64 members by the host alone)" %
+              "detections from both (%d in ZIP64 members by the host alone); the same under "
+              "%d selections" %
               (corpus.serial, sum(map(len, corpus.lines.values())), len(corpus.expected),
-               len(corpus.found_by_host_only)))
+               len(corpus.found_by_host_only), len(SELECTIONS)))
         print("differential: --move took the same %d files whole as clamscan --move" % moved)
     finally:
         shutil.rmtree(root)

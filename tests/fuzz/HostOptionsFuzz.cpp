@@ -41,8 +41,11 @@ const std::vector<const Row*> kFlags =
     RowsWhere([](const Row& row) { return row.kind == Kind::kFlag || row.kind == Kind::kFlagOff; });
 const std::vector<const Row*> kNumbers =
     RowsWhere([](const Row& row) { return row.kind == Kind::kNumber || row.kind == Kind::kSize; });
-const std::vector<const Row*> kValued =
-    RowsWhere([](const Row& row) { return row.kind == Kind::kText || row.kind == Kind::kList; });
+const std::vector<const Row*> kValued = RowsWhere([](const Row& row) {
+    return row.kind == Kind::kText || row.kind == Kind::kList || row.kind == Kind::kPattern;
+});
+const std::vector<const Row*> kPatterns =
+    RowsWhere([](const Row& row) { return row.kind == Kind::kPattern; });
 
 // Each option's value, by the option's name (a flag: 1 when given, a list: its values one a
 // line), so that a run can write down what it expects.
@@ -71,11 +74,12 @@ Rendered Render(const HostOptions& options) {
     return rendered;
 }
 
-// The name as given: --help also under its other spellings.
+// The name as given, or one of the other spellings of an option.
 bool IsKnown(const std::wstring& name) {
     return Render({}).contains(name) ||
-           std::ranges::count(HostOptions::kHelpAliases, name,
-                              [](const wchar_t* alias) { return std::wstring(alias); }) != 0;
+           std::ranges::count(HostOptions::kAliases, name, [](const HostOptions::Alias& alias) {
+               return std::wstring(alias.alias);
+           }) != 0;
 }
 
 class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
@@ -129,18 +133,33 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
             digits.insert(0, random.OneIn(4) ? random.Below(20 - digits.size() + 1) : 0, L'0');
             return WithValue(row.name, digits);
         }
-        const std::wstring value = random.WideJunk(1 + random.Below(30));
-        expected[row.name] = row.kind == Kind::kList ? expected[row.name] + value + L"\n" : value;
+        const std::wstring value =
+            row.kind == Kind::kPattern ? GoodPattern() : random.WideJunk(1 + random.Below(30));
+        expected[row.name] = row.kind != Kind::kText ? expected[row.name] + value + L"\n" : value;
         return WithValue(row.name, value);
     }
 
-    // A flag's name; --help also as one of its other spellings.
+    // A flag's name, or now and then one of its other spellings.
     std::wstring FlagSpelling(const Row& row) {
-        if (std::wstring(row.name) != L"--help" || random.OneIn(3)) {
-            return row.name;
+        std::vector<std::wstring> spellings = {row.name};
+        for (const HostOptions::Alias& alias : HostOptions::kAliases) {
+            if (std::wstring(alias.name) == row.name) {
+                spellings.push_back(alias.alias);
+            }
         }
-        return random.Pick<std::wstring>(
-            {HostOptions::kHelpAliases[0], HostOptions::kHelpAliases[1]});
+        return random.OneIn(3) ? std::wstring(row.name) : random.Pick(spellings);
+    }
+
+    // Junk without the characters a regular expression gives a meaning, or a well-formed
+    // expression.
+    std::wstring GoodPattern() {
+        std::wstring junk = random.WideJunk(1 + random.Below(30));
+        std::erase_if(junk, [](wchar_t c) {
+            return std::wstring_view(L"\\^$.|?*+()[]{}").find(c) != std::wstring_view::npos;
+        });
+        return random.Pick<std::wstring>({junk.empty() ? L"x" : junk, L"\\.exe$",
+                                          L"^c:\\\\tools\\\\", L"(setup|install)[0-9]*",
+                                          L"[^\\\\]{40,}", L"\\\\\\$recycle\\.bin\\b"});
     }
 
     std::uint64_t GoodNumber(const Row& option) {
@@ -168,7 +187,8 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
     }
 
     // An unknown or junk argument, a value on a flag, a number out of range or with stray
-    // characters, an empty value; last, also an option that needs a value with none after it.
+    // characters, an empty value, a pattern that is no regular expression; last, also an option
+    // that needs a value with none after it.
     Args Fault(bool last) {
         const Row& number = *random.Pick(kNumbers);
         const Row& valued = *random.Pick(kValued);
@@ -177,8 +197,11 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
             {FlagSpelling(*random.Pick(kFlags)) + L"=" + random.WideJunk(random.Below(5))},
             WithValue(number.name, BadNumber(number)),
             WithValue(valued.name, L""),
+            WithValue(random.Pick(kPatterns)->name,
+                      random.Pick<std::wstring>(
+                          {L"(", L"[a-", L"*.exe", L"a{2,1}", L"\\", L"x)", L"(a)\\1", L"[z-a]"})),
             {random.OneIn(4) ? valued.name : number.name}};
-        return faults[random.Below(last ? 5 : 4)];
+        return faults[random.Below(last ? 6 : 5)];
     }
 
     // An unknown argument or a near miss of a known one.

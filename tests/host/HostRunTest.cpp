@@ -82,7 +82,8 @@ TEST(HostRun, PrintsEveryMountAndRemovalFromProducerAndListenerAndScansTheVolume
                                        WaitFor(temp, L"go") + "unmount " + volume + "\n"));
     ASSERT_TRUE(host.WaitForLine("scan finished " + volume +
                                  " files=3 directories=3 bytes=1010 errors=0 threats=0 hashed=0"
-                                 " archives=0 members=0 damaged=0 limited=0 encrypted=0"));
+                                 " archives=0 members=0 damaged=0 limited=0 encrypted=0"
+                                 " excluded=0"));
     ASSERT_TRUE(host.WaitForLine("scan failed " + missing + " error=3"));
     temp.Write(L"go", "");
     ASSERT_TRUE(host.WaitForLine("unmounted " + volume + " type=local" + details + " [listener]"));
@@ -122,7 +123,7 @@ TEST(HostRun, JsonLinesCarryEveryFieldWithPathsEscaped) {
     ASSERT_TRUE(host.WaitForLine(R"({"event":"scan","state":"finished","path":)" + path +
                                  R"(,"files":1,"directories":0,"bytes":5,"errors":0,)"
                                  R"("threats":0,"hashedBytes":0,"archives":0,"members":0,)"
-                                 R"("damaged":0,"limited":0,"encrypted":0})"));
+                                 R"("damaged":0,"limited":0,"encrypted":0,"excluded":0})"));
     EndInput(host, R"({"event":"stopped","reason":"end-of-input"})");
 
     const auto out = host.OutLines();
@@ -163,7 +164,7 @@ TEST(HostRun, ARealRemovalCancelsThatVolumesScanAndStoppingCancelsTheRest) {
     temp.Write(L"real", "");
     const std::string counts =
         " files=1 directories=0 bytes=1 errors=0 threats=0 hashed=0"
-        " archives=0 members=0 damaged=0 limited=0 encrypted=0 ";
+        " archives=0 members=0 damaged=0 limited=0 encrypted=0 excluded=0 ";
     ASSERT_TRUE(host.WaitForLine("scan cancelled " + first + counts + "(volume removed)"));
     // The worker of the cancelled scan runs the next one whole.
     ASSERT_TRUE(host.WaitForLine("scan finished " + third + " files=0 "));
@@ -226,8 +227,12 @@ TEST(HostRun, ScanOfFoldersAndFilesExitsWithWhatItFound) {
         HostProcess scan;
         ASSERT_TRUE(scan.Launch(args));
         EXPECT_EQ(scan.WaitForExit(), run.exitCode);
-        EXPECT_THAT(scan.OutLines(), Contains(HasSubstr(run.line)));
-        EXPECT_THAT(scan.OutLines(), Each(AnyOf(StartsWith("scan "), StartsWith("threat "))));
+        auto out = scan.OutLines();
+        EXPECT_THAT(out, Contains(HasSubstr(run.line)));
+        ASSERT_FALSE(out.empty());
+        EXPECT_THAT(out.back(), StartsWith("summary signatures=1 databases=1 "));
+        out.pop_back();
+        EXPECT_THAT(out, Each(AnyOf(StartsWith("scan "), StartsWith("threat "))));
         EXPECT_THAT(scan.ErrLines(), IsEmpty());
     }
 }

@@ -1,0 +1,159 @@
+// What a scan leaves out: files and folders a PathFilter excludes, or that no inclusion takes, on
+// a real tree whose every file holds the test file, so that the detections are exactly the files
+// checked; and archives left closed.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "host/scan/EicarCheck.h"
+#include "host/scan/PathFilter.h"
+#include "tests/scan/ScanEngineFixture.h"
+#include "tests/support/ArchiveWriter.h"
+
+namespace {
+
+using namespace devicescan::scan;
+using namespace devicescan::scan::scan_tests;
+constexpr auto kFile = PathFilter::Rule::kExcludeFile;
+constexpr auto kFolder = PathFilter::Rule::kExcludeFolder;
+constexpr auto kOnly = PathFilter::Rule::kIncludeFile;
+
+class ScanSelection : public ScanEngine {
+  protected:
+    // A folder named tools at the root and one deeper, a neighbour whose name only starts like
+    // it, names in mixed case, and a zip holding the test file.
+    void SetUp() override {
+        const std::string eicar = EicarCheck::Text();
+        Write(L"v", {{"Tools\\nc.exe", eicar},
+                     {"tools2\\x.txt", eicar},
+                     {"docs\\Report.PDF", eicar},
+                     {"docs\\tools\\inner.exe", eicar},
+                     {"readme.txt", eicar}});
+        tree.Write(L"v\\a.zip", test_support::ZipOf({{"in/e.com", eicar}}));
+    }
+
+    // The names of the files found, sorted and joined by spaces; the counts in result.
+    std::string ScanWith(const std::vector<std::pair<PathFilter::Rule, std::wstring>>& patterns,
+                         bool openArchives = true) {
+        auto filter = std::make_shared<PathFilter>();
+        for (const auto& [rule, pattern] : patterns) {
+            EXPECT_TRUE(filter->Add(rule, pattern)) << qv::ToUtf8(pattern);
+        }
+        FolderScanner::Options options;
+        options.filter = filter;
+        options.openArchives = openArchives;
+        Scanned scanned;
+        database.Seal();
+        result = FolderScanner(database, options).Scan(tree.Path(L"v"), {}, scanned);
+        Lines names;
+        for (const std::string& found : scanned.detections) {
+            const std::string path = found.substr(0, found.find(" EICAR-Test-File "));
+            names.push_back(path.substr(path.rfind('\\') + 1));
+        }
+        std::sort(names.begin(), names.end());
+        std::string joined;
+        for (const std::string& name : names) {
+            joined += (joined.empty() ? "" : " ") + name;
+        }
+        return joined;
+    }
+
+    FolderScanner::Result result;
+};
+
+TEST_F(ScanSelection, LeavesOutWhatThePatternsSayAndCountsEachFileOrFolderLeftOut) {
+    const struct {
+        std::vector<std::pair<PathFilter::Rule, std::wstring>> patterns;
+        std::string found;
+        std::uint64_t excluded;
+    } cases[] = {
+        {{}, "Report.PDF a.zip inner.exe nc.exe readme.txt x.txt", 0},
+        {{{kFile, L"\\.exe$"}}, "Report.PDF a.zip readme.txt x.txt", 2},
+        {{{kFile, L"REPORT\\.pdf$"}, {kFile, L"readme"}}, "a.zip inner.exe nc.exe x.txt", 2},
+        // On a folder's name: its files go, the folder is still entered.
+        {{{kFile, L"\\\\docs\\\\"}}, "a.zip nc.exe readme.txt x.txt", 2},
+        // Every folder of a name, at any depth and in any case, but not its neighbour.
+        {{{kFolder, L"\\\\tools$"}}, "Report.PDF a.zip readme.txt x.txt", 2},
+        // The path is full, from its drive: only the folder right below the root.
+        {{{kFolder, L"^[a-z]:\\\\.*\\\\v\\\\tools$"}},
+         "Report.PDF a.zip inner.exe readme.txt x.txt",
+         1},
+        {{{kFolder, L"\\.txt$"}}, "Report.PDF a.zip inner.exe nc.exe readme.txt x.txt", 0},
+        {{{kOnly, L"\\.TXT$"}}, "readme.txt x.txt", 4},
+        {{{kOnly, L"\\.exe$"}, {kOnly, L"\\.zip$"}, {kFolder, L"docs$"}}, "a.zip nc.exe", 3},
+        {{{kOnly, L"\\.exe$"}, {kFile, L"nc\\.exe"}}, "inner.exe", 5},
+        {{{kFolder, L"\\\\v$"}}, "", 1},  // the root itself
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(qv::ToUtf8(test.patterns.empty() ? L"" : test.patterns[0].second));
+        EXPECT_EQ(ScanWith(test.patterns), test.found);
+        EXPECT_EQ(result.counts.excluded, test.excluded);
+        // Every file checked is found: none left out is counted as checked.
+        const auto found = std::ranges::count(test.found, ' ') + !test.found.empty();
+        EXPECT_EQ(result.counts.files, static_cast<std::uint64_t>(found));
+    }
+}
+
+// Left closed, an archive is checked by its own hash only: the test file inside is not found,
+// yet the archive still counts as a file checked.
+TEST_F(ScanSelection, ArchivesLeftClosedAreCheckedAsPlainFiles) {
+    EXPECT_EQ(ScanWith({}, false), "Report.PDF inner.exe nc.exe readme.txt x.txt");
+    EXPECT_EQ(result.counts.files, 6u);
+    EXPECT_EQ(result.counts.archives, 0u);
+}
+
+// Characters beyond ASCII stand for themselves, escaped or not, in brackets or not: none is read
+// as the operator the narrow character set would make of it (a box corner as '+', the fullwidth
+// asterisk as '*').
+TEST(PathFilter, TakesCharactersBeyondAsciiLiterally) {
+    const struct {
+        const wchar_t* pattern;
+        const wchar_t* path;
+        bool skipped;
+    } cases[] = {
+        {L"\u2554", L"C:\\\u2554.txt", true},       {L"x\uFF0A", L"C:\\x\uFF0A", true},
+        {L"^C:\\\\x\uFF0A$", L"C:\\xxx", false},    {L"\\\u2554", L"C:\\\u2554", true},
+        {L"[\u2554-\u2557]$", L"C:\\\u2556", true}, {L"[\u2554-\u2557]$", L"C:\\+", false},
+    };
+    for (const auto& test : cases) {
+        PathFilter filter;
+        ASSERT_TRUE(filter.Add(kFile, test.pattern)) << qv::ToUtf8(test.pattern);
+        EXPECT_EQ(filter.SkipsFile(test.path), test.skipped) << qv::ToUtf8(test.pattern);
+    }
+}
+
+// Each pattern on paths of every length a volume can hold, compared with what it must give; the
+// mismatches on stderr. True when there are none.
+bool LongPathsMatchAsShortOnes() {
+    const std::pair<const wchar_t*, bool> patterns[] = {
+        {L".*\\.exe$", false}, {L"(a|b)*c", true},    {L"^(?:[^\\\\]*\\\\)*x$", false},
+        {L"GHI\\\\$", true},   {L"^c:\\\\abc", true}, {L"^abc", false}};
+    bool same = true;
+    for (const std::size_t length : {100u, 600u, 32000u}) {
+        std::wstring path = L"C:\\";
+        while (path.size() < length) {
+            path += L"abcdefghi\\";
+        }
+        for (const auto& [pattern, matches] : patterns) {
+            PathFilter filter;
+            if (!filter.Add(kFile, pattern) || filter.SkipsFile(path) != matches) {
+                std::fprintf(stderr, "%ls on %zu characters\n", pattern, length);
+                same = false;
+            }
+        }
+    }
+    return same;
+}
+
+// A matcher that runs out of stack can end the process under Wine with exit code 0, as if every
+// test had passed: the paths are matched in a child that must reach an exit code of its own.
+TEST(PathFilterOnLongPathsDeathTest, MatchesAsOnShortPathsWithoutRunningOutOfStack) {
+    EXPECT_EXIT(std::exit(LongPathsMatchAsShortOnes() ? 42 : 43), ::testing::ExitedWithCode(42),
+                "");
+    // Long paths are matched in a mode without back-references, so no pattern may hold one.
+    EXPECT_FALSE(PathFilter::IsValidPattern(L"(a)\\1"));
+}
+
+}  // namespace
