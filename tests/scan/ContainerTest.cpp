@@ -18,24 +18,15 @@ using namespace devicescan::scan::scan_tests;
 
 class Containers : public ScanEngine {};
 
-// Builds daily.cud from the files in folder with sigtool, a Unix program: Wine starts it through
-// sh in that folder but gives no handle that waits for it, so the command ends by writing a file,
-// which is waited for. False when that has not happened within a minute.
+// Builds daily.cud from the files in folder with sigtool; the command ends by writing a file,
+// which is waited for, up to a minute.
 bool BuiltBySigtool(const std::wstring& folder) {
-    std::wstring line =
-        L"sh -c \"printf '1\\n' | SIGNDUSER=tester sigtool --build=daily.cud --unsigned "
-        L">/dev/null 2>&1 && touch built\"";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(L"Z:\\bin\\sh", line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        folder.c_str(), &startup, &process)) {
-        return false;
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
     const std::wstring built = folder + L"\\built";
-    return test_support::WaitUntil(
+    return test_support::RanUnixProgram(
+        L"Z:\\bin\\sh",
+        L"sh -c \"printf '1\\n' | SIGNDUSER=tester sigtool --build=daily.cud --unsigned "
+        L">/dev/null 2>&1 && touch built\"",
+        folder.c_str(),
         [&] { return GetFileAttributesW(built.c_str()) != INVALID_FILE_ATTRIBUTES; }, 60000);
 }
 

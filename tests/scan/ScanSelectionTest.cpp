@@ -1,6 +1,6 @@
 // What a scan leaves out: files and folders a PathFilter excludes, or that no inclusion takes, on
 // a real tree whose every file holds the test file, so that the detections are exactly the files
-// checked; and archives left closed.
+// checked.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -35,15 +35,13 @@ class ScanSelection : public ScanEngine {
     }
 
     // The names of the files found, sorted and joined by spaces; the counts in result.
-    std::string ScanWith(const std::vector<std::pair<PathFilter::Rule, std::wstring>>& patterns,
-                         bool openArchives = true) {
+    std::string ScanWith(const std::vector<std::pair<PathFilter::Rule, std::wstring>>& patterns) {
         auto filter = std::make_shared<PathFilter>();
         for (const auto& [rule, pattern] : patterns) {
             EXPECT_TRUE(filter->Add(rule, pattern)) << qv::ToUtf8(pattern);
         }
         FolderScanner::Options options;
         options.filter = filter;
-        options.openArchives = openArchives;
         Scanned scanned;
         database.Seal();
         result = FolderScanner(database, options).Scan(tree.Path(L"v"), {}, scanned);
@@ -94,14 +92,6 @@ TEST_F(ScanSelection, LeavesOutWhatThePatternsSayAndCountsEachFileOrFolderLeftOu
         const auto found = std::ranges::count(test.found, ' ') + !test.found.empty();
         EXPECT_EQ(result.counts.files, static_cast<std::uint64_t>(found));
     }
-}
-
-// Left closed, an archive is checked by its own hash only: the test file inside is not found,
-// yet the archive still counts as a file checked.
-TEST_F(ScanSelection, ArchivesLeftClosedAreCheckedAsPlainFiles) {
-    EXPECT_EQ(ScanWith({}, false), "Report.PDF inner.exe nc.exe readme.txt x.txt");
-    EXPECT_EQ(result.counts.files, 6u);
-    EXPECT_EQ(result.counts.archives, 0u);
 }
 
 // Characters beyond ASCII stand for themselves, escaped or not, in brackets or not: none is read

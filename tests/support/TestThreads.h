@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -27,6 +28,23 @@ inline bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 
         }
     }
     return true;
+}
+
+// Starts a Unix program by its Z: path, in folder unless null, and waits until done holds. Wine
+// gives no handle that waits for such a process (it answers WAIT_FAILED), so the program's effect
+// is polled for instead. False when it could not be started or done never held.
+inline bool RanUnixProgram(const wchar_t* program, std::wstring line, const wchar_t* folder,
+                           const std::function<bool()>& done, DWORD timeoutMs = kStuckMs) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(program, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder, &startup,
+                        &process)) {
+        return false;
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return WaitUntil(done, timeoutMs);
 }
 
 // Starts work on a native thread that owns its copy of work; null (and the test failed) when no

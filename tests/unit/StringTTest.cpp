@@ -23,12 +23,7 @@ unsigned char* BlockOf(const String& s) {
 }
 
 // Out of line, so that the compiler does not take the damage for a bug of the test.
-#if defined(_MSC_VER)
-__declspec(noinline)
-#else
-[[gnu::noinline]]
-#endif
-    void DamageBlock(const String& s, std::size_t offset) {
+[[gnu::noinline]] void DamageBlock(const String& s, std::size_t offset) {
     BlockOf(s)[offset] ^= 0xFF;
 }
 
