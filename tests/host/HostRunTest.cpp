@@ -322,6 +322,9 @@ TEST(HostRun, ExitsWithItsCodeAndAClearMessageAfterCleaningUpWhenItCannotRun) {
         std::string calls;    // how the calls to the fake end
     } failures[] = {
         {{L"--frobnicate"}, "", 2, "unknown option --frobnicate", ""},
+        // A pattern is refused by the name of its option, also after "=".
+        {{L"--exclude", L"[a-"}, "", 2, R"(--exclude .*"\[a-")", ""},
+        {{L"--include=ok", L"--exclude-dir=x)"}, "", 2, R"re(--exclude-dir .*"x\)")re", ""},
         // The module option the launch adds means nothing in a scan run.
         {{L"--scan", temp.Path(L"")}, "", 2, "--module means nothing with --scan", ""},
         {{L"--module", temp.Path(L"absent.dll")}, "", 3, R"(absent\.dll": 126 \(.+\))", ""},
