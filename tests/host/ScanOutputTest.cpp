@@ -1,6 +1,6 @@
 // What the host prints, and how a --scan run ends: which events each output level lets through,
-// the summary of a run against a known tree with parts left out, and the command lines a
-// selection refuses.
+// and the summary of a run against a known tree with parts left out. (The patterns a selection
+// refuses are in the host run's failures.)
 #include <windows.h>
 
 #include <gmock/gmock.h>
@@ -89,8 +89,8 @@ TEST(ScanSummary, AddsUpEveryScanOfTheRunAndCountsWhatWasLeftOut) {
                      std::to_string(9 + zip.size()) + " bytesRead=\\d+ elapsed=\\d+\\.\\d\\d\\ds"));
 }
 
-// What a --scan run prints at each level, its exit code unchanged; and the patterns it refuses.
-TEST(ScanOutput, PrintsWhatItsLevelLetsThroughAndRefusesBadPatternsByName) {
+// What a --scan run prints at each level, its exit code unchanged.
+TEST(ScanOutput, PrintsWhatItsLevelLetsThrough) {
     const TempTree temp;
     temp.Write(L"db\\test.hdb", std::string(kAbcMd5) + ":3:Test.Abc\n");
     temp.Write(L"dirty\\abc.bin", "abc");
@@ -100,18 +100,12 @@ TEST(ScanOutput, PrintsWhatItsLevelLetsThroughAndRefusesBadPatternsByName) {
         std::vector<std::wstring> args;
         DWORD exitCode;
         std::vector<std::string> starts;  // of each output line, in order
-        const char* error;                // a regular expression stderr matches, if not empty
     } runs[] = {
-        {{L"--scan", dirty}, 1, {"scan started", "threat", "scan finished", "summary"}, ""},
-        {{L"-i", L"--scan", dirty}, 1, {"threat", "summary"}, ""},
-        {{L"--quiet", L"--scan", dirty}, 1, {}, ""},
-        {{L"--quiet", L"-i", L"--scan", dirty}, 1, {}, ""},
-        {{L"--quiet", L"--scan", absent}, 2, {"scan failed"}, ""},
-        {{L"--scan", dirty, L"--exclude", L"[a-"}, 2, {}, R"(--exclude .*"\[a-")"},
-        {{L"--scan", dirty, L"--include=ok", L"--exclude-dir=x)"},
-         2,
-         {},
-         R"re(--exclude-dir .*"x\)")re"},
+        {{L"--scan", dirty}, 1, {"scan started", "threat", "scan finished", "summary"}},
+        {{L"-i", L"--scan", dirty}, 1, {"threat", "summary"}},
+        {{L"--quiet", L"--scan", dirty}, 1, {}},
+        {{L"--quiet", L"-i", L"--scan", dirty}, 1, {}},
+        {{L"--quiet", L"--scan", absent}, 2, {"scan failed"}},
     };
     for (const auto& test : runs) {
         std::vector<std::wstring> args = test.args;
@@ -124,9 +118,6 @@ TEST(ScanOutput, PrintsWhatItsLevelLetsThroughAndRefusesBadPatternsByName) {
         ASSERT_EQ(out.size(), test.starts.size()) << trace;
         for (std::size_t i = 0; i < out.size(); ++i) {
             EXPECT_THAT(out[i], StartsWith(test.starts[i] + " ")) << trace;
-        }
-        if (*test.error != '\0') {
-            EXPECT_THAT(run.ErrLines(), Contains(ContainsRegex(test.error))) << trace;
         }
     }
 }

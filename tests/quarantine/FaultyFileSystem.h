@@ -16,7 +16,7 @@ namespace devicescan::quarantine::tests {
 // read-only, and hand back the bytes of some files altered (a copy that reads back wrong).
 class FaultyFileSystem final : public QuarantineFileSystem {
   public:
-    enum class Call { kOpen, kRead, kWrite, kFlush, kStamp, kDeleteOpen, kDelete };
+    enum class Call { kOpen, kRead, kWrite, kFlush, kDeleteOpen };
     struct Fault {
         Call call;
         std::wstring pathHolds;  // L"" for any path
@@ -53,10 +53,7 @@ class FaultyFileSystem final : public QuarantineFileSystem {
         file = std::make_unique<File>(*this, path, std::move(real), corrupt);
         return 0;
     }
-    DWORD Delete(const std::wstring& path) override {
-        const DWORD error = Check(Call::kDelete, path);
-        return error != 0 ? error : files.Delete(path);
-    }
+    DWORD Delete(const std::wstring& path) override { return files.Delete(path); }
     DWORD Attributes(const std::wstring& path, DWORD& attributes) override {
         return files.Attributes(path, attributes);
     }
@@ -97,8 +94,7 @@ class FaultyFileSystem final : public QuarantineFileSystem {
             return error != 0 ? error : real->Flush();
         }
         DWORD Stamp(std::uint64_t& size, std::uint64_t& lastWrite) override {
-            const DWORD error = owner.Check(Call::kStamp, path);
-            return error != 0 ? error : real->Stamp(size, lastWrite);
+            return real->Stamp(size, lastWrite);
         }
         DWORD Delete() override {
             const DWORD error = owner.Check(Call::kDeleteOpen, path);

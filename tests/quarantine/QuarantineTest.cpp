@@ -16,7 +16,6 @@
 #include "host/quarantine/QuarantineRestore.h"
 #include "host/scan/HashObject.h"
 #include "sdk/UniqueHandle.h"
-#include "sdk/Utf8.h"
 #include "tests/quarantine/FaultyFileSystem.h"
 #include "tests/support/TempTree.h"
 
@@ -35,15 +34,6 @@ std::string ReadAll(const std::wstring& path) {
     return in ? std::string(std::istreambuf_iterator<char>(in), {}) : std::string("<missing>");
 }
 
-devicescan::scan::Digest DigestOf(const std::string& bytes, devicescan::scan::HashType type) {
-    devicescan::scan::HashObject hash;
-    devicescan::scan::Digest digest;
-    hash.Begin(type);
-    hash.Add(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-    hash.Finish(digest);
-    return digest;
-}
-
 class QuarantineTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -57,7 +47,10 @@ class QuarantineTest : public ::testing::Test {
         request.size = content.size();
         request.lastWrite = std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32 |
                             data.ftLastWriteTime.dwLowDateTime;
-        request.digest = DigestOf(content, devicescan::scan::HashType::kMd5);
+        devicescan::scan::HashObject md5;
+        md5.Begin(devicescan::scan::HashType::kMd5);
+        md5.Add(reinterpret_cast<const std::uint8_t*>(content.data()), content.size());
+        md5.Finish(request.digest.emplace());
         request.names = {"Test.Name", "Other.Name"};
     }
 
@@ -122,23 +115,18 @@ class QuarantineTest : public ::testing::Test {
     const std::wstring original = tree.Path(L"stick\\tools\\setup.exe");
     std::string content = std::string((kBlocks - 1) * kBlock + 1000, '\0');
     Quarantine::Request request;
+    qv::UniqueHandle writer;  // another program's, open on the original
 };
 
 TEST_F(QuarantineTest, MovesProvenCopyAndRestoresItOnce) {
     const Quarantine::Result result = Put();
     ASSERT_EQ(result.outcome, Outcome::kMoved) << result.reason;
     EXPECT_EQ(ReadAll(original), "<missing>");
-    EXPECT_EQ(ReadAll(result.file), content);
     const std::vector<ManifestRecord> records = Records();
     ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].original, original);
-    EXPECT_EQ(records[0].id + Quarantine::kExtension, records[0].file);
     EXPECT_EQ(Held(), std::set<std::wstring>{records[0].file});
-    EXPECT_EQ(records[0].size, content.size());
-    EXPECT_EQ(records[0].sha256,
-              qv::FromUtf8(DigestOf(content, devicescan::scan::HashType::kSha256).Hex()));
     EXPECT_EQ(records[0].names, request.names);
-
+    // The restore checks the copy against the record's size and digest.
     QuarantineRestore restore(files, folder);
     const QuarantineRestore::Result back = restore.Restore(result.id);
     ASSERT_TRUE(back.restored) << back.reason;
@@ -158,74 +146,45 @@ TEST_F(QuarantineTest, CopiesAndKeepsTheOriginalWhenAskedOrOnAReadOnlyVolume) {
     EXPECT_EQ(Listed(), Held());
 }
 
-// One row per failure, the real file system's where Wine makes it, the faulty one's elsewhere.
+// Makes the first call of one kind on paths that hold a text fail with error.
+std::function<void(QuarantineTest&)> Fail(Call call, const wchar_t* path, DWORD error) {
+    return [=](QuarantineTest& t) { t.files.faults = {{call, path, 1, error}}; };
+}
+
+// One row per failure, the real file system's where Wine makes it, the faulty one's elsewhere. (A
+// read or a write failing mid-copy is the next test's, at every block.)
 TEST_F(QuarantineTest, EveryFailureLeavesTheOriginalAndNoCopy) {
-    struct Row {
-        const char* what;
+    const struct {
         const char* reason;
-        std::vector<FaultyFileSystem::Fault> faults;
         std::function<void(QuarantineTest&)> arrange;
-    };
-    const std::vector<Row> rows = {
-        {"size differs from the scan's", "changed", {}, [](auto& t) { ++t.request.size; }},
-        {"time differs from the scan's", "changed", {}, [](auto& t) { ++t.request.lastWrite; }},
-        {"digest differs from the scan's",
-         "changed",
-         {},
-         [](auto& t) { t.request.digest->bytes[0] ^= 1; }},
-        {"the folder takes no writes",
-         "folder-unwritable",
-         {{Call::kOpen, L".quarantined", 1, ERROR_WRITE_PROTECT}},
-         nullptr},
-        {"the folder fills up",
-         "folder-full",
-         {{Call::kWrite, L".quarantined", 3, ERROR_DISK_FULL}},
-         nullptr},
-        {"the volume goes mid-copy",
-         "read-failed",
-         {{Call::kRead, L"setup.exe", 2, ERROR_DEVICE_NOT_CONNECTED}},
-         nullptr},
-        {"the copy does not flush",
-         "flush-failed",
-         {{Call::kFlush, L".quarantined", 1, ERROR_IO_DEVICE}},
-         nullptr},
-        {"the manifest cannot be written",
-         "manifest-failed",
-         {{Call::kWrite, Manifest::kFileName, 1, ERROR_DISK_FULL}},
-         nullptr},
-        {"the original cannot be deleted",
-         "delete-failed",
-         {{Call::kDeleteOpen, L"setup.exe", 1, ERROR_ACCESS_DENIED}},
-         nullptr},
-        {"the copy reads back wrong",
-         "verify-failed",
-         {},
-         [](auto& t) { t.files.corruptReadsOf = L".quarantined"; }},
-        {"the original is read-only",
-         "original-read-only",
-         {},
+    } rows[] = {
+        {"changed", [](auto& t) { ++t.request.size; }},
+        {"changed", [](auto& t) { ++t.request.lastWrite; }},
+        {"changed", [](auto& t) { t.request.digest->bytes[0] ^= 1; }},
+        {"folder-unwritable", Fail(Call::kOpen, L".quarantined", ERROR_WRITE_PROTECT)},
+        {"flush-failed", Fail(Call::kFlush, L".quarantined", ERROR_IO_DEVICE)},
+        {"manifest-failed", Fail(Call::kWrite, Manifest::kFileName, ERROR_DISK_FULL)},
+        {"delete-failed", Fail(Call::kDeleteOpen, L"setup.exe", ERROR_ACCESS_DENIED)},
+        {"verify-failed", [](auto& t) { t.files.corruptReadsOf = L".quarantined"; }},
+        {"original-read-only",
          [](auto& t) { SetFileAttributesW(t.original.c_str(), FILE_ATTRIBUTE_READONLY); }},
-        {"another program writes to it", "sharing-violation", {}, nullptr},
+        {"sharing-violation",
+         [](auto& t) {
+             t.writer.Reset(CreateFileW(t.original.c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
+         }},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows << ": " << row.reason);
         QuarantineTest::SetUp();
-        files.faults = row.faults;
-        files.corruptReadsOf.clear();
-        qv::UniqueHandle writer;
-        if (row.arrange) {
-            row.arrange(*this);
-        } else if (std::string(row.reason) == "sharing-violation") {
-            writer.Reset(CreateFileW(original.c_str(), GENERIC_WRITE,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                     nullptr));
-        }
+        row.arrange(*this);
         ExpectNothingChanged(row.reason);
         writer.Reset();
-        SetFileAttributesW(original.c_str(), FILE_ATTRIBUTE_NORMAL);
-        QuarantineTest::SetUp();
         files.faults.clear();
         files.corruptReadsOf.clear();
+        SetFileAttributesW(original.c_str(), FILE_ATTRIBUTE_NORMAL);
+        QuarantineTest::SetUp();
         EXPECT_EQ(Put().outcome, Outcome::kMoved) << "the same file, once nothing fails";
         EXPECT_EQ(Listed(), Held()) << "a record after the failure was lost";
     }
@@ -282,8 +241,6 @@ TEST(ManifestRecordTest, ReadsItsOwnLinesBackAndNothingElse) {
     const std::optional<ManifestRecord> back = ManifestRecord::Parse(record.Line());
     ASSERT_TRUE(back);
     EXPECT_EQ(back->original, record.original);
-    EXPECT_EQ(back->size, record.size);
-    EXPECT_EQ(back->names, record.names);
     EXPECT_EQ(back->Line(), record.Line());
 
     const std::string line = record.Line();
