@@ -282,7 +282,7 @@ void EventPrinter::Limit(const scan::ScanLimit& limit) const {
 }
 
 void EventPrinter::Summary(const SummaryReport& summary) const {
-    Push(Importance::kSummary, Stream::kOut, ScanEventLines::Summary(format, summary));
+    Push(Importance::kInfo, Stream::kOut, ScanEventLines::Summary(format, summary));
 }
 
 void EventPrinter::RemovalNotConfirmed(std::wstring_view path) const {

@@ -30,7 +30,7 @@ class EventPrinter {
     // Traces (--verbose) are printed whenever asked for.
     enum class Level { kAll, kInfected, kQuiet };
     // What an event is, for the level to decide on.
-    enum class Importance { kInfo, kSummary, kDetection, kWarning, kError };
+    enum class Importance { kInfo, kDetection, kWarning, kError };
     static bool Prints(Level level, Importance importance) noexcept;
 
     EventPrinter(std::shared_ptr<OutputQueue> queue, Format format, bool verbose,

@@ -44,13 +44,18 @@ TEST(OutputLevel, PrintsEachEventAtTheLevelsItBelongsTo) {
         {"scan failed", scan(State::kFailed), Level::kQuiet},
         {"detection", [&](auto& p) { p.Detection(detection); }, Level::kInfected},
         {"limit", [](auto& p) { p.Limit({}); }, Level::kAll},
-        {"summary", [](auto& p) { p.Summary({}); }, Level::kInfected},
+        {"summary", [](auto& p) { p.Summary({}); }, Level::kAll},
         {"not removed", [](auto& p) { p.RemovalNotConfirmed(L"F:\\"); }, Level::kInfected},
         {"warning", [](auto& p) { p.Notice(L"warning", L"lost", L""); }, Level::kInfected},
         {"restarted", [](auto& p) { p.Notice(L"restarted", L"lost", L""); }, Level::kAll},
         {"error", [](auto& p) { p.Notice(L"error", L"restart-failed", L""); }, Level::kQuiet},
         {"stderr warning", [](auto& p) { p.Warning(L"odd"); }, Level::kInfected},
         {"trace asked for", [](auto& p) { p.Trace(L"call"); }, Level::kQuiet},
+        {"quarantine", [](auto& p) { p.Quarantined(L"E:\\x", true, L"q", L"1"); },
+         Level::kInfected},
+        {"quarantine failed", [](auto& p) { p.QuarantineFailed(L"E:\\x", L"changed", 0); },
+         Level::kQuiet},
+        {"read-only volume", [](auto& p) { p.ReadOnlyVolume(L"E:\\x"); }, Level::kInfected},
     };
     for (const auto& event : events) {
         for (const Level level : {Level::kAll, Level::kInfected, Level::kQuiet}) {
@@ -102,7 +107,7 @@ TEST(ScanOutput, PrintsWhatItsLevelLetsThrough) {
         std::vector<std::string> starts;  // of each output line, in order
     } runs[] = {
         {{L"--scan", dirty}, 1, {"scan started", "threat", "scan finished", "summary"}},
-        {{L"-i", L"--scan", dirty}, 1, {"threat", "summary"}},
+        {{L"-i", L"--scan", dirty}, 1, {"threat"}},
         {{L"--quiet", L"--scan", dirty}, 1, {}},
         {{L"--quiet", L"-i", L"--scan", dirty}, 1, {}},
         {{L"--quiet", L"--scan", absent}, 2, {"scan failed"}},
