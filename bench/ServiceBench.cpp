@@ -385,7 +385,7 @@ BENCHMARK_GROUP(ServiceCreateDestroy) {
                 destroy(kServiceName, plugin);
             }
         });
-// GCC 12 takes any class-specific destroying delete for a mismatch with the global new, which is
+// GCC 12 takes any destroying delete of a class's own for a mismatch with the global new, which is
 // what that delete gives the memory back to.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push

@@ -9,7 +9,7 @@
 namespace devicescan::fuzz {
 
 // A reproducible stream of random choices: the same seed gives the same inputs on every machine
-// (mt19937_64 is fully specified; the standard distributions are not, so none is used).
+// (mt19937_64 is fully defined by the standard; its distributions are not, so none is used).
 class RandomInput : public std::mt19937_64 {
   public:
     using std::mt19937_64::mt19937_64;
