@@ -225,10 +225,15 @@ class TreeScan {
             ++result.counts.errors;
             return true;
         }
-        // The file as it was opened, for whoever acts on it once it is closed.
+        const std::uint64_t threatsBefore = result.counts.threats;
+        const bool finished = content.CheckFile(file.Get(), shownPath, size);
+        if (result.counts.threats == threatsBefore) {
+            return finished;
+        }
+        // A file that holds a detection, as its handle has it, for whoever acts on the file once
+        // it is closed (asked only then: the call costs a trip to the server under Wine).
         BY_HANDLE_FILE_INFORMATION info{};
         const bool stamped = GetFileInformationByHandle(file.Get(), &info);
-        const bool finished = content.CheckFile(file.Get(), shownPath, size);
         file.Reset();
         observer.OnFileClosed(
             shownPath, stamped ? std::uint64_t{info.nFileSizeHigh} << 32 | info.nFileSizeLow : size,

@@ -17,9 +17,10 @@ class ScanObserver {
     virtual void OnProgress(const ScanCounts& counts) = 0;
     // A file or member not checked, or not checked whole, because a limit stopped it.
     virtual void OnLimit(const ScanLimit& limit) = 0;
-    // A file on disk whose content was read has been closed again (cancelled or not): what was
-    // detected in it has all been told. size and lastWrite (FILETIME ticks) are the file's as
-    // its open handle had them, so that whoever acts on the file later can tell it changed.
+    // A file on disk in which something was detected has been closed again (cancelled or not):
+    // what was detected in it has all been told. size and lastWrite (FILETIME ticks) are the
+    // file's as its open handle had them, so that whoever acts on the file later can tell it
+    // changed.
     virtual void OnFileClosed(const std::wstring& path, std::uint64_t size,
                               std::uint64_t lastWrite) {
         (void)path, (void)size, (void)lastWrite;
