@@ -26,6 +26,15 @@ JsonLine JsonStart(const wchar_t* event, const std::wstring& path,
     return json;
 }
 
+// A warning about a path: its reason, and in the readable line what it means for the user.
+std::string WarningLine(EventPrinter::Format format, std::wstring_view path, const wchar_t* reason,
+                        const wchar_t* meaning) {
+    if (format == EventPrinter::Format::kJson) {
+        return JsonLine().Add("event", L"warning").Add("path", path).Add("reason", reason).Text();
+    }
+    return qv::ToUtf8(L"warning " + std::wstring(path) + L" " + reason + L" (" + meaning + L")");
+}
+
 }  // namespace
 
 std::string ScanEventLines::Detection(EventPrinter::Format format, const scan::Detection& detection,
@@ -85,15 +94,8 @@ std::string ScanEventLines::QuarantineFailed(EventPrinter::Format format, std::w
 }
 
 std::string ScanEventLines::ReadOnlyVolume(EventPrinter::Format format, std::wstring_view path) {
-    if (format == EventPrinter::Format::kJson) {
-        return JsonLine()
-            .Add("event", L"warning")
-            .Add("path", path)
-            .Add("reason", L"read-only-volume")
-            .Text();
-    }
-    return qv::ToUtf8(L"warning " + std::wstring(path) +
-                      L" read-only-volume (copied into the quarantine; the original stays)");
+    return WarningLine(format, path, L"read-only-volume",
+                       L"copied into the quarantine; the original stays");
 }
 
 std::string ScanEventLines::Limit(EventPrinter::Format format, const scan::ScanLimit& limit) {
@@ -141,15 +143,8 @@ std::string ScanEventLines::Summary(EventPrinter::Format format, const SummaryRe
 
 std::string ScanEventLines::RemovalNotConfirmed(EventPrinter::Format format,
                                                 std::wstring_view path) {
-    if (format == EventPrinter::Format::kJson) {
-        return JsonLine()
-            .Add("event", L"warning")
-            .Add("path", path)
-            .Add("reason", L"removal-not-confirmed")
-            .Text();
-    }
-    return qv::ToUtf8(L"warning " + std::wstring(path) +
-                      L" removal-not-confirmed (the volume still answers; its scan goes on)");
+    return WarningLine(format, path, L"removal-not-confirmed",
+                       L"the volume still answers; its scan goes on");
 }
 
 }  // namespace devicescan::host

@@ -21,12 +21,12 @@ ReadAheadSource::~ReadAheadSource() {
 
 bool ReadAheadSource::StartWorker() {
     thread = CreateThread(nullptr, 0, &ReadAheadSource::Run, this, 0, nullptr);
-    inline_ = thread == nullptr;
-    return !inline_;
+    noWorker = thread == nullptr;
+    return !noWorker;
 }
 
 std::size_t ReadAheadSource::ReadSome(std::uint8_t* buffer, std::size_t size) {
-    if (inline_ || (thread == nullptr && (readInline < kBlockSize || !StartWorker()))) {
+    if (noWorker || (thread == nullptr && (readInline < kBlockSize || !StartWorker()))) {
         const std::size_t got = below.Read(buffer, size);
         readInline += got;
         return got != 0 ? got : StopAs(below, false);

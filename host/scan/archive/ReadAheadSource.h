@@ -56,7 +56,7 @@ class ReadAheadSource final : public ByteSource {
     std::size_t offset = 0;
     std::uint64_t readInline = 0;  // bytes the reader read from below itself
     HANDLE thread = nullptr;
-    bool inline_ = false;  // no worker could be started: the reader reads below itself
+    bool noWorker = false;  // no worker could be started: the reader reads below itself
 };
 
 }  // namespace devicescan::scan::archive
