@@ -5,7 +5,9 @@
 
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -51,10 +53,8 @@ TEST(OutputLevel, PrintsEachEventAtTheLevelsItBelongsTo) {
         {"error", [](auto& p) { p.Notice(L"error", L"restart-failed", L""); }, Level::kQuiet},
         {"stderr warning", [](auto& p) { p.Warning(L"odd"); }, Level::kInfected},
         {"trace asked for", [](auto& p) { p.Trace(L"call"); }, Level::kQuiet},
-        {"quarantine", [](auto& p) { p.Quarantined(L"E:\\x", true, L"q", L"1"); },
-         Level::kInfected},
-        {"quarantine failed", [](auto& p) { p.QuarantineFailed(L"E:\\x", L"changed", 0); },
-         Level::kQuiet},
+        {"moved", [](auto& p) { p.Quarantined(L"E:\\x", true, L"q", L"1"); }, Level::kInfected},
+        {"not moved", [](auto& p) { p.QuarantineFailed(L"E:\\x", L"changed", 0); }, Level::kQuiet},
         {"read-only volume", [](auto& p) { p.ReadOnlyVolume(L"E:\\x"); }, Level::kInfected},
     };
     for (const auto& event : events) {
@@ -118,9 +118,8 @@ TEST(ScanOutput, PrintsWhatItsLevelLetsThrough) {
         ASSERT_TRUE(run.Launch(args));
         EXPECT_EQ(run.WaitForExit(), test.exitCode);
         std::vector<Matcher<const std::string&>> lines;
-        for (const std::string& start : test.starts) {
-            lines.push_back(StartsWith(start + " "));
-        }
+        std::ranges::transform(test.starts, std::back_inserter(lines),
+                               [](const std::string& start) { return StartsWith(start + " "); });
         EXPECT_THAT(run.OutLines(), ElementsAreArray(lines));
     }
 }
