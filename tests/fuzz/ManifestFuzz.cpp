@@ -4,6 +4,7 @@
 // same record. Half the lines are then damaged (cut, a byte changed, junk put in): nothing may
 // crash, and whatever is still taken must read back the same once written again.
 #include <string>
+#include <tuple>
 
 #include "host/quarantine/ManifestRecord.h"
 #include "sdk/Utf8.h"
@@ -13,14 +14,21 @@ namespace {
 
 using devicescan::quarantine::ManifestRecord;
 
+// Every field, so that records compare whole: a field the writer leaves out is lost both ways, and
+// only the fields show it.
+auto Fields(const ManifestRecord& r) {
+    return std::tie(r.kind, r.id, r.time, r.original, r.file, r.size, r.sha256, r.names,
+                    r.originalKept, r.reason);
+}
+
 class ManifestFuzz : public devicescan::fuzz::Fuzzer {
   private:
     void Input(std::size_t index) override {
         const ManifestRecord record = RandomRecord();
         const std::string line = record.Line();
         const std::optional<ManifestRecord> back = ManifestRecord::Parse(line);
-        Expect(back.has_value() && back->Line() == line, index, "a record does not read back",
-               line);
+        Expect(back.has_value() && Fields(*back) == Fields(record), index,
+               "a record does not read back", line);
         if (random.OneIn(2)) {
             const std::string damaged = Damaged(line);
             if (const std::optional<ManifestRecord> taken = ManifestRecord::Parse(damaged)) {
@@ -33,9 +41,7 @@ class ManifestFuzz : public devicescan::fuzz::Fuzzer {
 
     ManifestRecord RandomRecord() {
         ManifestRecord record;
-        record.kind = random.Pick<ManifestRecord::Kind>({ManifestRecord::Kind::kQuarantined,
-                                                         ManifestRecord::Kind::kRestored,
-                                                         ManifestRecord::Kind::kWithdrawn});
+        record.kind = static_cast<ManifestRecord::Kind>(random.Below(3));  // any of the three
         record.id = random.WideJunk(1 + random.Below(30));
         record.time = random.WideJunk(random.Below(25));
         if (record.kind == ManifestRecord::Kind::kWithdrawn) {

@@ -52,9 +52,7 @@ std::wstring script;
 // The code the script gives verb ("init 5"), else 0.
 std::uint32_t Code(const std::wstring& verb) {
     const std::size_t at = (L"\n" + script).find(L"\n" + verb + L" ");
-    return at == std::wstring::npos
-               ? 0
-               : static_cast<std::uint32_t>(std::wcstoul(&script[at + verb.size()], nullptr, 0));
+    return at == std::wstring::npos ? 0 : std::wcstoul(&script[at + verb.size()], nullptr, 0);
 }
 
 class FakeService final : public IServPlugin, public IDeviceScanSP {

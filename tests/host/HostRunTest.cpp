@@ -7,9 +7,11 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/hosting/ComponentManager.h"
@@ -36,11 +38,6 @@ constexpr const wchar_t* kProducer = L"FileScan.OnDemand.DeviceScanAL";
 constexpr const char* kCleanRun =
     "create register init acquired start stop uninit released unregister destroy unloaded";
 constexpr const char* kAbcMd5 = "900150983cd24fb0d6963f7d28e17f72";  // of "abc"
-
-// A script line that holds the fake's events back until the test makes the file.
-std::string WaitFor(const TempTree& temp, const wchar_t* file) {
-    return "wait " + ToUtf8(temp.Path(file)) + "\n";
-}
 
 // Starts the host on the fake, which plays script; a later --module in args wins.
 bool LaunchOnFake(HostProcess& host, const std::string& script,
@@ -81,8 +78,9 @@ TEST(HostRun, PrintsEveryMountAndRemovalFromProducerAndListenerAndScansTheVolume
     const std::string missing = ToUtf8(temp.Path(L"not-there"));
     const std::string details = " fullSize=16777216 storedSize=4096 sessionId=1";
     HostProcess host;
-    ASSERT_TRUE(LaunchOnFake(host, "mount local " + volume + "\nmount remote " + missing + "\n" +
-                                       WaitFor(temp, L"go") + "unmount " + volume + "\n"));
+    ASSERT_TRUE(LaunchOnFake(host, "mount local " + volume + "\nmount remote " + missing +
+                                       "\nwait " + ToUtf8(temp.Path(L"go")) + "\nunmount " +
+                                       volume + "\n"));
     ASSERT_TRUE(host.WaitForLine("scan finished " + volume +
                                  " files=3 directories=3 bytes=1010 errors=0 threats=0 hashed=0 "));
     ASSERT_TRUE(host.WaitForLine("scan failed " + missing + " error=3"));
@@ -125,12 +123,11 @@ TEST(HostRun, JsonLinesCarryEveryFieldWithPathsEscaped) {
                                  R"("damaged":0,"limited":0,"encrypted":0,"excluded":0})"));
     EndInput(host, R"({"event":"stopped","reason":"end-of-input"})");
 
-    const auto out = host.OutLines();
     const std::string device = ",\"path\":" + path +
                                R"(,"type":"remote","remote":"\\\\srv\\it's \"quoted\"",)"
                                R"("fullSize":16777216,"storedSize":4096,"sessionId":1})";
-    EXPECT_THAT(out, Contains(R"({"event":"mounted","source":"listener")" + device));
-    EXPECT_THAT(out, Each(AllOf(StartsWith("{"), EndsWith("}"))));
+    EXPECT_THAT(host.OutLines(), Contains(R"({"event":"mounted","source":"listener")" + device));
+    EXPECT_THAT(host.OutLines(), Each(AllOf(StartsWith("{"), EndsWith("}"))));
 }
 
 // Two volumes scanned at once, each pausing a minute after its file. Once the first folder is
@@ -148,8 +145,8 @@ TEST(HostRun, ARealRemovalCancelsThatVolumesScanAndStoppingCancelsTheRest) {
     HostProcess host;
     ASSERT_TRUE(LaunchOnFake(
         host,
-        "mount local " + first + "\nmount local " + second + "\n" + WaitFor(temp, L"real") +
-            "unmount " + first + "\nmount local " + third + "\n",
+        "mount local " + first + "\nmount local " + second + "\nwait " +
+            ToUtf8(temp.Path(L"real")) + "\nunmount " + first + "\nmount local " + third + "\n",
         {L"--progress", L"1", L"--scan-pause", L"60000", L"--scan-threads", L"2"}));
     ASSERT_TRUE(host.WaitForLine("scan progress " + first + " files=1 "));
     ASSERT_TRUE(host.WaitForLine("scan progress " + second + " files=1 "));
@@ -164,8 +161,7 @@ TEST(HostRun, ARealRemovalCancelsThatVolumesScanAndStoppingCancelsTheRest) {
     ASSERT_TRUE(host.WaitForLine("scan finished " + third + " files=0 "));
     EndInput(host);
 
-    const auto out = host.OutLines();
-    EXPECT_EQ(out[out.size() - 2], "scan cancelled " + second + counts + "(host stopping)");
+    EXPECT_THAT(host.OutLines(), Contains("scan cancelled " + second + counts + "(host stopping)"));
     EXPECT_THAT(host.ErrLines(), Each(StartsWith("fake: ")))
         << "the workers ended within their bound";
 }
@@ -174,8 +170,11 @@ TEST(HostRun, ARealRemovalCancelsThatVolumesScanAndStoppingCancelsTheRest) {
 // beside an unreadable file), 2 an error or a stop. Targets as scripts give them: folders, single
 // files, several in one run (one scan at a time, so each run's totals must add up over its
 // scans), a path that is not there, a file another program holds open without sharing, and the
-// time limit. (The clamscan differential checks what it finds in a large tree.)
-TEST(HostRun, ScanOfFoldersAndFilesExitsWithWhatItFound) {
+// time limit. (The clamscan differential checks what it finds in a large tree.) --help and its
+// other spellings, also after other options: the usage on standard output, exit code 0. Last,
+// with --move the threat line says where its file went, and the folder's list shows it. (The
+// quarantine's own tests fail each step; the volume scripts move a stick's threats.)
+TEST(HostRun, ScanAndHelpRunsExitWithWhatTheyFound) {
     const TempTree temp;
     temp.Write(L"db\\test.hdb", std::string(kAbcMd5) + ":3:Test.Abc\n");
     temp.Write(L"dirty\\sub\\abc.bin", "abc");
@@ -191,6 +190,7 @@ TEST(HostRun, ScanOfFoldersAndFilesExitsWithWhatItFound) {
         return "scan finished " + path(relative) + " files=1 directories=0 bytes=3 errors=";
     };
     const std::string threat = "threat " + path(L"dirty\\sub\\abc.bin") + " Test.Abc md5=";
+    const std::wstring box = temp.Path(L"box");
     const struct {
         std::vector<const wchar_t*> targets;
         std::vector<std::wstring> more;
@@ -207,6 +207,11 @@ TEST(HostRun, ScanOfFoldersAndFilesExitsWithWhatItFound) {
         {{L"locked", L"dirty"}, {}, 1, threat},
         {{L"locked", L"clean"}, {}, 2, finished(L"clean")},
         {{L"slow"}, {L"--scan-pause", L"60000", L"--seconds", L"1"}, 2, "scan cancelled "},
+        {{}, {L"--help"}, 0, "usage: devicescan-host"},
+        {{}, {L"-h"}, 0, "usage: devicescan-host"},
+        {{}, {L"/?"}, 0, "usage: devicescan-host"},
+        {{L"absent"}, {L"--help"}, 0, "usage: devicescan-host"},
+        {{L"dirty"}, {L"--move", box}, 1, threat + kAbcMd5 + " quarantine=" + ToUtf8(box)},
     };
     for (const auto& run : runs) {
         std::vector<std::wstring> args{L"--db", temp.Path(L"db"), L"--scan-threads", L"1"};
@@ -223,96 +228,26 @@ TEST(HostRun, ScanOfFoldersAndFilesExitsWithWhatItFound) {
         EXPECT_THAT(scan.OutLines(), Contains(HasSubstr(run.line)));
         EXPECT_THAT(scan.ErrLines(), IsEmpty());
     }
-}
-
-// --help and its other spellings, also after other options: the usage on standard output,
-// nothing on standard error, exit code 0.
-TEST(HostRun, HelpPrintsTheUsageOnStandardOutputAndExitsZero) {
-    for (const auto& args : std::vector<std::vector<std::wstring>>{
-             {L"--help"}, {L"-h"}, {L"/?"}, {L"--scan", L"x", L"--help"}}) {
-        SCOPED_TRACE(ToUtf8(args.back()));
-        HostProcess host;
-        ASSERT_TRUE(host.Launch(args));
-        EXPECT_EQ(host.WaitForExit(), 0u);
-        EXPECT_THAT(host.OutLines(), Contains(StartsWith("usage: devicescan-host")));
-        EXPECT_THAT(host.ErrLines(), IsEmpty());
-    }
-}
-
-// How scripts stop the host through its input: "quit" with or without blanks and a CR before the
-// line feed, other lines ignored with a note; and the time limit when input is not read, long
-// enough for the host to look for the service's window.
-TEST(HostRun, StopsCleanlyOnQuitInAnyLineEndingAndOnItsTimeLimit) {
-    const struct {
-        std::vector<std::wstring> args;
-        const char* input;
-        const char* lastLine;
-        const char* note;  // on stderr
-    } stops[] = {
-        {{}, "  quit \r\n", "stopped (quit)", ""},
-        {{}, "status\nquit\n", "stopped (quit)", "ignored input \"status\""},
-        {{L"--no-stdin", L"--seconds", L"1"}, "quit\n", "stopped (timeout)", ""},
-    };
-    for (const auto& stop : stops) {
-        SCOPED_TRACE(stop.input);
-        HostProcess host;
-        ASSERT_TRUE(LaunchOnFake(host, "", stop.args));
-        ASSERT_TRUE(host.WriteInput(stop.input));
-        ASSERT_EQ(host.WaitForExit(), 0u);
-        EXPECT_EQ(host.OutLines().back(), stop.lastLine);
-        EXPECT_THAT(host.ErrLines(), Contains(HasSubstr(stop.note)));
-        // The service ran once, with its window found at every look (twice a second).
-        EXPECT_EQ(Calls(host), kCleanRun);
-    }
-}
-
-// With --move, each threat line says where its file went and a quarantine line follows; the
-// folder's manifest lists it. (The quarantine's own tests fail each step; the volume scripts move
-// a stick's threats.)
-TEST(HostRun, ScanWithMoveSaysWhereTheFileWentAndListsIt) {
-    const TempTree temp;
-    temp.Write(L"db\\test.hdb", std::string(kAbcMd5) + ":3:Test.Abc\n");
-    temp.Write(L"dirty\\abc.bin", "abc");
-    HostProcess scan;
-    ASSERT_TRUE(scan.Launch(
-        {L"--db", temp.Path(L"db"), L"--scan", temp.Path(L"dirty"), L"--move", temp.Path(L"box")}));
-    EXPECT_EQ(scan.WaitForExit(), 1u);
-    const std::string file = ToUtf8(temp.Path(L"dirty\\abc.bin"));
-    EXPECT_THAT(scan.OutLines(),
-                Contains(ContainsRegex(R"(^threat .*abc\.bin Test\.Abc md5=.* )"
-                                       R"(quarantine=.*\\box\\\S+\.quarantined$)")));
-    EXPECT_THAT(scan.OutLines(), Contains(StartsWith("quarantine " + file + " moved ")));
-    EXPECT_EQ(GetFileAttributesW(temp.Path(L"dirty\\abc.bin").c_str()), INVALID_FILE_ATTRIBUTES);
-
     HostProcess list;
-    ASSERT_TRUE(list.Launch({L"--list-quarantine", temp.Path(L"box")}));
+    ASSERT_TRUE(list.Launch({L"--list-quarantine", box}));
     EXPECT_EQ(list.WaitForExit(), 0u);
-    EXPECT_THAT(list.OutLines(), ElementsAre(ContainsRegex(R"(^quarantined \S+ )"
-                                                           ".*abc\\.bin "
+    EXPECT_THAT(list.OutLines(), ElementsAre(ContainsRegex(R"(^quarantined \S+ .*abc\.bin )"
                                                            "file=.* size=3 .*Test\\.Abc")));
 }
 
-// The host watches the service's window: when it goes, the host restarts the service (its
-// listener registered anew), and a restart that fails ends the host with exit code 9. The window
-// goes at once, often before the host's first look: that counts as lost as well. (The volume
-// scripts show a restart that works: a stick plugged after it is announced and scanned.)
-TEST(HostRun, EndsWithNineWhenTheRestartAfterItsServiceWindowWentFails) {
-    HostProcess host;
-    ASSERT_TRUE(LaunchOnFake(host, "reinit 5\nlose-window\n"));
-    ASSERT_EQ(host.WaitForExit(), 9u);
-    EXPECT_THAT(host.OutLines(), Contains(StartsWith("error (restart-failed): restart after the "
-                                                     "service window was lost: Init failed: 5 (")));
-    EXPECT_EQ(Calls(host),
-              "create register init acquired start stop uninit released unregister register init "
-              "acquired released unregister destroy unloaded");
-}
-
-// How the host ends when it cannot run the service: its exit code, a reason on stderr, and the
-// last calls to the fake, which show what it cleaned up.
-TEST(HostRun, ExitsWithItsCodeAndAClearMessageAfterCleaningUpWhenItCannotRun) {
+// How a run ends: its exit code, a reason, and the last calls to the fake, which show what it
+// cleaned up. Scripts stop the host through its input: "quit" with or without blanks and a CR
+// before the line feed, other lines ignored with a note; and the time limit when input is not
+// read, long enough for the host to look for the service's window. When it cannot run the service
+// the host says why. The host watches the service's window: when it goes, the host restarts the
+// service (its listener registered anew), and a restart that fails ends the host with exit code
+// 9. (The volume scripts show a restart that works: a stick plugged after it is announced and
+// scanned.)
+TEST(HostRun, EndsWithItsCodeAReasonAndTheCallsThatCleanedUp) {
     const TempTree temp;
     temp.Write(L"bad.hdb", std::string(kAbcMd5) + ":3:Good\n" + kAbcMd5 + ":3k:Bad\n");
     const std::string cleanup = " released unregister destroy unloaded";
+    const std::string restart = "unregister register init acquired" + cleanup;
     const std::wstring logDll = qv::ProgramDirectory() + L"..\\bin\\log.dll";
     const struct {
         std::vector<std::wstring> args;
@@ -320,7 +255,12 @@ TEST(HostRun, ExitsWithItsCodeAndAClearMessageAfterCleaningUpWhenItCannotRun) {
         DWORD exitCode;
         const char* message;  // a regular expression
         std::string calls;    // how the calls to the fake end
-    } failures[] = {
+        const char* input = "";
+    } ends[] = {
+        // The service ran once, with its window found at every look (twice a second).
+        {{}, "", 0, R"(stopped \(quit\))", kCleanRun, "  quit \r\n"},
+        {{}, "", 0, R"(ignored input "status")", kCleanRun, "status\nquit\n"},
+        {{L"--no-stdin", L"--seconds", L"1"}, "", 0, R"(stopped \(timeout\))", kCleanRun, "quit\n"},
         {{L"--frobnicate"}, "", 2, "unknown option --frobnicate", ""},
         // A pattern is refused by the name of its option, also after "=".
         {{L"--exclude", L"[a-"}, "", 2, R"(--exclude .*"\[a-")", ""},
@@ -335,15 +275,19 @@ TEST(HostRun, ExitsWithItsCodeAndAClearMessageAfterCleaningUpWhenItCannotRun) {
         {{}, "create 1168", 5, R"(IServPlugin\) failed: 1168 \(.+\))", "create unloaded"},
         {{}, "init 5", 7, R"(Init failed: 5 \(.+\))", "init acquired" + cleanup},
         {{}, "start 1400", 8, R"(Start failed: 1400 \(.+\))", "start uninit" + cleanup},
+        // The window goes at once, often before the host's first look: that counts as lost too.
+        {{}, "reinit 5\nlose-window\n", 9, R"(\(restart-failed\): .*Init failed: 5)", restart},
     };
-    for (const auto& failure : failures) {
-        SCOPED_TRACE(failure.message);
+    for (const auto& end : ends) {
+        SCOPED_TRACE(end.message);
         HostProcess host;
-        ASSERT_TRUE(LaunchOnFake(host, failure.script, failure.args));
-        ASSERT_EQ(host.WaitForExit(), failure.exitCode);
-        EXPECT_THAT(host.ErrLines(), Contains(ContainsRegex(failure.message)));
-        EXPECT_THAT(host.OutLines(), Not(Contains(StartsWith("started")))) << "nothing ran";
-        EXPECT_THAT(Calls(host), EndsWith(failure.calls));
+        ASSERT_TRUE(LaunchOnFake(host, end.script, end.args));
+        host.WriteInput(end.input);
+        ASSERT_EQ(host.WaitForExit(), end.exitCode);
+        std::vector<std::string> lines = host.ErrLines();
+        std::ranges::copy(host.OutLines(), std::back_inserter(lines));
+        EXPECT_THAT(lines, Contains(ContainsRegex(end.message)));
+        EXPECT_THAT(Calls(host), EndsWith(end.calls));
     }
 }
 
@@ -390,19 +334,16 @@ TEST(ComponentManager, HandsOutTheProducerForItsExactNameAndIdentityOnly) {
     ASSERT_EQ(manager.AcquirePlugin(kProducer, IDeviceScanEventProducer::kId, &plugin), 0u);
     EXPECT_EQ(plugin, static_cast<IDeviceScanEventProducer*>(&producer));
 
-    const struct {
-        const wchar_t* name;
-        qv::InterfaceId id;
-    } refusals[] = {
+    const std::pair<const wchar_t*, qv::InterfaceId> refusals[] = {
         {L"FileScan.OnDemand.DeviceScanal", IDeviceScanEventProducer::kId},
         {L"FileScan.OnDemand.DeviceScanAL ", IDeviceScanEventProducer::kId},
         {kProducer, qv::IServPlugin::kId},
         {kProducer, {IDeviceScanEventProducer::kId.low, IDeviceScanEventProducer::kId.high ^ 1}},
         {nullptr, IDeviceScanEventProducer::kId},
     };
-    for (const auto& refusal : refusals) {
+    for (const auto& [name, id] : refusals) {
         plugin = reinterpret_cast<void*>(1);
-        EXPECT_NE(manager.AcquirePlugin(refusal.name, refusal.id, &plugin), 0u);
+        EXPECT_NE(manager.AcquirePlugin(name, id, &plugin), 0u);
         EXPECT_EQ(plugin, nullptr) << "a refusal leaves no stale pointer behind";
     }
 

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -28,24 +29,22 @@ class FaultyFileSystem final : public QuarantineFileSystem {
     bool readOnlyVolume = false;
     std::wstring corruptReadsOf;  // reads of files opened for reading whose path holds this
 
-    // Whether this call fails, and with what.
-    DWORD Check(Call call, const std::wstring& path) {
+    // The error this call fails with, else what the real call gives.
+    DWORD Check(Call call, const std::wstring& path, const std::function<DWORD()>& real) {
         for (Fault& fault : faults) {
             if (fault.call == call && path.find(fault.pathHolds) != std::wstring::npos &&
                 --fault.nth == 0) {
                 return fault.error;
             }
         }
-        return 0;
+        return real();
     }
 
     DWORD Open(const std::wstring& path, Access access,
                std::unique_ptr<QuarantineFile>& file) override {
-        if (const DWORD error = Check(Call::kOpen, path)) {
-            return error;
-        }
         std::unique_ptr<QuarantineFile> real;
-        if (const DWORD error = files.Open(path, access, real)) {
+        if (const DWORD error =
+                Check(Call::kOpen, path, [&] { return files.Open(path, access, real); })) {
             return error;
         }
         const bool corrupt = access == Access::kRead && !corruptReadsOf.empty() &&
@@ -71,18 +70,15 @@ class FaultyFileSystem final : public QuarantineFileSystem {
 
         DWORD Read(std::uint8_t* data, std::uint32_t size, std::uint32_t& got) override {
             got = 0;
-            if (const DWORD error = owner.Check(Call::kRead, path)) {
-                return error;
-            }
-            const DWORD error = real->Read(data, size, got);
+            const DWORD error =
+                owner.Check(Call::kRead, path, [&] { return real->Read(data, size, got); });
             if (corrupt && got != 0) {
                 data[0] ^= 1;
             }
             return error;
         }
         DWORD Write(const std::uint8_t* data, std::uint32_t size) override {
-            const DWORD error = owner.Check(Call::kWrite, path);
-            if (error != 0) {
+            if (const DWORD error = owner.Check(Call::kWrite, path, [] { return DWORD{0}; })) {
                 real->Write(data, size / 2);  // a write that fails half way
                 return error;
             }
@@ -90,15 +86,13 @@ class FaultyFileSystem final : public QuarantineFileSystem {
         }
         DWORD Seek(std::uint64_t offset) override { return real->Seek(offset); }
         DWORD Flush() override {
-            const DWORD error = owner.Check(Call::kFlush, path);
-            return error != 0 ? error : real->Flush();
+            return owner.Check(Call::kFlush, path, [&] { return real->Flush(); });
         }
         DWORD Stamp(std::uint64_t& size, std::uint64_t& lastWrite) override {
             return real->Stamp(size, lastWrite);
         }
         DWORD Delete() override {
-            const DWORD error = owner.Check(Call::kDeleteOpen, path);
-            return error != 0 ? error : real->Delete();
+            return owner.Check(Call::kDeleteOpen, path, [&] { return real->Delete(); });
         }
 
       private:

@@ -15,7 +15,6 @@
 #include "host/quarantine/Quarantine.h"
 #include "host/quarantine/QuarantineRestore.h"
 #include "host/scan/HashObject.h"
-#include "sdk/UniqueHandle.h"
 #include "tests/quarantine/FaultyFileSystem.h"
 #include "tests/support/TempTree.h"
 
@@ -70,15 +69,12 @@ class QuarantineTest : public ::testing::Test {
     // The files in the folder besides the manifest.
     std::set<std::wstring> Held() {
         std::set<std::wstring> names;
-        WIN32_FIND_DATAW entry;
-        const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-        for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &entry)) {
-            if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-                std::wstring(entry.cFileName) != Manifest::kFileName) {
-                names.insert(entry.cFileName);
+        std::error_code none;  // no folder yet
+        for (const auto& entry : std::filesystem::directory_iterator(folder, none)) {
+            if (entry.is_regular_file() && entry.path().filename() != Manifest::kFileName) {
+                names.insert(entry.path().filename());
             }
         }
-        FindClose(find);
         return names;
     }
 
@@ -115,19 +111,37 @@ class QuarantineTest : public ::testing::Test {
     const std::wstring original = tree.Path(L"stick\\tools\\setup.exe");
     std::string content = std::string((kBlocks - 1) * kBlock + 1000, '\0');
     Quarantine::Request request;
-    qv::UniqueHandle writer;  // another program's, open on the original
+    std::ofstream writer;  // another program's, open on the original
 };
 
-TEST_F(QuarantineTest, MovesProvenCopyAndRestoresItOnce) {
+// The restore checks the copy against the record's size and digest and never overwrites a file;
+// one that fails leaves no partial file and no record, and a name in the manifest that leads out
+// of the folder is refused.
+TEST_F(QuarantineTest, MovesProvenCopyAndRestoresItOnceAndOnlyWhole) {
     const Quarantine::Result result = Put();
     ASSERT_EQ(result.outcome, Outcome::kMoved) << result.reason;
     EXPECT_EQ(ReadAll(original), "<missing>");
     const std::vector<ManifestRecord> records = Records();
     ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(Held(), std::set<std::wstring>{records[0].file});
+    const std::set<std::wstring> held{result.id + Quarantine::kExtension};
+    EXPECT_EQ(Held(), held);
     EXPECT_EQ(records[0].names, request.names);
-    // The restore checks the copy against the record's size and digest.
+
     QuarantineRestore restore(files, folder);
+    tree.Write(L"stick\\tools\\setup.exe", "a new file here");
+    EXPECT_STREQ(restore.Restore(result.id).reason, "target-exists");
+    EXPECT_EQ(ReadAll(original), "a new file here") << "a restore overwrote a file";
+    DeleteFileW(original.c_str());
+    files.faults = {{Call::kWrite, L"setup.exe", 1, ERROR_DISK_FULL}};
+    EXPECT_STREQ(restore.Restore(result.id).reason, "folder-full");
+    files.faults.clear();
+    files.corruptReadsOf = L".quarantined";
+    EXPECT_STREQ(restore.Restore(result.id).reason, "changed");
+    files.corruptReadsOf.clear();
+    EXPECT_EQ(ReadAll(original), "<missing>") << "a failed restore left a partial file";
+    EXPECT_EQ(Held(), held);
+    EXPECT_EQ(Listed(), held) << "a failed restore was recorded";
+
     const QuarantineRestore::Result back = restore.Restore(result.id);
     ASSERT_TRUE(back.restored) << back.reason;
     EXPECT_EQ(ReadAll(original), content);
@@ -135,6 +149,13 @@ TEST_F(QuarantineTest, MovesProvenCopyAndRestoresItOnce) {
     EXPECT_EQ(Listed(), std::set<std::wstring>{});
     EXPECT_STREQ(restore.Restore(result.id).reason, "not-in-quarantine");
     EXPECT_STREQ(restore.Restore(L"20000101-000000-00000000").reason, "unknown-id");
+
+    // The record of a file that is there, under a name that leads out of the folder.
+    ManifestRecord outside = records[0];
+    outside.id = L"x";
+    outside.file = L"..\\stick\\tools\\setup.exe";
+    ASSERT_EQ(Manifest(files, folder).Append(outside), 0u);
+    EXPECT_STREQ(restore.Restore(L"x").reason, "manifest-unreadable");
 }
 
 TEST_F(QuarantineTest, CopiesAndKeepsTheOriginalWhenAskedOrOnAReadOnlyVolume) {
@@ -169,20 +190,15 @@ TEST_F(QuarantineTest, EveryFailureLeavesTheOriginalAndNoCopy) {
         {"original-read-only",
          [](auto& t) { SetFileAttributesW(t.original.c_str(), FILE_ATTRIBUTE_READONLY); }},
         {"sharing-violation",
-         [](auto& t) {
-             t.writer.Reset(CreateFileW(t.original.c_str(), GENERIC_WRITE,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                        0, nullptr));
-         }},
+         [](auto& t) { t.writer.open(std::filesystem::path(t.original), std::ios::app); }},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << "row " << &row - rows << ": " << row.reason);
         QuarantineTest::SetUp();
         row.arrange(*this);
         ExpectNothingChanged(row.reason);
-        writer.Reset();
-        files.faults.clear();
-        files.corruptReadsOf.clear();
+        writer.close();
+        files = FaultyFileSystem();
         SetFileAttributesW(original.c_str(), FILE_ATTRIBUTE_NORMAL);
         QuarantineTest::SetUp();
         EXPECT_EQ(Put().outcome, Outcome::kMoved) << "the same file, once nothing fails";
@@ -204,28 +220,6 @@ TEST_F(QuarantineTest, ACopyFailingAtEveryBlockBoundaryChangesNothing) {
     }
     files.faults.clear();
     EXPECT_EQ(Put().outcome, Outcome::kMoved) << "the same file, without a fault";
-}
-
-TEST_F(QuarantineTest, RestoreRefusesAndLeavesNoPartialFile) {
-    const Quarantine::Result result = Put();
-    ASSERT_EQ(result.outcome, Outcome::kMoved);
-    QuarantineRestore restore(files, folder);
-
-    tree.Write(L"stick\\tools\\setup.exe", "a new file here");
-    EXPECT_STREQ(restore.Restore(result.id).reason, "target-exists");
-    EXPECT_EQ(ReadAll(original), "a new file here") << "a restore overwrote a file";
-    DeleteFileW(original.c_str());
-
-    files.faults = {{Call::kWrite, L"setup.exe", 1, ERROR_DISK_FULL}};
-    EXPECT_STREQ(restore.Restore(result.id).reason, "folder-full");
-    files.faults.clear();
-    files.corruptReadsOf = L".quarantined";
-    EXPECT_STREQ(restore.Restore(result.id).reason, "changed");
-    files.corruptReadsOf.clear();
-    EXPECT_EQ(ReadAll(original), "<missing>") << "a failed restore left a partial file";
-    EXPECT_EQ(Held(), std::set<std::wstring>{result.id + Quarantine::kExtension});
-    EXPECT_EQ(Listed(), Held()) << "a failed restore was recorded";
-    EXPECT_TRUE(restore.Restore(result.id).restored);
 }
 
 // The manifest is read from a folder anyone may write to: only its own records are taken.
@@ -251,17 +245,6 @@ TEST(ManifestRecordTest, ReadsItsOwnLinesBackAndNothingElse) {
           std::string("{\"record\":\"restored\",\"id\":\"a\\u12\"}")}) {
         EXPECT_FALSE(ManifestRecord::Parse(bad)) << bad;
     }
-}
-
-TEST_F(QuarantineTest, RestoreTakesOnlyAPlainNameFromTheManifest) {
-    ManifestRecord record;
-    record.id = L"x";
-    record.original = tree.Path(L"back.exe");
-    record.file = L"..\\stick\\tools\\setup.exe";
-    ASSERT_EQ(files.MakeFolder(folder), 0u);
-    ASSERT_EQ(Manifest(files, folder).Append(record), 0u);
-    EXPECT_STREQ(QuarantineRestore(files, folder).Restore(L"x").reason, "manifest-unreadable");
-    EXPECT_EQ(ReadAll(original), content);
 }
 
 }  // namespace

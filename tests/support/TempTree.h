@@ -44,9 +44,8 @@ class TempTree {
         const HANDLE find = FindFirstFileW((directory + L"\\*").c_str(), &entry);
         for (BOOL more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &entry)) {
             const std::wstring name = entry.cFileName;
-            const bool link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
             if (name != L"." && name != L".." && !DeleteFileW((directory + L"\\" + name).c_str()) &&
-                !link) {
+                (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
                 Remove(directory + L"\\" + name);  // a folder; a link is never followed
             }
         }
