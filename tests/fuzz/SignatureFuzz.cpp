@@ -42,9 +42,7 @@ class SignatureFuzz : public devicescan::fuzz::Fuzzer {
 
     std::string Hex(std::size_t digits) {
         std::string hex(digits, '0');
-        for (char& c : hex) {
-            c = "0123456789abcdefABCDEF"[random.Below(22)];
-        }
+        std::ranges::generate(hex, [this] { return "0123456789abcdefABCDEF"[random.Below(22)]; });
         return hex;
     }
 
