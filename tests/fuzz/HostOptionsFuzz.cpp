@@ -74,9 +74,7 @@ Rendered Render(const HostOptions& options) {
 // The name as given, or one of the other spellings of an option.
 bool IsKnown(const std::wstring& name) {
     return Render({}).contains(name) ||
-           std::ranges::count(HostOptions::kAliases, name, [](const HostOptions::Alias& alias) {
-               return std::wstring(alias.alias);
-           }) != 0;
+           std::ranges::count(HostOptions::kAliases, name, &HostOptions::Alias::alias) != 0;
 }
 
 class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
