@@ -8,6 +8,7 @@
 // fuzzed without a change here. Nothing may crash, and no fault may pass.
 #include <algorithm>
 #include <cstdint>
+#include <cwchar>
 #include <initializer_list>
 #include <iterator>
 #include <map>
@@ -144,9 +145,7 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
     // expression.
     std::wstring GoodPattern() {
         std::wstring junk = random.WideJunk(1 + random.Below(30));
-        std::erase_if(junk, [](wchar_t c) {
-            return std::wstring_view(L"\\^$.|?*+()[]{}").find(c) != std::wstring_view::npos;
-        });
+        std::erase_if(junk, [](wchar_t c) { return c != 0 && std::wcschr(L"\\^$.|?*+()[]{}", c); });
         return random.Pick<std::wstring>({junk.empty() ? L"x" : junk, L"\\.exe$",
                                           L"^c:\\\\tools\\\\", L"(setup|install)[0-9]*",
                                           L"[^\\\\]{40,}", L"\\\\\\$recycle\\.bin\\b"});
@@ -203,8 +202,7 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
                                              L"=--json", L" --json", L"--help "})
                 : random.WideJunk(random.Below(12));
         junk.insert(0, random.OneIn(3) ? L"--" : L"");
-        const std::wstring name = junk.substr(0, junk.find(L'='));
-        return IsKnown(name) ? L"--unknown" : junk;
+        return IsKnown(junk.substr(0, junk.find(L'='))) ? L"--unknown" : junk;
     }
 
     // Empty, signed, padded, with a unit, digits of other scripts and full-width digits (not

@@ -56,7 +56,7 @@ class Fuzzer {
             Input(i);
         }
         Extras();
-        std::printf("%s: %zu random inputs and the fixed cases, %zu failures\n", name, count,
+        std::printf("%s: %zu random inputs, the fixed cases, %zu failures\n", name, count,
                     failures);
         return failures == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
     }

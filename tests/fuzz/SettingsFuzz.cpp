@@ -171,9 +171,8 @@ class SettingsFuzz : public devicescan::fuzz::Fuzzer {
     // What no input may produce, whatever it holds; a planted bad line must be reported, and a
     // good text must pass without a problem.
     Settings Parse(std::size_t index, const std::string& bytes, Problems expected) {
-        const std::wstring text = logdll::DecodeSettingsText(bytes);
         std::vector<std::wstring> problems;
-        const Settings s = logdll::ParseSettings(text, problems);
+        const Settings s = logdll::ParseSettings(logdll::DecodeSettingsText(bytes), problems);
         Expect(s.backups <= logdll::kMaximumBackups && s.depth <= logdll::kMaximumDepth &&
                    (s.maxSize == 0 || s.maxSize >= logdll::kMinimumMaxSize) && s.type != 0 &&
                    s.type <= (LOG_TYPE_FILE | LOG_TYPE_DEBUGGER) && s.mode <= LOG_MODE_BUFFERED &&

@@ -78,14 +78,12 @@ class SignatureFuzz : public devicescan::fuzz::Fuzzer {
         const std::string rest = ":" + size + ":" + Name();
         std::string badDigit = hash;
         badDigit[random.Below(hash.size())] = random.Pick<char>({'g', ' ', 'x', '\0'});
+        const std::string badSize = random.Pick<std::string>(
+            {"0", "-1", "1x", "", " 5", "**", "0x10", "99999999999999999999"});
         return {random.Pick<std::string>(
             {badDigit + rest, hash.substr(1) + rest, hash + "0" + rest,
              (kind == Kind::kMd5Only ? Hex(64) : Hex(random.OneIn(2) ? 32 : 48)) + rest,
-             hash + ":" +
-                 random.Pick<std::string>(
-                     {"0", "-1", "1x", "", " 5", "**", "0x10", "99999999999999999999"}) +
-                 ":" + Name(),
-             hash + ":" + size + ":",
+             hash + ":" + badSize + ":" + Name(), hash + ":" + size + ":",
              hash + rest + ":" + random.Pick<std::string>({"x", "", "1.0", "-1", " 2"}),
              hash + rest + ":1:" + Name(), hash + ":" + size, hash + ":", hash})};
     }
