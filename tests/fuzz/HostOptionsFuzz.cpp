@@ -8,10 +8,12 @@
 // fuzzed without a change here. Nothing may crash, and no fault may pass.
 #include <algorithm>
 #include <cstdint>
+#include <cwchar>
+#include <initializer_list>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <set>
-#include <type_traits>
 #include <variant>
 
 #include "host/app/HostOptions.h"
@@ -26,50 +28,46 @@ using Kind = Row::Kind;
 using Args = std::vector<std::wstring>;
 using Rendered = std::map<std::wstring, std::wstring>;
 
-std::vector<const Row*> RowsWhere(bool (*keep)(const Row&)) {
+// The rows of the table of the given kinds, or every row.
+std::vector<const Row*> RowsOf(std::initializer_list<Kind> kinds) {
     std::vector<const Row*> rows;
     for (const Row& row : HostOptions::Table()) {
-        if (keep(row)) {
+        if (kinds.size() == 0 || std::ranges::count(kinds, row.kind) != 0) {
             rows.push_back(&row);
         }
     }
     return rows;
 }
 
-const std::vector<const Row*> kRows = RowsWhere([](const Row&) { return true; });
-const std::vector<const Row*> kFlags =
-    RowsWhere([](const Row& row) { return row.kind == Kind::kFlag || row.kind == Kind::kFlagOff; });
-const std::vector<const Row*> kNumbers =
-    RowsWhere([](const Row& row) { return row.kind == Kind::kNumber || row.kind == Kind::kSize; });
-const std::vector<const Row*> kValued = RowsWhere([](const Row& row) {
-    return row.kind == Kind::kText || row.kind == Kind::kList || row.kind == Kind::kPattern;
-});
-const std::vector<const Row*> kPatterns =
-    RowsWhere([](const Row& row) { return row.kind == Kind::kPattern; });
+const std::vector<const Row*> kRows = RowsOf({});
+const std::vector<const Row*> kFlags = RowsOf({Kind::kFlag, Kind::kFlagOff});
+const std::vector<const Row*> kNumbers = RowsOf({Kind::kNumber, Kind::kSize});
+const std::vector<const Row*> kValued = RowsOf({Kind::kText, Kind::kList, Kind::kPattern});
+const std::vector<const Row*> kPatterns = RowsOf({Kind::kPattern});
 
-// Each option's value, by the option's name (a flag: 1 when given, a list: its values one a
-// line), so that a run can write down what it expects.
+// A field's value as text (a flag: 1 when set; a list: its values one a line).
+std::wstring Text(std::uint64_t value) {
+    return std::to_wstring(value);
+}
+std::wstring Text(const std::wstring& value) {
+    return value;
+}
+std::wstring Text(const std::vector<std::wstring>& values) {
+    std::wstring text;
+    for (const std::wstring& value : values) {
+        text += value + L"\n";
+    }
+    return text;
+}
+
+// Each option's value, by the option's name (a flag: 1 when given), so that a run can write down
+// what it expects.
 Rendered Render(const HostOptions& options) {
     Rendered rendered;
     for (const Row& row : HostOptions::Table()) {
-        std::visit(
-            [&](auto field) {
-                const auto& value = options.*field;
-                using Value = std::remove_cvref_t<decltype(value)>;
-                std::wstring& text = rendered[row.name];
-                if constexpr (std::is_same_v<Value, bool>) {
-                    text = std::to_wstring(row.kind == Kind::kFlagOff ? !value : value);
-                } else if constexpr (std::is_same_v<Value, std::wstring>) {
-                    text = value;
-                } else if constexpr (std::is_same_v<Value, std::vector<std::wstring>>) {
-                    for (const std::wstring& item : value) {
-                        text += item + L"\n";
-                    }
-                } else {
-                    text = std::to_wstring(value);
-                }
-            },
-            row.field);
+        const std::wstring text =
+            std::visit([&](auto field) { return Text(options.*field); }, row.field);
+        rendered[row.name] = row.kind == Kind::kFlagOff ? std::to_wstring(text == L"0") : text;
     }
     return rendered;
 }
@@ -77,9 +75,7 @@ Rendered Render(const HostOptions& options) {
 // The name as given, or one of the other spellings of an option.
 bool IsKnown(const std::wstring& name) {
     return Render({}).contains(name) ||
-           std::ranges::count(HostOptions::kAliases, name, [](const HostOptions::Alias& alias) {
-               return std::wstring(alias.alias);
-           }) != 0;
+           std::ranges::count(HostOptions::kAliases, name, &HostOptions::Alias::alias) != 0;
 }
 
 class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
@@ -87,19 +83,14 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
     // Up to 6 good options and, in half the lines, one fault planted among them.
     void Input(std::size_t index) override {
         expected = Render({});
-        scanGiven = false;
-        refusedInScanGiven = false;
         given.clear();
         const bool faulty = random.OneIn(2);
         const std::size_t options = random.Below(7);
         const std::size_t fault = faulty ? random.Below(options + 1) : options + 1;
         Args args;
-        const auto add = [&](const Args& more) {
-            args.insert(args.end(), more.begin(), more.end());
-        };
         for (std::size_t i = 0; i <= options; ++i) {
-            add(i == fault ? Fault(i == options) : Args{});
-            add(i < options ? GoodOption() : Args{});
+            std::ranges::copy(i == fault ? Fault(i == options) : Args{}, std::back_inserter(args));
+            std::ranges::copy(i < options ? GoodOption() : Args{}, std::back_inserter(args));
         }
         std::wstring error;
         const std::optional<HostOptions> parsed = HostOptions::Parse(args, error);
@@ -110,15 +101,15 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
         // Options that exclude or need each other: --move and --copy; --restore and --quarantine.
         const bool paired = !(given.contains(L"--move") && given.contains(L"--copy")) &&
                             given.contains(L"--restore") == given.contains(L"--quarantine");
-        const bool good = !faulty && !(scanGiven && refusedInScanGiven) && paired;
+        const bool refusedInScan = std::ranges::any_of(
+            kRows, [&](const Row* row) { return given.contains(row->name) && !row->inScanRun; });
+        const bool good = !faulty && !(given.contains(L"--scan") && refusedInScan) && paired;
         Judge(index, qv::ToUtf8(line + L": " + error), good, parsed.has_value(),
               parsed && Render(*parsed) == expected, parsed || !error.empty());
     }
 
     Args GoodOption() {
         const Row& row = *random.Pick(kRows);
-        scanGiven |= row.field == Row::Field(&HostOptions::scanPaths);
-        refusedInScanGiven |= !row.inScanRun;
         given.insert(row.name);
         if (row.kind == Kind::kFlag || row.kind == Kind::kFlagOff) {
             expected[row.name] = L"1";
@@ -154,9 +145,7 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
     // expression.
     std::wstring GoodPattern() {
         std::wstring junk = random.WideJunk(1 + random.Below(30));
-        std::erase_if(junk, [](wchar_t c) {
-            return std::wstring_view(L"\\^$.|?*+()[]{}").find(c) != std::wstring_view::npos;
-        });
+        std::erase_if(junk, [](wchar_t c) { return c != 0 && std::wcschr(L"\\^$.|?*+()[]{}", c); });
         return random.Pick<std::wstring>({junk.empty() ? L"x" : junk, L"\\.exe$",
                                           L"^c:\\\\tools\\\\", L"(setup|install)[0-9]*",
                                           L"[^\\\\]{40,}", L"\\\\\\$recycle\\.bin\\b"});
@@ -213,8 +202,7 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
                                              L"=--json", L" --json", L"--help "})
                 : random.WideJunk(random.Below(12));
         junk.insert(0, random.OneIn(3) ? L"--" : L"");
-        const std::wstring name = junk.substr(0, junk.find(L'='));
-        return IsKnown(name) ? L"--unknown" : junk;
+        return IsKnown(junk.substr(0, junk.find(L'='))) ? L"--unknown" : junk;
     }
 
     // Empty, signed, padded, with a unit, digits of other scripts and full-width digits (not
@@ -234,8 +222,6 @@ class HostOptionsFuzz : public devicescan::fuzz::Fuzzer {
     }
 
     Rendered expected;
-    bool scanGiven = false;
-    bool refusedInScanGiven = false;
     std::set<std::wstring> given;  // the names of the good options given
 };
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -26,9 +27,7 @@ class RandomInput : public std::mt19937_64 {
 
     std::string Bytes(std::size_t length) {
         std::string bytes(length, '\0');
-        for (char& c : bytes) {
-            c = static_cast<char>((*this)());
-        }
+        std::ranges::generate(bytes, [this] { return static_cast<char>((*this)()); });
         return bytes;
     }
 
@@ -36,9 +35,9 @@ class RandomInput : public std::mt19937_64 {
     // character, letters of other scripts.
     std::wstring WideJunk(std::size_t length) {
         std::wstring text(length, L'\0');
-        for (wchar_t& c : text) {
-            c = static_cast<wchar_t>(OneIn(2) ? 0x20 + Below(0x5F) : Below(0x10000));
-        }
+        std::ranges::generate(text, [this] {
+            return static_cast<wchar_t>(OneIn(2) ? 0x20 + Below(0x5F) : Below(0x10000));
+        });
         return text;
     }
 };
@@ -57,7 +56,7 @@ class Fuzzer {
             Input(i);
         }
         Extras();
-        std::printf("%s: %zu random inputs and the fixed cases, %zu failures\n", name, count,
+        std::printf("%s: %zu random inputs, the fixed cases, %zu failures\n", name, count,
                     failures);
         return failures == 0 ? EXIT_SUCCESS : EXIT_FAILURE;
     }
@@ -71,15 +70,11 @@ class Fuzzer {
         if (held || ++failures > 10) {
             return;
         }
-        std::string escaped;
+        std::printf("%s: input %zu: %s\n  input (%zu bytes): ", name, input, what, bytes.size());
         for (const unsigned char c : bytes.substr(0, 400)) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape,
-                          c >= 0x20 && c < 0x7F && c != '\\' ? "%c" : "\\x%02X", c);
-            escaped += escape;
+            std::printf(c >= 0x20 && c < 0x7F && c != '\\' ? "%c" : "\\x%02X", c);
         }
-        std::printf("%s: input %zu: %s\n  input (%zu bytes): %s\n", name, input, what, bytes.size(),
-                    escaped.c_str());
+        std::printf("\n");
     }
 
     // What every parse is held to: a good input is taken and gives exactly what was written

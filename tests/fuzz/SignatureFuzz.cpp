@@ -42,9 +42,7 @@ class SignatureFuzz : public devicescan::fuzz::Fuzzer {
 
     std::string Hex(std::size_t digits) {
         std::string hex(digits, '0');
-        for (char& c : hex) {
-            c = "0123456789abcdefABCDEF"[random.Below(22)];
-        }
+        std::ranges::generate(hex, [this] { return "0123456789abcdefABCDEF"[random.Below(22)]; });
         return hex;
     }
 
@@ -80,14 +78,12 @@ class SignatureFuzz : public devicescan::fuzz::Fuzzer {
         const std::string rest = ":" + size + ":" + Name();
         std::string badDigit = hash;
         badDigit[random.Below(hash.size())] = random.Pick<char>({'g', ' ', 'x', '\0'});
+        const std::string badSize = random.Pick<std::string>(
+            {"0", "-1", "1x", "", " 5", "**", "0x10", "99999999999999999999"});
         return {random.Pick<std::string>(
             {badDigit + rest, hash.substr(1) + rest, hash + "0" + rest,
              (kind == Kind::kMd5Only ? Hex(64) : Hex(random.OneIn(2) ? 32 : 48)) + rest,
-             hash + ":" +
-                 random.Pick<std::string>(
-                     {"0", "-1", "1x", "", " 5", "**", "0x10", "99999999999999999999"}) +
-                 ":" + Name(),
-             hash + ":" + size + ":",
+             hash + ":" + badSize + ":" + Name(), hash + ":" + size + ":",
              hash + rest + ":" + random.Pick<std::string>({"x", "", "1.0", "-1", " 2"}),
              hash + rest + ":1:" + Name(), hash + ":" + size, hash + ":", hash})};
     }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "log/LogFilePath.h"
 
@@ -11,34 +12,29 @@ namespace {
 using devicescan::logdll::LogFileNameFor;
 using devicescan::logdll::ResolveLogPath;
 
-std::wstring Resolve(const std::wstring& setting) {
-    return ResolveLogPath(setting, L"C:\\lib", L"host.log");
-}
-
-TEST(LogFilePath, RelativeAndEmptySettingsAreTakenFromTheLibraryDirectoryAfterExpansion) {
-    EXPECT_EQ(Resolve(L""), L"C:\\lib\\host.log");
-    EXPECT_EQ(Resolve(L"logs\\out.log"), L"C:\\lib\\logs\\out.log");
-    EXPECT_EQ(Resolve(L"D:\\out.log"), L"D:\\out.log");
-    EXPECT_EQ(Resolve(L"\\\\server\\share\\out.log"), L"\\\\server\\share\\out.log");
-    EXPECT_EQ(Resolve(L"/var/out.log"), L"/var/out.log");
-    // The environment is expanded before the path is judged.
+// Relative and empty settings are taken from the library's directory, after the environment is
+// expanded; a directory, named with a trailing separator or existing, gets the default name
+// (but not a file in it still to be made).
+TEST(LogFilePath, SettingsResolveFromTheLibraryDirectoryAfterExpansion) {
     ASSERT_TRUE(SetEnvironmentVariableW(L"LOG_FILE_PATH_TEST", L"D:\\from-env"));
-    EXPECT_EQ(Resolve(L"%LOG_FILE_PATH_TEST%\\out.log"), L"D:\\from-env\\out.log");
-    EXPECT_EQ(Resolve(L"%LOG_FILE_PATH_TEST_UNSET%\\out.log"),
-              L"C:\\lib\\%LOG_FILE_PATH_TEST_UNSET%\\out.log");
-    SetEnvironmentVariableW(L"LOG_FILE_PATH_TEST", nullptr);
-}
-
-TEST(LogFilePath, ADirectoryGetsTheDefaultFileName) {
-    EXPECT_EQ(Resolve(L"D:\\logs\\"), L"D:\\logs\\host.log");
-    EXPECT_EQ(Resolve(L"D:/logs/"), L"D:/logs/host.log");
-
-    // An existing directory named without a trailing separator: the temporary one.
     wchar_t temp[MAX_PATH];
     ASSERT_NE(GetEnvironmentVariableW(L"TEMP", temp, MAX_PATH), 0u);
-    EXPECT_EQ(Resolve(L"%TEMP%"), temp + std::wstring(L"\\host.log"));
-    EXPECT_EQ(Resolve(L"%TEMP%\\name"), temp + std::wstring(L"\\name"))
-        << "a file still to be made";
+    const std::pair<const wchar_t*, std::wstring> cases[] = {
+        {L"", L"C:\\lib\\host.log"},
+        {L"logs\\out.log", L"C:\\lib\\logs\\out.log"},
+        {L"D:\\out.log", L"D:\\out.log"},
+        {L"\\\\server\\share\\out.log", L"\\\\server\\share\\out.log"},
+        {L"/var/out.log", L"/var/out.log"},
+        {L"%LOG_FILE_PATH_TEST%\\out.log", L"D:\\from-env\\out.log"},
+        {L"%LOG_FILE_PATH_TEST_UNSET%\\out.log", L"C:\\lib\\%LOG_FILE_PATH_TEST_UNSET%\\out.log"},
+        {L"D:\\logs\\", L"D:\\logs\\host.log"},
+        {L"D:/logs/", L"D:/logs/host.log"},
+        {L"%TEMP%", temp + std::wstring(L"\\host.log")},
+        {L"%TEMP%\\name", temp + std::wstring(L"\\name")}};
+    for (const auto& [setting, expected] : cases) {
+        EXPECT_EQ(ResolveLogPath(setting, L"C:\\lib", L"host.log"), expected);
+    }
+    SetEnvironmentVariableW(L"LOG_FILE_PATH_TEST", nullptr);
 }
 
 TEST(LogFilePath, DefaultNameComesFromTheProgram) {
