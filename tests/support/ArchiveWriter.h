@@ -13,31 +13,25 @@
 
 namespace test_support {
 
-// Raw deflate (no header) of one piece of input through an open stream, with the flush given.
-inline std::string DeflateStep(z_stream& stream, const std::string& in, int flush) {
-    std::string out(deflateBound(&stream, static_cast<uLong>(in.size())) + 64, '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-    stream.avail_in = static_cast<uInt>(in.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&stream, flush);
-    out.resize(out.size() - stream.avail_out);
-    return out;
-}
-
-// Raw deflate of data, or of data repeated times over, made without compressing it all: data
-// compressed after a full flush is the same bytes every time, so the stream repeats them.
+// Raw deflate (no header) of data, or of data repeated times over, made without compressing it
+// all: data compressed after a full flush is the same bytes every time, so the stream repeats
+// them, then ends with an empty final block.
 inline std::string Deflate(const std::string& data, std::uint64_t times = 1) {
     z_stream stream{};
     deflateInit2(&stream, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-    const std::string block = DeflateStep(stream, data, times == 1 ? Z_FINISH : Z_FULL_FLUSH);
+    std::string block(deflateBound(&stream, static_cast<uLong>(data.size())) + 64, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    stream.avail_in = static_cast<uInt>(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(block.data());
+    stream.avail_out = static_cast<uInt>(block.size());
+    deflate(&stream, times == 1 ? Z_FINISH : Z_FULL_FLUSH);
+    block.resize(block.size() - stream.avail_out);
+    deflateEnd(&stream);
     std::string out;
     for (std::uint64_t i = 0; i < times; ++i) {
         out += block;
     }
-    out += times == 1 ? "" : DeflateStep(stream, "", Z_FINISH);
-    deflateEnd(&stream);
-    return out;
+    return times == 1 ? out : out + std::string("\x03\x00", 2);  // a final block holding nothing
 }
 
 inline std::uint32_t Crc32(const std::string& data) {
@@ -109,8 +103,8 @@ struct TarItem {
     char type = '0';
 };
 
-inline std::string TarHeader(const std::string& name, std::uint64_t size, char type,
-                             TarFormat format, const std::string& prefix = "") {
+inline std::string TarHeader(const std::string& name, std::uint64_t size, char type = '0',
+                             TarFormat format = TarFormat::kUstar, const std::string& prefix = "") {
     std::string block(512, '\0');
     const auto put = [&](std::size_t at, const std::string& text, std::size_t length) {
         block.replace(at, std::min(text.size(), length), text.substr(0, length));
