@@ -96,10 +96,9 @@ TEST(ArchiveScan, FindsMembersMeetsLimitsAndReadsPastDamage) {
     const std::string tar = TarOf({{"dir/", "", '5'}, {"o.bin", kOther}, {"t/s.bin", kSample}});
     const std::string records =
         PaxRecord("size", std::to_string(kSample.size())) + PaxRecord("path", "p/s.bin");
-    const std::string paxSize = TarHeader("g", 4, 'g', TarFormat::kPax) + TarPadded("junk") +
-                                TarHeader("x", records.size(), 'x', TarFormat::kPax) +
-                                TarPadded(records) + TarHeader("short", 0, '0', TarFormat::kPax) +
-                                TarPadded(kSample);
+    const std::string paxSize = TarHeader("g", 4, 'g') + TarPadded("junk") +
+                                TarHeader("x", records.size(), 'x') + TarPadded(records) +
+                                TarHeader("short", 0) + TarPadded(kSample);
     const std::string members = zip.substr(0, zip.find("PK\x05\x06"));
     const auto flip = [](std::string bytes, std::size_t at) {
         bytes[at] ^= 1;
@@ -107,7 +106,7 @@ TEST(ArchiveScan, FindsMembersMeetsLimitsAndReadsPastDamage) {
     };
     const std::string twoTar = TarOf({{"s.bin", kSample}, {"o.bin", kOther}});
     const std::string badHeader = flip(twoTar, 512 + TarPadded(kSample).size() + 1);  // its name
-    const std::string notTar = flip(TarHeader("s.bin", 0, '0', TarFormat::kUstar) + kSample, 0);
+    const std::string notTar = flip(TarHeader("s.bin", 0) + kSample, 0);
     const std::string gzipCrc = flip(GzipOf(kSample), GzipOf(kSample).size() - 6);
     std::string noise(20000, '\0');
     for (std::size_t i = 0, x = 1; i < noise.size(); ++i) {
@@ -238,15 +237,21 @@ TEST(ArchiveScan, FindsMembersMeetsLimitsAndReadsPastDamage) {
     }
 }
 
-// Limits and damage are per file on disk: after a damaged archive, two that each stay just within
-// the limits are read whole in the same walk, and neither counts as damaged (the walk takes a
-// folder's files before its subfolders, so the damaged one comes first).
-TEST(ArchiveScan, LimitsAndDamageStartAfreshWithEachFile) {
+// Two walks of a folder with a database of the sample. Limits and damage are per file on disk:
+// after a damaged archive, two that each stay just within the limits are read whole in the same
+// walk, and neither counts as damaged (the walk takes a folder's files before its subfolders, so
+// the damaged one comes first). A cancel during an archive ends the scan there: nothing more is
+// inflated or reported.
+TEST(ArchiveScan, StartsLimitsAndDamageAfreshWithEachFileAndStopsInsideAnArchiveWhenCancelled) {
     const std::string three = ZipOf({{"1.bin", kSample}, {"2.bin", kSample}, {"3.bin", kSample}});
+    const ZeroStream zeros = DeflatedZeros(1024);
     TempTree tree;
     tree.Write(L"v\\no-directory.zip", three.substr(0, three.find("PK\x05\x06")));
     tree.Write(L"v\\later\\a.zip", three);
     tree.Write(L"v\\later\\b.zip", three);
+    tree.Write(L"c\\c.zip", ZipOf({{"s.bin", kSample},
+                                   {.name = "z", .descriptor = D::kSigned, .zeros = &zeros},
+                                   {"t.bin", kSample}}));
     SignatureDatabase database;
     Load(tree, database, "not here");
     Recorder recorder(tree.Path(L"v\\"), false);
@@ -255,24 +260,14 @@ TEST(ArchiveScan, LimitsAndDamageStartAfreshWithEachFile) {
     EXPECT_EQ(recorder.limits, Lines{});
     EXPECT_EQ(recorder.detections.size(), 9u);
     EXPECT_EQ(result.counts.damaged, 1u);
-}
 
-// A cancel during an archive ends the scan there: nothing more is inflated or reported.
-TEST(ArchiveScan, StopsInsideAnArchiveWhenCancelled) {
-    const ZeroStream zeros = DeflatedZeros(1024);
-    TempTree tree;
-    tree.Write(L"v\\c.zip", ZipOf({{"s.bin", kSample},
-                                   {.name = "z", .descriptor = D::kSigned, .zeros = &zeros},
-                                   {"t.bin", kSample}}));
-    SignatureDatabase database;
-    Load(tree, database, "not here");
-    Recorder canceller(tree.Path(L"v\\"), true);
-    const auto result =
-        FolderScanner(database, {}).Scan(tree.Path(L"v"), canceller.cancel, canceller);
-    EXPECT_EQ(result.outcome, FolderScanner::Outcome::kCancelled);
+    Recorder canceller(tree.Path(L"c\\"), true);
+    const auto cancelled =
+        FolderScanner(database, {}).Scan(tree.Path(L"c"), canceller.cancel, canceller);
+    EXPECT_EQ(cancelled.outcome, FolderScanner::Outcome::kCancelled);
     EXPECT_EQ(canceller.detections, Lines{"c.zip|s.bin Sample.Md5"});
     EXPECT_EQ(canceller.limits, Lines{}) << "the zeros were never inflated to the file size limit";
-    EXPECT_EQ(result.counts.members, 2u);
+    EXPECT_EQ(cancelled.counts.members, 2u);
 }
 
 // Bytes numbered from 0 (each its number's low byte), then an end of the kind asked for. Counts
@@ -300,8 +295,9 @@ class NumberedBytes final : public archive::ByteSource {
 };
 
 // Read through the read-ahead thread, every byte comes once and in order, whatever the sizes of
-// the source, of its blocks and of the reads, and the stream ends as the source below ended.
-TEST(ArchiveReadAhead, GivesEveryByteInOrderThenEndsAsTheSourceBelow) {
+// the source, of its blocks and of the reads, and the stream ends as the source below ended. A
+// read-ahead dropped half-way stops its thread: the source below is not read again.
+TEST(ArchiveReadAhead, GivesEveryByteInOrderEndsAsTheSourceBelowAndStopsWhenDropped) {
     using End = archive::ByteSource::End;
     constexpr std::size_t kBlock = archive::ReadAheadSource::kBlockSize;
     for (const std::size_t size :
@@ -330,22 +326,16 @@ TEST(ArchiveReadAhead, GivesEveryByteInOrderThenEndsAsTheSourceBelow) {
             }
         }
     }
-}
-
-// A read-ahead dropped half-way stops its thread: the source below is not read again.
-TEST(ArchiveReadAhead, StopsReadingWhenDroppedHalfWay) {
-    NumberedBytes below(64 * archive::ReadAheadSource::kBlockSize,
-                        archive::ByteSource::End::kFinished, 0);
+    NumberedBytes below(64 * kBlock, End::kFinished, 0);
     {
         archive::ReadAheadSource ahead(below);
-        std::vector<std::uint8_t> buffer(3 * archive::ReadAheadSource::kBlockSize);
+        std::vector<std::uint8_t> buffer(3 * kBlock);
         EXPECT_EQ(ahead.ReadFully(buffer.data(), buffer.size()), buffer.size());
     }
     const std::size_t reads = below.reads;
     Sleep(50);
-    EXPECT_EQ(below.reads, reads);
-    EXPECT_LT(reads * 100000, 10 * archive::ReadAheadSource::kBlockSize)
-        << "read at most a few blocks ahead";
+    EXPECT_EQ(below.reads, reads) << "dropped, it reads no more";
+    EXPECT_LT(reads * 100000, 10 * kBlock) << "read at most a few blocks ahead";
 }
 
 }  // namespace
