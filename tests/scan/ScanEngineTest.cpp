@@ -60,8 +60,9 @@ TEST_F(ScanEngine, LoadsEveryFormatWithItsLineEndsCaseCommentsAndWildcardSizes) 
 // there), and of each piece of a container. Each names the file, the member inside, the line and
 // the problem. A row's file in a subfolder stands for loading that folder.
 TEST_F(ScanEngine, RefusesDamageNamingTheFileTheMemberTheLineAndTheProblem) {
-    const std::string good = std::string(kMd5) + ":3:Good\n";
-    const std::string hdb = std::string(kMd5) + ":3:Packed.Md5\n";
+    const std::string md5 = kMd5;
+    const std::string good = md5 + ":3:Good\n";
+    const std::string hdb = md5 + ":3:Packed.Md5\n";
     const auto container = [](const std::string& inner) {
         return Container({{"COPYING", "c\n"}, {"daily.hdb", inner}});
     };
@@ -71,72 +72,67 @@ TEST_F(ScanEngine, RefusesDamageNamingTheFileTheMemberTheLineAndTheProblem) {
         return spoilt.Bytes();
     };
     const std::string gzip = container(hdb).Bytes();
-    const std::string plain = spoiled([](Container& c) { c.gzip = false; });
+    const std::string plain = spoiled([](auto& c) { c.gzip = false; });
     const struct {
         const char* name;
         const wchar_t* file;
         std::string bytes;
-        const char* member;
-        std::uint64_t line;   // 0: the file as a whole
+        const char* where;    // after the path: " [member]" inside a container, ":line" in a file
         const char* problem;  // part of the message
     } damages[] = {
-        {"MD5 too short", L"a.hdb", good + "900150983cd24fb0:3:Short\n", "", 2, "not an MD5"},
-        {"SHA of 50 digits", L"a.hsb", std::string(50, 'a') + ":3:Odd\n", "", 1, "neither a SHA-1"},
-        {"size not a number", L"a.hdb", good + good + std::string(kMd5) + ":3k:Bad\r\n", "", 3,
-         "\"3k\" is not a number"},
-        {"size 0", L"a.hdb", std::string(kMd5) + ":0:Zero\n", "", 1, "not a number above 0"},
-        {"no name", L"a.hdb", std::string(kMd5) + ":3:\n", "", 1, "no name"},
-        {"a field too few", L"a.hdb", std::string(kMd5) + ":3\n", "", 1, "found 2 field(s)"},
-        {"a level not a number", L"a.hdb", std::string(kMd5) + ":3:A:high\n", "", 1,
-         "\"high\" is not"},
-        {"an MD5 in a list", L"a.txt", "# list\n" + std::string(kMd5) + " Md5\n", "", 2,
-         "is not a SHA-256"},
-        {"a folder with no database", L"empty\\notes.md", "nothing to load", "", 0, ""},
-        {"a format we do not read", L"sigs.ndb", "a signature format we do not read", "", 0, ""},
+        {"MD5 too short", L"a.hdb", good + "900150983cd24fb0:3:Short\n", ":2", "not an MD5"},
+        {"SHA of 50 digits", L"a.hsb", std::string(50, 'a') + ":3:Odd\n", ":1", "neither a SHA-1"},
+        {"size not a number", L"a.hdb", good + good + md5 + ":3k:Bad\r\n", ":3", "\"3k\" is not a"},
+        {"size 0", L"a.hdb", md5 + ":0:Zero\n", ":1", "not a number above 0"},
+        {"no name", L"a.hdb", md5 + ":3:\n", ":1", "no name"},
+        {"a field too few", L"a.hdb", md5 + ":3\n", ":1", "found 2 field(s)"},
+        {"a level not a number", L"a.hdb", md5 + ":3:A:high\n", ":1", "\"high\" is not"},
+        {"an MD5 in a list", L"a.txt", "# list\n" + md5 + " Md5\n", ":2", "is not a SHA-256"},
+        {"a folder with no database", L"empty\\notes.md", "nothing to load", "", ""},
+        {"a format we do not read", L"sigs.ndb", "a signature format we do not read", "", ""},
         {"the header's MD5 differs", L"daily.cvd",
-         spoiled([](Container& c) { c.md5 = std::string(32, 'a'); }), "", 0, "the MD5 of the"},
-        {"a .cvd without an MD5", L"daily.cvd", spoiled([](Container& c) { c.md5 = "X"; }), "", 0,
+         spoiled([](auto& c) { c.md5 = std::string(32, 'a'); }), "", "the MD5 of the"},
+        {"a .cvd without an MD5", L"daily.cvd", spoiled([](auto& c) { c.md5 = "X"; }), "",
          "gives no MD5"},
-        {"a byte after the archive changed", L"daily.cvd", plain + "x", "", 0, "the MD5 of the"},
-        {"a listed size differs", L"daily.cld", spoiled([&](Container& c) {
-             c.info[1] = "daily.hdb:99:" + HexOf(HashType::kSha256, hdb);
-         }),
-         "daily.hdb", 0, "the list says 99"},
+        {"a byte after the archive changed", L"daily.cvd", plain + "x", "", "the MD5 of the"},
+        {"a listed size differs", L"daily.cld",
+         spoiled([&](auto& c) { c.info[1] = "daily.hdb:99:" + HexOf(HashType::kSha256, hdb); }),
+         " [daily.hdb]", "the list says 99"},
         {"a listed SHA-256 differs", L"daily.cud",
-         spoiled([](Container& c) { c.info[1].replace(c.info[1].rfind(':') + 1, 64, 64, 'f'); }),
-         "daily.hdb", 0, "SHA-256"},
+         spoiled([](auto& c) { c.info[1].replace(c.info[1].rfind(':') + 1, 64, 64, 'f'); }),
+         " [daily.hdb]", "SHA-256"},
         {"a listed file is missing", L"daily.cvd",
-         spoiled([](Container& c) { c.info.push_back("daily.hsb:1:" + std::string(64, '0')); }),
-         "daily.hsb", 0, "missing"},
+         spoiled([](auto& c) { c.info.push_back("daily.hsb:1:" + std::string(64, '0')); }),
+         " [daily.hsb]", "missing"},
         {"a file is not listed", L"daily.cvd",
-         spoiled([](Container& c) { c.files.emplace_back("daily.ndb", "x"); }), "daily.ndb", 0,
+         spoiled([](auto& c) { c.files.emplace_back("daily.ndb", "x"); }), " [daily.ndb]",
          "not in the container's list"},
-        {"no list at all", L"daily.cld", spoiled([](Container& c) { c.infoName = "daily.lst"; }),
-         "", 0, "no .info"},
+        {"no list at all", L"daily.cld", spoiled([](auto& c) { c.infoName = "daily.lst"; }), "",
+         "no .info"},
         {"a file twice", L"daily.cld",
-         spoiled([&](Container& c) { c.files.emplace_back("daily.hdb", hdb); }), "daily.hdb", 0,
+         spoiled([&](auto& c) { c.files.emplace_back("daily.hdb", hdb); }), " [daily.hdb]",
          "twice"},
         {"a file in a folder", L"daily.cld",
-         spoiled([&](Container& c) { c.files.emplace_back("sub/daily.hdb", hdb); }),
-         "sub/daily.hdb", 0, "not a plain file"},
+         spoiled([&](auto& c) { c.files.emplace_back("sub/daily.hdb", hdb); }), " [sub/daily.hdb]",
+         "not a plain file"},
         {"a malformed signature inside", L"daily.cvd", container(hdb + "123:3:Bad\n").Bytes(),
-         "daily.hdb", 2, "not an MD5"},
+         " [daily.hdb]:2", "not an MD5"},
         {"a signature line without end", L"daily.cld",
-         container(std::string(20 << 20, 'a')).Bytes(), "daily.hdb", 1, "longer than 16 MiB"},
+         container(std::string(20 << 20, 'a')).Bytes(), " [daily.hdb]:1", "longer than 16 MiB"},
         {"a malformed list line", L"daily.cvd",
-         spoiled([](Container& c) { c.info.push_back("daily.hdb:3"); }), "daily.info", 3,
+         spoiled([](auto& c) { c.info.push_back("daily.hdb:3"); }), " [daily.info]:3",
          "NAME:SIZE:SHA256"},
-        {"gzip'd, cut short", L"daily.cvd", gzip.substr(0, gzip.size() - 30), "daily.hdb", 0,
+        {"gzip'd, cut short", L"daily.cvd", gzip.substr(0, gzip.size() - 30), " [daily.hdb]",
          "cut short"},
-        {"plain, cut after the list", L"daily.cld", plain.substr(0, 512 + 512 * 4), "daily.hdb", 0,
+        {"plain, cut after the list", L"daily.cld", plain.substr(0, 512 + 512 * 4), " [daily.hdb]",
          "missing"},
         {"gzip'd, a flipped byte", L"daily.cld",
-         std::string(gzip).replace(gzip.size() - 6, 1, "\xFF"), "", 0, "damaged"},
-        {"a header cut short", L"daily.cvd", gzip.substr(0, 300), "", 0, "shorter than"},
+         std::string(gzip).replace(gzip.size() - 6, 1, "\xFF"), "", "damaged"},
+        {"a header cut short", L"daily.cvd", gzip.substr(0, 300), "", "shorter than"},
         {"a NUL in the header's padding", L"daily.cvd", std::string(gzip).replace(500, 1, 1, '\0'),
-         "", 0, "not printable"},
+         "", "not printable"},
         {"a field too few in the header", L"daily.cvd",
-         std::string(gzip).replace(gzip.find(":tester"), 7, "       "), "", 0, "8 fields"},
+         std::string(gzip).replace(gzip.find(":tester"), 7, "       "), "", "8 fields"},
     };
     int row = 0;
     for (const auto& damage : damages) {
@@ -148,45 +144,34 @@ TEST_F(ScanEngine, RefusesDamageNamingTheFileTheMemberTheLineAndTheProblem) {
         ASSERT_TRUE(error.has_value());
         // The message is made of the error's path, member and line: its start checks all three.
         const std::string message = qv::ToUtf8(error->Message());
-        std::string where = qv::ToUtf8(tree.Path(loaded));
-        where += *damage.member != '\0' ? " [" + std::string(damage.member) + "]" : "";
-        where += damage.line != 0 ? ":" + std::to_string(damage.line) + ": " : ": ";
+        const std::string where = qv::ToUtf8(tree.Path(loaded)) + damage.where + ": ";
         EXPECT_EQ(message.substr(0, where.size()), where);
         EXPECT_NE(message.find(damage.problem), std::string::npos) << message;
     }
 }
 
-// A Unix symbolic link to a folder, made and removed by the system's ln and rm. Wine 8 makes no
-// link itself (CreateSymbolicLinkW answers TRUE and makes nothing, a junction's
-// FSCTL_SET_REPARSE_POINT fails with 50) but lists a Unix link to a folder as a folder with
-// FILE_ATTRIBUTE_REPARSE_POINT.
-class UnixFolderLink {
+// A Unix symbolic link named up to the folder it is in, made and removed by the system's ln and
+// rm. Wine 8 makes no link itself (CreateSymbolicLinkW answers TRUE and makes nothing, a
+// junction's FSCTL_SET_REPARSE_POINT fails with 50) but lists a Unix link to a folder as a folder
+// with FILE_ATTRIBUTE_REPARSE_POINT.
+class UnixLinkUp {
   public:
-    UnixFolderLink(const std::wstring& target, const std::wstring& link) : link(link) {
-        made = Run(L"Z:\\bin\\ln", L"ln -s " + UnixPath(target) + L" " + UnixPath(link), true);
+    explicit UnixLinkUp(const std::wstring& folder) : folder(folder) {
+        made = Run(L"Z:\\bin\\ln", L"ln -s .. up", true);
     }
-    ~UnixFolderLink() { Run(L"Z:\\bin\\rm", L"rm " + UnixPath(link), false); }
-    bool Made() const { return made; }
+    ~UnixLinkUp() { Run(L"Z:\\bin\\rm", L"rm up", false); }
+    bool made = false;
 
   private:
-    static std::wstring UnixPath(const std::wstring& path) {
-        using UnixName = char*(CDECL*)(const wchar_t*);
-        char* name = reinterpret_cast<UnixName>(reinterpret_cast<void*>(GetProcAddress(
-            GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")))(path.c_str());
-        const std::wstring quoted = L"\"" + qv::FromUtf8(name) + L"\"";
-        HeapFree(GetProcessHeap(), 0, name);
-        return quoted;
-    }
-    bool Run(const wchar_t* program, const std::wstring& command, bool linked) const {
-        return test_support::RanUnixProgram(program, command, nullptr, [&] {
-            const DWORD attributes = GetFileAttributesW(link.c_str());
+    bool Run(const wchar_t* program, const wchar_t* command, bool linked) const {
+        return test_support::RanUnixProgram(program, command, folder.c_str(), [&] {
+            const DWORD attributes = GetFileAttributesW((folder + L"\\up").c_str());
             return (attributes != INVALID_FILE_ATTRIBUTES &&
                     (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) == linked;
         });
     }
 
-    std::wstring link;
-    bool made = false;
+    std::wstring folder;
 };
 
 // One tree for the reporting rules, for the size filter (only files of a listed size are read)
@@ -198,11 +183,8 @@ TEST_F(ScanEngine, ReportsEachNameOnceWithTheHashThatMatchedPastLockedFilesLongP
                   {"b.hsb", std::string(kSha1) + ":3:Test.Sha1\n" + kSha256 + ":3:Test.Sha256\n" +
                                 kSha256 + ":3:Test.Md5\n"}});
     ASSERT_EQ(Load(L"db"), std::nullopt);
-    Write(L"v\\a", {{"abc.bin", "abc"},
-                    {"other.bin", "abd"},
-                    {"unread.bin", std::string(10, 'x')},
-                    {"short.bin", "ab"},
-                    {"empty", ""}});
+    Write(L"v\\a", {{"abc.bin", "abc"}, {"other.bin", "abd"}, {"short.bin", "ab"}, {"empty", ""}});
+    tree.Write(L"v\\a\\unread.bin", std::string(10, 'x'));
     const std::wstring longName = L"v\\\u00e9t\u00e9\\" + std::wstring(150, L'a') + L"\\" +
                                   std::wstring(150, L'b') +
                                   L"\\\u0444\u0430\u0439\u043b-\u6587\u4ef6.bin";
@@ -212,8 +194,8 @@ TEST_F(ScanEngine, ReportsEachNameOnceWithTheHashThatMatchedPastLockedFilesLongP
     const qv::UniqueHandle lock(CreateFileW(tree.Path(L"v\\locked.bin").c_str(), GENERIC_READ, 0,
                                             nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(lock.IsValid());
-    const UnixFolderLink link(tree.Path(L"v"), tree.Path(L"v\\a\\up"));
-    ASSERT_TRUE(link.Made());
+    const UnixLinkUp link(tree.Path(L"v\\a"));
+    ASSERT_TRUE(link.made);
 
     auto [result, detections, names] = Scan(L"v");
     EXPECT_EQ(result.outcome, FolderScanner::Outcome::kFinished);
@@ -224,10 +206,7 @@ TEST_F(ScanEngine, ReportsEachNameOnceWithTheHashThatMatchedPastLockedFilesLongP
                                          path + " Test.Sha1 sha1 " + kSha1 + " 3",
                                          path + " Test.Sha256 sha256 " + kSha256 + " 3"});
     }
-    // The walk's order of the two files is the file system's; within a file it is the scanner's.
-    std::stable_sort(detections.begin(), detections.end(), [](const auto& a, const auto& b) {
-        return a.substr(0, a.find(" Test.")) < b.substr(0, b.find(" Test."));
-    });
+    std::sort(detections.begin(), detections.end());  // the walk's order is the file system's
     EXPECT_EQ(detections, expected);
     EXPECT_EQ(result.counts.threats, 6u);
     EXPECT_EQ(result.counts.files, 7u);
