@@ -76,10 +76,10 @@ class ScanEngine : public ::testing::Test {
         Lines detections;
         Lines names;
     };
-    Scanned Scan(const std::wstring& relative) {
+    Scanned Scan(const std::wstring& relative, FolderScanner::Options options = {}) {
         Scanned scanned;
         database.Seal();
-        scanned.result = FolderScanner(database, {}).Scan(tree.Path(relative), {}, scanned);
+        scanned.result = FolderScanner(database, options).Scan(tree.Path(relative), {}, scanned);
         return scanned;
     }
 
