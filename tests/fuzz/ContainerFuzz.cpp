@@ -19,11 +19,8 @@
 
 namespace {
 
-using devicescan::scan::HashType;
-using test_support::Container;
-using test_support::GzipMember;
-using test_support::HexOf;
-using test_support::TarHeader;
+using namespace devicescan::scan;
+using namespace test_support;
 
 // What a planted fault must do.
 enum class Verdict { kLoads, kRefused, kEither };
@@ -41,8 +38,8 @@ class ContainerFuzz : public devicescan::fuzz::Fuzzer {
     }
 
     // The inner files, each of a random kind; signatures counts the lines that load as such.
-    test_support::Files Pieces(std::size_t& signatures) {
-        test_support::Files files;
+    Files Pieces(std::size_t& signatures) {
+        Files files;
         if (random.OneIn(2)) {
             files.push_back({"COPYING", "licence\n"});
         }
@@ -140,29 +137,28 @@ class ContainerFuzz : public devicescan::fuzz::Fuzzer {
     // A gzip'd archive whose one listed file is mebibytes of zeros: gzip members joined, the
     // zeros made once for each size, without compressing them again.
     std::string Bomb(const Container& container, std::uint64_t mebibytes) {
-        static std::map<std::uint64_t, test_support::ZeroStream> made;
+        static std::map<std::uint64_t, ZeroStream> made;
         auto found = made.find(mebibytes);
         if (found == made.end()) {
-            found = made.emplace(mebibytes, test_support::DeflatedZeros(mebibytes)).first;
+            found = made.emplace(mebibytes, DeflatedZeros(mebibytes)).first;
         }
         const std::string name = random.Pick<std::string>({"z.ndb", "z.hdb", "z.ign2"});
         const std::string list =
             "ClamAV-VDB:x:1:1:1:X:X:t:1\n" + name + ":1:" + std::string(64, 'a') + "\n";
-        const std::string head = TarHeader("d.info", list.size()) + test_support::TarPadded(list) +
+        const std::string head = TarHeader("d.info", list.size()) + TarPadded(list) +
                                  TarHeader(name, found->second.size);
-        const std::string body =
-            test_support::GzipOf({GzipMember{head}, GzipMember{"", "", &found->second},
-                                  GzipMember{std::string(1024, '\0')}});
+        const std::string body = GzipOf({GzipMember{head}, GzipMember{"", "", &found->second},
+                                         GzipMember{std::string(1024, '\0')}});
         return container.Header(HexOf(HashType::kMd5, body)) + body;
     }
 
     void Check(std::size_t index, const std::wstring& name, const std::string& bytes,
                Verdict expect, std::size_t signatures) {
-        devicescan::scan::SignatureDatabase database;
-        devicescan::scan::archive::MemorySource source(
+        SignatureDatabase database;
+        archive::MemorySource source(
             {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()});
         const auto started = std::chrono::steady_clock::now();
-        const auto error = devicescan::scan::ContainerLoader(database).Load(name, source);
+        const auto error = ContainerLoader(database).Load(name, source);
         const auto took = std::chrono::steady_clock::now() - started;
         Expect(took < std::chrono::seconds(5), index, "took over 5 s", bytes);
         Expect(!error || !error->problem.empty(), index, "refused without a reason", bytes);
