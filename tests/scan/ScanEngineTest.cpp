@@ -23,16 +23,16 @@ using namespace devicescan::scan::scan_tests;
 // Allowlist entries and ignored names are counted apart from signatures; an allowlist's types are
 // hashed only for the sizes it lists, and only where a signature needs a file read at all.
 TEST_F(ScanEngine, LoadsEveryFormatWithItsLineEndsCaseCommentsAndWildcardSizes) {
-    Write(L"db", {{"a.hdb", std::string(kMd5) + ":3:Md5.Exact\r\n\r\n" +
-                                "900150983CD24FB0D6963F7D28E17F72" + ":*:Md5.Any:73\n"},
-                  {"b.HSB", std::string(kSha1) + ":3:Sha1.Exact\n" + kSha256 + ":3:Sha256.Exact"},
+    Write(L"db", {{"a.hdb", kMd5 + ":3:Md5.Exact\r\n\r\n" + "900150983CD24FB0D6963F7D28E17F72" +
+                                ":*:Md5.Any:73\n"},
+                  {"b.HSB", kSha1 + ":3:Sha1.Exact\n" + kSha256 + ":3:Sha256.Exact"},
                   {"feed.SHA256",
                    "# a feed\n\nBA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD  "
                    "Feed.Named  # note\r\n" +
                        std::string(64, 'e') + "\n"},
                   {"readme.md", "not a database: ignored in a folder"},
-                  {"c.fp", std::string(kMd5) + ":3:F\n" + kMd5 + ":3:G\n"},
-                  {"c.sfp", std::string(kSha1) + ":4:F\n" + kSha256 + ":5:F\n"},
+                  {"c.fp", kMd5 + ":3:F\n" + kMd5 + ":3:G\n"},
+                  {"c.sfp", kSha1 + ":4:F\n" + kSha256 + ":5:F\n"},
                   {"c.ign2", "X\nY:1\nX\n"}});
     ASSERT_EQ(Load(L"db"), std::nullopt);
 
@@ -60,9 +60,8 @@ TEST_F(ScanEngine, LoadsEveryFormatWithItsLineEndsCaseCommentsAndWildcardSizes) 
 // there), and of each piece of a container. Each names the file, the member inside, the line and
 // the problem. A row's file in a subfolder stands for loading that folder.
 TEST_F(ScanEngine, RefusesDamageNamingTheFileTheMemberTheLineAndTheProblem) {
-    const std::string md5 = kMd5;
-    const std::string good = md5 + ":3:Good\n";
-    const std::string hdb = md5 + ":3:Packed.Md5\n";
+    const std::string good = kMd5 + ":3:Good\n";
+    const std::string hdb = kMd5 + ":3:Packed.Md5\n";
     const auto container = [](const std::string& inner) {
         return Container({{"COPYING", "c\n"}, {"daily.hdb", inner}});
     };
@@ -82,12 +81,12 @@ TEST_F(ScanEngine, RefusesDamageNamingTheFileTheMemberTheLineAndTheProblem) {
     } damages[] = {
         {"MD5 too short", L"a.hdb", good + "900150983cd24fb0:3:Short\n", ":2", "not an MD5"},
         {"SHA of 50 digits", L"a.hsb", std::string(50, 'a') + ":3:Odd\n", ":1", "neither a SHA-1"},
-        {"size not a number", L"a.hdb", good + good + md5 + ":3k:Bad\r\n", ":3", "\"3k\" is not a"},
-        {"size 0", L"a.hdb", md5 + ":0:Zero\n", ":1", "not a number above 0"},
-        {"no name", L"a.hdb", md5 + ":3:\n", ":1", "no name"},
-        {"a field too few", L"a.hdb", md5 + ":3\n", ":1", "found 2 field(s)"},
-        {"a level not a number", L"a.hdb", md5 + ":3:A:high\n", ":1", "\"high\" is not"},
-        {"an MD5 in a list", L"a.txt", "# list\n" + md5 + " Md5\n", ":2", "is not a SHA-256"},
+        {"size not a number", L"a.hdb", good + good + kMd5 + ":3k:Bad\r\n", ":3", "\"3k\" is not"},
+        {"size 0", L"a.hdb", kMd5 + ":0:Zero\n", ":1", "not a number above 0"},
+        {"no name", L"a.hdb", kMd5 + ":3:\n", ":1", "no name"},
+        {"a field too few", L"a.hdb", kMd5 + ":3\n", ":1", "found 2 field(s)"},
+        {"a level not a number", L"a.hdb", kMd5 + ":3:A:high\n", ":1", "\"high\" is not"},
+        {"an MD5 in a list", L"a.txt", "# list\n" + kMd5 + " Md5\n", ":2", "is not a SHA-256"},
         {"a folder with no database", L"empty\\notes.md", "nothing to load", "", ""},
         {"a format we do not read", L"sigs.ndb", "a signature format we do not read", "", ""},
         {"the header's MD5 differs", L"daily.cvd",
@@ -179,9 +178,9 @@ class UnixLinkUp {
 // beyond MAX_PATH, and a link back to the root, counted as a folder and never entered (entered,
 // the walk would go round until the path no longer resolves).
 TEST_F(ScanEngine, ReportsEachNameOnceWithTheHashThatMatchedPastLockedFilesLongPathsAndLinks) {
-    Write(L"db", {{"a.hdb", std::string(kMd5) + ":3:Test.Md5\n"},
-                  {"b.hsb", std::string(kSha1) + ":3:Test.Sha1\n" + kSha256 + ":3:Test.Sha256\n" +
-                                kSha256 + ":3:Test.Md5\n"}});
+    Write(L"db", {{"a.hdb", kMd5 + ":3:Test.Md5\n"},
+                  {"b.hsb", kSha1 + ":3:Test.Sha1\n" + kSha256 + ":3:Test.Sha256\n" + kSha256 +
+                                ":3:Test.Md5\n"}});
     ASSERT_EQ(Load(L"db"), std::nullopt);
     Write(L"v\\a", {{"abc.bin", "abc"}, {"other.bin", "abd"}, {"short.bin", "ab"}, {"empty", ""}});
     tree.Write(L"v\\a\\unread.bin", std::string(10, 'x'));
@@ -225,9 +224,8 @@ TEST_F(ScanEngine, ReportsOneFileAsAllowlistsIgnoreListsAndTheBuiltinCheckDecide
     const std::string abc = "abc";
     const std::string eicar = EicarCheck::Text();
     const std::string gzipped = test_support::GzipOf(abc);
-    const std::pair<std::string, std::string> md5{"a.hdb", std::string(kMd5) + ":3:Test.Md5\n"};
-    const std::pair<std::string, std::string> sha256{"a.hsb",
-                                                     std::string(kSha256) + ":3:Test.Sha256\n"};
+    const std::pair<std::string, std::string> md5{"a.hdb", kMd5 + ":3:Test.Md5\n"};
+    const std::pair<std::string, std::string> sha256{"a.hsb", kSha256 + ":3:Test.Sha256\n"};
     const Lines builtin{EicarCheck::kName};
     constexpr std::uint64_t kAnyCount = ~std::uint64_t{0};  // an archive's bytes: not checked
     const struct {
@@ -238,15 +236,14 @@ TEST_F(ScanEngine, ReportsOneFileAsAllowlistsIgnoreListsAndTheBuiltinCheckDecide
         std::uint64_t hashed;
     } rows[] = {
         {"sfp SHA-1 clears an MD5 and a SHA-256 match",
-         Files{md5, sha256, {"b.sfp", std::string(kSha1) + ":3:Fine\n"}}, abc, Lines{}, 3},
+         Files{md5, sha256, {"b.sfp", kSha1 + ":3:Fine\n"}}, abc, Lines{}, 3},
         {"sfp SHA-256 of any size clears a list entry",
-         Files{{"a.sha256", std::string(kSha256) + " Listed\n"},
-               {"b.SFP", std::string(kSha256) + ":*:Fine:73\r\n"}},
-         abc, Lines{}, 3},
-        {"fp of any size clears an exact match",
-         Files{sha256, {"b.fp", std::string(kMd5) + ":*:Fine\n"}}, abc, Lines{}, 3},
-        {"fp of another size clears nothing",
-         Files{sha256, {"b.fp", std::string(kMd5) + ":4:Fine\n"}}, abc, Lines{"Test.Sha256"}, 3},
+         Files{{"a.sha256", kSha256 + " Listed\n"}, {"b.SFP", kSha256 + ":*:Fine:73\r\n"}}, abc,
+         Lines{}, 3},
+        {"fp of any size clears an exact match", Files{sha256, {"b.fp", kMd5 + ":*:Fine\n"}}, abc,
+         Lines{}, 3},
+        {"fp of another size clears nothing", Files{sha256, {"b.fp", kMd5 + ":4:Fine\n"}}, abc,
+         Lines{"Test.Sha256"}, 3},
         {"fp of another digest clears nothing",
          Files{md5, {"b.fp", HexOf(HashType::kMd5, "abd") + ":3:Fine\n"}}, abc, Lines{"Test.Md5"},
          3},
@@ -259,8 +256,8 @@ TEST_F(ScanEngine, ReportsOneFileAsAllowlistsIgnoreListsAndTheBuiltinCheckDecide
          Lines{"Test.Sha256"}, 3},
         {"ign2 drops the built-in name", Files{{"c.ign2", std::string(EicarCheck::kName) + "\n"}},
          eicar, Lines{}, 68},
-        {"fp clears a member of a gzip stream",
-         Files{sha256, {"b.fp", std::string(kMd5) + ":3:Fine\n"}}, gzipped, Lines{}, kAnyCount},
+        {"fp clears a member of a gzip stream", Files{sha256, {"b.fp", kMd5 + ":3:Fine\n"}},
+         gzipped, Lines{}, kAnyCount},
         {"ign2 drops a name found in a member", Files{md5, sha256, {"c.ign2", "Test.Md5\n"}},
          gzipped, Lines{"Test.Sha256"}, kAnyCount},
         {"the built-in test file", Files{md5}, eicar, builtin, 68},
