@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -114,14 +115,12 @@ inline std::string TarHeader(const std::string& name, std::uint64_t size, char t
     put(0, name, 100);
     put(124, octal, 12);  // mode, owner and time stay empty: nothing here reads them
     block[156] = type;
-    put(257, format == TarFormat::kGnu ? std::string("ustar  ") : std::string("ustar\0\x30\x30", 8),
-        8);
+    put(257, format == TarFormat::kGnu ? "ustar  " : std::string("ustar\0\x30\x30", 8), 8);
     put(345, prefix, 155);
     put(148, "        ", 8);
-    unsigned sum = 0;
-    for (const char c : block) {
-        sum += static_cast<unsigned char>(c);
-    }
+    const unsigned sum = std::accumulate(
+        block.begin(), block.end(), 0u,
+        [](unsigned total, char c) { return total + static_cast<unsigned char>(c); });
     std::snprintf(octal, sizeof octal, "%06o", sum);
     put(148, std::string(octal, 7), 7);  // six digits and a NUL; the blank after stays
     return block;
