@@ -153,15 +153,10 @@ TEST_F(ScanEngine, RefusesDamageNamingTheFileTheMemberTheLineAndTheProblem) {
 // rm. Wine 8 makes no link itself (CreateSymbolicLinkW answers TRUE and makes nothing, a
 // junction's FSCTL_SET_REPARSE_POINT fails with 50) but lists a Unix link to a folder as a folder
 // with FILE_ATTRIBUTE_REPARSE_POINT.
-class UnixLinkUp {
-  public:
-    explicit UnixLinkUp(const std::wstring& folder) : folder(folder) {
-        made = Run(L"Z:\\bin\\ln", L"ln -s .. up", true);
-    }
+struct UnixLinkUp {
+    explicit UnixLinkUp(const std::wstring& folder) : folder(folder) {}
     ~UnixLinkUp() { Run(L"Z:\\bin\\rm", L"rm up", false); }
-    bool made = false;
-
-  private:
+    // Runs the program in the folder and waits until the link is there, or gone, as linked says.
     bool Run(const wchar_t* program, const wchar_t* command, bool linked) const {
         return test_support::RanUnixProgram(program, command, folder.c_str(), [&] {
             const DWORD attributes = GetFileAttributesW((folder + L"\\up").c_str());
@@ -170,7 +165,8 @@ class UnixLinkUp {
         });
     }
 
-    std::wstring folder;
+    const std::wstring folder;
+    const bool made = Run(L"Z:\\bin\\ln", L"ln -s .. up", true);  // once folder is set
 };
 
 // One tree for the reporting rules, for the size filter (only files of a listed size are read)
