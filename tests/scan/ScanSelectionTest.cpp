@@ -28,11 +28,8 @@ class ScanSelection : public ScanEngine {
     // it, names in mixed case, and a zip holding the test file.
     void SetUp() override {
         const std::string eicar = EicarCheck::Text();
-        Write(L"v", {{"Tools\\nc.exe", eicar},
-                     {"tools2\\x.txt", eicar},
-                     {"docs\\Report.PDF", eicar},
-                     {"docs\\tools\\inner.exe", eicar},
-                     {"readme.txt", eicar}});
+        Write(L"v", {{"Tools\\nc.exe", eicar}, {"tools2\\x.txt", eicar}, {"readme.txt", eicar}});
+        Write(L"v\\docs", {{"Report.PDF", eicar}, {"tools\\inner.exe", eicar}});
         tree.Write(L"v\\a.zip", test_support::ZipOf({{"in/e.com", eicar}}));
     }
 
@@ -49,6 +46,8 @@ class ScanSelection : public ScanEngine {
             const std::string path = found.substr(0, found.find(" EICAR-Test-File "));
             names.insert(path.substr(path.rfind('\\') + 1));
         }
+        // Every file checked is found: none left out is counted as checked.
+        EXPECT_EQ(result.counts.files, names.size());
         std::string joined;
         for (const std::string& name : names) {
             joined += (joined.empty() ? "" : " ") + name;
@@ -86,9 +85,6 @@ TEST_F(ScanSelection, LeavesOutWhatThePatternsSayAndCountsEachFileOrFolderLeftOu
         SCOPED_TRACE(qv::ToUtf8(test.patterns.empty() ? L"" : test.patterns[0].second));
         EXPECT_EQ(ScanWith(test.patterns), test.found);
         EXPECT_EQ(result.counts.excluded, test.excluded);
-        // Every file checked is found: none left out is counted as checked.
-        const auto found = std::ranges::count(test.found, ' ') + !test.found.empty();
-        EXPECT_EQ(result.counts.files, static_cast<std::uint64_t>(found));
     }
 }
 
