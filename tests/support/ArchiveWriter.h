@@ -57,13 +57,9 @@ inline ZeroStream DeflatedZeros(std::uint64_t mebibytes) {
     return {Deflate(zeros, mebibytes), mebibytes << 20, static_cast<std::uint32_t>(crc)};
 }
 
-// value as bytes little-endian bytes.
+// value as bytes little-endian bytes: its first bytes in memory, on the x86 this runs on.
 inline std::string Le(std::uint64_t value, int bytes) {
-    std::string out;
-    for (int i = 0; i < bytes; ++i) {
-        out += static_cast<char>((value >> (8 * i)) & 0xFF);
-    }
-    return out;
+    return std::string(reinterpret_cast<const char*>(&value), bytes);
 }
 
 // content deflated (or as it is) with its size and CRC, unless zeros stands in for it.
