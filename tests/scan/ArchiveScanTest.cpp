@@ -37,16 +37,13 @@ const std::string kSample = [] {
 }();
 const std::string kOther = std::string(kSample.size(), 'o');  // same size, not listed
 
-// A database line: the hash of content, its size and the name.
-std::string Entry(HashType type, const std::string& content, const std::string& name) {
-    return HexOf(type, content) + ":" + std::to_string(content.size()) + ":" + name + "\n";
-}
-
 // A database listing the sample by MD5 and self (the archive itself) by SHA-256, each with its
 // size: members of other sizes need no SHA-256 unless they may be the test file.
 void Load(const TempTree& tree, SignatureDatabase& database, const std::string& self) {
-    tree.Write(L"db\\sample.hdb", Entry(HashType::kMd5, kSample, "Sample.Md5"));
-    tree.Write(L"db\\self.hsb", Entry(HashType::kSha256, self, "Self"));
+    tree.Write(L"db\\sample.hdb", HexOf(HashType::kMd5, kSample) + ":" +
+                                      std::to_string(kSample.size()) + ":Sample.Md5\n");
+    tree.Write(L"db\\self.hsb",
+               HexOf(HashType::kSha256, self) + ":" + std::to_string(self.size()) + ":Self\n");
     ASSERT_EQ(DatabaseLoader(database).Load(tree.Path(L"db")), std::nullopt);
     database.Seal();
 }
@@ -97,15 +94,13 @@ TEST(ArchiveScan, FindsMembersMeetsLimitsAndReadsPastDamage) {
                                 TarHeader("x", records.size(), 'x') + TarPadded(records) +
                                 TarHeader("short", 0) + TarPadded(kSample);
     const std::string members = zip.substr(0, zip.find("PK\x05\x06"));
-    const auto flip = [](std::string bytes, std::size_t at) {
-        bytes[at] ^= 1;
-        return bytes;
-    };
-    const std::string twoTar = TarOf({{"s.bin", kSample}, {"o.bin", kOther}});
-    const std::string badHeader = flip(twoTar, 512 + TarPadded(kSample).size() + 1);  // its name
-    const std::string notTar = flip(TarHeader("s.bin", 0) + kSample, 0);
-    const std::string gzipCrc = flip(GzipOf(kSample), GzipOf(kSample).size() - 6);
-    std::string noise(20000, '\0');  // bytes that do not compress
+    std::string badHeader = TarOf({{"s.bin", kSample}, {"o.bin", kOther}});
+    // A name changed under its header's checksum: the second header is damaged, notTar no tar.
+    badHeader[512 + TarPadded(kSample).size() + 1] = 'x';
+    const std::string notTar = TarHeader("s.bin", 0).replace(0, 1, "r") + kSample;
+    std::string gzipCrc = GzipOf(kSample);
+    gzipCrc[gzipCrc.size() - 6] ^= 1;  // in the CRC
+    std::string noise(20000, '\0');    // bytes that do not compress
     std::generate(noise.begin(), noise.end(), [x = 1u]() mutable {
         return static_cast<char>((x = x * 1103515245 + 12345) >> 16);
     });
