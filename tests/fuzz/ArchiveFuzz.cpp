@@ -155,10 +155,8 @@ class ArchiveFuzz : public devicescan::fuzz::Fuzzer {
     }
 
     void Input(std::size_t index) override {
-        if (seeds.empty()) {
-            for (int i = 0; i < 200; ++i) {
-                seeds.push_back(Seed());
-            }
+        while (seeds.size() < 200) {  // made once the seed is set
+            seeds.push_back(Seed());
         }
         const std::string input = Mutate(seeds[random.Below(seeds.size())].first);
         const Listing listing =
