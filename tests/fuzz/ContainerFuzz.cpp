@@ -10,7 +10,6 @@
 #include <psapi.h>
 
 #include <chrono>
-#include <map>
 
 #include "host/scan/ContainerLoader.h"
 #include "host/scan/archive/MemorySource.h"
@@ -27,6 +26,8 @@ enum class Verdict { kLoads, kRefused, kEither };
 
 class ContainerFuzz : public devicescan::fuzz::Fuzzer {
   private:
+    const ZeroStream smallBombs[2] = {DeflatedZeros(1), DeflatedZeros(2)};  // of 1 and 2 MiB
+
     void Input(std::size_t index) override {
         std::size_t signatures = 0;
         Container container(Pieces(signatures), 1 + random.Below(1000));
@@ -39,10 +40,7 @@ class ContainerFuzz : public devicescan::fuzz::Fuzzer {
 
     // The inner files, each of a random kind; signatures counts the lines that load as such.
     Files Pieces(std::size_t& signatures) {
-        Files files;
-        if (random.OneIn(2)) {
-            files.push_back({"COPYING", "licence\n"});
-        }
+        Files files(random.OneIn(2), {"COPYING", "licence\n"});  // the licence, or not
         for (std::size_t i = 0, count = 1 + random.Below(5); i < count; ++i) {
             const char* const kinds[] = {".hdb",  ".hdu", ".hsb", ".hsu",
                                          ".ign2", ".ndb", ".ldb", ".cfg"};
@@ -108,7 +106,7 @@ class ContainerFuzz : public devicescan::fuzz::Fuzzer {
                 if (!random.OneIn(20)) {
                     return Verdict::kLoads;
                 }
-                bytes = Bomb(container, 1 + random.Below(2));
+                bytes = Bomb(container, smallBombs[random.Below(2)]);
                 return Verdict::kRefused;
             case 9:  // junk after a good header
                 bytes = bytes.substr(0, 512) + random.Bytes(random.Below(4000));
@@ -135,20 +133,15 @@ class ContainerFuzz : public devicescan::fuzz::Fuzzer {
     }
 
     // A gzip'd archive whose one listed file is mebibytes of zeros: gzip members joined, the
-    // zeros made once for each size, without compressing them again.
-    std::string Bomb(const Container& container, std::uint64_t mebibytes) {
-        static std::map<std::uint64_t, ZeroStream> made;
-        auto found = made.find(mebibytes);
-        if (found == made.end()) {
-            found = made.emplace(mebibytes, DeflatedZeros(mebibytes)).first;
-        }
+    // zeros made beforehand, so that they are not compressed again for every input.
+    std::string Bomb(const Container& container, const ZeroStream& zeros) {
         const std::string name = random.Pick<std::string>({"z.ndb", "z.hdb", "z.ign2"});
         const std::string list =
             "ClamAV-VDB:x:1:1:1:X:X:t:1\n" + name + ":1:" + std::string(64, 'a') + "\n";
-        const std::string head = TarHeader("d.info", list.size()) + TarPadded(list) +
-                                 TarHeader(name, found->second.size);
-        const std::string body = GzipOf({GzipMember{head}, GzipMember{"", "", &found->second},
-                                         GzipMember{std::string(1024, '\0')}});
+        const std::string head =
+            TarHeader("d.info", list.size()) + TarPadded(list) + TarHeader(name, zeros.size);
+        const std::string body = GzipOf(
+            {GzipMember{head}, GzipMember{"", "", &zeros}, GzipMember{std::string(1024, '\0')}});
         return container.Header(HexOf(HashType::kMd5, body)) + body;
     }
 
@@ -171,7 +164,8 @@ class ContainerFuzz : public devicescan::fuzz::Fuzzer {
     // The largest: a file of 128 MiB of zeros inside, then the peak memory of the whole run.
     void Extras() override {
         std::size_t signatures = 0;
-        Check(0, L"d.cvd", Bomb(Container(Pieces(signatures)), 128), Verdict::kRefused, 0);
+        Check(0, L"d.cvd", Bomb(Container(Pieces(signatures)), DeflatedZeros(128)),
+              Verdict::kRefused, 0);
         PROCESS_MEMORY_COUNTERS memory{};
         GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
         // The working set: Wine keeps no peak of committed memory.
