@@ -37,14 +37,13 @@ TEST_F(Containers, LoadEveryFormatHonouringAllowlistsAndIgnoreListsAndCountingSk
     const std::string abd = "abd";
     const Files everyKind{
         {"COPYING", "licence text\n"},
-        {"daily.hdb",
-         std::string(kMd5) + ":3:Packed.Md5\n" + HexOf(HashType::kMd5, abd) + ":3:Packed.Abd\n"},
-        {"daily.hsb", std::string(kSha256) + ":3:Packed.Sha256\n"},
+        {"daily.hdb", kMd5 + ":3:Packed.Md5\n" + HexOf(HashType::kMd5, abd) + ":3:Packed.Abd\n"},
+        {"daily.hsb", kSha256 + ":3:Packed.Sha256\n"},
         {"daily.hdu", HexOf(HashType::kMd5, "abcd") + ":4:Packed.Hdu\n"},
         {"daily.hsu", HexOf(HashType::kSha1, "abcd") + ":4:Packed.Hsu\n"},
         {"daily.fp", HexOf(HashType::kMd5, abd) + ":3:Fine\n"},
         {"daily.sfp", HexOf(HashType::kSha256, "abcde") + ":*:Fine:73\n"},
-        {"daily.ign2", "Packed.Sha256\nOther.Name:" + std::string(kMd5) + "\n"},
+        {"daily.ign2", "Packed.Sha256\nOther.Name:" + kMd5 + "\n"},
         {"daily.ndb", "Sig:0:*:414243\n"},
         {"extra.ndb", "Sig2:0:*:414244\n"},
         {"daily.ldb", "L;Engine:51-255,Target:0;0;414243\n"},
@@ -58,9 +57,8 @@ TEST_F(Containers, LoadEveryFormatHonouringAllowlistsAndIgnoreListsAndCountingSk
                    {L"daily.cud", true}, {L"daily.CVD", false}, {L"daily.cud", true, true}};
     int row = 0;
     for (const auto& format : formats) {
-        SCOPED_TRACE(testing::Message() << format.file << (format.gzip ? " gzip'd" : " plain")
-                                        << (format.sigtool ? " by sigtool" : ""));
         const std::wstring folder = L"f" + std::to_wstring(++row);
+        SCOPED_TRACE(qv::ToUtf8(folder));  // the row's number
         if (!format.sigtool) {
             Container container(everyKind);
             container.gzip = format.gzip;
@@ -140,7 +138,7 @@ TEST_F(Containers, LoadOnlyTheHighestVersionOfEachDatabaseInAFolder) {
     for (const auto& [file, version, chosen] : containers) {
         const std::string name = qv::ToUtf8(file) + "." + std::to_string(version);
         const std::string bytes =
-            Container({{"x.hdb", std::string(kMd5) + ":3:" + name + "\n"}}, version).Bytes();
+            Container({{"x.hdb", kMd5 + ":3:" + name + "\n"}}, version).Bytes();
         tree.Write(L"v\\" + std::wstring(file), chosen ? bytes : bytes.substr(0, 600));
         if (chosen) {
             loaded.push_back(name);

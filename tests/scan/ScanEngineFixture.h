@@ -31,9 +31,9 @@ using ::test_support::Files;
 using ::test_support::HexOf;
 
 // The digests of "abc".
-inline constexpr const char* kMd5 = "900150983cd24fb0d6963f7d28e17f72";
-inline constexpr const char* kSha1 = "a9993e364706816aba3e25717850c26c9cd0d89d";
-inline constexpr const char* kSha256 =
+inline const std::string kMd5 = "900150983cd24fb0d6963f7d28e17f72";
+inline const std::string kSha1 = "a9993e364706816aba3e25717850c26c9cd0d89d";
+inline const std::string kSha256 =
     "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
 
 // A temporary tree, and the database loaded from files in it.
@@ -76,10 +76,10 @@ class ScanEngine : public ::testing::Test {
         Lines detections;
         Lines names;
     };
-    Scanned Scan(const std::wstring& relative) {
+    Scanned Scan(const std::wstring& relative, FolderScanner::Options options = {}) {
         Scanned scanned;
         database.Seal();
-        scanned.result = FolderScanner(database, {}).Scan(tree.Path(relative), {}, scanned);
+        scanned.result = FolderScanner(database, options).Scan(tree.Path(relative), {}, scanned);
         return scanned;
     }
 

@@ -8,36 +8,31 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <numeric>
 #include <string>
 #include <vector>
 
 namespace test_support {
 
-// Raw deflate (no header) of one piece of input through an open stream, with the flush given.
-inline std::string DeflateStep(z_stream& stream, const std::string& in, int flush) {
-    std::string out(deflateBound(&stream, static_cast<uLong>(in.size())) + 64, '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-    stream.avail_in = static_cast<uInt>(in.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    deflate(&stream, flush);
-    out.resize(out.size() - stream.avail_out);
-    return out;
-}
-
-// Raw deflate of data, or of data repeated times over, made without compressing it all: data
-// compressed after a full flush is the same bytes every time, so the stream repeats them.
+// Raw deflate (no header) of data, or of data repeated times over, made without compressing it
+// all: data compressed after a full flush is the same bytes every time, so the stream repeats
+// them, then ends with an empty final block.
 inline std::string Deflate(const std::string& data, std::uint64_t times = 1) {
     z_stream stream{};
     deflateInit2(&stream, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
-    const std::string block = DeflateStep(stream, data, times == 1 ? Z_FINISH : Z_FULL_FLUSH);
+    std::string block(deflateBound(&stream, static_cast<uLong>(data.size())) + 64, '\0');
+    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+    stream.avail_in = static_cast<uInt>(data.size());
+    stream.next_out = reinterpret_cast<Bytef*>(block.data());
+    stream.avail_out = static_cast<uInt>(block.size());
+    deflate(&stream, times == 1 ? Z_FINISH : Z_FULL_FLUSH);
+    block.resize(block.size() - stream.avail_out);
+    deflateEnd(&stream);
     std::string out;
     for (std::uint64_t i = 0; i < times; ++i) {
         out += block;
     }
-    out += times == 1 ? "" : DeflateStep(stream, "", Z_FINISH);
-    deflateEnd(&stream);
-    return out;
+    return times == 1 ? out : out + std::string("\x03\x00", 2);  // a final block holding nothing
 }
 
 inline std::uint32_t Crc32(const std::string& data) {
@@ -62,13 +57,9 @@ inline ZeroStream DeflatedZeros(std::uint64_t mebibytes) {
     return {Deflate(zeros, mebibytes), mebibytes << 20, static_cast<std::uint32_t>(crc)};
 }
 
-// value as bytes little-endian bytes.
+// value as bytes little-endian bytes: its first bytes in memory, on the x86 this runs on.
 inline std::string Le(std::uint64_t value, int bytes) {
-    std::string out;
-    for (int i = 0; i < bytes; ++i) {
-        out += static_cast<char>((value >> (8 * i)) & 0xFF);
-    }
-    return out;
+    return std::string(reinterpret_cast<const char*>(&value), bytes);
 }
 
 // content deflated (or as it is) with its size and CRC, unless zeros stands in for it.
@@ -109,8 +100,8 @@ struct TarItem {
     char type = '0';
 };
 
-inline std::string TarHeader(const std::string& name, std::uint64_t size, char type,
-                             TarFormat format, const std::string& prefix = "") {
+inline std::string TarHeader(const std::string& name, std::uint64_t size, char type = '0',
+                             TarFormat format = TarFormat::kUstar, const std::string& prefix = "") {
     std::string block(512, '\0');
     const auto put = [&](std::size_t at, const std::string& text, std::size_t length) {
         block.replace(at, std::min(text.size(), length), text.substr(0, length));
@@ -120,14 +111,12 @@ inline std::string TarHeader(const std::string& name, std::uint64_t size, char t
     put(0, name, 100);
     put(124, octal, 12);  // mode, owner and time stay empty: nothing here reads them
     block[156] = type;
-    put(257, format == TarFormat::kGnu ? std::string("ustar  ") : std::string("ustar\0\x30\x30", 8),
-        8);
+    put(257, format == TarFormat::kGnu ? "ustar  " : std::string("ustar\0\x30\x30", 8), 8);
     put(345, prefix, 155);
     put(148, "        ", 8);
-    unsigned sum = 0;
-    for (const char c : block) {
-        sum += static_cast<unsigned char>(c);
-    }
+    const unsigned sum = std::accumulate(
+        block.begin(), block.end(), 0u,
+        [](unsigned total, char c) { return total + static_cast<unsigned char>(c); });
     std::snprintf(octal, sizeof octal, "%06o", sum);
     put(148, std::string(octal, 7), 7);  // six digits and a NUL; the blank after stays
     return block;
