@@ -100,8 +100,12 @@ namespace devicescan::service {
 
 // With the producer acquired, for the device handlers called directly, as the window procedure
 // (the only caller in the module) calls them: the decisions need no window thread. Named as the
-// friend that the service grants the tests.
+// friend that the service grants the tests, which also tells the lifecycle tests the id of the
+// window thread that Init made.
 class DeviceHandlerTestAccess : public test_support::ServiceFixture {
+  public:
+    static DWORD WindowThreadId(const DeviceScanSP& service) { return service.windowThreadId; }
+
   protected:
     void SetUp() override {
         ServiceFixture::SetUp();

@@ -1,8 +1,6 @@
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <functional>
-#include <set>
 
 #include "logging/LogApi.h"
 #include "sdk/ResultCodes.h"
@@ -13,6 +11,7 @@ namespace {
 
 using devicescan::logging::LOG_ERROR;
 using devicescan::logging::LOG_WARNING;
+using devicescan::service::DeviceHandlerTestAccess;
 using devicescan::service::DeviceScanSP;
 using test_support::FinishesWithin;
 using test_support::kStuckMs;
@@ -51,20 +50,6 @@ LRESULT CALLBACK RefuseWindows(int code, WPARAM wParam, LPARAM lParam) {
     return code == HCBT_CREATEWND ? 1 : CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-std::set<DWORD> OwnThreads() {
-    std::set<DWORD> threads;
-    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) {
-            threads.insert(entry.th32ThreadID);
-        }
-    }
-    CloseHandle(snapshot);
-    return threads;
-}
-
 TEST_F(LifecycleTest, WindowThatCannotBeSetUpFailsStartWithItsCodeUntilTheCauseIsGone) {
     WNDCLASSW taken{};
     taken.lpfnWndProc = DefWindowProcW;
@@ -81,14 +66,11 @@ TEST_F(LifecycleTest, WindowThatCannotBeSetUpFailsStartWithItsCodeUntilTheCauseI
                        L"init instance failed [error = 1410]"));
     UnregisterClassW(DeviceScanSP::kWindowClassName, GetModuleHandleW(nullptr));
 
-    // The window itself refused, by a hook on the new window thread alone (the thread that Init
-    // added): a hook for every thread would reach other test processes on the same desktop.
-    const std::set<DWORD> before = OwnThreads();
+    // The window itself refused, by a hook on the window thread alone (Init made it, suspended):
+    // a hook for every thread would reach other test processes on the same desktop.
     ASSERT_EQ(service->Init(&host), 0u);
-    std::set<DWORD> added = OwnThreads();
-    std::erase_if(added, [&](DWORD thread) { return before.contains(thread); });
-    ASSERT_EQ(added.size(), 1u);
-    const HHOOK hook = SetWindowsHookExW(WH_CBT, &RefuseWindows, nullptr, *added.begin());
+    const HHOOK hook = SetWindowsHookExW(WH_CBT, &RefuseWindows, nullptr,
+                                         DeviceHandlerTestAccess::WindowThreadId(*service));
     ASSERT_NE(hook, nullptr);
     const std::uint32_t failed = service->Start();
     UnhookWindowsHookEx(hook);
