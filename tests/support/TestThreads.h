@@ -47,25 +47,19 @@ inline bool RanUnixProgram(const wchar_t* program, std::wstring line, const wcha
     return WaitUntil(done, timeoutMs);
 }
 
-// Starts work on a native thread that owns its copy of work; null (and the test failed) when no
-// thread could be made. CreateThread and bounded waits for the handle, as the service's own
-// threads use: a std::future's wake-up was lost under load here, long after the work had ended,
-// and std::thread threads that had run log.dll's code once left a program hanging at exit.
+// Starts work on a native thread that owns its copy of work; null when no thread could be made,
+// which every wait below then reports as a failure. CreateThread and bounded waits for the
+// handle, as the service's own threads use: a std::future's wake-up was lost under load here,
+// long after the work had ended, and std::thread threads that had run log.dll's code once left a
+// program hanging at exit.
 inline HANDLE StartThread(Work work) {
-    auto* owned = new Work(std::move(work));
-    const HANDLE thread = CreateThread(
+    return CreateThread(
         nullptr, 0,
         [](void* parameter) -> DWORD {
-            const std::unique_ptr<Work> body(static_cast<Work*>(parameter));
-            (*body)();
+            (*std::unique_ptr<Work>(static_cast<Work*>(parameter)))();
             return 0;
         },
-        owned, 0, nullptr);
-    if (thread == nullptr) {
-        delete owned;
-        ADD_FAILURE() << "cannot start a thread: " << GetLastError();
-    }
-    return thread;
+        new Work(std::move(work)), 0, nullptr);
 }
 
 // Runs work on a thread of its own and tells whether it finished within timeoutMs, so that a
@@ -73,8 +67,7 @@ inline HANDLE StartThread(Work work) {
 // behind; the test has failed by then.
 inline bool FinishesWithin(DWORD timeoutMs, Work work) {
     const HANDLE thread = StartThread(std::move(work));
-    const bool finished =
-        thread != nullptr && WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0;
+    const bool finished = WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0;
     CloseHandle(thread);
     return finished;
 }
@@ -127,16 +120,16 @@ class Actor {
     }
     // Queues the actor's next step and returns at once.
     void Start(Work step) {
-        ++started;
+        ++pending;
         auto* counted = new Work([this, step = std::move(step)] {
             step();
-            ++completed;
+            --pending;
         });
         QueueUserAPC(&Run, thread, reinterpret_cast<ULONG_PTR>(counted));
     }
     // True once every step started has returned (waits at most timeoutMs).
     bool Finished(DWORD timeoutMs = kStuckMs) const {
-        return WaitUntil([this] { return completed == started; }, timeoutMs);
+        return WaitUntil([this] { return pending == 0; }, timeoutMs);
     }
     bool Do(Work step) {
         Start(std::move(step));
@@ -150,8 +143,7 @@ class Actor {
     }
 
     std::atomic<bool> stopping{false};
-    std::atomic<int> started{0};
-    std::atomic<int> completed{0};
+    std::atomic<int> pending{0};  // steps started and not yet returned
     HANDLE thread;
 };
 
