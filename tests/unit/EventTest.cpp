@@ -22,8 +22,8 @@ using UnmountedEvent = qv::Event<Dispatcher, &IEvents::OnDeviceUnmounted>;
 using Journal = std::vector<std::wstring>;
 using test_support::WaitUntil;
 
-// Notes each notification in the journal as "<name> mounted <path>" and answers result. With a
-// gate, it waits inside the notification until the gate opens.
+// Notes each notification in the journal as "<name> mounted <path>" and answers result. While
+// held, it waits inside the notification (bounded) until it is let go.
 struct RecordingListener : IEvents {
     RecordingListener(const wchar_t* name, Journal& journal, int result = 0)
         : name(name), journal(journal), result(result) {}
@@ -32,7 +32,7 @@ struct RecordingListener : IEvents {
     int OnDeviceUnmounted(const Device& device) override { return Note(L" unmounted ", device); }
     int Note(const wchar_t* what, const Device& device) {
         inside = true;
-        WaitUntil([this] { return gate == nullptr || gate->load(); });
+        WaitUntil([this] { return !held; });
         journal.push_back(name + what + device.path.GetString());
         return result;
     }
@@ -40,8 +40,7 @@ struct RecordingListener : IEvents {
     std::wstring name;
     Journal& journal;
     int result;
-    const std::atomic<bool>* gate = nullptr;
-    std::atomic<bool> inside{false};
+    std::atomic<bool> held{false}, inside{false};
 };
 
 // A listener's result, even a failure, does not stop the others from being told.
@@ -70,9 +69,8 @@ TEST(Event, ListenersAreCalledOnceEachInRegistrationOrder) {
 TEST(Event, RegistrationFromAnotherThreadWaitsForTheFanOutInProgress) {
     const Device e{.path = qv::String(L"E:\\"), .remote = {}};
     Journal journal;
-    std::atomic<bool> released{false};
     RecordingListener slow(L"A", journal), after(L"B", journal), late(L"C", journal);
-    slow.gate = &released;
+    slow.held = true;
     Listeners listeners;
     MountedEvent mounted{&listeners};
     listeners.Add(&slow);
@@ -86,7 +84,7 @@ TEST(Event, RegistrationFromAnotherThreadWaitsForTheFanOutInProgress) {
         journal.push_back(L"C added");
     });
     ASSERT_TRUE(WaitUntil([&] { return listeners.GetCounters().waitingWriters == 1; }));
-    released = true;
+    slow.held = false;
     ASSERT_TRUE(windowThread.Finished());
     ASSERT_TRUE(hostThread.Finished());
     EXPECT_EQ(journal, (Journal{L"A mounted E:\\", L"B mounted E:\\", L"C added"}));
