@@ -12,7 +12,7 @@
 
 namespace {
 
-using SoakTest = test_support::ServiceFixture;
+using SoakTest = test_support::RunningServiceFixture;
 
 // The repeats of a long run, divided by DEVICESCAN_REPEAT_DIVISOR when it is set: heap-check.sh
 // sets it, since under heap validation every heap call walks the whole heap and the full counts
@@ -34,8 +34,6 @@ bool HeardInOrder(const test_support::Recorder& recorder) {
 }
 
 TEST_F(SoakTest, ListenersComeAndGoFromFourThreadsWhileTenThousandEventsAreAnnounced) {
-    const HWND window = StartService();
-    ASSERT_NE(window, nullptr);
     test_support::FakeDrive& stick = Machine().Drive(L'E');
     stick.totalFreeBytes = stick.freeBytesToCaller = 1;
     test_support::Recorder visitors[4];
@@ -67,8 +65,6 @@ TEST_F(SoakTest, ListenersComeAndGoFromFourThreadsWhileTenThousandEventsAreAnnou
 }
 
 TEST_F(SoakTest, RandomMessagesNeverUpsetTheWindow) {
-    const HWND window = StartService();
-    ASSERT_NE(window, nullptr);
     for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
         Machine().Drive(letter).driveType = DRIVE_UNKNOWN + letter % 8;
     }

@@ -94,6 +94,20 @@ class ServiceFixture : public ::testing::Test {
     devicescan::logging::LogRef logReference;
 };
 
+// The same with the service started from the outset: its window, and the log cleared after the
+// start's own lines.
+class RunningServiceFixture : public ServiceFixture {
+  protected:
+    void SetUp() override {
+        ServiceFixture::SetUp();
+        window = StartService();
+        ASSERT_NE(window, nullptr);
+        ClearLog();
+    }
+
+    HWND window = nullptr;
+};
+
 }  // namespace test_support
 
 namespace devicescan::service {

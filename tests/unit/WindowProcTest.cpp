@@ -15,17 +15,7 @@ constexpr wchar_t kWindowProc[] = L"DeviceScanSP::WindowProc";
 
 // Device-change messages sent to the running service's real window: each is handled completely
 // on the window thread before SendMessageW returns.
-class WindowProcTest : public test_support::ServiceFixture {
-  protected:
-    void SetUp() override {
-        ServiceFixture::SetUp();
-        window = StartService();
-        ASSERT_NE(window, nullptr);
-        ClearLog();
-    }
-
-    HWND window = nullptr;
-};
+using WindowProcTest = test_support::RunningServiceFixture;
 
 TEST_F(WindowProcTest, OnlyTheLowestDriveOfTheMaskIsHandled) {
     const DWORD ownErrorMode = GetThreadErrorMode();
