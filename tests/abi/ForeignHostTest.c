@@ -146,11 +146,6 @@ static int OnDeviceUnmounted(void* self, const Device* device) {
 static const Slot* listener =
     (const Slot[]){(Slot)NeverCalled, (Slot)OnDeviceMounted, (Slot)OnDeviceUnmounted};
 
-// Z: is Wine's view of the Unix root: a local drive whose hot-plug probe fails.
-static void SendZ(HWND window, WPARAM change) {
-    QvSendVolumeChange(window, change, 1u << ('Z' - 'A'));
-}
-
 typedef uint32_t (*CreateFunction)(const wchar_t* name, InterfaceId id, void** out);
 typedef void (*DestroyFunction)(const wchar_t* name, void* object);
 
@@ -179,10 +174,11 @@ static void RunCycle(CreateFunction create, DestroyFunction destroy) {
         // Register's answers to a null or repeated listener are the service's unit tests'.
         Check((*scan)->Register(scan, &listener) == 0, "Register (slot 0) fails");
         Check((*root)->Start(root) == 0, "Start (slot 3) fails");
+        // Z: is Wine's view of the Unix root: a local drive whose hot-plug probe fails.
         const HWND window = QvFindOwnServiceWindow();  // none: the calls below are missing
-        SendZ(window, DBT_DEVICEARRIVAL);
+        QvSendVolumeChange(window, DBT_DEVICEARRIVAL, 1u << ('Z' - 'A'));
         ExpectCalls("mM", "an arrival calls other than NotifyDeviceMounted, OnDeviceMounted");
-        SendZ(window, DBT_DEVICEREMOVECOMPLETE);
+        QvSendVolumeChange(window, DBT_DEVICEREMOVECOMPLETE, 1u << ('Z' - 'A'));
         ExpectCalls("uU", "a removal calls other than NotifyDeviceUnmounted, OnDeviceUnmounted");
         Check((*scan)->Unregister(scan, &listener) == 0 &&
                   (*scan)->Unregister(scan, &listener) == 1627,
