@@ -45,7 +45,7 @@ class ServiceFixture : public ::testing::Test {
         }
     }
 
-    static test_support::FakePlatform& Machine() { return test_support::FakePlatform::Get(); }
+    static test_support::FakePlatform& Machine() { return test_support::fakeMachine; }
 
     // Init and Start; the service window, or null.
     HWND StartService() {
