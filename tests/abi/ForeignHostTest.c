@@ -146,10 +146,10 @@ static int OnDeviceUnmounted(void* self, const Device* device) {
 static const Slot* listener =
     (const Slot[]){(Slot)NeverCalled, (Slot)OnDeviceMounted, (Slot)OnDeviceUnmounted};
 
-typedef uint32_t (*CreateFunction)(const wchar_t* name, InterfaceId id, void** out);
-typedef void (*DestroyFunction)(const wchar_t* name, void* object);
+typedef uint32_t (*CreateFn)(const wchar_t* name, InterfaceId id, void** out);
+typedef void (*DestroyFn)(const wchar_t* name, void* object);
 
-static void RunCycle(CreateFunction create, DestroyFunction destroy) {
+static void RunCycle(CreateFn create, DestroyFn destroy) {
     void* out = NULL;
     if (!Check(create(kObjectName, kServPluginId, &out) == 0 && out != NULL,
                "QvCreateObject fails")) {
@@ -216,10 +216,8 @@ int main(void) {
     // load-per-user policy, which would hide anything this run is after.
     HMODULE logLibrary = LoadShipped(L"log.dll");
     HMODULE module = LoadShipped(L"devicescan.dll");
-    CreateFunction create =
-        (CreateFunction)(void (*)(void))GetProcAddress(module, "QvCreateObject");
-    DestroyFunction destroy =
-        (DestroyFunction)(void (*)(void))GetProcAddress(module, "QvDestroyObject");
+    CreateFn create = (CreateFn)(void (*)(void))GetProcAddress(module, "QvCreateObject");
+    DestroyFn destroy = (DestroyFn)(void (*)(void))GetProcAddress(module, "QvDestroyObject");
     if (logLibrary == NULL || create == NULL || destroy == NULL) {
         fprintf(stderr, "bin\\log.dll, bin\\devicescan.dll or its exports are missing\n");
         return 1;
