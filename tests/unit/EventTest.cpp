@@ -50,9 +50,7 @@ TEST(Event, ListenersAreCalledOnceEachInRegistrationOrder) {
     RecordingListener a(L"A", journal, 5), b(L"B", journal), c(L"C", journal, 7);
     Listeners listeners;
     MountedEvent mounted{&listeners};
-    for (RecordingListener* listener : {&a, &b, &c}) {
-        EXPECT_TRUE(listeners.Add(listener));
-    }
+    EXPECT_TRUE(listeners.Add(&a) && listeners.Add(&b) && listeners.Add(&c));
     EXPECT_FALSE(listeners.Add(&b)) << "a listener is registered once";
     EXPECT_EQ(mounted.Raise(e), 7) << "the last listener's result";
 
