@@ -49,12 +49,11 @@ TEST_F(SoakTest, ListenersComeAndGoFromFourThreadsWhileTenThousandEventsAreAnnou
             announcing = false;
             return;
         }
-        test_support::Recorder* const visitor = &visitors[index - 1];
         std::mt19937 random(static_cast<unsigned>(index));
         while (announcing) {
-            EXPECT_EQ(service->Register(visitor), 0u);
+            EXPECT_EQ(service->Register(&visitors[index - 1]), 0u);
             Sleep(random() % 3);
-            EXPECT_EQ(service->Unregister(visitor), 0u);
+            EXPECT_EQ(service->Unregister(&visitors[index - 1]), 0u);
         }
     });
 
