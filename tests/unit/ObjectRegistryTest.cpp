@@ -42,12 +42,9 @@ class Unbuildable final : public IQvBaseInterface {
     void* DeletingDestructor(unsigned int flags) { return qv::RunDeletingDestructor(this, flags); }
 };
 
+// Every case leaves no registry and no hold behind it.
 class ObjectRegistryTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ASSERT_EQ(SharedRegistry::HoldCount(), 0);
-        widgetsAlive = 0;
-    }
     void TearDown() override {
         EXPECT_EQ(SharedRegistry::HoldCount(), 0);
         EXPECT_EQ(SharedRegistry::Current(), nullptr);
