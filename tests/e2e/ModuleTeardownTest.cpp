@@ -54,9 +54,6 @@ class ModuleTeardown : public ::testing::Test {
 
     // Tells the service that Z: arrived; the listener's onMount runs inside, on the window thread.
     void AnnounceZ() { QvSendVolumeChange(window, DBT_DEVICEARRIVAL, 1u << 25); }
-    void DestroyService() {
-        destroy(kServiceName, plugin->QueryInterface(qv::IQvBaseInterface::kId));
-    }
 
     // After a destruction the host lets go of the module at once; the window thread still holds
     // it until it has finished.
@@ -74,13 +71,13 @@ class ModuleTeardown : public ::testing::Test {
     DestroyFn destroy = nullptr;
     test_support::FakeHost host;
     test_support::Recorder listener;
-    qv::IServPlugin* plugin = nullptr;
+    qv::IServPlugin* plugin = nullptr;  // what QvCreateObject gave, and QvDestroyObject takes
     HWND window = nullptr;
     qv::UniqueHandle windowThread;
 };
 
 TEST_F(ModuleTeardown, DestroyedFromItsOwnListenerTheThreadFinishesAndOnlyThenTheModuleGoes) {
-    listener.onMount = [&] { DestroyService(); };
+    listener.onMount = [&] { destroy(kServiceName, plugin); };
     ASSERT_TRUE(test_support::FinishesWithin(kStuckMs, [&] { AnnounceZ(); }))
         << "the destroying listener hung the window thread";
     ExpectThreadEndsThenModuleUnloads();
@@ -104,7 +101,7 @@ TEST_F(ModuleTeardown, DestroyedWithoutUnInitWhileAListenerCallsTheExportsNothin
     test_support::Actor announcer;
     announcer.Start([&] { AnnounceZ(); });
     ASSERT_EQ(WaitForSingleObject(inside.Get(), kStuckMs), WAIT_OBJECT_0);
-    ASSERT_TRUE(test_support::FinishesWithin(kStuckMs, [&] { DestroyService(); }))
+    ASSERT_TRUE(test_support::FinishesWithin(kStuckMs, [&] { destroy(kServiceName, plugin); }))
         << "the destruction waited for the window thread";
     ASSERT_TRUE(announcer.Finished(kStuckMs)) << "the listener hung on the registry";
     EXPECT_EQ(created, 0u);
