@@ -50,8 +50,7 @@ TEST_F(WindowProcTest, OtherNotificationsHeadersAndWindowsWithoutTheObjectAreOnl
         {DBT_DEVICEREMOVEPENDING, L"receive DEVICE_REMOVE_PENDING"},
         {DBT_CONFIGCHANGED, L"receive DEVICE_CONFIG_CHANGED"},
         {DBT_DEVICETYPESPECIFIC, L"receive DEVICE_TYPE_SPECIFIC"},
-        {DBT_DEVNODES_CHANGED, L"receive DEVICE_OTHER_MSG [value = 7]"},
-    };
+        {DBT_DEVNODES_CHANGED, L"receive DEVICE_OTHER_MSG [value = 7]"}};
     for (const auto& [change, line] : cases) {
         EXPECT_EQ(QvSendVolumeChange(window, change, 0x00000010), 1) << line;
         EXPECT_TRUE(Logged(kWindowProc, LOG_INFO, line)) << line;
