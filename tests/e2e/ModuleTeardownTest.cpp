@@ -40,9 +40,8 @@ class ModuleTeardown : public ::testing::Test {
         void* object = nullptr;
         ASSERT_EQ(create(kServiceName, qv::IServPlugin::kId, &object), 0u);
         plugin = static_cast<qv::IServPlugin*>(object);
-        ASSERT_EQ(static_cast<IDeviceScanSP*>(plugin->QueryInterface(IDeviceScanSP::kId))
-                      ->Register(&listener),
-                  0u);
+        auto* scan = static_cast<IDeviceScanSP*>(plugin->QueryInterface(IDeviceScanSP::kId));
+        ASSERT_EQ(scan->Register(&listener), 0u);
         ASSERT_EQ(plugin->Init(&host), 0u);
         ASSERT_EQ(plugin->Start(), 0u);
         window = QvFindOwnServiceWindow();
@@ -94,9 +93,7 @@ TEST_F(ModuleTeardown, DestroyedWithoutUnInitWhileAListenerCallsTheExportsNothin
         Sleep(200);  // the host's destruction is under way by now
         void* second = nullptr;
         created = create(kServiceName, qv::IServPlugin::kId, &second);
-        if (second != nullptr) {
-            destroy(kServiceName, second);
-        }
+        destroy(kServiceName, second);  // nothing when the creation failed
     };
     test_support::Actor announcer;
     announcer.Start([&] { AnnounceZ(); });
