@@ -17,11 +17,13 @@ using ProbeTest = test_support::ServiceFixture;
 // A probe that fails counts as not fixed, and closes what it opened. (Which answers make a drive
 // fixed is the handler tests' table: each answer there decides an arrival.)
 TEST_F(ProbeTest, HotPlugProbeThatFailsCountsAsNotFixed) {
-    Machine().Drive(L'G').openError = ERROR_ACCESS_DENIED;
+    // Both drives would answer "fixed" if asked.
+    constexpr STORAGE_HOTPLUG_INFO kFixed{sizeof(STORAGE_HOTPLUG_INFO), 0, 0, 0, 0};
+    Machine().Drive(L'G') = {.openError = ERROR_ACCESS_DENIED, .hotplug = kFixed};
     EXPECT_FALSE(utils::IsFixedDrive(L"G:\\"));
     EXPECT_TRUE(Logged(L"utils::IsFixedDrive", devicescan::logging::LOG_ERROR,
                        L"Handle is not valid. Assume drive is not fixed"));
-    Machine().Drive(L'E').hotplugError = ERROR_INVALID_FUNCTION;
+    Machine().Drive(L'E') = {.hotplugError = ERROR_INVALID_FUNCTION, .hotplug = kFixed};
     EXPECT_FALSE(utils::IsFixedDrive(L"E:\\"));
     EXPECT_TRUE(Logged(L"utils::IsFixedDrive", devicescan::logging::LOG_ERROR,
                        L"DeviceIoControl failed. Assume drive is not fixed"));
