@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "sdk/UniqueHandle.h"
+
 namespace test_support {
 
 // How long any orchestrated wait of a test may last before it counts as stuck.
@@ -66,10 +68,8 @@ inline HANDLE StartThread(Work work) {
 // call that would hang fails the test instead of the run. A thread that does not finish is left
 // behind; the test has failed by then.
 inline bool FinishesWithin(DWORD timeoutMs, Work work) {
-    const HANDLE thread = StartThread(std::move(work));
-    const bool finished = WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0;
-    CloseHandle(thread);
-    return finished;
+    const qv::UniqueHandle thread(StartThread(std::move(work)));
+    return WaitForSingleObject(thread.Get(), timeoutMs) == WAIT_OBJECT_0;
 }
 
 // Runs body(0) ... body(count - 1) on count threads released together by one event. A thread
@@ -78,15 +78,15 @@ inline bool FinishesWithin(DWORD timeoutMs, Work work) {
 // limit of 120 s a case, so that the test itself reports the stuck lock instead of ctest's kill.
 inline void RunThreadsTogether(int count, const std::function<void(int)>& body) {
     constexpr DWORD timeoutMs = 60000;
-    const HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const qv::UniqueHandle gate(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::vector<HANDLE> threads;
     for (int i = 0; i < count; ++i) {
-        threads.push_back(StartThread([gate, &body, i] {
+        threads.push_back(StartThread([gate = gate.Get(), &body, i] {
             WaitForSingleObject(gate, INFINITE);
             body(i);
         }));
     }
-    SetEvent(gate);
+    SetEvent(gate.Get());
     if (WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE,
                                timeoutMs) != WAIT_OBJECT_0) {
         ADD_FAILURE() << "threads still running after " << timeoutMs << " ms: a lock is stuck";
@@ -96,7 +96,6 @@ inline void RunThreadsTogether(int count, const std::function<void(int)>& body) 
     for (const HANDLE thread : threads) {
         CloseHandle(thread);
     }
-    CloseHandle(gate);
 }
 
 // A thread that runs the steps it is given, in order, so that a test can drive several threads
@@ -112,11 +111,10 @@ class Actor {
           })) {}
     ~Actor() {
         Start([this] { stopping = true; });
-        if (WaitForSingleObject(thread, kStuckMs) != WAIT_OBJECT_0) {
-            ADD_FAILURE() << "thread " << GetThreadId(thread) << " is stuck; terminating it";
-            TerminateThread(thread, 1);
+        if (WaitForSingleObject(thread.Get(), kStuckMs) != WAIT_OBJECT_0) {
+            ADD_FAILURE() << "thread " << GetThreadId(thread.Get()) << " is stuck; terminating it";
+            TerminateThread(thread.Get(), 1);
         }
-        CloseHandle(thread);
     }
     // Queues the actor's next step and returns at once.
     void Start(Work step) {
@@ -125,7 +123,7 @@ class Actor {
             step();
             --pending;
         });
-        QueueUserAPC(&Run, thread, reinterpret_cast<ULONG_PTR>(counted));
+        QueueUserAPC(&Run, thread.Get(), reinterpret_cast<ULONG_PTR>(counted));
     }
     // True once every step started has returned (waits at most timeoutMs).
     bool Finished(DWORD timeoutMs = kStuckMs) const {
@@ -144,7 +142,7 @@ class Actor {
 
     std::atomic<bool> stopping{false};
     std::atomic<int> pending{0};  // steps started and not yet returned
-    HANDLE thread;
+    qv::UniqueHandle thread;
 };
 
 }  // namespace test_support
