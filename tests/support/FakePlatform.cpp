@@ -9,7 +9,6 @@
 // The platform layer, answered from the script.
 namespace devicescan::service::platform {
 
-using test_support::FakeDrive;
 using test_support::fakeMachine;
 
 namespace {
@@ -34,7 +33,7 @@ UINT GetDriveTypeW(const wchar_t* rootPath) {
 
 BOOL GetDiskFreeSpaceExW(const wchar_t* rootPath, ULARGE_INTEGER* freeBytesToCaller,
                          ULARGE_INTEGER* totalBytes, ULARGE_INTEGER* totalFreeBytes) {
-    const FakeDrive& drive = fakeMachine.Drive(rootPath[0]);
+    const auto& drive = fakeMachine.Drive(rootPath[0]);
     if (drive.sizeError != 0) {
         return Fail(drive.sizeError);
     }
@@ -80,7 +79,7 @@ UINT GetSystemDirectoryW(wchar_t* buffer, UINT) {
 }
 
 DWORD WNetGetUniversalNameW(const wchar_t* localPath, DWORD, void* buffer, DWORD*) {
-    const FakeDrive& drive = fakeMachine.Drive(localPath[0]);
+    const auto& drive = fakeMachine.Drive(localPath[0]);
     if (drive.universalNameError != NO_ERROR) {
         return drive.universalNameError;
     }
