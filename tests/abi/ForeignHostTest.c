@@ -146,15 +146,10 @@ static int OnDeviceUnmounted(void* self, const Device* device) {
 static const Slot* listener =
     (const Slot[]){(Slot)NeverCalled, (Slot)OnDeviceMounted, (Slot)OnDeviceUnmounted};
 
-// Z: is Wine's view of the Unix root: a local drive whose hot-plug probe fails.
-static void SendZ(HWND window, WPARAM change) {
-    QvSendVolumeChange(window, change, 1u << ('Z' - 'A'));
-}
+typedef uint32_t (*CreateFn)(const wchar_t* name, InterfaceId id, void** out);
+typedef void (*DestroyFn)(const wchar_t* name, void* object);
 
-typedef uint32_t (*CreateFunction)(const wchar_t* name, InterfaceId id, void** out);
-typedef void (*DestroyFunction)(const wchar_t* name, void* object);
-
-static void RunCycle(CreateFunction create, DestroyFunction destroy) {
+static void RunCycle(CreateFn create, DestroyFn destroy) {
     void* out = NULL;
     if (!Check(create(kObjectName, kServPluginId, &out) == 0 && out != NULL,
                "QvCreateObject fails")) {
@@ -179,10 +174,11 @@ static void RunCycle(CreateFunction create, DestroyFunction destroy) {
         // Register's answers to a null or repeated listener are the service's unit tests'.
         Check((*scan)->Register(scan, &listener) == 0, "Register (slot 0) fails");
         Check((*root)->Start(root) == 0, "Start (slot 3) fails");
+        // Z: is Wine's view of the Unix root: a local drive whose hot-plug probe fails.
         const HWND window = QvFindOwnServiceWindow();  // none: the calls below are missing
-        SendZ(window, DBT_DEVICEARRIVAL);
+        QvSendVolumeChange(window, DBT_DEVICEARRIVAL, 1u << ('Z' - 'A'));
         ExpectCalls("mM", "an arrival calls other than NotifyDeviceMounted, OnDeviceMounted");
-        SendZ(window, DBT_DEVICEREMOVECOMPLETE);
+        QvSendVolumeChange(window, DBT_DEVICEREMOVECOMPLETE, 1u << ('Z' - 'A'));
         ExpectCalls("uU", "a removal calls other than NotifyDeviceUnmounted, OnDeviceUnmounted");
         Check((*scan)->Unregister(scan, &listener) == 0 &&
                   (*scan)->Unregister(scan, &listener) == 1627,
@@ -220,10 +216,8 @@ int main(void) {
     // load-per-user policy, which would hide anything this run is after.
     HMODULE logLibrary = LoadShipped(L"log.dll");
     HMODULE module = LoadShipped(L"devicescan.dll");
-    CreateFunction create =
-        (CreateFunction)(void (*)(void))GetProcAddress(module, "QvCreateObject");
-    DestroyFunction destroy =
-        (DestroyFunction)(void (*)(void))GetProcAddress(module, "QvDestroyObject");
+    CreateFn create = (CreateFn)(void (*)(void))GetProcAddress(module, "QvCreateObject");
+    DestroyFn destroy = (DestroyFn)(void (*)(void))GetProcAddress(module, "QvDestroyObject");
     if (logLibrary == NULL || create == NULL || destroy == NULL) {
         fprintf(stderr, "bin\\log.dll, bin\\devicescan.dll or its exports are missing\n");
         return 1;

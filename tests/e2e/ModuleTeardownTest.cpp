@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <utility>
 
 #include "sdk/IServPlugin.h"
@@ -23,18 +22,9 @@ namespace {
 using CreateFn = std::uint32_t (*)(const wchar_t*, qv::InterfaceId, void**);
 using DestroyFn = void (*)(const wchar_t*, void*);
 using qv::rnsdk::FileScan::IDeviceScanSP;
+using test_support::kStuckMs;
 
 constexpr wchar_t kServiceName[] = L"FileScan.OnDemand.DeviceScanSP";
-constexpr DWORD kBoundMs = 10000;
-
-// Runs act inside the one mount it hears, on the service's window thread.
-struct ActingListener : test_support::Recorder {
-    int OnDeviceMounted(const IDeviceScanSP::Device&) override {
-        std::exchange(act, nullptr)();
-        return 0;
-    }
-    std::function<void()> act;
-};
 
 class ModuleTeardown : public ::testing::Test {
   protected:
@@ -50,9 +40,8 @@ class ModuleTeardown : public ::testing::Test {
         void* object = nullptr;
         ASSERT_EQ(create(kServiceName, qv::IServPlugin::kId, &object), 0u);
         plugin = static_cast<qv::IServPlugin*>(object);
-        ASSERT_EQ(static_cast<IDeviceScanSP*>(plugin->QueryInterface(IDeviceScanSP::kId))
-                      ->Register(&listener),
-                  0u);
+        auto* scan = static_cast<IDeviceScanSP*>(plugin->QueryInterface(IDeviceScanSP::kId));
+        ASSERT_EQ(scan->Register(&listener), 0u);
         ASSERT_EQ(plugin->Init(&host), 0u);
         ASSERT_EQ(plugin->Start(), 0u);
         window = QvFindOwnServiceWindow();
@@ -62,19 +51,14 @@ class ModuleTeardown : public ::testing::Test {
     }
     void TearDown() override { FreeLibrary(module); }  // none when a test has freed it
 
-    // Tells the service that Z: arrived; true when the window procedure has returned in time.
-    bool AnnounceZ() {
-        return test_support::FinishesWithin(
-            kBoundMs, [this] { QvSendVolumeChange(window, DBT_DEVICEARRIVAL, 1u << 25); });
-    }
-
-    void* Root() const { return plugin->QueryInterface(qv::IQvBaseInterface::kId); }
+    // Tells the service that Z: arrived; the listener's onMount runs inside, on the window thread.
+    void AnnounceZ() { QvSendVolumeChange(window, DBT_DEVICEARRIVAL, 1u << 25); }
 
     // After a destruction the host lets go of the module at once; the window thread still holds
     // it until it has finished.
     void ExpectThreadEndsThenModuleUnloads() {
         FreeLibrary(std::exchange(module, nullptr));
-        EXPECT_EQ(WaitForSingleObject(windowThread.Get(), kBoundMs), WAIT_OBJECT_0);
+        EXPECT_EQ(WaitForSingleObject(windowThread.Get(), kStuckMs), WAIT_OBJECT_0);
         EXPECT_EQ(host.released.size(), 1u) << "the producer was given back";
         EXPECT_EQ(QvFindOwnServiceWindow(), nullptr);
         EXPECT_EQ(GetModuleHandleW(L"devicescan.dll"), nullptr)
@@ -85,16 +69,16 @@ class ModuleTeardown : public ::testing::Test {
     CreateFn create = nullptr;
     DestroyFn destroy = nullptr;
     test_support::FakeHost host;
-    ActingListener listener;
-    qv::IServPlugin* plugin = nullptr;
+    test_support::Recorder listener;
+    qv::IServPlugin* plugin = nullptr;  // what QvCreateObject gave, and QvDestroyObject takes
     HWND window = nullptr;
     qv::UniqueHandle windowThread;
 };
 
 TEST_F(ModuleTeardown, DestroyedFromItsOwnListenerTheThreadFinishesAndOnlyThenTheModuleGoes) {
-    void* const root = Root();
-    listener.act = [&] { destroy(kServiceName, root); };
-    ASSERT_TRUE(AnnounceZ()) << "the destroying listener hung the window thread";
+    listener.onMount = [&] { destroy(kServiceName, plugin); };
+    ASSERT_TRUE(test_support::FinishesWithin(kStuckMs, [&] { AnnounceZ(); }))
+        << "the destroying listener hung the window thread";
     ExpectThreadEndsThenModuleUnloads();
 }
 
@@ -104,21 +88,19 @@ TEST_F(ModuleTeardown, DestroyedFromItsOwnListenerTheThreadFinishesAndOnlyThenTh
 TEST_F(ModuleTeardown, DestroyedWithoutUnInitWhileAListenerCallsTheExportsNothingWaits) {
     const qv::UniqueHandle inside(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::uint32_t created = 1;
-    listener.act = [&] {
+    listener.onMount = [&] {
         SetEvent(inside.Get());
         Sleep(200);  // the host's destruction is under way by now
         void* second = nullptr;
         created = create(kServiceName, qv::IServPlugin::kId, &second);
-        if (second != nullptr) {
-            destroy(kServiceName, second);
-        }
+        destroy(kServiceName, second);  // nothing when the creation failed
     };
     test_support::Actor announcer;
-    announcer.Start([&] { QvSendVolumeChange(window, DBT_DEVICEARRIVAL, 1u << 25); });
-    ASSERT_EQ(WaitForSingleObject(inside.Get(), kBoundMs), WAIT_OBJECT_0);
-    ASSERT_TRUE(test_support::FinishesWithin(kBoundMs, [&] { destroy(kServiceName, Root()); }))
+    announcer.Start([&] { AnnounceZ(); });
+    ASSERT_EQ(WaitForSingleObject(inside.Get(), kStuckMs), WAIT_OBJECT_0);
+    ASSERT_TRUE(test_support::FinishesWithin(kStuckMs, [&] { destroy(kServiceName, plugin); }))
         << "the destruction waited for the window thread";
-    ASSERT_TRUE(announcer.Finished(kBoundMs)) << "the listener hung on the registry";
+    ASSERT_TRUE(announcer.Finished(kStuckMs)) << "the listener hung on the registry";
     EXPECT_EQ(created, 0u);
     ExpectThreadEndsThenModuleUnloads();
 }

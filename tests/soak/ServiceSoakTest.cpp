@@ -12,7 +12,7 @@
 
 namespace {
 
-using SoakTest = test_support::ServiceFixture;
+using SoakTest = test_support::RunningServiceFixture;
 
 // The repeats of a long run, divided by DEVICESCAN_REPEAT_DIVISOR when it is set: heap-check.sh
 // sets it, since under heap validation every heap call walks the whole heap and the full counts
@@ -34,8 +34,6 @@ bool HeardInOrder(const test_support::Recorder& recorder) {
 }
 
 TEST_F(SoakTest, ListenersComeAndGoFromFourThreadsWhileTenThousandEventsAreAnnounced) {
-    const HWND window = StartService();
-    ASSERT_NE(window, nullptr);
     test_support::FakeDrive& stick = Machine().Drive(L'E');
     stick.totalFreeBytes = stick.freeBytesToCaller = 1;
     test_support::Recorder visitors[4];
@@ -51,12 +49,11 @@ TEST_F(SoakTest, ListenersComeAndGoFromFourThreadsWhileTenThousandEventsAreAnnou
             announcing = false;
             return;
         }
-        test_support::Recorder* const visitor = &visitors[index - 1];
         std::mt19937 random(static_cast<unsigned>(index));
         while (announcing) {
-            EXPECT_EQ(service->Register(visitor), 0u);
+            EXPECT_EQ(service->Register(&visitors[index - 1]), 0u);
             Sleep(random() % 3);
-            EXPECT_EQ(service->Unregister(visitor), 0u);
+            EXPECT_EQ(service->Unregister(&visitors[index - 1]), 0u);
         }
     });
 
@@ -67,8 +64,6 @@ TEST_F(SoakTest, ListenersComeAndGoFromFourThreadsWhileTenThousandEventsAreAnnou
 }
 
 TEST_F(SoakTest, RandomMessagesNeverUpsetTheWindow) {
-    const HWND window = StartService();
-    ASSERT_NE(window, nullptr);
     for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
         Machine().Drive(letter).driveType = DRIVE_UNKNOWN + letter % 8;
     }

@@ -2,9 +2,8 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <functional>
-#include <iterator>
+#include <ranges>
 #include <string>
 #include <utility>
 #include <vector>
@@ -50,9 +49,8 @@ class Recorder : public IDeviceScanEventProducer,
     int OnDeviceUnmounted(const Device& device) override { return Add(L"unmounted ", device, 0); }
 
     std::vector<std::wstring> Events() const {
-        std::vector<std::wstring> events;
-        std::ranges::transform(heard, std::back_inserter(events), &Heard::event);
-        return events;
+        const auto events = heard | std::views::transform(&Heard::event);
+        return {events.begin(), events.end()};
     }
 
     std::vector<Heard> heard;

@@ -8,11 +8,10 @@
 
 // The platform layer, answered from the script.
 namespace devicescan::service::platform {
-namespace {
 
-test_support::FakePlatform& Machine() {
-    return test_support::FakePlatform::Get();
-}
+using test_support::fakeMachine;
+
+namespace {
 
 BOOL Fail(DWORD error) {
     SetLastError(error);
@@ -20,21 +19,21 @@ BOOL Fail(DWORD error) {
 }
 
 BOOL WINAPI FakeGetVersionExW(OSVERSIONINFOW* info) {
-    ++Machine().versionQueries;
-    info->dwMajorVersion = Machine().osMajor;
-    info->dwMinorVersion = Machine().osMinor;
+    ++fakeMachine.versionQueries;
+    info->dwMajorVersion = fakeMachine.osMajor;
+    info->dwMinorVersion = fakeMachine.osMinor;
     return TRUE;
 }
 
 }  // namespace
 
 UINT GetDriveTypeW(const wchar_t* rootPath) {
-    return Machine().Drive(rootPath[0]).driveType;
+    return fakeMachine.Drive(rootPath[0]).driveType;
 }
 
 BOOL GetDiskFreeSpaceExW(const wchar_t* rootPath, ULARGE_INTEGER* freeBytesToCaller,
                          ULARGE_INTEGER* totalBytes, ULARGE_INTEGER* totalFreeBytes) {
-    const test_support::FakeDrive& drive = Machine().Drive(rootPath[0]);
+    const auto& drive = fakeMachine.Drive(rootPath[0]);
     if (drive.sizeError != 0) {
         return Fail(drive.sizeError);
     }
@@ -46,17 +45,18 @@ BOOL GetDiskFreeSpaceExW(const wchar_t* rootPath, ULARGE_INTEGER* freeBytesToCal
 
 // Opens \\.\X: as a handle that is the letter.
 HANDLE CreateFileW(const wchar_t* name, DWORD, DWORD, DWORD, DWORD) {
-    if (const DWORD error = Machine().Drive(name[4]).openError) {
+    if (const DWORD error = fakeMachine.Drive(name[4]).openError) {
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     }
-    ++Machine().openHandles;
+    ++fakeMachine.openHandles;
     return reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(std::towupper(name[4])));
 }
 
 BOOL DeviceIoControl(HANDLE device, DWORD code, void* output, DWORD outputBytes,
                      DWORD* bytesReturned) {
-    const auto& drive = Machine().Drive(static_cast<wchar_t>(reinterpret_cast<ULONG_PTR>(device)));
+    const auto& drive =
+        fakeMachine.Drive(static_cast<wchar_t>(reinterpret_cast<ULONG_PTR>(device)));
     if (code != IOCTL_STORAGE_GET_HOTPLUG_INFO || outputBytes < sizeof(drive.hotplug)) {
         return Fail(ERROR_INVALID_FUNCTION);
     }
@@ -69,7 +69,7 @@ BOOL DeviceIoControl(HANDLE device, DWORD code, void* output, DWORD outputBytes,
 }
 
 BOOL CloseHandle(HANDLE) {
-    --Machine().openHandles;
+    --fakeMachine.openHandles;
     return TRUE;
 }
 
@@ -79,7 +79,7 @@ UINT GetSystemDirectoryW(wchar_t* buffer, UINT) {
 }
 
 DWORD WNetGetUniversalNameW(const wchar_t* localPath, DWORD, void* buffer, DWORD*) {
-    const test_support::FakeDrive& drive = Machine().Drive(localPath[0]);
+    const auto& drive = fakeMachine.Drive(localPath[0]);
     if (drive.universalNameError != NO_ERROR) {
         return drive.universalNameError;
     }

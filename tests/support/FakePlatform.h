@@ -27,10 +27,6 @@ struct FakeDrive {
 };
 
 struct FakePlatform {
-    static FakePlatform& Get() {
-        static FakePlatform machine;
-        return machine;
-    }
     void Reset() { *this = FakePlatform(); }
     // The letter's drive, to script or to read; the reference stays valid until Reset.
     FakeDrive& Drive(wchar_t letter) { return drives[static_cast<wchar_t>(std::towupper(letter))]; }
@@ -41,5 +37,8 @@ struct FakePlatform {
     DWORD osMajor = 6;
     DWORD osMinor = 1;
 };
+
+// The program's one scripted machine.
+inline FakePlatform fakeMachine;
 
 }  // namespace test_support

@@ -45,7 +45,7 @@ class ServiceFixture : public ::testing::Test {
         }
     }
 
-    static test_support::FakePlatform& Machine() { return test_support::FakePlatform::Get(); }
+    static test_support::FakePlatform& Machine() { return test_support::fakeMachine; }
 
     // Init and Start; the service window, or null.
     HWND StartService() {
@@ -94,14 +94,32 @@ class ServiceFixture : public ::testing::Test {
     devicescan::logging::LogRef logReference;
 };
 
+// The same with the service started from the outset: its window, and the log cleared after the
+// start's own lines.
+class RunningServiceFixture : public ServiceFixture {
+  protected:
+    void SetUp() override {
+        ServiceFixture::SetUp();
+        window = StartService();
+        ASSERT_NE(window, nullptr);
+        ClearLog();
+    }
+
+    HWND window = nullptr;
+};
+
 }  // namespace test_support
 
 namespace devicescan::service {
 
 // With the producer acquired, for the device handlers called directly, as the window procedure
 // (the only caller in the module) calls them: the decisions need no window thread. Named as the
-// friend that the service grants the tests.
+// friend that the service grants the tests, which also tells the lifecycle tests the id of the
+// window thread that Init made.
 class DeviceHandlerTestAccess : public test_support::ServiceFixture {
+  public:
+    static DWORD WindowThreadId(const DeviceScanSP& service) { return service.windowThreadId; }
+
   protected:
     void SetUp() override {
         ServiceFixture::SetUp();

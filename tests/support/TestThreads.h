@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "sdk/UniqueHandle.h"
+
 namespace test_support {
 
 // How long any orchestrated wait of a test may last before it counts as stuck.
@@ -47,36 +49,27 @@ inline bool RanUnixProgram(const wchar_t* program, std::wstring line, const wcha
     return WaitUntil(done, timeoutMs);
 }
 
-// Starts work on a native thread that owns its copy of work; null (and the test failed) when no
-// thread could be made. CreateThread and bounded waits for the handle, as the service's own
-// threads use: a std::future's wake-up was lost under load here, long after the work had ended,
-// and std::thread threads that had run log.dll's code once left a program hanging at exit.
+// Starts work on a native thread that owns its copy of work; null when no thread could be made,
+// which every wait below then reports as a failure. CreateThread and bounded waits for the
+// handle, as the service's own threads use: a std::future's wake-up was lost under load here,
+// long after the work had ended, and std::thread threads that had run log.dll's code once left a
+// program hanging at exit.
 inline HANDLE StartThread(Work work) {
-    auto* owned = new Work(std::move(work));
-    const HANDLE thread = CreateThread(
+    return CreateThread(
         nullptr, 0,
         [](void* parameter) -> DWORD {
-            const std::unique_ptr<Work> body(static_cast<Work*>(parameter));
-            (*body)();
+            (*std::unique_ptr<Work>(static_cast<Work*>(parameter)))();
             return 0;
         },
-        owned, 0, nullptr);
-    if (thread == nullptr) {
-        delete owned;
-        ADD_FAILURE() << "cannot start a thread: " << GetLastError();
-    }
-    return thread;
+        new Work(std::move(work)), 0, nullptr);
 }
 
 // Runs work on a thread of its own and tells whether it finished within timeoutMs, so that a
 // call that would hang fails the test instead of the run. A thread that does not finish is left
 // behind; the test has failed by then.
 inline bool FinishesWithin(DWORD timeoutMs, Work work) {
-    const HANDLE thread = StartThread(std::move(work));
-    const bool finished =
-        thread != nullptr && WaitForSingleObject(thread, timeoutMs) == WAIT_OBJECT_0;
-    CloseHandle(thread);
-    return finished;
+    const qv::UniqueHandle thread(StartThread(std::move(work)));
+    return WaitForSingleObject(thread.Get(), timeoutMs) == WAIT_OBJECT_0;
 }
 
 // Runs body(0) ... body(count - 1) on count threads released together by one event. A thread
@@ -85,15 +78,15 @@ inline bool FinishesWithin(DWORD timeoutMs, Work work) {
 // limit of 120 s a case, so that the test itself reports the stuck lock instead of ctest's kill.
 inline void RunThreadsTogether(int count, const std::function<void(int)>& body) {
     constexpr DWORD timeoutMs = 60000;
-    const HANDLE gate = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const qv::UniqueHandle gate(CreateEventW(nullptr, TRUE, FALSE, nullptr));
     std::vector<HANDLE> threads;
     for (int i = 0; i < count; ++i) {
-        threads.push_back(StartThread([gate, &body, i] {
+        threads.push_back(StartThread([gate = gate.Get(), &body, i] {
             WaitForSingleObject(gate, INFINITE);
             body(i);
         }));
     }
-    SetEvent(gate);
+    SetEvent(gate.Get());
     if (WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE,
                                timeoutMs) != WAIT_OBJECT_0) {
         ADD_FAILURE() << "threads still running after " << timeoutMs << " ms: a lock is stuck";
@@ -103,7 +96,6 @@ inline void RunThreadsTogether(int count, const std::function<void(int)>& body) 
     for (const HANDLE thread : threads) {
         CloseHandle(thread);
     }
-    CloseHandle(gate);
 }
 
 // A thread that runs the steps it is given, in order, so that a test can drive several threads
@@ -119,24 +111,23 @@ class Actor {
           })) {}
     ~Actor() {
         Start([this] { stopping = true; });
-        if (WaitForSingleObject(thread, kStuckMs) != WAIT_OBJECT_0) {
-            ADD_FAILURE() << "thread " << GetThreadId(thread) << " is stuck; terminating it";
-            TerminateThread(thread, 1);
+        if (WaitForSingleObject(thread.Get(), kStuckMs) != WAIT_OBJECT_0) {
+            ADD_FAILURE() << "thread " << GetThreadId(thread.Get()) << " is stuck; terminating it";
+            TerminateThread(thread.Get(), 1);
         }
-        CloseHandle(thread);
     }
     // Queues the actor's next step and returns at once.
     void Start(Work step) {
-        ++started;
+        ++pending;
         auto* counted = new Work([this, step = std::move(step)] {
             step();
-            ++completed;
+            --pending;
         });
-        QueueUserAPC(&Run, thread, reinterpret_cast<ULONG_PTR>(counted));
+        QueueUserAPC(&Run, thread.Get(), reinterpret_cast<ULONG_PTR>(counted));
     }
     // True once every step started has returned (waits at most timeoutMs).
     bool Finished(DWORD timeoutMs = kStuckMs) const {
-        return WaitUntil([this] { return completed == started; }, timeoutMs);
+        return WaitUntil([this] { return pending == 0; }, timeoutMs);
     }
     bool Do(Work step) {
         Start(std::move(step));
@@ -150,9 +141,8 @@ class Actor {
     }
 
     std::atomic<bool> stopping{false};
-    std::atomic<int> started{0};
-    std::atomic<int> completed{0};
-    HANDLE thread;
+    std::atomic<int> pending{0};  // steps started and not yet returned
+    qv::UniqueHandle thread;
 };
 
 }  // namespace test_support

@@ -1,8 +1,6 @@
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <functional>
-#include <set>
 
 #include "logging/LogApi.h"
 #include "sdk/ResultCodes.h"
@@ -13,15 +11,11 @@ namespace {
 
 using devicescan::logging::LOG_ERROR;
 using devicescan::logging::LOG_WARNING;
+using devicescan::service::DeviceHandlerTestAccess;
 using devicescan::service::DeviceScanSP;
 using test_support::FinishesWithin;
 using test_support::kStuckMs;
 using LifecycleTest = test_support::ServiceFixture;
-
-// The window thread of a running service, opened so that a test can wait for its end.
-HANDLE OpenWindowThread(HWND window) {
-    return OpenThread(SYNCHRONIZE, FALSE, GetWindowThreadProcessId(window, nullptr));
-}
 
 TEST_F(LifecycleTest, CallsOutOfOrderOrWithoutAProducerAreRefused) {
     EXPECT_EQ(service->Start(), qv::kResultNotInitialized);
@@ -51,20 +45,6 @@ LRESULT CALLBACK RefuseWindows(int code, WPARAM wParam, LPARAM lParam) {
     return code == HCBT_CREATEWND ? 1 : CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-std::set<DWORD> OwnThreads() {
-    std::set<DWORD> threads;
-    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry{};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) {
-            threads.insert(entry.th32ThreadID);
-        }
-    }
-    CloseHandle(snapshot);
-    return threads;
-}
-
 TEST_F(LifecycleTest, WindowThatCannotBeSetUpFailsStartWithItsCodeUntilTheCauseIsGone) {
     WNDCLASSW taken{};
     taken.lpfnWndProc = DefWindowProcW;
@@ -81,14 +61,11 @@ TEST_F(LifecycleTest, WindowThatCannotBeSetUpFailsStartWithItsCodeUntilTheCauseI
                        L"init instance failed [error = 1410]"));
     UnregisterClassW(DeviceScanSP::kWindowClassName, GetModuleHandleW(nullptr));
 
-    // The window itself refused, by a hook on the new window thread alone (the thread that Init
-    // added): a hook for every thread would reach other test processes on the same desktop.
-    const std::set<DWORD> before = OwnThreads();
+    // The window itself refused, by a hook on the window thread alone (Init made it, suspended):
+    // a hook for every thread would reach other test processes on the same desktop.
     ASSERT_EQ(service->Init(&host), 0u);
-    std::set<DWORD> added = OwnThreads();
-    std::erase_if(added, [&](DWORD thread) { return before.contains(thread); });
-    ASSERT_EQ(added.size(), 1u);
-    const HHOOK hook = SetWindowsHookExW(WH_CBT, &RefuseWindows, nullptr, *added.begin());
+    const HHOOK hook = SetWindowsHookExW(WH_CBT, &RefuseWindows, nullptr,
+                                         DeviceHandlerTestAccess::WindowThreadId(*service));
     ASSERT_NE(hook, nullptr);
     const std::uint32_t failed = service->Start();
     UnhookWindowsHookEx(hook);
@@ -100,8 +77,10 @@ TEST_F(LifecycleTest, WindowThatCannotBeSetUpFailsStartWithItsCodeUntilTheCauseI
     EXPECT_NE(StartService(), nullptr) << "the class was unregistered after the failure";
 }
 
-// A full cycle brings up a hidden window on a thread of its own and takes it down in order.
-TEST_F(LifecycleTest, EachThreadIsStartedOnceStoppedInOrderAndDestroyingTheServiceStopsIt) {
+// A full cycle brings up a hidden window on a thread of its own and takes it down in order. (A
+// service destroyed by the host without UnInit is the module teardown tests' case: the shipped
+// module, whose thread must also keep it loaded until the end.)
+TEST_F(LifecycleTest, EachThreadIsStartedOnceAndStoppedInOrder) {
     ASSERT_EQ(service->Init(&host), 0u);
     EXPECT_EQ(service->Init(&host), static_cast<std::uint32_t>(ERROR_ALREADY_INITIALIZED));
     EXPECT_EQ(host.acquired.size(), 1u);
@@ -133,14 +112,6 @@ TEST_F(LifecycleTest, EachThreadIsStartedOnceStoppedInOrderAndDestroyingTheServi
         at = std::find_if(at, lines.end(), [&](const auto& line) { return line.ends_with(text); });
         EXPECT_NE(at, lines.end()) << "not in order: " << text;
     }
-
-    service->Unregister(&listener);
-    const qv::UniqueHandle thread(OpenWindowThread(StartService()));
-    ASSERT_TRUE(FinishesWithin(kStuckMs, [&] { service.reset(); }));
-    // Destroyed without UnInit, the service leaves the rest to its thread.
-    EXPECT_EQ(WaitForSingleObject(thread.Get(), kStuckMs), WAIT_OBJECT_0);
-    EXPECT_EQ(QvFindOwnServiceWindow(), nullptr);
-    EXPECT_EQ(host.released.size(), 3u);
 }
 
 // A listener that calls UnInit ends the loop without waiting, and the host's UnInit then
@@ -155,7 +126,8 @@ TEST_F(LifecycleTest, NotificationsThatStopOrDestroyTheServiceNeverWaitForTheirO
         ASSERT_EQ(service->Register(&acting), 0u);
         const HWND window = StartService();
         ASSERT_NE(window, nullptr);
-        const qv::UniqueHandle thread(OpenWindowThread(window));
+        const qv::UniqueHandle thread(
+            OpenThread(SYNCHRONIZE, FALSE, GetWindowThreadProcessId(window, nullptr)));
         ASSERT_TRUE(FinishesWithin(
             kStuckMs, [&] { QvSendVolumeChange(window, DBT_DEVICEARRIVAL, 0x10u << drive); }));
         EXPECT_EQ(WaitForSingleObject(thread.Get(), kStuckMs), WAIT_OBJECT_0);
@@ -166,7 +138,6 @@ TEST_F(LifecycleTest, NotificationsThatStopOrDestroyTheServiceNeverWaitForTheirO
             service->Unregister(&acting);
         }
     }
-    EXPECT_EQ(service, nullptr);
     EXPECT_EQ(listener.Events(), (std::vector<std::wstring>{L"mounted E:\\", L"mounted F:\\"}))
         << "every listener heard each mount, the destroyed service's too";
     EXPECT_EQ(host.released.size(), 2u);
