@@ -55,7 +55,7 @@ QuarantineRestore::Result QuarantineRestore::Restore(const std::wstring& id) {
     // The file name comes from the manifest: only a plain name inside the folder is taken.
     if (entry->file.find_first_of(L"\\/:") != std::wstring::npos || entry->file == L".." ||
         entry->file == L".") {
-        return Refusal(entry->original, "manifest-unreadable", 0);
+        return Refusal(entry->original, "unsafe-file-name", 0);
     }
     const std::wstring target = scan::LongPathOf(entry->original);
     DWORD attributes = 0;

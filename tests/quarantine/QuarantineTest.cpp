@@ -155,7 +155,7 @@ TEST_F(QuarantineTest, MovesProvenCopyAndRestoresItOnceAndOnlyWhole) {
     outside.id = L"x";
     outside.file = L"..\\stick\\tools\\setup.exe";
     ASSERT_EQ(Manifest(files, folder).Append(outside), 0u);
-    EXPECT_STREQ(restore.Restore(L"x").reason, "manifest-unreadable");
+    EXPECT_STREQ(restore.Restore(L"x").reason, "unsafe-file-name");
 }
 
 TEST_F(QuarantineTest, CopiesAndKeepsTheOriginalWhenAskedOrOnAReadOnlyVolume) {
