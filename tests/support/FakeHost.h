@@ -2,8 +2,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <functional>
-#include <ranges>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -49,8 +50,9 @@ class Recorder : public IDeviceScanEventProducer,
     int OnDeviceUnmounted(const Device& device) override { return Add(L"unmounted ", device, 0); }
 
     std::vector<std::wstring> Events() const {
-        const auto events = heard | std::views::transform(&Heard::event);
-        return {events.begin(), events.end()};
+        std::vector<std::wstring> events;
+        std::ranges::transform(heard, std::back_inserter(events), &Heard::event);
+        return events;
     }
 
     std::vector<Heard> heard;

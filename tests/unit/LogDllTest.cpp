@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <ranges>
 #include <regex>
 #include <string>
 #include <utility>
@@ -54,8 +54,9 @@ std::vector<LogLine> ReadLog(const fs::path& path) {
 }
 
 std::vector<std::string> Texts(const fs::path& log) {
-    const auto texts = ReadLog(log) | std::views::transform(&LogLine::text);
-    return {texts.begin(), texts.end()};
+    std::vector<std::string> texts;
+    std::ranges::transform(ReadLog(log), std::back_inserter(texts), &LogLine::text);
+    return texts;
 }
 
 // Each test gets its own folder, build/tests/logdll/<test>, emptied first, with a copy of the
