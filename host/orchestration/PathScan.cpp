@@ -38,10 +38,10 @@ ScanExitCode PathScan::Run(std::shared_ptr<const scan::SignatureDatabase> databa
     summary.elapsedMs = GetTickCount64() - started;
     printer.Summary(summary);
     queue.Drain(out, error);
-    if (totals.threats != 0) {
+    if (totals.counts.threats != 0) {
         return ScanExitCode::kFound;
     }
-    if (totals.errors != 0 || totals.failed != 0 || totals.cancelled != 0) {
+    if (totals.counts.errors != 0 || totals.failed != 0 || totals.cancelled != 0) {
         return ScanExitCode::kError;
     }
     return ScanExitCode::kClean;

@@ -205,8 +205,6 @@ struct VolumeScanner::Shared {
     ScanReport::CancelReason FinishJob(Worker& worker, const scan::FolderScanner::Result& result) {
         std::lock_guard lock(scannerLock);
         worker.running = false;
-        totals.threats += result.counts.threats;
-        totals.errors += result.counts.errors;
         totals.counts += result.counts;
         totals.failed += result.outcome == scan::FolderScanner::Outcome::kFailed;
         totals.cancelled += result.outcome == scan::FolderScanner::Outcome::kCancelled;

@@ -47,13 +47,11 @@ class VolumeScanner {
     // requested, or one per processor when it is 0; within 1 to kMaxThreads.
     static std::uint32_t ThreadsFor(std::uint32_t requested) noexcept;
 
-    // What ended scans found, for an exit code.
+    // What ended scans found, for the exit code and the summary of a --scan run.
     struct Totals {
-        std::uint64_t threats = 0;
-        std::uint64_t errors = 0;     // files and folders that could not be read
+        scan::ScanCounts counts;      // everything the ended scans saw, together
         std::uint64_t failed = 0;     // scans whose root could not be listed
         std::uint64_t cancelled = 0;  // scans that did not finish
-        scan::ScanCounts counts;      // everything the ended scans saw, together
     };
 
     VolumeScanner(EventPrinter printer, std::shared_ptr<const scan::SignatureDatabase> database,
